@@ -1,0 +1,15 @@
+// The Windows API as this system uses it, provided by the platform layer (libpal).
+#pragma once
+
+#include "pal/types.h"
+#include "pal/errors.h"
+#include "pal/handles.h"
+#include "pal/strings.h"
+#include "pal/format.h"
+#include "pal/codepage.h"
+#include "pal/threads.h"
+#include "pal/files.h"
+#include "pal/ini.h"
+#include "pal/debug.h"
+#include "pal/registry.h"
+#include "pal/eventlog.h"
