@@ -1,6 +1,5 @@
 // The process's handle table, events and the shared wait.
 #include <chrono>
-#include <cstdlib>
 #include <unordered_map>
 
 #include "object.h"
@@ -12,8 +11,10 @@ thread_local DWORD t_lastError = 0;
 
 std::condition_variable& waitCondition()
 {
-    static std::condition_variable condition;
-    return condition;
+    // Never destroyed: destroying a condition variable waits for its blocked waiters, and a process
+    // may end while threads still wait (e.g. in GetMessage).
+    static auto* condition = new std::condition_variable;
+    return *condition;
 }
 
 struct HandleTable {
@@ -45,18 +46,6 @@ long firstReady(const std::vector<std::shared_ptr<Waitable>>& objects, const std
     if (extraReady && extraReady())
         return static_cast<long>(objects.size());
     return -1;
-}
-
-std::vector<std::shared_ptr<Waitable>> waitablesOf(DWORD count, const HANDLE* handles)
-{
-    std::vector<std::shared_ptr<Waitable>> objects;
-    for (DWORD i = 0; i < count; ++i) {
-        auto object = lookup<Waitable>(handles[i]);
-        if (!object)
-            return {};
-        objects.push_back(std::move(object));
-    }
-    return objects;
 }
 
 } // namespace
@@ -106,6 +95,18 @@ bool removeHandle(HANDLE handle)
     return true;
 }
 
+std::vector<std::shared_ptr<Waitable>> waitablesOf(DWORD count, const HANDLE* handles)
+{
+    std::vector<std::shared_ptr<Waitable>> objects;
+    for (DWORD i = 0; i < count; ++i) {
+        auto object = lookup<Waitable>(handles[i]);
+        if (!object)
+            return {};
+        objects.push_back(std::move(object));
+    }
+    return objects;
+}
+
 DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll, DWORD timeoutMs,
                   const std::function<bool()>& extraReady)
 {
@@ -114,13 +115,11 @@ DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wa
     std::unique_lock<std::mutex> lock(waitMutex());
     for (;;) {
         if (waitAll && !objects.empty()) {
-            if (allSignaled(objects)) {
+            if (allSignaled(objects) && (!extraReady || extraReady())) {
                 for (const auto& object : objects)
                     object->acquire();
                 return WAIT_OBJECT_0;
             }
-            if (extraReady && extraReady())
-                return WAIT_OBJECT_0 + static_cast<DWORD>(objects.size());
         } else {
             long index = firstReady(objects, extraReady);
             if (index >= 0) {
@@ -138,21 +137,6 @@ DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wa
             timeoutMs = 0;
         }
     }
-}
-
-DWORD scaleTimeout(DWORD milliseconds)
-{
-    static const double scale = [] {
-        const char* text = std::getenv("PAL_TIME_SCALE");
-        double value = text ? std::strtod(text, nullptr) : 1.0;
-        return value > 0 ? value : 1.0;
-    }();
-    if (milliseconds == INFINITE || scale == 1.0)
-        return milliseconds;
-    double scaled = milliseconds * scale;
-    if (scaled >= static_cast<double>(INFINITE - 1))
-        return INFINITE - 1;
-    return milliseconds > 0 && scaled < 1 ? 1 : static_cast<DWORD>(scaled);
 }
 
 } // namespace pal

@@ -38,8 +38,12 @@ std::shared_ptr<T> lookup(HANDLE handle)
     return std::dynamic_pointer_cast<T>(lookupHandle(handle));
 }
 
+// The waitable objects behind handles, or an empty vector when one of them is not waitable.
+std::vector<std::shared_ptr<Waitable>> waitablesOf(DWORD count, const HANDLE* handles);
+
 // Waits for one (any) or all of the objects. extraReady, checked under waitMutex(), is one more
-// condition that ends an any-wait (the thread's message queue); it gives index objects.size().
+// condition (the thread's message queue): it ends an any-wait with index objects.size(), and a
+// wait-all needs it together with every object.
 // The time-out is in real milliseconds, already scaled. Returns the index or WAIT_TIMEOUT.
 DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll, DWORD timeoutMs,
                   const std::function<bool()>& extraReady = {});

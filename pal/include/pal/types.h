@@ -162,3 +162,20 @@ typedef union _LARGE_INTEGER {
 
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(WCHAR) == 2, "Windows widths");
 static_assert(sizeof(WPARAM) == sizeof(void*) && sizeof(LPARAM) == sizeof(void*), "pointer-sized");
+
+// Registry and security base types, shared by the registry, the spooler and the service control.
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD ACCESS_MASK;
+typedef ACCESS_MASK* PACCESS_MASK;
+typedef ACCESS_MASK REGSAM;
+typedef PVOID PSECURITY_DESCRIPTOR;
+
+typedef struct tagPOINT {
+    LONG x;
+    LONG y;
+} POINT, *PPOINT, *LPPOINT;
+static_assert(sizeof(POINT) == 8, "POINT is 8 bytes");
+
+typedef ULONGLONG DWORDLONG;
+typedef DWORDLONG* PDWORDLONG;

@@ -1,0 +1,293 @@
+#include "monitor_harness.h"
+
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+namespace montest {
+
+const std::u16string kMonitorKey = JTMX_MONITOR_KEY_PATH;
+
+namespace {
+
+HKEY asKey(HANDLE key)
+{
+    return static_cast<HKEY>(key);
+}
+
+// The spooler's registry callbacks: key handles are registry handles.
+LONG WINAPI createKey(HANDLE key, LPCWSTR subKey, DWORD options, REGSAM access, PSECURITY_ATTRIBUTES security,
+                      PHANDLE result, PDWORD disposition, HANDLE)
+{
+    return RegCreateKeyExW(asKey(key), subKey, 0, nullptr, options, access, security, reinterpret_cast<PHKEY>(result),
+                           disposition);
+}
+
+LONG WINAPI openKey(HANDLE key, LPCWSTR subKey, REGSAM access, PHANDLE result, HANDLE)
+{
+    return RegOpenKeyExW(asKey(key), subKey, 0, access, reinterpret_cast<PHKEY>(result));
+}
+
+LONG WINAPI closeKey(HANDLE key, HANDLE)
+{
+    return RegCloseKey(asKey(key));
+}
+
+LONG WINAPI deleteKey(HANDLE key, LPCWSTR subKey, HANDLE)
+{
+    return RegDeleteKeyW(asKey(key), subKey);
+}
+
+LONG WINAPI enumKey(HANDLE key, DWORD index, LPWSTR name, PDWORD cchName, PFILETIME lastWrite, HANDLE)
+{
+    return RegEnumKeyExW(asKey(key), index, name, cchName, nullptr, nullptr, nullptr, lastWrite);
+}
+
+LONG WINAPI queryInfoKey(HANDLE key, PDWORD subKeys, PDWORD maxSubKeyLength, PDWORD values, PDWORD maxValueNameLength,
+                         PDWORD maxValueLength, PDWORD securityDescriptorSize, PFILETIME lastWrite, HANDLE)
+{
+    return RegQueryInfoKeyW(asKey(key), nullptr, nullptr, nullptr, subKeys, maxSubKeyLength, nullptr, values,
+                            maxValueNameLength, maxValueLength, securityDescriptorSize, lastWrite);
+}
+
+LONG WINAPI setValue(HANDLE key, LPCWSTR name, DWORD type, const BYTE* data, DWORD size, HANDLE)
+{
+    return RegSetValueExW(asKey(key), name, 0, type, data, size);
+}
+
+LONG WINAPI deleteValueCallback(HANDLE key, LPCWSTR name, HANDLE)
+{
+    return RegDeleteValueW(asKey(key), name);
+}
+
+LONG WINAPI enumValue(HANDLE key, DWORD index, LPWSTR name, PDWORD cchName, PDWORD type, PBYTE data, PDWORD size,
+                      HANDLE)
+{
+    return RegEnumValueW(asKey(key), index, name, cchName, nullptr, type, data, size);
+}
+
+LONG WINAPI queryValue(HANDLE key, LPCWSTR name, PDWORD type, PBYTE data, PDWORD size, HANDLE)
+{
+    return RegQueryValueExW(asKey(key), name, nullptr, type, data, size);
+}
+
+MONITORREG registryCallbacks = {
+    sizeof(MONITORREG), createKey, openKey,  closeKey,           deleteKey, enumKey,
+    queryInfoKey,       setValue,  deleteValueCallback, enumValue, queryValue,
+};
+
+HKEY createKeyByHand(const std::u16string& key)
+{
+    HKEY handle = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle,
+                              nullptr),
+              ERROR_SUCCESS);
+    return handle;
+}
+
+} // namespace
+
+LoadedMonitor::~LoadedMonitor()
+{
+    shutdown();
+}
+
+bool LoadedMonitor::load()
+{
+    if (!rootKey_)
+        rootKey_ = createKeyByHand(kMonitorKey);
+    init_.cbSize = sizeof(init_);
+    init_.hSpooler = this;
+    init_.hckRegistryRoot = rootKey_;
+    init_.pMonitorReg = &registryCallbacks;
+    init_.bLocal = TRUE;
+    SetLastError(ERROR_SUCCESS);
+    table_ = InitializePrintMonitor2(&init_, &handle_);
+    error_ = table_ ? 0 : GetLastError();
+    return table_ != nullptr;
+}
+
+void LoadedMonitor::shutdown()
+{
+    if (table_)
+        table_->pfnShutdown(handle_);
+    table_ = nullptr;
+    handle_ = nullptr;
+    if (rootKey_)
+        RegCloseKey(rootKey_);
+    rootKey_ = nullptr;
+}
+
+HANDLE LoadedMonitor::xcvOpen(const std::u16string& object, ACCESS_MASK access)
+{
+    HANDLE xcv = nullptr;
+    EXPECT_TRUE(table_->pfnXcvOpenPort(handle_, object.c_str(), access, &xcv));
+    return xcv;
+}
+
+DWORD LoadedMonitor::xcv(const std::u16string& object, LPCWSTR method, const void* input, DWORD cbInput,
+                         void* output, DWORD cbOutput, DWORD* needed, ACCESS_MASK access)
+{
+    HANDLE xcv = xcvOpen(object, access);
+    if (!xcv)
+        return ~0u;
+    DWORD result = table_->pfnXcvDataPort(xcv, method, (PBYTE)input, cbInput, (PBYTE)output, cbOutput, needed);
+    EXPECT_TRUE(table_->pfnXcvClosePort(xcv));
+    return result;
+}
+
+PPortEntry LoadedMonitor::port(const std::u16string& name) const
+{
+    for (PPortEntry entry = context()->pPortList; entry; entry = entry->pNext)
+        if (name == entry->pszPortName)
+            return entry;
+    return nullptr;
+}
+
+void setField(WCHAR* field, size_t cchField, const std::u16string& text)
+{
+    std::memset(field, 0, cchField * sizeof(WCHAR));
+    std::memcpy(field, text.data(), std::min(text.size(), cchField) * sizeof(WCHAR));
+}
+
+PortConfigData defaultConfig(const std::u16string& name, const std::u16string& server)
+{
+    PortConfigData config;
+    std::memset(&config, 0, sizeof(config));
+    setField(config.sztPortName, _countof(config.sztPortName), name);
+    setField(config.sztServerName, _countof(config.sztServerName), server);
+    setField(config.sztQueue, _countof(config.sztQueue), JTRK_DEFAULT_QUEUE);
+    config.dwProtocol = JTRK_DEFAULT_PROTOCOL;
+    config.dwPortNumber = JTRK_DEFAULT_PORTNUMBER;
+    config.dwTransferMode = JTRK_DEFAULT_TRANSFERMODE;
+    config.dwBanner = JTRK_DEFAULT_BANNER;
+    config.dwRetryInfinity = JTRK_DEFAULT_RETRYINFINITY;
+    config.dwRetryCount = JTRK_DEFAULT_RETRYCOUNT;
+    config.dwRetryInterval = JTRK_DEFAULT_RETRYINTERVAL;
+    config.dwLprRetryCount = JTRK_DEFAULT_LPRRETRYCOUNT;
+    config.dwLprRetryTimeout = JTRK_DEFAULT_LPRRETRYTIMEOUT;
+    config.dwWSAEventTimeout = JTRK_DEFAULT_WSAEVENTTIMEOUT;
+    config.dwLprSendInterval = JTRK_DEFAULT_LPRSENDINTERVAL;
+    config.dwLprRecvCount = JTRK_DEFAULT_LPRRECVCOUNT;
+    config.dwLprRecvInterval = JTRK_DEFAULT_LPRRECVINTERVAL;
+    config.dwLprCheckJobStatus = JTRK_DEFAULT_LPRCHECKJOBSTATUS;
+    return config;
+}
+
+std::u16string portKey(const std::u16string& port, bool timeouts)
+{
+    return kMonitorKey + u"\\Ports\\" + port + (timeouts ? u"\\Timeouts" : u"");
+}
+
+void writeDword(const std::u16string& key, const std::u16string& value, DWORD data)
+{
+    HKEY handle = createKeyByHand(key);
+    EXPECT_EQ(RegSetValueExW(handle, value.c_str(), 0, REG_DWORD, (const BYTE*)&data, sizeof(data)), ERROR_SUCCESS);
+    RegCloseKey(handle);
+}
+
+void writeString(const std::u16string& key, const std::u16string& value, const std::u16string& text)
+{
+    HKEY handle = createKeyByHand(key);
+    EXPECT_EQ(RegSetValueExW(handle, value.c_str(), 0, REG_SZ, (const BYTE*)text.c_str(),
+                             DWORD((text.size() + 1) * sizeof(WCHAR))),
+              ERROR_SUCCESS);
+    RegCloseKey(handle);
+}
+
+bool readValue(const std::u16string& key, const std::u16string& value, DWORD& type, std::vector<BYTE>& data)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0;
+    LONG status = RegQueryValueExW(handle, value.c_str(), nullptr, &type, nullptr, &size);
+    data.assign(size, 0);
+    if (status == ERROR_SUCCESS && size)
+        status = RegQueryValueExW(handle, value.c_str(), nullptr, &type, data.data(), &size);
+    RegCloseKey(handle);
+    return status == ERROR_SUCCESS;
+}
+
+bool readDword(const std::u16string& key, const std::u16string& value, DWORD& data)
+{
+    DWORD type = 0;
+    std::vector<BYTE> bytes;
+    if (!readValue(key, value, type, bytes) || type != REG_DWORD || bytes.size() != 4)
+        return false;
+    std::memcpy(&data, bytes.data(), 4);
+    return true;
+}
+
+bool keyExists(const std::u16string& key)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &handle) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(handle);
+    return true;
+}
+
+void deleteValue(const std::u16string& key, const std::u16string& value)
+{
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_ALL_ACCESS, &handle), ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteValueW(handle, value.c_str()), ERROR_SUCCESS);
+    RegCloseKey(handle);
+}
+
+void writePortKeys(const PortConfigData& config)
+{
+    std::u16string name = config.sztPortName;
+    std::u16string port = portKey(name);
+    std::u16string timeouts = portKey(name, true);
+    writeString(port, u"ServerName", config.sztServerName);
+    writeDword(port, u"Protocol", config.dwProtocol);
+    writeDword(port, u"PortNumber", config.dwPortNumber);
+    writeString(port, u"Queue", config.sztQueue);
+    writeDword(port, u"TransferMode", config.dwTransferMode);
+    writeDword(port, u"Banner", config.dwBanner);
+    writeDword(timeouts, u"RetryInfinity", config.dwRetryInfinity);
+    writeDword(timeouts, u"RetryCount", config.dwRetryCount);
+    writeDword(timeouts, u"RetryInterval", config.dwRetryInterval);
+    writeDword(timeouts, u"LprRetryCount", config.dwLprRetryCount);
+    writeDword(timeouts, u"LprRetryTimeout", config.dwLprRetryTimeout);
+    writeDword(timeouts, u"WSAEventTimeout", config.dwWSAEventTimeout);
+    writeDword(timeouts, u"LprSendInterval", config.dwLprSendInterval);
+}
+
+TraceCapture::TraceCapture()
+{
+    palSetDebugOutputCapture(&TraceCapture::capture, this);
+}
+
+TraceCapture::~TraceCapture()
+{
+    palSetDebugOutputCapture(nullptr, nullptr);
+}
+
+void TraceCapture::capture(LPCWSTR text, void* context)
+{
+    auto* self = static_cast<TraceCapture*>(context);
+    std::lock_guard<std::mutex> lock(self->mutex_);
+    self->lines_.emplace_back(text);
+}
+
+std::vector<std::u16string> TraceCapture::lines() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+}
+
+std::vector<BYTE> bytesOf(const void* data, size_t size)
+{
+    const BYTE* begin = static_cast<const BYTE*>(data);
+    return std::vector<BYTE>(begin, begin + size);
+}
+
+std::u16string narrowToWide(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+} // namespace montest

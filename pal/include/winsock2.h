@@ -1,0 +1,4 @@
+// Windows Sockets 2 (see pal/winsock.h).
+#pragma once
+
+#include "pal/winsock.h"

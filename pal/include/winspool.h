@@ -1,0 +1,4 @@
+// Spooler API (winspool.drv).
+#pragma once
+
+#include "pal/winspool.h"

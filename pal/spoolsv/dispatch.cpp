@@ -1,0 +1,203 @@
+#include "dispatch.h"
+
+#include <algorithm>
+
+namespace spoolsv {
+
+namespace {
+
+using pal::spool::failureReply;
+using pal::spool::OptBlob;
+using pal::spool::Op;
+using pal::spool::replyHead;
+using pal::spool::Writer;
+
+Bytes statusReply(DWORD error)
+{
+    return error == ERROR_SUCCESS ? replyHead(TRUE, 0).take() : failureReply(error);
+}
+
+Bytes badRequest()
+{
+    return failureReply(RPC_X_BAD_STUB_DATA);
+}
+
+// A buffer for a blob the caller passed: at least one byte, so that an empty buffer is still a
+// buffer (not NULL) for the monitor.
+Bytes bufferFor(const OptBlob& blob, DWORD size)
+{
+    Bytes buffer(std::max<size_t>(size, 1), 0);
+    if (blob)
+        std::copy(blob->begin(), blob->end(), buffer.begin());
+    return buffer;
+}
+
+} // namespace
+
+const Dispatcher::Route Dispatcher::routes_[] = {
+    {Op::OpenPrinter, &Dispatcher::openPrinter},
+    {Op::ClosePrinter, &Dispatcher::closePrinter},
+    {Op::XcvData, &Dispatcher::xcvData},
+    {Op::EnumPorts, &Dispatcher::enumPorts},
+    {Op::SetPort, &Dispatcher::setPort},
+    {Op::EnumMonitors, &Dispatcher::enumMonitors},
+    {Op::AddMonitor, &Dispatcher::addMonitor},
+    {Op::DeleteMonitor, &Dispatcher::deleteMonitor},
+    {Op::DeletePort, &Dispatcher::deletePort},
+};
+
+Bytes Dispatcher::serve(const Caller& caller, const Bytes& request)
+{
+    Reader reader(request);
+    auto op = static_cast<Op>(reader.u32());
+    if (reader.failed())
+        return badRequest();
+    for (const Route& route : routes_)
+        if (route.op == op)
+            return (this->*route.handler)(caller, reader);
+    return failureReply(ERROR_NOT_SUPPORTED);
+}
+
+Bytes Dispatcher::serve(const Bytes& request)
+{
+    return serve(Caller{kHostSession, true}, request);
+}
+
+Bytes Dispatcher::openPrinter(const Caller& caller, Reader& reader)
+{
+    OptString name = reader.string();
+    bool hasDefaults = reader.u32() != 0;
+    reader.string(); // the data type matters to printers only
+    ACCESS_MASK access = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    uint32_t handle = 0;
+    DWORD error = spooler_.openPrinter(caller, name, hasDefaults, access, handle);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    return replyHead(TRUE, 0).u32(handle).u32(uint32_t(pal::spool::HandleKind::Xcv)).take();
+}
+
+Bytes Dispatcher::closePrinter(const Caller& caller, Reader& reader)
+{
+    uint32_t handle = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    return statusReply(spooler_.closePrinter(caller, handle));
+}
+
+Bytes Dispatcher::xcvData(const Caller& caller, Reader& reader)
+{
+    uint32_t handle = reader.u32();
+    OptString method = reader.string();
+    OptBlob input = reader.blob();
+    DWORD cbInput = reader.u32();
+    DWORD cbOutput = reader.u32();
+    OptBlob output = reader.blob();
+    bool wantsNeeded = reader.u32() != 0;
+    if (reader.failed() || (input && input->size() != cbInput) || (output && output->size() != cbOutput))
+        return badRequest();
+    Bytes inputBuffer = bufferFor(input, input ? cbInput : 0);
+    Bytes outputBuffer = bufferFor(output, output ? cbOutput : 0);
+    DWORD needed = 0;
+    XcvCall call;
+    call.method = method ? method->c_str() : nullptr;
+    call.input = input ? inputBuffer.data() : nullptr;
+    call.cbInput = cbInput;
+    call.output = output ? outputBuffer.data() : nullptr;
+    call.cbOutput = cbOutput;
+    call.needed = wantsNeeded ? &needed : nullptr;
+    DWORD status = ERROR_SUCCESS;
+    DWORD error = spooler_.xcvData(caller, handle, call, status);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    reply.blob(output ? outputBuffer.data() : nullptr, cbOutput);
+    return reply.u32(needed).u32(status).take();
+}
+
+Bytes Dispatcher::enumPorts(const Caller&, Reader& reader)
+{
+    OptString server = reader.string();
+    DWORD level = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    std::vector<PortRecord> ports;
+    DWORD error = spooler_.enumPorts(server, level, ports);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    reply.u32(uint32_t(ports.size()));
+    for (const PortRecord& port : ports)
+        reply.string(port.name).string(port.monitor).string(port.description).u32(port.type);
+    return reply.take();
+}
+
+Bytes Dispatcher::setPort(const Caller& caller, Reader& reader)
+{
+    OptString server = reader.string();
+    std::u16string port = reader.requiredString();
+    DWORD level = reader.u32();
+    PORT_INFO_3W status{};
+    status.dwStatus = reader.u32();
+    OptString text = reader.string();
+    status.dwSeverity = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    status.pszStatus = text ? text->data() : nullptr;
+    return statusReply(spooler_.setPort(caller, server, port, level, status));
+}
+
+Bytes Dispatcher::enumMonitors(const Caller&, Reader& reader)
+{
+    OptString server = reader.string();
+    DWORD level = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    std::vector<MonitorRecord> monitors;
+    DWORD error = spooler_.enumMonitors(server, level, monitors);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    reply.u32(uint32_t(monitors.size()));
+    for (const MonitorRecord& monitor : monitors)
+        reply.string(monitor.name).string(monitor.environment).string(monitor.dll);
+    return reply.take();
+}
+
+Bytes Dispatcher::addMonitor(const Caller& caller, Reader& reader)
+{
+    OptString server = reader.string();
+    DWORD level = reader.u32();
+    OptString name = reader.string();
+    OptString environment = reader.string();
+    OptString dll = reader.string();
+    if (reader.failed())
+        return badRequest();
+    if (!name || !dll)
+        return failureReply(ERROR_INVALID_PARAMETER);
+    return statusReply(spooler_.addMonitor(caller, server, level, *name, environment, *dll));
+}
+
+Bytes Dispatcher::deleteMonitor(const Caller& caller, Reader& reader)
+{
+    OptString server = reader.string();
+    OptString environment = reader.string();
+    OptString name = reader.string();
+    if (reader.failed())
+        return badRequest();
+    if (!name)
+        return failureReply(ERROR_INVALID_PARAMETER);
+    return statusReply(spooler_.deleteMonitor(caller, server, environment, *name));
+}
+
+Bytes Dispatcher::deletePort(const Caller& caller, Reader& reader)
+{
+    OptString server = reader.string();
+    std::u16string port = reader.requiredString();
+    if (reader.failed())
+        return badRequest();
+    return statusReply(spooler_.deletePort(caller, server, port));
+}
+
+} // namespace spoolsv

@@ -1,0 +1,19 @@
+// The process's one poller thread: it watches the sockets that record network events (epoll) and
+// the deadlines of connects in progress, and hands both to the socket.
+#pragma once
+
+#include <cstdint>
+
+#include "winsock_socket.h"
+
+namespace pal::ws::poller {
+
+// From the first start-up to the last clean-up.
+void start();
+void stop();
+// Changes the epoll events watched on the socket's descriptor from `from` to `to` (0: unwatched).
+void watch(SOCKET id, int fd, uint32_t from, uint32_t to);
+// Calls the socket's onDeadline() once `when` has passed.
+void wakeAt(SOCKET id, Clock::time_point when);
+
+} // namespace pal::ws::poller

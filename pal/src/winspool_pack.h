@@ -1,0 +1,28 @@
+// Returning lists of records the way the spooler does: the records from the front of the
+// caller's buffer, their strings packed backwards from its end.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "pal/types.h"
+
+namespace pal::spool {
+
+// One record of a level: the strings and DWORDs at their offsets in the record; every other
+// byte is zero.
+struct FlatRecord {
+    std::vector<std::pair<size_t, std::u16string>> strings;
+    std::vector<std::pair<size_t, DWORD>> dwords;
+};
+
+// The bytes that records of recordSize need, strings with their terminators included.
+DWORD packedSize(size_t recordSize, const std::vector<FlatRecord>& records);
+
+// Sets *pcbNeeded; fails with ERROR_INSUFFICIENT_BUFFER when cbBuf is smaller, otherwise fills
+// the buffer and sets *pcReturned. Strings go in record order, each record's in field order.
+BOOL packRecords(size_t recordSize, const std::vector<FlatRecord>& records, LPBYTE buffer, DWORD cbBuf,
+                 LPDWORD pcbNeeded, LPDWORD pcReturned);
+
+} // namespace pal::spool

@@ -1,0 +1,192 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <windows.h>
+
+#include "TempRoot.h"
+#include "fixtures/file_child_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+typedef int (*AddFunction)(int, int);
+typedef HMODULE (*SelfFunction)(void);
+
+std::u16string environmentValue(const WCHAR* name)
+{
+    WCHAR value[32] = {};
+    GetEnvironmentVariableW(name, value, 32);
+    return value;
+}
+
+std::u16string moduleFileName(HMODULE module)
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(module, path, MAX_PATH);
+    return std::u16string(path, length);
+}
+
+TEST(RuntimeLoading, FindsTheModuleBesideTheExecutableByItsWindowsNameAndRunsItsConstructor)
+{
+    testsupport::TempRoot root;
+    SetEnvironmentVariableW(W("PAL_TEST_MODULE_ATTACHED"), nullptr);
+    SetEnvironmentVariableW(W("PAL_TEST_MODULE_DETACHED"), nullptr);
+    HMODULE module = LoadLibraryW(W("PALTESTMODULE.DLL"));
+    ASSERT_NE(module, nullptr) << GetLastError();
+    EXPECT_EQ(environmentValue(W("PAL_TEST_MODULE_ATTACHED")), u"1") << "the constructor plays DllMain";
+
+    auto add = reinterpret_cast<AddFunction>(GetProcAddress(module, "FixtureAdd"));
+    ASSERT_NE(add, nullptr);
+    EXPECT_EQ(add(2, 3), 5);
+    auto self = reinterpret_cast<SelfFunction>(GetProcAddress(module, "FixtureSelf"));
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(self(), module) << "the handle found from an address is the handle LoadLibrary gave";
+    EXPECT_EQ(GetModuleHandleW(W("paltestmodule")), module);
+    EXPECT_EQ(LoadLibraryExA("PalTestModule.dll", nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), module);
+    EXPECT_EQ(environmentValue(W("PAL_TEST_MODULE_ATTACHED")), u"1") << "a second load attaches nothing";
+    EXPECT_EQ(moduleFileName(module), u"C:\\Program Files\\PalTestModule.dll");
+
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(environmentValue(W("PAL_TEST_MODULE_DETACHED")), u"") << "still loaded once";
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_EQ(environmentValue(W("PAL_TEST_MODULE_DETACHED")), u"1");
+    EXPECT_EQ(GetModuleHandleW(W("PalTestModule.dll")), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_FALSE(FreeLibrary(module));
+}
+
+TEST(RuntimeLoading, MissingModulesAndExportsGiveTheirErrors)
+{
+    testsupport::TempRoot root;
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryW(W("NoSuchModule.dll")), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(LoadLibraryA("C:\\Nowhere\\NoSuch.DLL"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+
+    HMODULE module = LoadLibraryA("PalTestModule");
+    ASSERT_NE(module, nullptr) << "\".dll\" is added to a name without extension";
+    EXPECT_EQ(GetProcAddress(module, "NoSuchExport"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(GetProcAddress(module, "GetLastError"), nullptr)
+        << "only the module's own exports, not those of what it links";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(GetProcAddress(reinterpret_cast<HMODULE>(0x1234), "FixtureAdd"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    FreeLibrary(module);
+}
+
+TEST(RuntimeLoading, ResolvesOrdinalsThroughTheModulesTable)
+{
+    testsupport::TempRoot root;
+    HMODULE module = LoadLibraryW(W("PalTestModule.dll"));
+    ASSERT_NE(module, nullptr);
+    auto add = reinterpret_cast<AddFunction>(GetProcAddress(module, MAKEINTRESOURCEA(1)));
+    ASSERT_NE(add, nullptr);
+    EXPECT_EQ(add(40, 2), 42);
+    EXPECT_EQ(GetProcAddress(module, MAKEINTRESOURCEA(7)), GetProcAddress(module, "FixtureSelf"));
+    EXPECT_EQ(GetProcAddress(module, MAKEINTRESOURCEA(2)), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    FreeLibrary(module);
+}
+
+TEST(RuntimeLoading, LooksInTheNamedFolderFirstWithoutRegardToCase)
+{
+    testsupport::TempRoot root;
+    fs::create_directories(root.file("drive_c/Plugins"));
+    fs::copy_file(fixtures::besideTest("PalTestModule.so"), root.file("drive_c/Plugins/paltestmodule.so"));
+    HMODULE module = LoadLibraryW(W("C:\\PLUGINS\\PalTestModule.DLL"));
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(moduleFileName(module), u"C:\\Plugins\\paltestmodule.dll")
+        << "the copy in the named folder, with its C: path";
+    FreeLibrary(module);
+}
+
+FARPROC resolveSpooler(LPCSTR name, void* context)
+{
+    ++*static_cast<int*>(context);
+    return std::string(name) == "EnumPortsW" ? reinterpret_cast<FARPROC>(&GetLastError) : nullptr;
+}
+
+TEST(BuiltinModules, AreServedByTheProcessUntilRemoved)
+{
+    testsupport::TempRoot root;
+    int calls = 0;
+    ASSERT_TRUE(palRegisterBuiltinModule(W("SPOOLSS.DLL"), resolveSpooler, &calls));
+    HMODULE spooler = LoadLibraryW(W("spoolss.dll"));
+    ASSERT_NE(spooler, nullptr);
+    EXPECT_EQ(GetModuleHandleA("SPOOLSS"), spooler);
+    EXPECT_EQ(GetProcAddress(spooler, "EnumPortsW"), reinterpret_cast<FARPROC>(&GetLastError));
+    EXPECT_EQ(GetProcAddress(spooler, "Missing"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(moduleFileName(spooler), u"C:\\Windows\\System32\\SPOOLSS.DLL");
+    EXPECT_TRUE(FreeLibrary(spooler));
+
+    EXPECT_TRUE(palRegisterBuiltinModule(W("spoolss.dll"), nullptr, nullptr));
+    EXPECT_EQ(LoadLibraryW(W("SPOOLSS.DLL")), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(GetProcAddress(spooler, "EnumPortsW"), nullptr) << "a removed module's handle resolves nothing";
+    EXPECT_FALSE(palRegisterBuiltinModule(W(""), resolveSpooler, nullptr));
+}
+
+TEST(ModuleFileName, MapsTheExecutableAndFollowsTheOverride)
+{
+    testsupport::TempRoot root;
+    EXPECT_EQ(moduleFileName(nullptr), u"C:\\Program Files\\pal_test_modules.exe");
+    EXPECT_EQ(moduleFileName(GetModuleHandleW(nullptr)), u"C:\\Program Files\\pal_test_modules.exe");
+
+    palSetModuleFileName(u"C:\\Svc\\JTRKSVC2.exe");
+    EXPECT_EQ(moduleFileName(nullptr), u"C:\\Svc\\JTRKSVC2.exe");
+    palSetModuleFileName(W(""));
+    WCHAR path[MAX_PATH];
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u) << "an empty override makes the call fail";
+    palSetModuleFileName(nullptr);
+    EXPECT_EQ(moduleFileName(nullptr), u"C:\\Program Files\\pal_test_modules.exe");
+}
+
+TEST(ModuleFileName, ShortBuffersGetATerminatedPrefixAndTheirSize)
+{
+    testsupport::TempRoot root;
+    palSetModuleFileName(u"C:\\Svc\\JTRKSVC2.exe"); // 19 characters
+    WCHAR path[32];
+    std::fill(std::begin(path), std::end(path), u'#');
+    SetLastError(0);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path, 20), 19u);
+    EXPECT_EQ(GetLastError(), 0u);
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path, 19), 19u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(std::u16string(path), u"C:\\Svc\\JTRKSVC2.ex");
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path, 1), 1u);
+    EXPECT_EQ(path[0], 0);
+    path[0] = u'#';
+    EXPECT_EQ(GetModuleFileNameW(nullptr, path, 0), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(path[0], u'#');
+
+    palSetModuleFileName(u"C:\\日本\\a.exe"); // 932: 2 + 1 + 4 + 1 + 5 = 13 bytes
+    char narrow[16];
+    EXPECT_EQ(GetModuleFileNameA(nullptr, narrow, 16), 13u);
+    EXPECT_STREQ(narrow, "C:\\\x93\xFA\x96\x7B\\a.exe");
+    EXPECT_EQ(GetModuleFileNameA(nullptr, narrow, 6), 6u);
+    EXPECT_STREQ(narrow, "C:\\\x93\xFA") << "cut before a double-byte character, not inside it";
+    palSetModuleFileName(nullptr);
+}
+
+TEST(ModuleFileName, AnExecutableBelowDriveCHasItsOwnPath)
+{
+    testsupport::TempRoot root;
+    fs::create_directories(root.file("drive_c/Tools"));
+    fs::copy_file(fixtures::besideTest("pal_file_child"), root.file("drive_c/Tools/Child"));
+    std::string libraries = fs::path(fixtures::besideTest("")).parent_path().string();
+    fixtures::ChildProcess child(root.file("drive_c/Tools/Child"), {"modulepath"},
+                                 {"LD_LIBRARY_PATH=" + libraries});
+    ASSERT_TRUE(child.started());
+    EXPECT_EQ(child.readLine(), "C:\\Tools\\Child.exe");
+    EXPECT_EQ(child.wait(), 0);
+}
+
+} // namespace

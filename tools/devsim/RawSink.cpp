@@ -1,0 +1,304 @@
+#include "RawSink.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace devsim {
+
+using Clock = std::chrono::steady_clock;
+
+struct RawSink::Connection {
+    int fd = -1;
+    size_t job = 0;
+    uint64_t received = 0;
+    bool recording = true; // false once closeAfter has closed our end: later bytes are dropped
+    bool stalled = false;
+    bool stalledOnce = false;
+    std::optional<Clock::time_point> resumeAt;
+    std::optional<Clock::time_point> closeAt;
+};
+
+namespace {
+
+// A printer's small receive window: a sink that stops reading blocks the sender soon.
+constexpr int kReceiveBuffer = 65536;
+
+std::string describe(const sockaddr_in& address)
+{
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
+    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
+}
+
+void closeDescriptor(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool reached(const std::optional<uint64_t>& limit, uint64_t received)
+{
+    return limit && received >= *limit;
+}
+
+} // namespace
+
+RawSink::RawSink(RawSinkOptions options, JobEnded jobEnded)
+    : options_(std::move(options)), jobEnded_(std::move(jobEnded))
+{
+}
+
+RawSink::~RawSink()
+{
+    stop();
+    closeDescriptor(listener_);
+    closeDescriptor(wake_);
+}
+
+bool RawSink::start(std::string& error)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(options_.port);
+    if (inet_pton(AF_INET, options_.address.c_str(), &address.sin_addr) != 1) {
+        error = "not an IPv4 address: " + options_.address;
+        return false;
+    }
+    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int on = 1;
+    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof(kReceiveBuffer));
+    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+        (options_.listen && ::listen(listener_, 16) != 0)) {
+        error = "cannot listen on " + describe(address) + ": " + std::strerror(errno);
+        closeDescriptor(listener_);
+        return false;
+    }
+    socklen_t length = sizeof(address);
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+    port_ = ntohs(address.sin_port);
+    wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void RawSink::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!thread_.joinable())
+            return;
+        stopping_ = true;
+    }
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof(one));
+    thread_.join();
+    closeDescriptor(listener_);
+}
+
+void RawSink::resume()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        resumeRequested_ = true;
+    }
+    uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof(one));
+}
+
+std::vector<RawJob> RawSink::jobs() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return jobs_;
+}
+
+bool RawSink::waitUntil(const std::function<bool(const std::vector<RawJob>&)>& condition,
+                        std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return condition(jobs_); });
+}
+
+void RawSink::run()
+{
+    for (;;) {
+        std::vector<pollfd> watched{{wake_, POLLIN, 0}};
+        if (options_.listen)
+            watched.push_back({listener_, POLLIN, 0});
+        const size_t firstConnection = watched.size();
+        std::optional<Clock::time_point> nextTimer;
+        for (const Connection& connection : connections_) {
+            bool reading = !connection.stalled && !connection.closeAt;
+            watched.push_back({connection.fd, static_cast<short>(reading ? POLLIN : 0), 0});
+            for (const auto& timer : {connection.resumeAt, connection.closeAt})
+                if (timer && (!nextTimer || *timer < *nextTimer))
+                    nextTimer = timer;
+        }
+        int timeout = -1;
+        if (nextTimer)
+            timeout = static_cast<int>(std::max<int64_t>(
+                0, std::chrono::ceil<std::chrono::milliseconds>(*nextTimer - Clock::now()).count()));
+        ::poll(watched.data(), watched.size(), timeout);
+
+        bool resumeAll;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_)
+                break;
+            resumeAll = resumeRequested_;
+            resumeRequested_ = false;
+        }
+        uint64_t drained;
+        [[maybe_unused]] ssize_t consumed = ::read(wake_, &drained, sizeof(drained));
+        const size_t known = connections_.size();
+        if (options_.listen && watched[1].revents)
+            acceptConnections();
+        for (size_t i = 0; i < known; ++i) {
+            Connection& connection = connections_[i];
+            short events = watched[firstConnection + i].revents;
+            if (watched[firstConnection + i].events & POLLIN) {
+                if (events)
+                    readFrom(connection);
+            } else if (events & (POLLERR | POLLHUP)) {
+                endJob(connection, connection.closeAt ? JobEnd::SenderClosed : JobEnd::SenderReset);
+            }
+        }
+        for (Connection& connection : connections_) {
+            if (resumeAll)
+                connection.resumeAt = Clock::now();
+            runTimers(connection);
+        }
+        std::erase_if(connections_, [](const Connection& connection) { return connection.fd < 0; });
+    }
+    for (Connection& connection : connections_)
+        endJob(connection, JobEnd::Stopped);
+    connections_.clear();
+}
+
+void RawSink::acceptConnections()
+{
+    for (;;) {
+        sockaddr_in peer{};
+        socklen_t length = sizeof(peer);
+        int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0)
+            return;
+        Connection connection;
+        connection.fd = fd;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            connection.job = jobs_.size();
+            jobs_.push_back({describe(peer), {}, false, JobEnd::Open});
+        }
+        changed_.notify_all();
+        applyLimits(connection);
+        connections_.push_back(connection);
+    }
+}
+
+void RawSink::readFrom(Connection& connection)
+{
+    uint8_t buffer[65536];
+    uint64_t wanted = sizeof(buffer);
+    if (connection.recording) {
+        // Read exactly up to the next limit, so that the job holds what the device took.
+        for (const auto& limit : {options_.closeAfter, options_.resetAfter,
+                                  connection.stalledOnce ? std::nullopt : options_.stallAfter})
+            if (limit && *limit > connection.received)
+                wanted = std::min(wanted, *limit - connection.received);
+    }
+    ssize_t got = ::recv(connection.fd, buffer, wanted, 0);
+    if (got > 0) {
+        if (connection.recording)
+            updateJob(connection.job, [&](RawJob& job) { job.data.insert(job.data.end(), buffer, buffer + got); });
+        connection.received += got;
+        applyLimits(connection);
+    } else if (got == 0) {
+        if (connection.recording && options_.closeDelay.count() > 0)
+            connection.closeAt = Clock::now() + options_.closeDelay;
+        else
+            endJob(connection, JobEnd::SenderClosed);
+    } else if (errno != EAGAIN && errno != EINTR) {
+        endJob(connection, JobEnd::SenderReset);
+    }
+}
+
+void RawSink::applyLimits(Connection& connection)
+{
+    if (!connection.recording)
+        return;
+    if (reached(options_.resetAfter, connection.received)) {
+        linger abortive{1, 0};
+        setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+        endJob(connection, JobEnd::ResetBySink);
+        return;
+    }
+    if (reached(options_.closeAfter, connection.received)) {
+        // Our end closes with a FIN; the connection stays until the sender closes its end.
+        ::shutdown(connection.fd, SHUT_WR);
+        connection.recording = false;
+        endJob(connection, JobEnd::ClosedBySink);
+        return;
+    }
+    if (reached(options_.stallAfter, connection.received) && !connection.stalledOnce) {
+        connection.stalled = connection.stalledOnce = true;
+        if (options_.resumeAfter)
+            connection.resumeAt = Clock::now() + *options_.resumeAfter;
+        updateJob(connection.job, [](RawJob& job) { job.stalled = true; });
+    }
+}
+
+void RawSink::runTimers(Connection& connection)
+{
+    const auto now = Clock::now();
+    if (connection.resumeAt && now >= *connection.resumeAt) {
+        connection.resumeAt.reset();
+        if (connection.stalled) {
+            connection.stalled = false;
+            updateJob(connection.job, [](RawJob& job) { job.stalled = false; });
+        }
+    }
+    if (connection.closeAt && now >= *connection.closeAt)
+        endJob(connection, JobEnd::SenderClosed);
+}
+
+// Records how the job ended (once) and closes the connection, unless the sink only closed its
+// own end (closeAfter) and waits for the sender's.
+void RawSink::endJob(Connection& connection, JobEnd end)
+{
+    if (end != JobEnd::ClosedBySink)
+        closeDescriptor(connection.fd);
+    RawJob ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        RawJob& job = jobs_[connection.job];
+        if (job.end != JobEnd::Open)
+            return;
+        job.end = end;
+        job.stalled = false;
+        ended = job;
+    }
+    changed_.notify_all();
+    if (jobEnded_)
+        jobEnded_(connection.job, ended);
+}
+
+void RawSink::updateJob(size_t index, const std::function<void(RawJob&)>& change)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change(jobs_[index]);
+    }
+    changed_.notify_all();
+}
+
+} // namespace devsim
