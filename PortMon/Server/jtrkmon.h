@@ -1,5 +1,5 @@
 // Internal declarations of the port monitor JTRKMON2: the monitor context, the port list, the
-// Xcv contexts, the TCP layer and the RAW protocol.
+// Xcv contexts, the TCP layer, the RAW protocol and the job flow.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 
 #include "pal/version.h"
 
+#include "jtrkjobevent.h"
 #include "jtrkportcfg.h"
 
 #define JTMX_MONITOR_MAGIC 0x4A544D58
@@ -18,6 +19,9 @@
 #define JTMX_MAX_PRINTER_NAME 220
 #define JTMX_SEND_BUFFER_SIZE 65536
 #define JTMX_CONTROL_FILE_SIZE 1024
+#define JTMX_TMP_PATH_LEN 520  // longest temporary-file path, in characters
+#define JTMX_LABEL_BYTES 24
+#define JTMX_CLIENT_JOB_ID_BYTES 64
 
 #define JTMX_EVENT_SOURCE W("OutputBeaconPort2")
 #define JTMX_EVENT_PORT_FAILED 0xC0000011
@@ -92,21 +96,24 @@ typedef struct _PortEntry {
     // Current job.
     WCHAR wszPrinterName[JTMX_MAX_PRINTER_NAME + 1];
     HANDLE hPrinter;  // INVALID_HANDLE_VALUE when none
-    DWORD dwState;
+    DWORD dwState;  // changed under csPortList
     DWORD dwJobId;
-    char szPauName[24];
-    BYTE ClientJobId[64];
+    char szPauName[JTMX_LABEL_BYTES];
+    BYTE ClientJobId[JTMX_CLIENT_JOB_ID_BYTES];
     DWORD dwNup;
-    LPBYTE pHeaderBuf;
+    LPBYTE pHeaderBuf;  // job bytes held back until the header is complete
     DWORD cbHeaderBuf;
-    BOOL bPausedFlag;  // written by Xcv SetPausedFlag under csPortList
+    BOOL bHeaderParsed;  // this job's header was parsed complete
+    BOOL bPausedFlag;  // read and written under csPortList
     DWORD dwPausedJobId;
     BOOL bStartDocFailed;
+    BOOL bRequeued;  // this delivery of the job was already paused and restarted
 
     // Connection.
     SOCKET hSocket;  // INVALID_SOCKET when none
     WSAEVENT SockEvent;
     BOOL bConnectReady;  // the connect already reported the socket writable
+    BOOL bSendBlocked;  // the last send would have blocked: FD_WRITE tells when to go on
     LONG lNetworkEvents;  // events seen on the current socket
     DWORD dwSpooledBytes;
     DWORD dwJobBufSize;
@@ -114,20 +121,27 @@ typedef struct _PortEntry {
     // LPR transfer.
     int nLpStat;
     HANDLE hTmpFile;
-    WCHAR wszTmpFile[MAX_PATH];
-    BYTE SendBuf[JTMX_SEND_BUFFER_SIZE];
+    WCHAR wszTmpFile[JTMX_TMP_PATH_LEN + 1];
+    BYTE SendBuf[JTMX_SEND_BUFFER_SIZE];  // staged bytes of the current step
     DWORD cSendReqLen;
-    LPBYTE pTmpSplBuf;  // 64 KB streaming buffer, allocated for a job
+    DWORD dwSendReqOffset;  // staged bytes already sent
+    LPBYTE pTmpSplBuf;  // 64 KB streaming buffer, kept for the port's lifetime
     DWORD dwTmpSplBufLen;
-    DWORD dwSendFileSize;
-    DWORD dwLprErrorCount;
-    DWORD dwLprRetryCounter;
+    ULONGLONG ullSendFileSize;
+    DWORD dwLprRetryCounter;  // refused acknowledgements in a row
     DWORD dwCtrlFileLen;
     char szCtrlFile[JTMX_CONTROL_FILE_SIZE];
     BOOL bRestartDecided;
 
     DWORD dwSavedRetryInterval;
     LONG countdown;  // open connections
+
+    // ConfigPort's settings, taken over by the next job (the running job keeps its own).
+    DWORD dwConfigPortNumber;
+    DWORD dwConfigTransferMode;
+    DWORD dwConfigRetryInfinity;
+    DWORD dwConfigRetryCount;
+    DWORD dwConfigRetryInterval;
 
     // Network start: WSAStartup and the socket event, balanced per entry.
     BOOL bNetworkStarted;
@@ -146,7 +160,7 @@ typedef struct _XcvContext {
     struct _XcvContext* pNext;
 } XcvContext, *PXcvContext;
 
-// The spooler and timing calls of the job path. Tests replace them with doubles.
+// The spooler, system and timing calls of the job path. Tests replace them with doubles.
 typedef struct _MonitorSystemCalls {
     BOOL(WINAPI* pfnOpenPrinterW)(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault);
     BOOL(WINAPI* pfnClosePrinter)(HANDLE hPrinter);
@@ -156,6 +170,20 @@ typedef struct _MonitorSystemCalls {
     void(WINAPI* pfnSleep)(DWORD dwMilliseconds);
     BOOL(WINAPI* pfnVerifyVersionInfoW)(LPOSVERSIONINFOEXW lpVersionInformation, DWORD dwTypeMask,
                                         DWORDLONG dwlConditionMask);
+    BOOL(WINAPI* pfnXcvDataW)(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
+                              PBYTE pOutputData, DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus);
+    HANDLE(WINAPI* pfnIcmpCreateFile)(void);
+    BOOL(WINAPI* pfnIcmpCloseHandle)(HANDLE IcmpHandle);
+    DWORD(WINAPI* pfnIcmpSendEcho)(HANDLE IcmpHandle, IPAddr DestinationAddress, LPVOID RequestData,
+                                   WORD RequestSize, PIP_OPTION_INFORMATION RequestOptions, LPVOID ReplyBuffer,
+                                   DWORD ReplySize, DWORD Timeout);
+    BOOL(WINAPI* pfnCallNamedPipeW)(LPCWSTR lpNamedPipeName, LPVOID lpInBuffer, DWORD nInBufferSize,
+                                    LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesRead, DWORD nTimeOut);
+    HANDLE(WINAPI* pfnRevertToPrinterSelf)(void);
+    BOOL(WINAPI* pfnImpersonatePrinterClient)(HANDLE hToken);
+    BOOL(WINAPI* pfnGetComputerNameW)(LPWSTR lpBuffer, LPDWORD nSize);
+    BOOL(WINAPI* pfnGetUserNameW)(LPWSTR lpBuffer, LPDWORD pcbBuffer);
+    INT(WINAPI* pfnBind)(SOCKET s, const struct sockaddr* name, INT namelen);
 } MonitorSystemCalls;
 
 extern MonitorSystemCalls g_MonSys;
@@ -173,7 +201,9 @@ DWORD MonTraceOutCode(LPCWSTR pszFunction, DWORD dwCode);
 // ---- Port configuration (jtrkutil.cpp)
 PPortEntry AddPortEntry(PMonitorContext pMonitor, LPCWSTR pszName, const PortConfigData* pConfig);
 PPortEntry FindPortEntry(PPortEntry pList, LPCWSTR pszName);
+// ConfigPort's settings reach an idle entry at once, a busy one at its next job.
 DWORD UpdatePortEntry(PMonitorContext pMonitor, LPCWSTR pszName, const PortConfigData* pConfig);
+void ApplyConfiguredSettings(PPortEntry pEntry);
 DWORD RemovePortEntry(PMonitorContext pMonitor, LPCWSTR pszName);
 void FreePortEntry(PPortEntry pEntry);
 BOOL IsPortBusy(const PortEntry* pEntry);
@@ -209,13 +239,22 @@ BOOL StopPortNetwork(PPortEntry pPort, LPCWSTR pszTraceName);
 BOOL GetServerAddress(LPCWSTR pszServerName, struct sockaddr_in* pAddress);
 int GetRawSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout);
 int GetRawSendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout);
+int GetLprSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout);
+int GetLprSendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout);
 SOCKET TcpOpen(PPortEntry pPort, const struct sockaddr_in* pAddress, int* pError);
 int Close(int* pError, PPortEntry pPort);
+BOOL ShutdownAndDrain(PPortEntry pPort, int* pError);
+void CloseSocketRetrying(PPortEntry pPort);
 void AbortClose(PPortEntry pPort);
+BOOL IsJobStopping(const PortEntry* pPort);
+// GetJobW at a level into an allocation of the needed size (the caller frees it); NULL on failure.
+LPBYTE QueryJob(HANDLE hPrinter, DWORD dwJobId, DWORD dwLevel);
 DWORD GetJobStatus(HANDLE hPrinter, DWORD dwJobId);
 DWORD GetJobSize(HANDLE hPrinter, DWORD dwJobId);
 DWORD GetPrinterStatus(HANDLE hPrinter);
 BOOL IsTrueJob(HANDLE hPrinter, DWORD dwJobId);
+HANDLE OpenJobPrinter(LPCWSTR pszPrinterName);
+BOOL IsDirectPrinter(HANDLE hPrinter);
 void MonSleep(DWORD dwMilliseconds);
 
 // ---- RAW (raw.cpp)
@@ -229,6 +268,47 @@ BOOL RawWritePort(PPortEntry pPort, const BYTE* pData, DWORD cbData, LPDWORD pcb
 BOOL RawEndDocPort(PPortEntry pPort);
 BOOL RawClosePort(PPortEntry pPort);
 
-// ---- LPR (lpr.cpp)
+// ---- LPR (lpr*.cpp; internals in lpr.h)
 BOOL LPROpenPort(PPortEntry pPort);
 BOOL LPRClosePort(PPortEntry pPort);
+BOOL LPRStartDocPort(PPortEntry pPort, LPCWSTR pszPrinterName, DWORD dwJobId);
+BOOL LPRWritePort(PPortEntry pPort, const BYTE* pData, DWORD cbData, LPDWORD pcbWritten, int* pError);
+BOOL LPREndDocPort(PPortEntry pPort, int* pStopCode, int* pError);
+void LPRJobDelete(PPortEntry pPort, BOOL bComplete);
+BOOL IsLprPort(const PortEntry* pEntry);
+BOOL IsByteCountPort(const PortEntry* pEntry);
+
+// Stop codes that LPREndDocPort hands to the job flow.
+#define LPR_STOP_CANCEL 2  // job deleting or deleted, or printer pending deletion
+#define LPR_STOP_RESTARTING 3
+#define LPR_STOP_OTHER 5
+#define LPR_STOP_ERROR 6  // stopped on an error, with a Windows Sockets error
+#define LPR_STOP_PAUSED 7
+
+// ---- Job messages and job reports (jobheader.cpp, jobreport.cpp)
+#define JOBHEADER_END 0
+#define JOBHEADER_NEED_MORE 1
+#define JOBHEADER_UNTAGGED 2
+// Gathering stops here: a longer run of job messages counts as untagged data.
+#define JOBHEADER_GATHER_LIMIT (1024 * 1024)
+
+int JobHeaderScan(const BYTE* pData, DWORD cbData);
+// The bytes one WritePort call hands on: held-back bytes first (when any), then its own bytes
+// (unless they joined the held ones).
+typedef struct _HeaderGather {
+    LPBYTE pHeld;  // owned by the port until FreeHeaderBuffer
+    DWORD cbHeld;
+    BOOL bSendCall;  // send the call's own bytes after the held ones
+} HeaderGather;
+int ParseJobHeader(PPortEntry pPort, LPBYTE pData, DWORD cbData, HeaderGather* pGather);
+void StampJobHeader(LPBYTE pPayload, DWORD cbPayload);
+void FreeHeaderBuffer(PPortEntry pPort);
+void ClearJobHeaderResults(PPortEntry pPort);
+// Sends one report; FALSE when it could not be sent (the event log says why).
+BOOL SendJobReport(PPortEntry pPort, DWORD dwMessageId, LPCWSTR pszOperation, BOOL bWithDocument);
+
+// ---- Job flow (jobflow.cpp)
+BOOL WINAPI JTMXStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWORD Level, LPBYTE pDocInfo);
+BOOL WINAPI JTMXWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten);
+BOOL WINAPI JTMXEndDocPort(HANDLE hPort);
+void SetPortState(PPortEntry pPort, DWORD dwState);

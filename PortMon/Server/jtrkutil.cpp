@@ -179,14 +179,24 @@ static LPWSTR DuplicateField(const WCHAR* pszField, size_t cchField)
     return pszCopy;
 }
 
-static void CopyRetrySettings(PPortEntry pEntry, const PortConfigData* pConfig)
+// The settings ConfigPort may change. A running job keeps the ones it started with.
+static void CopyConfiguredSettings(PPortEntry pEntry, const PortConfigData* pConfig)
 {
-    pEntry->dwPortNumber = pConfig->dwPortNumber;
-    pEntry->dwTransferMode = pConfig->dwTransferMode;
-    pEntry->dwRetryInfinity = pConfig->dwRetryInfinity;
-    pEntry->dwRetryCount = pConfig->dwRetryCount;
-    pEntry->dwRetryInterval = pConfig->dwRetryInterval;
-    pEntry->dwSavedRetryInterval = pConfig->dwRetryInterval;
+    pEntry->dwConfigPortNumber = pConfig->dwPortNumber;
+    pEntry->dwConfigTransferMode = pConfig->dwTransferMode;
+    pEntry->dwConfigRetryInfinity = pConfig->dwRetryInfinity;
+    pEntry->dwConfigRetryCount = pConfig->dwRetryCount;
+    pEntry->dwConfigRetryInterval = pConfig->dwRetryInterval;
+}
+
+void ApplyConfiguredSettings(PPortEntry pEntry)
+{
+    pEntry->dwPortNumber = pEntry->dwConfigPortNumber;
+    pEntry->dwTransferMode = pEntry->dwConfigTransferMode;
+    pEntry->dwRetryInfinity = pEntry->dwConfigRetryInfinity;
+    pEntry->dwRetryCount = pEntry->dwConfigRetryCount;
+    pEntry->dwRetryInterval = pEntry->dwConfigRetryInterval;
+    pEntry->dwSavedRetryInterval = pEntry->dwConfigRetryInterval;
 }
 
 static PPortEntry NewPortEntry(LPCWSTR pszName, size_t cchName, const PortConfigData* pConfig)
@@ -207,7 +217,8 @@ static PPortEntry NewPortEntry(LPCWSTR pszName, size_t cchName, const PortConfig
         FreePortEntry(pEntry);
         return NULL;
     }
-    CopyRetrySettings(pEntry, pConfig);
+    CopyConfiguredSettings(pEntry, pConfig);
+    ApplyConfiguredSettings(pEntry);
     pEntry->dwLprRetryCount = pConfig->dwLprRetryCount;
     pEntry->dwLprRetryTimeout = pConfig->dwLprRetryTimeout;
     pEntry->dwWSAEventTimeout = pConfig->dwWSAEventTimeout;
@@ -269,7 +280,9 @@ DWORD UpdatePortEntry(PMonitorContext pMonitor, LPCWSTR pszName, const PortConfi
     PPortEntry pEntry = *FindExactPortLink(pMonitor, pszName);
     if (!pEntry)
         return ERROR_FILE_NOT_FOUND;
-    CopyRetrySettings(pEntry, pConfig);
+    CopyConfiguredSettings(pEntry, pConfig);
+    if (pEntry->dwState == PORT_STATE_IDLE)
+        ApplyConfiguredSettings(pEntry);
     return ERROR_SUCCESS;
 }
 
@@ -286,6 +299,8 @@ DWORD RemovePortEntry(PMonitorContext pMonitor, LPCWSTR pszName)
 
 void FreePortEntry(PPortEntry pEntry)
 {
+    if (pEntry->hTmpFile != INVALID_HANDLE_VALUE)
+        CloseHandle(pEntry->hTmpFile);
     free(pEntry->pszServerName);
     free(pEntry->pszQueue);
     free(pEntry->pTmpSplBuf);

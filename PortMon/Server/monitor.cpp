@@ -11,7 +11,13 @@ CRITICAL_SECTION csPortList;
 CRITICAL_SECTION csPipeCall;
 CRITICAL_SECTION csJobHeader;
 
-MonitorSystemCalls g_MonSys = {OpenPrinterW, ClosePrinter, GetJobW, SetJobW, GetPrinterW, Sleep, VerifyVersionInfoW};
+MonitorSystemCalls g_MonSys = {
+    OpenPrinterW,   ClosePrinter,         GetJobW,         SetJobW,
+    GetPrinterW,    Sleep,                VerifyVersionInfoW, XcvDataW,
+    IcmpCreateFile, IcmpCloseHandle,      IcmpSendEcho,    CallNamedPipeW,
+    RevertToPrinterSelf, ImpersonatePrinterClient, GetComputerNameW, GetUserNameW,
+    bind,
+};
 
 // The module's constructor and destructor stand for DllMain's attach and detach.
 __attribute__((constructor)) static void MonitorProcessAttach(void)
@@ -33,10 +39,10 @@ static MONITOR2 g_Monitor2 = {
     JTMXEnumPorts,
     JTMXOpenPort,
     NULL,  // OpenPortEx
-    NULL,  // StartDocPort
-    NULL,  // WritePort
+    JTMXStartDocPort,
+    JTMXWritePort,
     JTMXReadPort,
-    NULL,  // EndDocPort
+    JTMXEndDocPort,
     JTMXClosePort,
     NULL,  // AddPort
     NULL,  // AddPortEx
@@ -241,11 +247,6 @@ BOOL WINAPI JTMXEnumPorts(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE pPo
 }
 
 // ---- OpenPort, ClosePort, ReadPort, Shutdown
-
-static BOOL IsLprPort(const PortEntry* pEntry)
-{
-    return (pEntry->dwProtocolFlags & PORT_FLAG_LPR) != 0;
-}
 
 // The first OpenPort of an entry starts its network; later ones share it.
 static BOOL OpenPortEntry(PPortEntry pEntry)

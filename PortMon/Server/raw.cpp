@@ -136,30 +136,6 @@ BOOL RawClosePort(PPortEntry pPort)
     return StopPortNetwork(pPort, W("RawClosePort"));
 }
 
-static HANDLE OpenJobPrinter(LPCWSTR pszPrinterName)
-{
-    for (int nAttempt = 1;; nAttempt++) {
-        HANDLE hPrinter = NULL;
-        if (g_MonSys.pfnOpenPrinterW((LPWSTR)pszPrinterName, &hPrinter, NULL))
-            return hPrinter;
-        if (nAttempt == OPEN_PRINTER_ATTEMPTS)
-            return INVALID_HANDLE_VALUE;
-        MonSleep(OPEN_PRINTER_INTERVAL_MS);
-    }
-}
-
-// A printer that prints directly to the port bypasses the spooled job this monitor follows.
-static BOOL IsDirectPrinter(HANDLE hPrinter)
-{
-    BYTE info[PRINTER_INFO_5_BUFFER_SIZE];
-    DWORD cbNeeded = 0;
-    if (!g_MonSys.pfnGetPrinterW(hPrinter, 5, info, sizeof(info), &cbNeeded))
-        return FALSE;
-    PRINTER_INFO_5W printerInfo;
-    memcpy(&printerInfo, info, sizeof(printerInfo));
-    return (printerInfo.Attributes & PRINTER_ATTRIBUTE_DIRECT) != 0;
-}
-
 BOOL RawStartDocPort(PPortEntry pPort, LPCWSTR pszPrinterName, DWORD dwJobId)
 {
     MonTraceIn(W("RawStartDocPort"));

@@ -140,10 +140,9 @@ int GetRawSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout)
     return FirstEvent(&events, order, _countof(order), pError);
 }
 
-int GetRawSendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout)
+// The send waits of RAW and LPR differ only in the order in which they report the events.
+static int SendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout, const EventOrder* pOrder, size_t cOrder)
 {
-    static const EventOrder order[] = {
-        {FD_CONNECT, FD_CONNECT_BIT}, {FD_CLOSE, FD_CLOSE_BIT}, {FD_WRITE, FD_WRITE_BIT}};
     if (pPort->hSocket == INVALID_SOCKET) {
         *pError = WSAEINVAL;
         return -1;
@@ -152,16 +151,48 @@ int GetRawSendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout)
     BOOL bTimedOut = FALSE;
     if (!WaitSockEvent(pPort, dwTimeout, &events, &bTimedOut, pError))
         return -1;
-    int nEvent = FirstEvent(&events, order, _countof(order), pError);
+    int nEvent = FirstEvent(&events, pOrder, cOrder, pError);
     // With nothing to report, a wait that ran out means the socket can take more.
     if (nEvent == 0 && bTimedOut)
         return FD_WRITE;
     return nEvent;
 }
 
+int GetRawSendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout)
+{
+    static const EventOrder order[] = {
+        {FD_CONNECT, FD_CONNECT_BIT}, {FD_CLOSE, FD_CLOSE_BIT}, {FD_WRITE, FD_WRITE_BIT}};
+    return SendSockEvent(pPort, pError, dwTimeout, order, _countof(order));
+}
+
+int GetLprSendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout)
+{
+    static const EventOrder order[] = {
+        {FD_CONNECT, FD_CONNECT_BIT}, {FD_WRITE, FD_WRITE_BIT}, {FD_CLOSE, FD_CLOSE_BIT}};
+    return SendSockEvent(pPort, pError, dwTimeout, order, _countof(order));
+}
+
+// Every event seen, or -1 with the first error among the events present.
+int GetLprSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout)
+{
+    static const EventOrder order[] = {
+        {FD_CONNECT, FD_CONNECT_BIT}, {FD_READ, FD_READ_BIT}, {FD_WRITE, FD_WRITE_BIT}, {FD_CLOSE, FD_CLOSE_BIT}};
+    WSANETWORKEVENTS events;
+    BOOL bTimedOut = FALSE;
+    if (!WaitSockEvent(pPort, dwTimeout, &events, &bTimedOut, pError))
+        return -1;
+    for (size_t i = 0; i < _countof(order); i++) {
+        if ((events.lNetworkEvents & order[i].lEvent) && events.iErrorCode[order[i].nBit] != 0) {
+            *pError = events.iErrorCode[order[i].nBit];
+            return -1;
+        }
+    }
+    return (int)events.lNetworkEvents;
+}
+
 // ---- Connect
 
-static BOOL IsJobStopping(const PortEntry* pPort)
+BOOL IsJobStopping(const PortEntry* pPort)
 {
     return (GetJobStatus(pPort->hPrinter, pPort->dwJobId) & (JOB_STATUS_DELETING | JOB_STATUS_PAUSED)) != 0;
 }
@@ -258,7 +289,7 @@ static void AwaitPeerClose(PPortEntry pPort)
     }
 }
 
-static void CloseSocketRetrying(PPortEntry pPort)
+void CloseSocketRetrying(PPortEntry pPort)
 {
     while (closesocket(pPort->hSocket) == SOCKET_ERROR) {
         int nError = WSAGetLastError();
@@ -268,22 +299,31 @@ static void CloseSocketRetrying(PPortEntry pPort)
     pPort->hSocket = INVALID_SOCKET;
 }
 
-// Graceful close: our side first, then the device's.
-int Close(int* pError, PPortEntry pPort)
+// Our side of a graceful close: no more sends, unread data dropped. FALSE (with the error) when a
+// shutdown fails; the socket then stays open.
+BOOL ShutdownAndDrain(PPortEntry pPort, int* pError)
 {
-    if (pPort->hSocket == INVALID_SOCKET)
-        return 0;
     if (shutdown(pPort->hSocket, SD_SEND) == SOCKET_ERROR) {
         *pError = WSAGetLastError();
-        return -1;
+        return FALSE;
     }
     char chunk[TCP_CLOSE_CHUNK];
     while (recv(pPort->hSocket, chunk, sizeof(chunk), 0) > 0) {
     }
     if (shutdown(pPort->hSocket, SD_BOTH) == SOCKET_ERROR) {
         *pError = WSAGetLastError();
-        return -1;
+        return FALSE;
     }
+    return TRUE;
+}
+
+// Graceful close: our side first, then the device's.
+int Close(int* pError, PPortEntry pPort)
+{
+    if (pPort->hSocket == INVALID_SOCKET)
+        return 0;
+    if (!ShutdownAndDrain(pPort, pError))
+        return -1;
     AwaitPeerClose(pPort);
     CloseSocketRetrying(pPort);
     return 0;
@@ -292,7 +332,7 @@ int Close(int* pError, PPortEntry pPort)
 // ---- Spooler queries
 
 // GetJobW at a level into a buffer of the needed size; NULL when it fails.
-static LPBYTE QueryJob(HANDLE hPrinter, DWORD dwJobId, DWORD dwLevel)
+LPBYTE QueryJob(HANDLE hPrinter, DWORD dwJobId, DWORD dwLevel)
 {
     DWORD cbNeeded = 0;
     g_MonSys.pfnGetJobW(hPrinter, dwJobId, dwLevel, NULL, 0, &cbNeeded);
@@ -352,4 +392,29 @@ BOOL IsTrueJob(HANDLE hPrinter, DWORD dwJobId)
     BOOL bTrue = !(pInfo->Status & JOB_STATUS_DELETING) && pInfo->Size != 0 && pInfo->pDocument != NULL;
     free(pJob);
     return bTrue;
+}
+
+// The job's printer, opened for the job's lifetime; INVALID_HANDLE_VALUE when every attempt failed.
+HANDLE OpenJobPrinter(LPCWSTR pszPrinterName)
+{
+    for (int nAttempt = 1;; nAttempt++) {
+        HANDLE hPrinter = NULL;
+        if (g_MonSys.pfnOpenPrinterW((LPWSTR)pszPrinterName, &hPrinter, NULL))
+            return hPrinter;
+        if (nAttempt == OPEN_PRINTER_ATTEMPTS)
+            return INVALID_HANDLE_VALUE;
+        MonSleep(OPEN_PRINTER_INTERVAL_MS);
+    }
+}
+
+// A printer that prints directly to the port bypasses the spooled job this monitor follows.
+BOOL IsDirectPrinter(HANDLE hPrinter)
+{
+    BYTE info[PRINTER_INFO_5_BUFFER_SIZE];
+    DWORD cbNeeded = 0;
+    if (!g_MonSys.pfnGetPrinterW(hPrinter, 5, info, sizeof(info), &cbNeeded))
+        return FALSE;
+    PRINTER_INFO_5W printerInfo;
+    memcpy(&printerInfo, info, sizeof(printerInfo));
+    return (printerInfo.Attributes & PRINTER_ATTRIBUTE_DIRECT) != 0;
 }

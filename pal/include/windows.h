@@ -13,3 +13,7 @@
 #include "pal/debug.h"
 #include "pal/registry.h"
 #include "pal/eventlog.h"
+#include "pal/version.h"
+#include "pal/pipes.h"
+#include "pal/icmp.h"
+#include "pal/system.h"

@@ -44,6 +44,16 @@ const Dispatcher::Route Dispatcher::routes_[] = {
     {Op::AddMonitor, &Dispatcher::addMonitor},
     {Op::DeleteMonitor, &Dispatcher::deleteMonitor},
     {Op::DeletePort, &Dispatcher::deletePort},
+    {Op::AddPrinter, &Dispatcher::addPrinter},
+    {Op::GetPrinter, &Dispatcher::getPrinter},
+    {Op::SetPrinter, &Dispatcher::setPrinter},
+    {Op::EnumPrinters, &Dispatcher::enumPrinters},
+    {Op::GetJob, &Dispatcher::getJob},
+    {Op::SetJob, &Dispatcher::setJob},
+    {Op::EnumJobs, &Dispatcher::enumJobs},
+    {Op::StartDocPrinter, &Dispatcher::startDocPrinter},
+    {Op::WritePrinter, &Dispatcher::writePrinter},
+    {Op::EndDocPrinter, &Dispatcher::endDocPrinter},
 };
 
 Bytes Dispatcher::serve(const Caller& caller, const Bytes& request)
@@ -72,10 +82,11 @@ Bytes Dispatcher::openPrinter(const Caller& caller, Reader& reader)
     if (reader.failed())
         return badRequest();
     uint32_t handle = 0;
-    DWORD error = spooler_.openPrinter(caller, name, hasDefaults, access, handle);
+    pal::spool::HandleKind kind = pal::spool::HandleKind::Xcv;
+    DWORD error = spooler_.openPrinter(caller, name, hasDefaults, access, handle, kind);
     if (error != ERROR_SUCCESS)
         return failureReply(error);
-    return replyHead(TRUE, 0).u32(handle).u32(uint32_t(pal::spool::HandleKind::Xcv)).take();
+    return replyHead(TRUE, 0).u32(handle).u32(uint32_t(kind)).take();
 }
 
 Bytes Dispatcher::closePrinter(const Caller& caller, Reader& reader)
@@ -198,6 +209,184 @@ Bytes Dispatcher::deletePort(const Caller& caller, Reader& reader)
     if (reader.failed())
         return badRequest();
     return statusReply(spooler_.deletePort(caller, server, port));
+}
+
+std::shared_ptr<PrinterHandle> Dispatcher::printerOf(const Caller& caller, Reader& reader, Bytes& failure)
+{
+    uint32_t handle = reader.u32();
+    if (reader.failed()) {
+        failure = badRequest();
+        return nullptr;
+    }
+    std::shared_ptr<PrinterHandle> printer = spooler_.printerHandle(caller, handle);
+    if (!printer)
+        failure = failureReply(ERROR_INVALID_HANDLE);
+    return printer;
+}
+
+Bytes Dispatcher::addPrinter(const Caller& caller, Reader& reader)
+{
+    OptString server = reader.string();
+    pal::spool::PrinterFields fields = pal::spool::readPrinterFields(reader);
+    if (reader.failed())
+        return badRequest();
+    uint32_t handle = 0;
+    DWORD error = spooler_.addPrinter(caller, server, fields, handle);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    return replyHead(TRUE, 0).u32(handle).u32(uint32_t(pal::spool::HandleKind::Printer)).take();
+}
+
+Bytes Dispatcher::getPrinter(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    PrinterRecord record;
+    DWORD error = spooler_.queues().getPrinter(*printer, record);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    pal::spool::writePrinterRecord(reply, record);
+    return reply.take();
+}
+
+Bytes Dispatcher::setPrinter(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    PrinterUpdate update;
+    update.level = reader.u32();
+    update.command = reader.u32();
+    if (update.level == 2) {
+        update.fields = pal::spool::readPrinterFields(reader);
+    } else if (update.level == 5) {
+        update.attributes = reader.u32();
+        update.notSelectedTimeout = reader.u32();
+        update.retryTimeout = reader.u32();
+    }
+    if (reader.failed())
+        return badRequest();
+    return statusReply(spooler_.queues().setPrinter(caller, *printer, update));
+}
+
+Bytes Dispatcher::enumPrinters(const Caller&, Reader& reader)
+{
+    DWORD flags = reader.u32();
+    OptString name = reader.string();
+    if (reader.failed())
+        return badRequest();
+    std::vector<PrinterRecord> printers;
+    DWORD error = spooler_.enumPrinters(flags, name, printers);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    reply.u32(uint32_t(printers.size()));
+    for (const PrinterRecord& record : printers)
+        pal::spool::writePrinterRecord(reply, record);
+    return reply.take();
+}
+
+Bytes Dispatcher::getJob(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    DWORD id = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    JobRecord record;
+    DWORD error = spooler_.queues().getJob(*printer, id, record);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    pal::spool::writeJob(reply, record);
+    return reply.take();
+}
+
+Bytes Dispatcher::setJob(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    DWORD id = reader.u32();
+    DWORD level = reader.u32();
+    DWORD command = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    return statusReply(spooler_.queues().setJob(caller, *printer, id, level, command));
+}
+
+Bytes Dispatcher::enumJobs(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    DWORD first = reader.u32();
+    DWORD count = reader.u32();
+    if (reader.failed())
+        return badRequest();
+    std::vector<JobRecord> jobs;
+    DWORD error = spooler_.queues().enumJobs(*printer, first, count, jobs);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    reply.u32(uint32_t(jobs.size()));
+    for (const JobRecord& job : jobs)
+        pal::spool::writeJob(reply, job);
+    return reply.take();
+}
+
+Bytes Dispatcher::startDocPrinter(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    DocumentInfo info;
+    info.document = reader.string();
+    reader.string(); // an output file is not supported: the job goes to the port
+    info.datatype = reader.string();
+    info.user = reader.requiredString();
+    info.machine = reader.requiredString();
+    if (reader.failed())
+        return badRequest();
+    DWORD id = 0;
+    DWORD error = spooler_.queues().startDoc(*printer, info, id);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    return replyHead(id, 0).take();
+}
+
+Bytes Dispatcher::writePrinter(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    OptBlob data = reader.blob();
+    if (reader.failed() || !data)
+        return badRequest();
+    DWORD written = 0;
+    DWORD error = spooler_.queues().writePrinter(*printer, data->data(), data->size(), written);
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    return replyHead(TRUE, 0).u32(written).take();
+}
+
+Bytes Dispatcher::endDocPrinter(const Caller& caller, Reader& reader)
+{
+    Bytes failure;
+    std::shared_ptr<PrinterHandle> printer = printerOf(caller, reader, failure);
+    if (!printer)
+        return failure;
+    return statusReply(spooler_.queues().endDoc(*printer));
 }
 
 } // namespace spoolsv

@@ -37,6 +37,18 @@ private:
     Bytes addMonitor(const Caller& caller, Reader& reader);
     Bytes deleteMonitor(const Caller& caller, Reader& reader);
     Bytes deletePort(const Caller& caller, Reader& reader);
+    Bytes addPrinter(const Caller& caller, Reader& reader);
+    Bytes getPrinter(const Caller& caller, Reader& reader);
+    Bytes setPrinter(const Caller& caller, Reader& reader);
+    Bytes enumPrinters(const Caller& caller, Reader& reader);
+    Bytes getJob(const Caller& caller, Reader& reader);
+    Bytes setJob(const Caller& caller, Reader& reader);
+    Bytes enumJobs(const Caller& caller, Reader& reader);
+    Bytes startDocPrinter(const Caller& caller, Reader& reader);
+    Bytes writePrinter(const Caller& caller, Reader& reader);
+    Bytes endDocPrinter(const Caller& caller, Reader& reader);
+    // Reads the handle that starts a printer request; NULL after a failure reply was set.
+    std::shared_ptr<PrinterHandle> printerOf(const Caller& caller, Reader& reader, Bytes& failure);
 
     Spooler& spooler_;
 };

@@ -23,9 +23,11 @@ const char kUsage[] =
     "usage: spoolsv [--root DIR] [--non-admin]\n"
     "\n"
     "The spooler host: loads every print monitor registered under\n"
-    "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors and serves the spooler API\n"
-    "on <root>/run/spoolsv.sock. Runs in the foreground until SIGTERM or SIGINT and prints\n"
-    "\"spoolsv: ready\" once it accepts calls.\n"
+    "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors, the printers kept under\n"
+    "...\\Control\\Print\\Printers and the jobs kept in <root>/spool, delivers the jobs\n"
+    "through their ports and serves the spooler API on <root>/run/spoolsv.sock. Runs in\n"
+    "the foreground until SIGTERM or SIGINT and prints \"spoolsv: ready\" once it accepts\n"
+    "calls.\n"
     "\n"
     "  --root DIR    platform root (default: PAL_ROOT)\n"
     "  --non-admin   treat every calling process as a non-administrator\n"
@@ -93,9 +95,14 @@ FARPROC spoolssExport(LPCSTR name, void*)
         {"GetPrinterW", exported(&GetPrinterW)},
         {"SetPrinterW", exported(&SetPrinterW)},
         {"EnumPrintersW", exported(&EnumPrintersW)},
+        {"AddPrinterW", exported(&AddPrinterW)},
         {"GetJobW", exported(&GetJobW)},
+        {"GetJobA", exported(&GetJobA)},
         {"SetJobW", exported(&SetJobW)},
         {"EnumJobsW", exported(&EnumJobsW)},
+        {"StartDocPrinterW", exported(&StartDocPrinterW)},
+        {"WritePrinter", exported(&WritePrinter)},
+        {"EndDocPrinter", exported(&EndDocPrinter)},
         {"ImpersonatePrinterClient", exported(&ImpersonatePrinterClient)},
         {"RevertToPrinterSelf", exported(&RevertToPrinterSelf)},
     };
@@ -158,6 +165,7 @@ int main(int argc, char** argv)
     pal::spool::setLocalServer(&dispatcher);
     palRegisterBuiltinModule(W("SPOOLSS.DLL"), spoolssExport, nullptr);
     spooler.loadRegisteredMonitors();
+    spooler.startQueues(options.root + "/spool");
 
     spoolsv::Listener listener(dispatcher, rootInfo.st_uid, options.nonAdmin);
     std::string error;

@@ -220,4 +220,41 @@ void Monitor::xcvClose(HANDLE xcv) const
         close(xcv);
 }
 
+DWORD Monitor::openPort(const std::u16string& port, HANDLE& handle) const
+{
+    handle = nullptr;
+    auto open = slot(&MONITOR2::pfnOpenPort);
+    if (!open || !slot(&MONITOR2::pfnStartDocPort) || !slot(&MONITOR2::pfnWritePort) ||
+        !slot(&MONITOR2::pfnEndDocPort))
+        return ERROR_NOT_SUPPORTED;
+    std::u16string name = port;
+    SetLastError(ERROR_SUCCESS);
+    if (open(handle_, name.data(), &handle))
+        return ERROR_SUCCESS;
+    DWORD error = GetLastError();
+    return error != ERROR_SUCCESS ? error : ERROR_UNKNOWN_PORT;
+}
+
+void Monitor::closePort(HANDLE handle) const
+{
+    if (auto close = slot(&MONITOR2::pfnClosePort))
+        close(handle);
+}
+
+BOOL Monitor::startDocPort(HANDLE port, const std::u16string& printer, DWORD jobId, DOC_INFO_1W& document) const
+{
+    std::u16string name = printer;
+    return slot(&MONITOR2::pfnStartDocPort)(port, name.data(), jobId, 1, reinterpret_cast<LPBYTE>(&document));
+}
+
+BOOL Monitor::writePort(HANDLE port, LPBYTE buffer, DWORD size, DWORD& written) const
+{
+    return slot(&MONITOR2::pfnWritePort)(port, buffer, size, &written);
+}
+
+BOOL Monitor::endDocPort(HANDLE port) const
+{
+    return slot(&MONITOR2::pfnEndDocPort)(port);
+}
+
 } // namespace spoolsv

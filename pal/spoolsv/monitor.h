@@ -43,6 +43,13 @@ public:
                  PDWORD needed, DWORD& status) const;
     void xcvClose(HANDLE xcv) const;
 
+    // The port slots that deliver jobs. openPort: 0 and the port handle, or the error.
+    DWORD openPort(const std::u16string& port, HANDLE& handle) const;
+    void closePort(HANDLE handle) const;
+    BOOL startDocPort(HANDLE port, const std::u16string& printer, DWORD jobId, DOC_INFO_1W& document) const;
+    BOOL writePort(HANDLE port, LPBYTE buffer, DWORD size, DWORD& written) const;
+    BOOL endDocPort(HANDLE port) const;
+
 private:
     Monitor(std::u16string name, std::u16string dll) : name_(std::move(name)), dll_(std::move(dll)) {}
     DWORD initialize();

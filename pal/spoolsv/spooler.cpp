@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <optional>
 
-#include "pal/codepage.h"
+#include "text.h"
 
 namespace spoolsv {
 
@@ -47,15 +47,6 @@ std::optional<XcvTarget> parseXcvName(std::u16string_view name)
     if (name.starts_with(portPrefix) && name.size() > portPrefix.size())
         return XcvTarget{false, std::u16string(name.substr(portPrefix.size()))};
     return std::nullopt;
-}
-
-std::string printable(const std::u16string& text)
-{
-    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string result(size_t(size > 0 ? size : 0), '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), int(text.size()), result.data(), size, nullptr, nullptr);
-    return result;
 }
 
 std::vector<std::u16string> registeredMonitorNames()
@@ -139,16 +130,27 @@ DWORD Spooler::loadMonitor(const std::u16string& name, const std::u16string& dll
 
 void Spooler::shutdown()
 {
-    std::map<uint32_t, OpenHandle> handles;
+    queues_.stop();
+    std::vector<OpenHandle> handles;
     std::vector<std::shared_ptr<const Monitor>> monitors;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        handles.swap(handles_);
+        for (auto& [id, handle] : handles_)
+            handles.push_back(std::move(handle));
+        handles_.clear();
         monitors.swap(monitors_);
     }
-    handles.clear();
+    release(handles);
     while (!monitors.empty())
         monitors.pop_back();
+}
+
+void Spooler::release(std::vector<OpenHandle>& handles)
+{
+    for (OpenHandle& handle : handles)
+        if (handle.printer)
+            queues_.closeHandle(*handle.printer);
+    handles.clear(); // XcvClosePort for the Xcv handles
 }
 
 std::vector<std::shared_ptr<const Monitor>> Spooler::monitors() const
@@ -186,6 +188,17 @@ DWORD Spooler::enumPorts(const OptString& server, DWORD level, std::vector<PortR
             ports.insert(ports.end(), own.begin(), own.end());
     }
     return ERROR_SUCCESS;
+}
+
+bool Spooler::portStatus(std::u16string_view port, DWORD& status, std::u16string& text) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = portStatus_.find(foldName(port));
+    if (it == portStatus_.end())
+        return false;
+    status = it->second.status;
+    text = it->second.text;
+    return true;
 }
 
 DWORD Spooler::setPort(const Caller& caller, const OptString& server, const std::u16string& port, DWORD level,
@@ -322,12 +335,32 @@ DWORD Spooler::openXcv(std::shared_ptr<const Monitor> monitor, const std::u16str
     return error;
 }
 
-DWORD Spooler::openPrinter(const Caller& caller, const OptString& name, bool hasDefaults, ACCESS_MASK desiredAccess,
-                           uint32_t& handle)
+uint32_t Spooler::insertHandle(OpenHandle handle)
 {
-    std::optional<XcvTarget> target = name ? parseXcvName(*name) : std::nullopt;
-    if (!target)
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint32_t id;
+    do
+        id = nextHandle_++;
+    while (id == 0 || handles_.count(id));
+    handles_[id] = std::move(handle);
+    return id;
+}
+
+DWORD Spooler::openPrinter(const Caller& caller, const OptString& name, bool hasDefaults, ACCESS_MASK desiredAccess,
+                           uint32_t& handle, pal::spool::HandleKind& kind)
+{
+    if (!name)
         return ERROR_INVALID_PRINTER_NAME;
+    std::optional<XcvTarget> target = parseXcvName(*name);
+    if (!target) {
+        std::shared_ptr<PrinterHandle> printer;
+        DWORD error = queues_.openPrinter(caller, *name, hasDefaults, desiredAccess, printer);
+        if (error != ERROR_SUCCESS)
+            return error;
+        handle = insertHandle({caller.session, nullptr, std::move(printer)});
+        kind = pal::spool::HandleKind::Printer;
+        return ERROR_SUCCESS;
+    }
     std::shared_ptr<const Monitor> monitor = target->isMonitor ? findMonitor(target->name) : portOwner(target->name);
     if (!monitor)
         return ERROR_INVALID_PRINTER_NAME;
@@ -338,27 +371,52 @@ DWORD Spooler::openPrinter(const Caller& caller, const OptString& name, bool has
     DWORD error = openXcv(std::move(monitor), target->name, granted, channel);
     if (error != ERROR_SUCCESS)
         return error;
-    std::lock_guard<std::mutex> lock(mutex_);
-    do
-        handle = nextHandle_++;
-    while (handle == 0 || handles_.count(handle));
-    handles_[handle] = {caller.session, std::move(channel)};
+    handle = insertHandle({caller.session, std::move(channel), nullptr});
+    kind = pal::spool::HandleKind::Xcv;
     return ERROR_SUCCESS;
+}
+
+DWORD Spooler::addPrinter(const Caller& caller, const OptString& server, const pal::spool::PrinterFields& fields,
+                          uint32_t& handle)
+{
+    if (!isLocalServer(server))
+        return ERROR_INVALID_NAME;
+    std::shared_ptr<PrinterHandle> printer;
+    DWORD error = queues_.addPrinter(caller, fields, printer);
+    if (error == ERROR_SUCCESS)
+        handle = insertHandle({caller.session, nullptr, std::move(printer)});
+    return error;
+}
+
+DWORD Spooler::enumPrinters(DWORD flags, const OptString& name, std::vector<PrinterRecord>& printers) const
+{
+    if (!isLocalServer(name))
+        return ERROR_INVALID_NAME;
+    return queues_.enumPrinters(flags, printers);
 }
 
 DWORD Spooler::closePrinter(const Caller& caller, uint32_t handle)
 {
-    std::shared_ptr<XcvChannel> closing;
+    std::vector<OpenHandle> closing;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         auto it = handles_.find(handle);
         if (it == handles_.end() || it->second.session != caller.session)
             return ERROR_INVALID_HANDLE;
-        closing = std::move(it->second.xcv);
+        closing.push_back(std::move(it->second));
         handles_.erase(it);
     }
-    closing.reset(); // XcvClosePort, outside the lock
+    release(closing);
     return ERROR_SUCCESS;
+}
+
+std::shared_ptr<PrinterHandle> Spooler::printerHandle(const Caller& caller, uint32_t handle) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = handles_.find(handle);
+    if (it == handles_.end() || it->second.session != caller.session)
+        return nullptr;
+    return it->second.printer;
 }
 
 std::shared_ptr<XcvChannel> Spooler::xcvChannel(const Caller& caller, uint32_t handle) const
@@ -385,18 +443,19 @@ DWORD Spooler::xcvData(const Caller& caller, uint32_t handle, const XcvCall& cal
 
 void Spooler::closeSession(uint64_t session)
 {
-    std::vector<std::shared_ptr<XcvChannel>> closing;
+    std::vector<OpenHandle> closing;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (auto it = handles_.begin(); it != handles_.end();) {
             if (it->second.session == session) {
-                closing.push_back(std::move(it->second.xcv));
+                closing.push_back(std::move(it->second));
                 it = handles_.erase(it);
             } else {
                 ++it;
             }
         }
     }
+    release(closing);
 }
 
 } // namespace spoolsv

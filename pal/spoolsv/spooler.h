@@ -11,21 +11,14 @@
 #include <string>
 #include <vector>
 
+#include "caller.h"
 #include "monitor.h"
+#include "queues.h"
 
 namespace spoolsv {
 
 using pal::spool::MonitorRecord;
 using pal::spool::OptString;
-
-// Who is calling: the session (connection) the call came on and whether it administers the server.
-struct Caller {
-    uint64_t session = 0;
-    bool admin = false;
-};
-
-// The in-process session: the host's own threads and its monitors.
-inline constexpr uint64_t kHostSession = 0;
 
 // An open Xcv channel to a monitor; XcvClosePort runs when the last user lets it go.
 class XcvChannel {
@@ -53,7 +46,7 @@ struct XcvCall {
     PDWORD needed = nullptr;
 };
 
-class Spooler {
+class Spooler : public PortDirectory {
 public:
     Spooler() = default;
     Spooler(const Spooler&) = delete;
@@ -62,8 +55,13 @@ public:
     // Loads every monitor registered under the Monitors key; failures are reported on stderr and
     // leave the monitor out.
     void loadRegisteredMonitors();
-    // Closes every handle, then shuts the monitors down and unloads them.
+    // Loads the printers and their jobs (spool folder) and starts delivering; after the monitors.
+    void startQueues(const std::string& spoolFolder) { queues_.start(spoolFolder); }
+    // Ends the deliveries, closes every handle, then shuts the monitors down and unloads them.
     void shutdown();
+
+    std::shared_ptr<const Monitor> portOwner(std::u16string_view port) const override;
+    bool portStatus(std::u16string_view port, DWORD& status, std::u16string& text) const override;
 
     DWORD enumPorts(const OptString& server, DWORD level, std::vector<PortRecord>& ports) const;
     DWORD setPort(const Caller& caller, const OptString& server, const std::u16string& port, DWORD level,
@@ -75,9 +73,15 @@ public:
     DWORD deleteMonitor(const Caller& caller, const OptString& server, const OptString& environment,
                         const std::u16string& name);
 
-    // OpenPrinterW: ",XcvMonitor M" and ",XcvPort P", optionally after "\\server\".
+    // OpenPrinterW: ",XcvMonitor M", ",XcvPort P" or a printer, optionally after "\\server\".
     DWORD openPrinter(const Caller& caller, const OptString& name, bool hasDefaults, ACCESS_MASK desiredAccess,
-                      uint32_t& handle);
+                      uint32_t& handle, pal::spool::HandleKind& kind);
+    DWORD addPrinter(const Caller& caller, const OptString& server, const pal::spool::PrinterFields& fields,
+                     uint32_t& handle);
+    DWORD enumPrinters(DWORD flags, const OptString& name, std::vector<PrinterRecord>& printers) const;
+    // The printer behind a handle of the caller's session, or NULL.
+    std::shared_ptr<PrinterHandle> printerHandle(const Caller& caller, uint32_t handle) const;
+    Queues& queues() { return queues_; }
     DWORD closePrinter(const Caller& caller, uint32_t handle);
     // XcvDataW: 0 with the monitor's status, or the error of the call itself.
     DWORD xcvData(const Caller& caller, uint32_t handle, const XcvCall& call, DWORD& status);
@@ -88,6 +92,7 @@ private:
     struct OpenHandle {
         uint64_t session;
         std::shared_ptr<XcvChannel> xcv;
+        std::shared_ptr<PrinterHandle> printer;
     };
     struct PortStatus {
         DWORD status;
@@ -97,9 +102,11 @@ private:
 
     std::vector<std::shared_ptr<const Monitor>> monitors() const;
     std::shared_ptr<const Monitor> findMonitor(std::u16string_view name) const;
-    std::shared_ptr<const Monitor> portOwner(std::u16string_view port) const;
     DWORD loadMonitor(const std::u16string& name, const std::u16string& dll);
     std::shared_ptr<XcvChannel> xcvChannel(const Caller& caller, uint32_t handle) const;
+    uint32_t insertHandle(OpenHandle handle);
+    // Closes what the handles held, outside the lock (monitors and queues are called).
+    void release(std::vector<OpenHandle>& handles);
     DWORD openXcv(std::shared_ptr<const Monitor> monitor, const std::u16string& object, ACCESS_MASK granted,
                   std::shared_ptr<XcvChannel>& channel) const;
 
@@ -109,6 +116,7 @@ private:
     std::map<std::u16string, PortStatus> portStatus_; // by upper-cased port name
     std::map<uint32_t, OpenHandle> handles_;
     uint32_t nextHandle_ = 1;
+    Queues queues_{*this}; // last: stopped before the monitors go
 };
 
 } // namespace spoolsv

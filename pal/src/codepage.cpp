@@ -1,6 +1,7 @@
 // MultiByteToWideChar, WideCharToMultiByte, DBCS helpers and the CRT locale conversions.
 #include "pal/codepage.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <string>
@@ -60,6 +61,52 @@ pal::text::Charset localeCharset(_locale_t locale)
 
 // End of the character at p for a NUL-terminated string: at most 4 bytes, never past the NUL.
 const unsigned char* boundedEnd(const unsigned char* p) { return p + strnlen(reinterpret_cast<const char*>(p), 4); }
+
+// One character converted by the CRT conversions: its output units and the input units it took.
+template <class Unit>
+struct Piece {
+    template <class Source>
+    Piece(const Source* source, int count, int consumed, bool valid) : count(count), consumed(consumed), valid(valid)
+    {
+        std::copy_n(source, count, units);
+    }
+    Unit units[4];
+    int count;
+    int consumed;
+    bool valid;
+};
+
+// _wcstombs_l and _mbstowcs_l: the text up to its terminator, or the whole characters that fit in
+// count (without a terminator then); the length without the terminator, or -1 with errno.
+template <class Out, class In, class Convert>
+size_t convertCounted(Out* out, const In* in, size_t count, Convert convert)
+{
+    if (!in) {
+        errno = EINVAL;
+        return static_cast<size_t>(-1);
+    }
+    size_t written = 0;
+    for (const In* p = in; !out || written < count;) {
+        if (*p == 0) {
+            if (out)
+                out[written] = 0;
+            break;
+        }
+        const auto piece = convert(p);
+        if (!piece.valid) {
+            errno = EILSEQ;
+            return static_cast<size_t>(-1);
+        }
+        if (out) {
+            if (written + piece.count > count)
+                break;
+            std::copy_n(piece.units, piece.count, out + written);
+        }
+        written += piece.count;
+        p += piece.consumed;
+    }
+    return written;
+}
 
 } // namespace
 
@@ -184,63 +231,21 @@ PAL_EXPORT void _free_locale(_locale_t locale) { delete locale; }
 
 PAL_EXPORT size_t _wcstombs_l(char* mbstr, const WCHAR* wcstr, size_t count, _locale_t locale)
 {
-    if (!wcstr) {
-        errno = EINVAL;
-        return static_cast<size_t>(-1);
-    }
-    Charset charset = localeCharset(locale);
-    size_t written = 0;
-    for (const WCHAR* p = wcstr; !mbstr || written < count; ) {
-        if (*p == 0) {
-            if (mbstr)
-                mbstr[written] = 0;
-            break;
-        }
-        const WCHAR* end = p + (p[1] != 0 ? 2 : 1);
-        auto encoded = pal::text::encodeChar(charset, p, end, false);
-        if (!encoded.mapped) {
-            errno = EILSEQ;
-            return static_cast<size_t>(-1);
-        }
-        if (mbstr) {
-            if (written + encoded.byteCount > count)
-                break;
-            std::memcpy(mbstr + written, encoded.bytes, encoded.byteCount);
-        }
-        written += encoded.byteCount;
-        p += encoded.consumed;
-    }
-    return written;
+    const Charset charset = localeCharset(locale);
+    return convertCounted(mbstr, wcstr, count, [charset](const WCHAR* p) {
+        auto encoded = pal::text::encodeChar(charset, p, p + (p[1] != 0 ? 2 : 1), false);
+        return Piece<char>(encoded.bytes, encoded.byteCount, encoded.consumed, encoded.mapped);
+    });
 }
 
 PAL_EXPORT size_t _mbstowcs_l(WCHAR* wcstr, const char* mbstr, size_t count, _locale_t locale)
 {
-    if (!mbstr) {
-        errno = EINVAL;
-        return static_cast<size_t>(-1);
-    }
-    Charset charset = localeCharset(locale);
-    size_t written = 0;
-    for (auto p = reinterpret_cast<const unsigned char*>(mbstr); !wcstr || written < count; ) {
-        if (*p == 0) {
-            if (wcstr)
-                wcstr[written] = 0;
-            break;
-        }
+    const Charset charset = localeCharset(locale);
+    return convertCounted(wcstr, mbstr, count, [charset](const char* text) {
+        auto p = reinterpret_cast<const unsigned char*>(text);
         auto decoded = pal::text::decodeChar(charset, p, boundedEnd(p));
-        if (!decoded.valid) {
-            errno = EILSEQ;
-            return static_cast<size_t>(-1);
-        }
-        if (wcstr) {
-            if (written + decoded.unitCount > count)
-                break;
-            std::memcpy(wcstr + written, decoded.units, decoded.unitCount * sizeof(WCHAR));
-        }
-        written += decoded.unitCount;
-        p += decoded.consumed;
-    }
-    return written;
+        return Piece<WCHAR>(decoded.units, decoded.unitCount, decoded.consumed, decoded.valid);
+    });
 }
 
 } // extern "C"

@@ -6,6 +6,7 @@
 
 #include "file_text.h"
 #include "pal/files.h"
+#include "text_case.h"
 #include "text_utf8.h"
 
 extern char** environ;

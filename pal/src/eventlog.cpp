@@ -27,11 +27,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "errno_map.h"
 #include "object.h"
 #include "pal/eventlog.h"
-#include "registry_ansi.h"
 #include "registry_bytes.h"
 #include "root.h"
+#include "text_ansi.h"
 
 namespace pal {
 namespace {
@@ -141,17 +142,7 @@ bool visit(const Record& record, PAL_EVENTLOG_VISITOR visitor, void* context)
 
 DWORD errorFromErrno(int error)
 {
-    switch (error) {
-    case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    default:
-        return ERROR_WRITE_FAULT;
-    }
+    return windowsErrorOf(error, ERROR_WRITE_FAULT);
 }
 
 DWORD appendRecord(const std::vector<BYTE>& bytes)
@@ -226,7 +217,7 @@ std::u16string wideCopy(LPCWSTR text)
 
 std::u16string ansiCopy(LPCSTR text)
 {
-    return ansiToWide(text, std::strlen(text));
+    return wideFromAnsi(text);
 }
 
 bool readWholeFile(const std::string& path, std::vector<BYTE>& bytes, DWORD& error)
@@ -272,9 +263,8 @@ HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName)
 
 HANDLE RegisterEventSourceA(LPCSTR lpUNCServerName, LPCSTR lpSourceName)
 {
-    const std::u16string server = lpUNCServerName ? ansiCopy(lpUNCServerName) : u"";
-    const std::u16string source = lpSourceName ? ansiCopy(lpSourceName) : u"";
-    return RegisterEventSourceW(lpUNCServerName ? server.c_str() : nullptr, lpSourceName ? source.c_str() : nullptr);
+    const AnsiArgument server(lpUNCServerName), source(lpSourceName);
+    return RegisterEventSourceW(server.get(), source.get());
 }
 
 BOOL DeregisterEventSource(HANDLE hEventLog)

@@ -1,5 +1,5 @@
-// Text helpers shared by the file, path, module, environment and INI functions: ANSI conversions
-// for the A forms and the Windows rules for copying a result to a caller's buffer.
+// The Windows rules for copying a result to a caller's buffer, shared by the file, path, module,
+// environment and INI functions.
 #pragma once
 
 #include <string>
@@ -7,21 +7,9 @@
 
 #include "pal/errors.h"
 #include "pal/types.h"
+#include "text_ansi.h"
 
 namespace pal {
-
-// CP_ACP conversions; NULL gives "".
-std::u16string wideFromAnsi(const char* text);
-std::u16string wideFromAnsi(std::string_view text);
-std::string ansiFromWide(std::u16string_view text);
-
-// The longest prefix of text, at most limit bytes, that does not split a double-byte character.
-size_t ansiPrefix(std::string_view text, size_t limit);
-
-// Windows compares file, section, key and variable names by their upper-cased UTF-16 units.
-bool sameName(std::u16string_view a, std::u16string_view b);
-// The order in which Windows lists names: by their upper-cased UTF-16 units.
-bool nameBefore(std::u16string_view a, std::u16string_view b);
 
 // The result rule of GetSystemDirectory, GetTempPath and GetEnvironmentVariable: when text and its
 // terminator fit, they are copied and the length is returned; otherwise nothing is copied and the

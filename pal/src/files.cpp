@@ -13,7 +13,9 @@
 #include "file_share.h"
 #include "file_stream.h"
 #include "file_text.h"
+#include "text_case.h"
 #include "text_utf8.h"
+#include "time_filetime.h"
 
 namespace pal {
 namespace {
@@ -60,14 +62,6 @@ DWORD attributesOf(const struct stat& status)
     if (S_ISDIR(status.st_mode))
         return FILE_ATTRIBUTE_DIRECTORY;
     return FILE_ATTRIBUTE_ARCHIVE | (readOnly(status) ? FILE_ATTRIBUTE_READONLY : 0);
-}
-
-FILETIME fileTimeOf(const struct timespec& time)
-{
-    constexpr ULONGLONG kEpochDifference = 11644473600ull; // 1601-01-01 to 1970-01-01, in seconds
-    ULONGLONG ticks = (static_cast<ULONGLONG>(time.tv_sec) + kEpochDifference) * 10000000ull +
-                      static_cast<ULONGLONG>(time.tv_nsec) / 100;
-    return {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
 ULONGLONG offsetOf(const OVERLAPPED* overlapped)
@@ -455,7 +449,7 @@ DWORD findEntries(const std::string& folder, std::u16string_view pattern, std::v
             names.push_back(std::move(name));
     }
     closedir(dir);
-    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return nameBefore(a, b); });
+    std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return compareNames(a, b) < 0; });
     for (const auto& name : names) {
         struct stat status;
         if (stat((folder + "/" + toUtf8(name)).c_str(), &status) == 0)
@@ -500,6 +494,25 @@ BOOL onMappedPaths(LPCWSTR from, LPCWSTR to, Action action)
     if (source.error || target.error)
         return fail(source.error ? source.error : target.error, FALSE);
     return succeed(action(source.path, target.path));
+}
+
+// ReadFile and WriteFile: the checks and the count around one transfer(stream, done).
+template <class Transfer>
+BOOL transferOn(HANDLE handle, const void* buffer, DWORD size, LPDWORD transferred, LPOVERLAPPED overlapped,
+                Transfer transfer)
+{
+    if (transferred)
+        *transferred = 0;
+    auto stream = lookup<Stream>(handle);
+    if (!stream)
+        return fail(ERROR_INVALID_HANDLE, FALSE);
+    if ((!transferred && !overlapped) || (!buffer && size))
+        return fail(ERROR_INVALID_PARAMETER, FALSE);
+    DWORD done = 0;
+    DWORD error = transfer(*stream, done);
+    if (transferred)
+        *transferred = done;
+    return succeed(error);
 }
 
 std::shared_ptr<FileStream> fileOf(HANDLE handle)
@@ -565,35 +578,19 @@ HANDLE CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
 BOOL ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
               LPOVERLAPPED lpOverlapped)
 {
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = 0;
-    auto stream = lookup<Stream>(hFile);
-    if (!stream)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
-    if ((!lpNumberOfBytesRead && !lpOverlapped) || (!lpBuffer && nNumberOfBytesToRead))
-        return fail(ERROR_INVALID_PARAMETER, FALSE);
-    DWORD done = 0;
-    DWORD error = stream->read(lpBuffer, nNumberOfBytesToRead, done, lpOverlapped);
-    if (lpNumberOfBytesRead)
-        *lpNumberOfBytesRead = done;
-    return succeed(error);
+    return transferOn(hFile, lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped,
+                      [&](Stream& stream, DWORD& done) {
+                          return stream.read(lpBuffer, nNumberOfBytesToRead, done, lpOverlapped);
+                      });
 }
 
 BOOL WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
                LPOVERLAPPED lpOverlapped)
 {
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = 0;
-    auto stream = lookup<Stream>(hFile);
-    if (!stream)
-        return fail(ERROR_INVALID_HANDLE, FALSE);
-    if ((!lpNumberOfBytesWritten && !lpOverlapped) || (!lpBuffer && nNumberOfBytesToWrite))
-        return fail(ERROR_INVALID_PARAMETER, FALSE);
-    DWORD done = 0;
-    DWORD error = stream->write(lpBuffer, nNumberOfBytesToWrite, done, lpOverlapped);
-    if (lpNumberOfBytesWritten)
-        *lpNumberOfBytesWritten = done;
-    return succeed(error);
+    return transferOn(hFile, lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped,
+                      [&](Stream& stream, DWORD& done) {
+                          return stream.write(lpBuffer, nNumberOfBytesToWrite, done, lpOverlapped);
+                      });
 }
 
 DWORD SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh, DWORD dwMoveMethod)

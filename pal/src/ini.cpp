@@ -12,6 +12,7 @@
 #include "file_share.h"
 #include "file_text.h"
 #include "pal/ini.h"
+#include "text_case.h"
 #include "text_utf8.h"
 
 namespace pal {
@@ -140,6 +141,7 @@ std::string encode(const IniText& ini)
     }
 }
 
+// The whole file; errno when it cannot be read (ENOENT when it is missing).
 bool readBytes(const std::string& path, std::string& bytes)
 {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -150,7 +152,9 @@ bool readBytes(const std::string& path, std::string& bytes)
     while ((count = read(fd, chunk, sizeof chunk)) > 0 || (count < 0 && errno == EINTR))
         if (count > 0)
             bytes.append(chunk, static_cast<size_t>(count));
+    const int error = errno;
     close(fd);
+    errno = error;
     return count == 0;
 }
 
@@ -161,6 +165,18 @@ std::optional<IniText> readIni(const std::string& path)
     if (!readBytes(path, bytes))
         return std::nullopt;
     return decode(bytes);
+}
+
+// The text of a file about to be changed: empty when it is missing; an error when it exists but
+// cannot be read, so that it is not replaced by the change alone.
+DWORD readIniForChange(const std::string& path, IniText& ini)
+{
+    std::string bytes;
+    if (readBytes(path, bytes))
+        ini = decode(bytes);
+    else if (errno != ENOENT)
+        return errorFromErrno(errno, path);
+    return ERROR_SUCCESS;
 }
 
 // Replaces the file in one step (temporary file, then rename), keeping its permissions.
@@ -196,11 +212,15 @@ DWORD writeIni(const std::string& path, const IniText& ini)
 // Writers of every process take turns: read, change, replace.
 class WriteLock {
 public:
-    WriteLock() : fd_(open((lockFolder() + "/ini.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666))
+    WriteLock()
     {
-        if (fd_ >= 0)
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
+        const std::string path = lockFolder() + "/ini.lock";
+        fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        int result = -1;
+        while (fd_ >= 0 && (result = flock(fd_, LOCK_EX)) != 0 && errno == EINTR) {
+        }
+        if (fd_ < 0 || result != 0)
+            error_ = errorFromErrno(errno, path);
     }
     ~WriteLock()
     {
@@ -210,8 +230,12 @@ public:
     WriteLock(const WriteLock&) = delete;
     WriteLock& operator=(const WriteLock&) = delete;
 
+    // ERROR_SUCCESS once the lock is held.
+    DWORD error() const { return error_; }
+
 private:
-    int fd_;
+    int fd_ = -1;
+    DWORD error_ = ERROR_SUCCESS;
 };
 
 // A bare file name lies in the Windows folder; NULL means win.ini.
@@ -492,23 +516,18 @@ BOOL writeProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR fil
         return FALSE;
     }
     WriteLock lock;
-    IniText ini = readIni(path.path).value_or(IniText());
-    if (!applyWrite(ini, section, key, value))
-        return TRUE;
-    if (DWORD error = writeIni(path.path, ini)) {
+    IniText ini;
+    DWORD error = lock.error();
+    if (error == ERROR_SUCCESS)
+        error = readIniForChange(path.path, ini);
+    if (error == ERROR_SUCCESS && applyWrite(ini, section, key, value))
+        error = writeIni(path.path, ini);
+    if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
     }
     return TRUE;
 }
-
-// The A forms: NULL stays NULL.
-struct WideArgument {
-    explicit WideArgument(LPCSTR text) : present(text != nullptr), wide(wideFromAnsi(text)) {}
-    LPCWSTR get() const { return present ? wide.c_str() : nullptr; }
-    bool present;
-    std::u16string wide;
-};
 
 } // namespace
 } // namespace pal
@@ -526,7 +545,7 @@ DWORD GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpD
 DWORD GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpDefault, LPSTR lpReturnedString,
                                DWORD nSize, LPCSTR lpFileName)
 {
-    WideArgument section(lpAppName), key(lpKeyName), fallback(lpDefault), file(lpFileName);
+    AnsiArgument section(lpAppName), key(lpKeyName), fallback(lpDefault), file(lpFileName);
     return deliver(profileString(section.get(), key.get(), fallback.get(), file.get()), lpReturnedString, nSize);
 }
 
@@ -537,7 +556,7 @@ UINT GetPrivateProfileIntW(LPCWSTR lpAppName, LPCWSTR lpKeyName, INT nDefault, L
 
 UINT GetPrivateProfileIntA(LPCSTR lpAppName, LPCSTR lpKeyName, INT nDefault, LPCSTR lpFileName)
 {
-    WideArgument section(lpAppName), key(lpKeyName), file(lpFileName);
+    AnsiArgument section(lpAppName), key(lpKeyName), file(lpFileName);
     return profileIntOrDefault(section.get(), key.get(), nDefault, file.get());
 }
 
@@ -548,7 +567,7 @@ DWORD GetPrivateProfileSectionNamesW(LPWSTR lpszReturnBuffer, DWORD nSize, LPCWS
 
 DWORD GetPrivateProfileSectionNamesA(LPSTR lpszReturnBuffer, DWORD nSize, LPCSTR lpFileName)
 {
-    WideArgument file(lpFileName);
+    AnsiArgument file(lpFileName);
     return deliver(sectionNames(loadIni(file.get())), lpszReturnBuffer, nSize);
 }
 
@@ -568,7 +587,7 @@ BOOL WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lp
 
 BOOL WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR lpString, LPCSTR lpFileName)
 {
-    WideArgument section(lpAppName), key(lpKeyName), value(lpString), file(lpFileName);
+    AnsiArgument section(lpAppName), key(lpKeyName), value(lpString), file(lpFileName);
     return writeProfileString(section.get(), key.get(), value.get(), file.get());
 }
 

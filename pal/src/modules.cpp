@@ -15,6 +15,7 @@
 #include "file_paths.h"
 #include "file_text.h"
 #include "pal/files.h"
+#include "text_case.h"
 #include "text_utf8.h"
 
 namespace pal {
@@ -275,6 +276,19 @@ std::u16string modulePath(HMODULE module)
     return handedOut(module) ? windowsModulePath(linuxPathOf(module), false) : std::u16string();
 }
 
+// GetModuleFileName: the module's path in the caller's form (form), cut to the buffer (cut).
+template <class Char, class Form, class Cut>
+DWORD copyModulePath(HMODULE module, Char* buffer, DWORD size, Form form, Cut cut)
+{
+    std::u16string path = modulePath(module);
+    if (path.empty())
+        return fail(ERROR_MOD_NOT_FOUND, DWORD(0));
+    if (!buffer && size)
+        return fail(ERROR_INVALID_PARAMETER, DWORD(0));
+    const std::basic_string<Char> text = form(path);
+    return copyTruncated(std::basic_string_view<Char>(text), buffer, size, cut);
+}
+
 } // namespace
 } // namespace pal
 
@@ -400,23 +414,12 @@ BOOL GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE* phModule)
 
 DWORD GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 {
-    std::u16string path = modulePath(hModule);
-    if (path.empty())
-        return fail(ERROR_MOD_NOT_FOUND, DWORD(0));
-    if (!lpFilename && nSize)
-        return fail(ERROR_INVALID_PARAMETER, DWORD(0));
-    return copyTruncated(std::u16string_view(path), lpFilename, nSize, wholeUnits);
+    return copyModulePath(hModule, lpFilename, nSize, [](std::u16string path) { return path; }, wholeUnits);
 }
 
 DWORD GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
-    std::u16string path = modulePath(hModule);
-    if (path.empty())
-        return fail(ERROR_MOD_NOT_FOUND, DWORD(0));
-    if (!lpFilename && nSize)
-        return fail(ERROR_INVALID_PARAMETER, DWORD(0));
-    std::string ansi = ansiFromWide(path);
-    return copyTruncated(std::string_view(ansi), lpFilename, nSize, wholeAnsiChars);
+    return copyModulePath(hModule, lpFilename, nSize, ansiFromWide, wholeAnsiChars);
 }
 
 void palSetModuleFileName(LPCWSTR path)

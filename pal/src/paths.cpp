@@ -5,11 +5,13 @@
 #include <sys/stat.h>
 #include <vector>
 
+#include "errno_map.h"
 #include "file_paths.h"
 #include "file_text.h"
 #include "pal/codepage.h"
 #include "pal/files.h"
 #include "root.h"
+#include "text_case.h"
 #include "text_utf8.h"
 
 namespace pal {
@@ -196,42 +198,11 @@ std::string folderOf(const std::string& path)
 
 DWORD errorFromErrno(int error, const std::string& path)
 {
-    switch (error) {
-    case ENOENT: {
-        struct stat status;
-        std::string parent = folderOf(path);
-        return stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? ERROR_FILE_NOT_FOUND
-                                                                             : ERROR_PATH_NOT_FOUND;
-    }
-    case ENOTDIR:
-        return ERROR_PATH_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    case EEXIST:
-        return ERROR_FILE_EXISTS;
-    case ENOTEMPTY:
-        return ERROR_DIR_NOT_EMPTY;
-    case ENOSPC:
-        return ERROR_DISK_FULL;
-    case EMFILE:
-    case ENFILE:
-        return ERROR_TOO_MANY_OPEN_FILES;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case EBUSY:
-        return ERROR_BUSY;
-    case EXDEV:
-        return ERROR_NOT_SAME_DEVICE;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    case EINVAL:
-        return ERROR_INVALID_PARAMETER;
-    default:
-        return ERROR_GEN_FAILURE;
-    }
+    if (error != ENOENT)
+        return windowsErrorOf(error, ERROR_GEN_FAILURE);
+    struct stat status;
+    std::string parent = folderOf(path);
+    return stat(parent.c_str(), &status) == 0 && S_ISDIR(status.st_mode) ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND;
 }
 
 } // namespace pal

@@ -108,8 +108,8 @@ public:
     DWORD setMode(DWORD mode);
     DWORD connect(LPOVERLAPPED overlapped);
     DWORD disconnect();
-    // NULL: every pending operation.
-    DWORD cancel(LPOVERLAPPED overlapped);
+    // NULL: every pending operation. Returns how many were ended.
+    size_t cancel(LPOVERLAPPED overlapped);
     void close();
 
     // Server side, on the I/O thread: takes the client of link when this instance is free.
@@ -137,8 +137,11 @@ private:
     bool tryRead(PipeOp& op);
     DWORD takeMessage(unsigned char* buffer, DWORD size, DWORD& done);
     DWORD takeBytes(unsigned char* buffer, DWORD size, DWORD& done);
-    DWORD await(const std::shared_ptr<PipeOp>& op, LPOVERLAPPED overlapped, Clock::time_point deadline,
-                std::unique_lock<std::mutex>& lock);
+    static std::shared_ptr<PipeOp> readOp(void* buffer, DWORD size);
+    // Waits for op (queued in pending_, or already finished), or leaves it pending on an overlapped
+    // handle (ERROR_IO_PENDING).
+    DWORD waitFor(const std::shared_ptr<PipeOp>& op, LPOVERLAPPED overlapped, Clock::time_point deadline,
+                  std::unique_lock<std::mutex>& lock, DWORD& done);
     void finish(PipeOp& op, DWORD error, DWORD done);
     void serve();
     void failPending(DWORD error);
@@ -159,6 +162,12 @@ private:
     std::deque<std::shared_ptr<PipeOp>> pending_;
 };
 
+// Whether a desired access asks for reading or writing.
+bool asksRead(DWORD access);
+bool asksWrite(DWORD access);
+
+// The event of an OVERLAPPED (NULL: none).
+HANDLE eventOf(const OVERLAPPED* overlapped);
 // Finishes an operation that carried an OVERLAPPED: Internal, InternalHigh and its event.
 void publish(LPOVERLAPPED overlapped, DWORD error, DWORD done);
 

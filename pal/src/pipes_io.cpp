@@ -4,6 +4,7 @@
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -15,7 +16,6 @@ struct IoThread {
     int epoll = -1;
     std::mutex mutex;
     std::unordered_map<IoId, std::shared_ptr<IoClient>> clients;
-    IoId next = 1;
 };
 
 std::shared_ptr<IoClient> clientOf(IoThread& io, IoId id)
@@ -50,20 +50,23 @@ IoThread& ioThread()
 
 } // namespace
 
-IoId watch(int fd, std::shared_ptr<IoClient> client)
+IoId newIoId()
+{
+    static std::atomic<IoId> next{1};
+    return next++;
+}
+
+void watch(IoId id, int fd, std::shared_ptr<IoClient> client)
 {
     IoThread& io = ioThread();
-    IoId id;
     {
         std::lock_guard<std::mutex> lock(io.mutex);
-        id = io.next++;
         io.clients.emplace(id, std::move(client));
     }
     epoll_event entry{};
     entry.events = EPOLLIN | EPOLLRDHUP;
     entry.data.u64 = id;
     epoll_ctl(io.epoll, EPOLL_CTL_ADD, fd, &entry);
-    return id;
 }
 
 void unwatch(IoId id, int fd)

@@ -16,8 +16,10 @@ public:
 
 using IoId = uint64_t;
 
+// An id for watch(), known before the first onReadable() can come.
+IoId newIoId();
 // Watches fd for input (level-triggered) until unwatch; the I/O thread holds the client meanwhile.
-IoId watch(int fd, std::shared_ptr<IoClient> client);
+void watch(IoId id, int fd, std::shared_ptr<IoClient> client);
 // After it returns the client gets no further calls, except one already running on the I/O thread.
 void unwatch(IoId id, int fd);
 

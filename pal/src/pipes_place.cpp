@@ -276,7 +276,7 @@ InstanceClaim claimInstance(const std::string& folder, DWORD maxInstances, bool 
     std::string path = folder + "/instances";
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0)
-        return {-1, errno == EACCES ? static_cast<DWORD>(ERROR_ACCESS_DENIED) : static_cast<DWORD>(ERROR_PATH_NOT_FOUND)};
+        return {-1, static_cast<DWORD>(errno == EACCES ? ERROR_ACCESS_DENIED : ERROR_PATH_NOT_FOUND)};
     fchmod(fd, 0666); // any user may add instances; fails harmlessly when another user made it
     lockRange(fd, F_WRLCK, kGuardAt, 1, true);
     DWORD error;

@@ -18,9 +18,10 @@ class PipeEnd;
 
 class Group {
 public:
-    // The process's group of the pipe, made and listening on first use; 0 or a Windows error.
-    static std::shared_ptr<Group> of(const std::string& key, const std::string& folder, DWORD& error);
-    Group(std::string key, std::string path, int fd, IoId id);
+    // The process's group of the pipe in folder, made and listening on first use; else null with
+    // a Windows error.
+    static std::shared_ptr<Group> of(const std::string& folder, DWORD& error);
+    Group(std::string folder, std::string path, int fd, IoId id);
     ~Group();
     Group(const Group&) = delete;
     Group& operator=(const Group&) = delete;
@@ -36,7 +37,7 @@ public:
 private:
     std::vector<std::shared_ptr<PipeEnd>> instances();
 
-    const std::string key_;
+    const std::string folder_;
     const std::string path_;
     const int fd_;
     const IoId id_;

@@ -37,6 +37,7 @@
 #include <sys/stat.h>
 
 #include "object.h"
+#include "pal/files.h"
 #include "pal/registry.h"
 #include "registry_keys.h"
 #include "registry_names.h"
@@ -156,8 +157,21 @@ LONG loadLive(const RegKey& key, KeyRecord& record)
     return error;
 }
 
+using Names = std::vector<std::u16string_view>;
+
+// Runs body(key, record) with the live key's stored record, under the registry lock.
+template <class Body>
+LONG withRecord(HKEY hKey, REGSAM needed, bool exclusive, Body body)
+{
+    return withKey(hKey, needed, exclusive, [&](const RegKey& key) -> LONG {
+        KeyRecord record;
+        LONG status = loadLive(key, record);
+        return status == ERROR_SUCCESS ? body(key, record) : status;
+    });
+}
+
 // "A\B\C" into its names; one trailing backslash is allowed.
-LONG splitPath(std::u16string_view path, std::vector<std::u16string_view>& names)
+LONG splitPath(std::u16string_view path, Names& names)
 {
     names.clear();
     if (!path.empty() && path.back() == u'\\')
@@ -179,7 +193,7 @@ LONG splitPath(std::u16string_view path, std::vector<std::u16string_view>& names
 }
 
 // The existing key at base\names.
-LONG findKey(const RegKey& base, const std::vector<std::u16string_view>& names, std::string& folder, uint64_t& id)
+LONG findKey(const RegKey& base, const Names& names, std::string& folder, uint64_t& id)
 {
     folder = base.folder;
     id = base.id;
@@ -211,18 +225,26 @@ std::vector<Value>::iterator findValue(std::vector<Value>& values, std::u16strin
     return std::find_if(values.begin(), values.end(), [&](const Value& value) { return sameName(value.name, name); });
 }
 
-LONG openKey(HKEY parent, std::u16string_view path, REGSAM desired, PHKEY result)
+// Runs body(base, names) under the registry lock for a live key hKey and the path below it.
+template <class Body>
+LONG withPath(HKEY hKey, std::u16string_view path, bool exclusive, Body body)
 {
-    std::vector<std::u16string_view> names;
+    Names names;
     LONG error = splitPath(path, names);
     if (error != ERROR_SUCCESS)
         return error;
-    return withKey(parent, 0, false, [&](const RegKey& base) -> LONG {
+    return withKey(hKey, 0, exclusive, [&](const RegKey& base) -> LONG {
+        LONG status = checkAlive(base);
+        return status == ERROR_SUCCESS ? body(base, names) : status;
+    });
+}
+
+LONG openKey(HKEY parent, std::u16string_view path, REGSAM desired, PHKEY result)
+{
+    return withPath(parent, path, false, [&](const RegKey& base, const Names& names) -> LONG {
         std::string folder;
         uint64_t id = 0;
-        LONG status = checkAlive(base);
-        if (status == ERROR_SUCCESS)
-            status = findKey(base, names, folder, id);
+        LONG status = findKey(base, names, folder, id);
         if (status == ERROR_SUCCESS)
             *result = newHandle(base, folder, id, names.empty(), desired);
         return status;
@@ -231,21 +253,14 @@ LONG openKey(HKEY parent, std::u16string_view path, REGSAM desired, PHKEY result
 
 LONG createKey(HKEY parent, std::u16string_view path, REGSAM desired, PHKEY result, LPDWORD disposition)
 {
-    std::vector<std::u16string_view> names;
-    LONG error = splitPath(path, names);
-    if (error != ERROR_SUCCESS)
-        return error;
-    return withKey(parent, 0, true, [&](const RegKey& base) -> LONG {
-        LONG status = checkAlive(base);
-        if (status != ERROR_SUCCESS)
-            return status;
+    return withPath(parent, path, true, [&](const RegKey& base, const Names& names) -> LONG {
         std::string folder = base.folder;
         uint64_t id = base.id;
         bool created = false;
         for (auto name : names) {
             KeyRecord stored;
             std::string child = childFolder(folder, name);
-            status = loadKeyHeader(child, stored);
+            LONG status = loadKeyHeader(child, stored);
             if (status == ERROR_SUCCESS) {
                 folder = std::move(child);
                 id = stored.id;
@@ -271,11 +286,7 @@ LONG createKey(HKEY parent, std::u16string_view path, REGSAM desired, PHKEY resu
 
 LONG deleteValue(HKEY hKey, std::u16string_view name)
 {
-    return withKey(hKey, KEY_SET_VALUE, true, [&](const RegKey& key) -> LONG {
-        KeyRecord record;
-        LONG status = loadLive(key, record);
-        if (status != ERROR_SUCCESS)
-            return status;
+    return withRecord(hKey, KEY_SET_VALUE, true, [&](const RegKey& key, KeyRecord& record) -> LONG {
         auto value = findValue(record.values, name);
         if (value == record.values.end())
             return ERROR_FILE_NOT_FOUND;
@@ -286,17 +297,11 @@ LONG deleteValue(HKEY hKey, std::u16string_view name)
 
 LONG deleteKey(HKEY hKey, std::u16string_view path)
 {
-    std::vector<std::u16string_view> names;
-    LONG error = splitPath(path, names);
-    if (error != ERROR_SUCCESS)
-        return error;
-    return withKey(hKey, 0, true, [&](const RegKey& base) -> LONG {
+    return withPath(hKey, path, true, [&](const RegKey& base, const Names& names) -> LONG {
         std::string folder;
         uint64_t id = 0;
         std::vector<Subkey> subkeys;
-        LONG status = checkAlive(base);
-        if (status == ERROR_SUCCESS)
-            status = findKey(base, names, folder, id);
+        LONG status = findKey(base, names, folder, id);
         if (status != ERROR_SUCCESS)
             return status;
         if (names.empty() && base.topName)
@@ -311,16 +316,10 @@ LONG deleteKey(HKEY hKey, std::u16string_view path)
 // Without names: every subkey and value of the key itself.
 LONG deleteTree(HKEY hKey, std::u16string_view path)
 {
-    std::vector<std::u16string_view> names;
-    LONG error = splitPath(path, names);
-    if (error != ERROR_SUCCESS)
-        return error;
-    return withKey(hKey, 0, true, [&](const RegKey& base) -> LONG {
+    return withPath(hKey, path, true, [&](const RegKey& base, const Names& names) -> LONG {
         std::string folder;
         uint64_t id = 0;
-        LONG status = checkAlive(base);
-        if (status == ERROR_SUCCESS)
-            status = findKey(base, names, folder, id);
+        LONG status = findKey(base, names, folder, id);
         if (status != ERROR_SUCCESS || !names.empty())
             return status == ERROR_SUCCESS ? removeKey(folder) : status;
         std::vector<Subkey> subkeys;
@@ -373,6 +372,22 @@ void terminate(DWORD type, std::vector<BYTE>& data)
     data.resize(data.size() + 2 * (terminators - present), 0);
 }
 
+// REG_EXPAND_SZ data with its environment variables expanded, as REG_SZ (up to its first NUL).
+void expandStrings(Value& value)
+{
+    std::u16string text(value.data.size() / 2, u'\0');
+    std::memcpy(text.data(), value.data.data(), text.size() * 2);
+    text.resize(std::min(text.size(), text.find(u'\0')));
+    std::u16string expanded;
+    for (DWORD needed = ExpandEnvironmentStringsW(text.c_str(), nullptr, 0); needed > expanded.size();) {
+        expanded.assign(needed, u'\0'); // the environment may change between the calls
+        needed = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), needed);
+    }
+    const auto* bytes = reinterpret_cast<const BYTE*>(expanded.data());
+    value.type = REG_SZ;
+    value.data.assign(bytes, bytes + expanded.size() * 2); // the terminator included
+}
+
 LONG getValue(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
               LPDWORD pcbData)
 {
@@ -391,10 +406,10 @@ LONG getValue(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWO
         RegCloseKey(key);
     if (error != ERROR_SUCCESS)
         return error;
+    if (value.type == REG_EXPAND_SZ && !(dwFlags & RRF_NOEXPAND))
+        expandStrings(value);
     if (types != RRF_RT_ANY && (typeFlag(value.type) & types) == 0)
         return ERROR_UNSUPPORTED_TYPE;
-    if (value.type == REG_EXPAND_SZ && !(dwFlags & RRF_NOEXPAND))
-        return ERROR_NOT_SUPPORTED; // no environment expansion in the registry layer
     terminate(value.type, value.data);
     return copyOut(value.type, value.data, pdwType, static_cast<LPBYTE>(pvData), pcbData);
 }
@@ -466,11 +481,7 @@ LONG snapshotKey(HKEY hKey, REGSAM needed, KeySnapshot& snapshot)
 
 LONG queryValue(HKEY hKey, std::u16string_view name, Value& value)
 {
-    return withKey(hKey, KEY_QUERY_VALUE, false, [&](const RegKey& key) -> LONG {
-        KeyRecord record;
-        LONG status = loadLive(key, record);
-        if (status != ERROR_SUCCESS)
-            return status;
+    return withRecord(hKey, KEY_QUERY_VALUE, false, [&](const RegKey&, KeyRecord& record) -> LONG {
         auto found = findValue(record.values, name);
         if (found == record.values.end())
             return ERROR_FILE_NOT_FOUND;
@@ -483,11 +494,7 @@ LONG setValue(HKEY hKey, std::u16string_view name, DWORD type, const BYTE* data,
 {
     if (name.size() > kMaxValueNameLength || size > UINT32_MAX)
         return ERROR_INVALID_PARAMETER;
-    return withKey(hKey, KEY_SET_VALUE, true, [&](const RegKey& key) -> LONG {
-        KeyRecord record;
-        LONG status = loadLive(key, record);
-        if (status != ERROR_SUCCESS)
-            return status;
+    return withRecord(hKey, KEY_SET_VALUE, true, [&](const RegKey& key, KeyRecord& record) -> LONG {
         auto found = findValue(record.values, name);
         if (found == record.values.end()) {
             record.values.push_back(Value{std::u16string(name), type, {}});

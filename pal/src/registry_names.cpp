@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "pal/strings.h"
+#include "text_codec.h"
 
 namespace pal::reg {
 namespace {
@@ -12,41 +12,16 @@ namespace {
 constexpr size_t kMaxFolderName = 200; // well below NAME_MAX, whatever the file system
 constexpr size_t kHashedPrefix = 160;
 
-bool inRange(WCHAR c, WCHAR first, WCHAR last)
-{
-    return c >= first && c <= last;
-}
-
-void appendUtf8(std::string& out, char32_t code)
-{
-    if (code < 0x80) {
-        out += static_cast<char>(code);
-    } else if (code < 0x800) {
-        out += static_cast<char>(0xC0 | (code >> 6));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-        out += static_cast<char>(0xE0 | (code >> 12));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (code >> 18));
-        out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-}
-
 // UTF-8, with a lone surrogate encoded as its own code point so that no two names share a folder.
 std::string losslessUtf8(std::u16string_view text)
 {
     std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t code = text[i];
-        if (inRange(text[i], 0xD800, 0xDBFF) && i + 1 < text.size() && inRange(text[i + 1], 0xDC00, 0xDFFF)) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        }
-        appendUtf8(out, code);
+    const char16_t* end = text.data() + text.size();
+    for (const char16_t* p = text.data(); p < end;) {
+        int units = 0;
+        text::Encoded encoded = text::utf8Of(text::codePointAt(p, end, units), units);
+        out.append(reinterpret_cast<const char*>(encoded.bytes), encoded.byteCount);
+        p += units;
     }
     return out;
 }
@@ -98,31 +73,6 @@ size_t cleanCut(const std::string& text, size_t length)
 }
 
 } // namespace
-
-std::u16string upcased(std::u16string_view name)
-{
-    std::u16string out(name);
-    for (auto& c : out)
-        c = towupper(c);
-    return out;
-}
-
-int compareNames(std::u16string_view a, std::u16string_view b)
-{
-    const size_t common = std::min(a.size(), b.size());
-    for (size_t i = 0; i < common; ++i) {
-        WCHAR x = towupper(a[i]);
-        WCHAR y = towupper(b[i]);
-        if (x != y)
-            return x < y ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
-
-bool sameName(std::u16string_view a, std::u16string_view b)
-{
-    return a.size() == b.size() && compareNames(a, b) == 0;
-}
 
 std::string folderName(std::u16string_view keyName)
 {

@@ -11,9 +11,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "errno_map.h"
 #include "pal/errors.h"
 #include "registry_bytes.h"
 #include "registry_names.h"
+#include "time_filetime.h"
 
 namespace pal::reg {
 namespace {
@@ -24,26 +26,10 @@ constexpr const char* kKeyFile = "/.key";
 constexpr const char* kKeyFileTemporary = "/.key.tmp";
 constexpr const char* kNewKeyFolder = "/.new.tmp";
 
+// A missing key file or folder is a missing key.
 LONG errorFromErrno(int error)
 {
-    switch (error) {
-    case ENOENT:
-    case ENOTDIR:
-        return ERROR_FILE_NOT_FOUND;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return ERROR_ACCESS_DENIED;
-    case ENOSPC:
-    case EDQUOT:
-        return ERROR_DISK_FULL;
-    case ENAMETOOLONG:
-        return ERROR_FILENAME_EXCED_RANGE;
-    case ENOMEM:
-        return ERROR_NOT_ENOUGH_MEMORY;
-    default:
-        return ERROR_REGISTRY_IO_FAILED;
-    }
+    return error == ENOTDIR ? ERROR_FILE_NOT_FOUND : windowsErrorOf(error, ERROR_REGISTRY_IO_FAILED);
 }
 
 class FileDescriptor {
@@ -251,13 +237,10 @@ LONG listSubkeys(const std::string& folder, std::vector<Subkey>& subkeys)
 
 FILETIME lastWriteTime(const std::string& folder)
 {
-    constexpr uint64_t kSecondsFrom1601To1970 = 11644473600ull;
     struct stat info {};
     if (::stat((folder + kKeyFile).c_str(), &info) != 0 && ::stat(folder.c_str(), &info) != 0)
         return FILETIME{0, 0};
-    uint64_t ticks = (static_cast<uint64_t>(info.st_mtim.tv_sec) + kSecondsFrom1601To1970) * 10000000ull +
-                     static_cast<uint64_t>(info.st_mtim.tv_nsec) / 100;
-    return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    return fileTimeOf(info.st_mtim);
 }
 
 LONG flushKey(const std::string& folder)

@@ -73,6 +73,7 @@ struct UnitReader {
 
 // Reads ANSI (CP932) text as UTF-16 units.
 struct AnsiReader {
+    explicit AnsiReader(const char* text) : p(reinterpret_cast<const unsigned char*>(text)) {}
     const unsigned char* p;
     int next()
     {
@@ -99,13 +100,13 @@ int difference(ReaderA a, ReaderB b, size_t count, Fold fold)
 
 int sign(int value) { return (value > 0) - (value < 0); }
 
-// lstrcmp's NULL order: NULL before any string.
-template <class Char, class Compare>
-int compareOrNull(const Char* a, const Char* b, Compare compare)
+// lstrcmp: NULL before any string, else -1, 0 or 1 after reading both texts with Reader.
+template <class Reader, class Char, class Fold>
+int lstrCompare(const Char* a, const Char* b, Fold fold)
 {
     if (!a || !b)
         return (a != nullptr) - (b != nullptr);
-    return sign(compare(a, b));
+    return sign(difference(Reader{a}, Reader{b}, SIZE_MAX, fold));
 }
 
 template <class Char, class Fold>
@@ -371,32 +372,19 @@ PAL_EXPORT LPSTR lstrcatA(LPSTR lpString1, LPCSTR lpString2) { return lstrCat(lp
 
 PAL_EXPORT int lstrcmpW(LPCWSTR lpString1, LPCWSTR lpString2)
 {
-    return compareOrNull(lpString1, lpString2, [](LPCWSTR a, LPCWSTR b) {
-        return difference(UnitReader<WCHAR>{a}, UnitReader<WCHAR>{b}, SIZE_MAX, same);
-    });
+    return lstrCompare<UnitReader<WCHAR>>(lpString1, lpString2, same);
 }
-
 PAL_EXPORT int lstrcmpiW(LPCWSTR lpString1, LPCWSTR lpString2)
 {
-    return compareOrNull(lpString1, lpString2, [](LPCWSTR a, LPCWSTR b) {
-        return difference(UnitReader<WCHAR>{a}, UnitReader<WCHAR>{b}, SIZE_MAX, foldWide);
-    });
+    return lstrCompare<UnitReader<WCHAR>>(lpString1, lpString2, foldWide);
 }
-
 PAL_EXPORT int lstrcmpA(LPCSTR lpString1, LPCSTR lpString2)
 {
-    return compareOrNull(lpString1, lpString2, [](LPCSTR a, LPCSTR b) {
-        return difference(AnsiReader{reinterpret_cast<const unsigned char*>(a)},
-                          AnsiReader{reinterpret_cast<const unsigned char*>(b)}, SIZE_MAX, same);
-    });
+    return lstrCompare<AnsiReader>(lpString1, lpString2, same);
 }
-
 PAL_EXPORT int lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2)
 {
-    return compareOrNull(lpString1, lpString2, [](LPCSTR a, LPCSTR b) {
-        return difference(AnsiReader{reinterpret_cast<const unsigned char*>(a)},
-                          AnsiReader{reinterpret_cast<const unsigned char*>(b)}, SIZE_MAX, foldWide);
-    });
+    return lstrCompare<AnsiReader>(lpString1, lpString2, foldWide);
 }
 
 PAL_EXPORT int _wcsicmp(const WCHAR* string1, const WCHAR* string2)

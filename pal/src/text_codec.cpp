@@ -41,6 +41,19 @@ Decoded decodeCp1252(const unsigned char* p)
     return one(p[0] >= 0x80 && p[0] <= 0x9F ? cp1252High[p[0] - 0x80] : p[0], 1, true);
 }
 
+// The well-formed UTF-8 sequences: by lead byte, their length and the range of their second byte.
+struct Utf8Lead {
+    unsigned char first, last;
+    int length;
+    unsigned char low, high;
+};
+
+constexpr Utf8Lead utf8Leads[] = {
+    {0xC2, 0xDF, 2, 0x80, 0xBF}, {0xE0, 0xE0, 3, 0xA0, 0xBF}, {0xE1, 0xEC, 3, 0x80, 0xBF},
+    {0xED, 0xED, 3, 0x80, 0x9F}, {0xEE, 0xEF, 3, 0x80, 0xBF}, {0xF0, 0xF0, 4, 0x90, 0xBF},
+    {0xF1, 0xF3, 4, 0x80, 0xBF}, {0xF4, 0xF4, 4, 0x80, 0x8F},
+};
+
 // Unicode's "maximal subpart" rule: an invalid sequence is replaced by one U+FFFD per longest
 // prefix that could have started a valid sequence.
 Decoded decodeUtf8(const unsigned char* p, const unsigned char* end)
@@ -48,41 +61,23 @@ Decoded decodeUtf8(const unsigned char* p, const unsigned char* end)
     unsigned char lead = p[0];
     if (lead < 0x80)
         return one(lead, 1, true);
-    int length;
-    char32_t value;
-    unsigned char low = 0x80, high = 0xBF; // range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        value = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        value = lead & 0x0F;
-        if (lead == 0xE0)
-            low = 0xA0;
-        if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        value = lead & 0x07;
-        if (lead == 0xF0)
-            low = 0x90;
-        if (lead == 0xF4)
-            high = 0x8F;
-    } else {
+    const Utf8Lead* rule = std::find_if(std::begin(utf8Leads), std::end(utf8Leads),
+                                        [lead](const Utf8Lead& entry) { return lead >= entry.first && lead <= entry.last; });
+    if (rule == std::end(utf8Leads))
         return one(replacementCharacter, 1, false);
-    }
-    for (int i = 1; i < length; ++i) {
-        bool inRange = i == 1 ? (p + i < end && p[i] >= low && p[i] <= high)
-                              : (p + i < end && p[i] >= 0x80 && p[i] <= 0xBF);
-        if (!inRange)
+    char32_t value = lead & (0x7F >> rule->length);
+    for (int i = 1; i < rule->length; ++i) {
+        const unsigned char low = i == 1 ? rule->low : 0x80;
+        const unsigned char high = i == 1 ? rule->high : 0xBF;
+        if (p + i >= end || p[i] < low || p[i] > high)
             return one(replacementCharacter, i, false);
         value = value << 6 | (p[i] & 0x3F);
     }
     if (value < 0x10000)
-        return one(static_cast<char16_t>(value), length, true);
+        return one(static_cast<char16_t>(value), rule->length, true);
     value -= 0x10000;
     return Decoded{{static_cast<char16_t>(0xD800 + (value >> 10)), static_cast<char16_t>(0xDC00 + (value & 0x3FF))},
-                   2, length, true};
+                   2, rule->length, true};
 }
 
 Encoded bytes(std::initializer_list<unsigned char> values, int consumed, bool mapped = true)
@@ -127,25 +122,11 @@ Encoded encodeCp1252(char16_t unit)
 
 Encoded encodeUtf8(const char16_t* p, const char16_t* end)
 {
-    char32_t value = p[0];
-    int consumed = 1;
-    if (isHighSurrogate(p[0]) && end - p >= 2 && isLowSurrogate(p[1])) {
-        value = 0x10000 + ((value - 0xD800) << 10) + (p[1] - 0xDC00);
-        consumed = 2;
-    } else if (isHighSurrogate(p[0]) || isLowSurrogate(p[0])) {
+    int units = 0;
+    char32_t value = codePointAt(p, end, units);
+    if (value >= 0xD800 && value <= 0xDFFF) // a lone surrogate
         return bytes({0xEF, 0xBF, 0xBD}, 1, false);
-    }
-    auto byte = [](char32_t bits) { return static_cast<unsigned char>(bits); };
-    if (value < 0x80)
-        return bytes({byte(value)}, consumed);
-    if (value < 0x800)
-        return bytes({byte(0xC0 | value >> 6), byte(0x80 | (value & 0x3F))}, consumed);
-    if (value < 0x10000)
-        return bytes({byte(0xE0 | value >> 12), byte(0x80 | ((value >> 6) & 0x3F)), byte(0x80 | (value & 0x3F))},
-                     consumed);
-    return bytes({byte(0xF0 | value >> 18), byte(0x80 | ((value >> 12) & 0x3F)), byte(0x80 | ((value >> 6) & 0x3F)),
-                  byte(0x80 | (value & 0x3F))},
-                 consumed);
+    return utf8Of(value, units);
 }
 
 } // namespace
@@ -191,6 +172,30 @@ Encoded encodeChar(Charset charset, const char16_t* p, const char16_t* end, bool
         break;
     }
     return encodeCp1252(p[0]);
+}
+
+char32_t codePointAt(const char16_t* p, const char16_t* end, int& units)
+{
+    units = 1;
+    if (!isHighSurrogate(p[0]) || end - p < 2 || !isLowSurrogate(p[1]))
+        return p[0];
+    units = 2;
+    return 0x10000 + ((char32_t(p[0]) - 0xD800) << 10) + (p[1] - 0xDC00);
+}
+
+Encoded utf8Of(char32_t value, int consumed)
+{
+    auto byte = [](char32_t bits) { return static_cast<unsigned char>(bits); };
+    if (value < 0x80)
+        return bytes({byte(value)}, consumed);
+    if (value < 0x800)
+        return bytes({byte(0xC0 | value >> 6), byte(0x80 | (value & 0x3F))}, consumed);
+    if (value < 0x10000)
+        return bytes({byte(0xE0 | value >> 12), byte(0x80 | ((value >> 6) & 0x3F)), byte(0x80 | (value & 0x3F))},
+                     consumed);
+    return bytes({byte(0xF0 | value >> 18), byte(0x80 | ((value >> 12) & 0x3F)), byte(0x80 | ((value >> 6) & 0x3F)),
+                  byte(0x80 | (value & 0x3F))},
+                 consumed);
 }
 
 int charLength(Charset charset, const unsigned char* p)

@@ -33,6 +33,11 @@ struct Encoded {
 };
 Encoded encodeChar(Charset charset, const char16_t* p, const char16_t* end, bool bestFit);
 
+// The code point at p (end > p): a surrogate pair's, else the unit's own (a lone surrogate too).
+char32_t codePointAt(const char16_t* p, const char16_t* end, int& units);
+// The UTF-8 bytes of a code point; a surrogate code point gets the three bytes of its value.
+Encoded utf8Of(char32_t code, int consumed);
+
 // Bytes of the character that starts at p (1 or 2; 1 for a NUL or a lead byte before a NUL).
 int charLength(Charset charset, const unsigned char* p);
 

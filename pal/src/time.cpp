@@ -12,14 +12,13 @@
 #include "object.h"
 #include "pal/testhooks.h"
 #include "pal/threads.h"
+#include "time_filetime.h"
 
 namespace pal {
 namespace {
 
 constexpr LONGLONG kNanosecondsPerMillisecond = 1000000;
-constexpr LONGLONG kFileTimeUnitsPerSecond = 10000000;             // 100 ns units
 constexpr LONGLONG kFileTimeUnitsPerDay = 86400 * kFileTimeUnitsPerSecond;
-constexpr LONGLONG kUnixEpochInFileTime = 116444736000000000LL; // 1970-01-01 since 1601-01-01
 constexpr LONGLONG kDaysFrom1601To1970 = 134774;
 constexpr ULONGLONG kLargestFileTime = 0x7FFFFFFFFFFFFFFFULL;
 
@@ -141,12 +140,7 @@ ULONGLONG wallFileTime(bool local)
         localtime_r(&now.tv_sec, &parts);
         seconds += parts.tm_gmtoff;
     }
-    return static_cast<ULONGLONG>(kUnixEpochInFileTime + seconds * kFileTimeUnitsPerSecond + now.tv_nsec / 100);
-}
-
-FILETIME splitFileTime(ULONGLONG value)
-{
-    return FILETIME{static_cast<DWORD>(value), static_cast<DWORD>(value >> 32)};
+    return fileTimeValueOf(seconds, now.tv_nsec);
 }
 
 } // namespace

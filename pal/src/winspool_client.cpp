@@ -8,10 +8,14 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <functional>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 
 #include "object.h"
+#include "pal/codepage.h"
+#include "pal/system.h"
 #include "pal/winspool.h"
 #include "root.h"
 #include "winspool_local.h"
@@ -161,8 +165,11 @@ std::shared_ptr<PrinterHandle> lookupPrinter(HANDLE handle)
     return printer;
 }
 
-// The token RevertToPrinterSelf hands out; this platform has no impersonation to undo.
-class PrinterClientToken : public Object {};
+// The token RevertToPrinterSelf hands out: the printer client the thread worked for.
+class PrinterClientToken : public Object {
+public:
+    OptString client;
+};
 
 bool validListArguments(LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned)
 {
@@ -184,11 +191,12 @@ FlatRecord portRecord(Reader& reader, DWORD level)
     std::u16string description = reader.requiredString();
     DWORD type = reader.u32();
     if (level == 1)
-        return {{{offsetof(PORT_INFO_1W, pName), name}}, {}};
+        return {{{offsetof(PORT_INFO_1W, pName), name}}, {}, {}};
     return {{{offsetof(PORT_INFO_2W, pPortName), name},
              {offsetof(PORT_INFO_2W, pMonitorName), monitor},
              {offsetof(PORT_INFO_2W, pDescription), description}},
-            {{offsetof(PORT_INFO_2W, fPortType), type}}};
+            {{offsetof(PORT_INFO_2W, fPortType), type}},
+            {}};
 }
 
 FlatRecord monitorRecord(Reader& reader, DWORD level)
@@ -197,10 +205,11 @@ FlatRecord monitorRecord(Reader& reader, DWORD level)
     std::u16string environment = reader.requiredString();
     std::u16string dll = reader.requiredString();
     if (level == 1)
-        return {{{offsetof(MONITOR_INFO_1W, pName), name}}, {}};
+        return {{{offsetof(MONITOR_INFO_1W, pName), name}}, {}, {}};
     return {{{offsetof(MONITOR_INFO_2W, pName), name},
              {offsetof(MONITOR_INFO_2W, pEnvironment), environment},
              {offsetof(MONITOR_INFO_2W, pDLLName), dll}},
+            {},
             {}};
 }
 
@@ -227,29 +236,255 @@ BOOL enumerate(const Writer& request, DWORD level, size_t recordSize, FlatRecord
     return packRecords(recordSize, records, buffer, cbBuf, pcbNeeded, pcReturned);
 }
 
-// Printers and jobs are not served by this host yet.
-template <class Result>
-Result printersNotServed(Result failure)
+// A printer handle (not an Xcv one).
+std::shared_ptr<PrinterHandle> lookupQueue(HANDLE handle)
 {
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return failure;
+    std::shared_ptr<PrinterHandle> printer = lookup<PrinterHandle>(handle);
+    if (!printer || printer->kind != HandleKind::Printer) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return nullptr;
+    }
+    return printer;
 }
 
-template <class Result>
-Result onPrinterHandle(HANDLE hPrinter, Result failure)
+bool validBuffer(LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    if (!lookupPrinter(hPrinter))
-        return failure;
-    // An Xcv handle is not a printer.
-    SetLastError(ERROR_INVALID_HANDLE);
-    return failure;
+    DWORD returned = 0;
+    return validListArguments(buffer, cbBuf, pcbNeeded, &returned);
 }
+
+bool validLevel(DWORD level, std::initializer_list<DWORD> levels)
+{
+    if (std::find(levels.begin(), levels.end(), level) != levels.end())
+        return true;
+    SetLastError(ERROR_INVALID_LEVEL);
+    return false;
+}
+
+BOOL packOne(size_t recordSize, FlatRecord record, LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded)
+{
+    DWORD returned = 0;
+    return packRecords(recordSize, {std::move(record)}, buffer, cbBuf, pcbNeeded, &returned);
+}
+
+// Reads records of a reply with readRecord; false (RPC_X_BAD_STUB_DATA) when the reply is short.
+template <class Record>
+bool readRecords(Reader& reader, Record (*readRecord)(Reader&), std::vector<Record>& records)
+{
+    uint32_t count = reader.u32();
+    for (uint32_t i = 0; i < count && !reader.failed(); ++i)
+        records.push_back(readRecord(reader));
+    if (!reader.failed())
+        return true;
+    SetLastError(RPC_X_BAD_STUB_DATA);
+    return false;
+}
+
+std::u16string textOf(const OptString& text)
+{
+    return text.value_or(std::u16string());
+}
+
+size_t printerInfoSize(DWORD level)
+{
+    return level == 5 ? sizeof(PRINTER_INFO_5W) : sizeof(PRINTER_INFO_2W);
+}
+
+// PRINTER_INFO_2W or PRINTER_INFO_5W; pServerName, pDevMode and pSecurityDescriptor stay NULL.
+FlatRecord printerInfo(const PrinterRecord& printer, DWORD level)
+{
+    const PrinterFields& fields = printer.fields;
+    if (level == 5)
+        return {{{offsetof(PRINTER_INFO_5W, pPrinterName), textOf(fields.name)},
+                 {offsetof(PRINTER_INFO_5W, pPortName), textOf(fields.port)}},
+                {{offsetof(PRINTER_INFO_5W, Attributes), fields.attributes},
+                 {offsetof(PRINTER_INFO_5W, DeviceNotSelectedTimeout), printer.notSelectedTimeout},
+                 {offsetof(PRINTER_INFO_5W, TransmissionRetryTimeout), printer.retryTimeout}},
+                {}};
+    return {{{offsetof(PRINTER_INFO_2W, pPrinterName), textOf(fields.name)},
+             {offsetof(PRINTER_INFO_2W, pShareName), textOf(fields.share)},
+             {offsetof(PRINTER_INFO_2W, pPortName), textOf(fields.port)},
+             {offsetof(PRINTER_INFO_2W, pDriverName), textOf(fields.driver)},
+             {offsetof(PRINTER_INFO_2W, pComment), textOf(fields.comment)},
+             {offsetof(PRINTER_INFO_2W, pLocation), textOf(fields.location)},
+             {offsetof(PRINTER_INFO_2W, pSepFile), textOf(fields.separatorFile)},
+             {offsetof(PRINTER_INFO_2W, pPrintProcessor), textOf(fields.printProcessor)},
+             {offsetof(PRINTER_INFO_2W, pDatatype), textOf(fields.datatype)},
+             {offsetof(PRINTER_INFO_2W, pParameters), textOf(fields.parameters)}},
+            {{offsetof(PRINTER_INFO_2W, Attributes), fields.attributes},
+             {offsetof(PRINTER_INFO_2W, Priority), fields.priority},
+             {offsetof(PRINTER_INFO_2W, DefaultPriority), fields.defaultPriority},
+             {offsetof(PRINTER_INFO_2W, StartTime), fields.startTime},
+             {offsetof(PRINTER_INFO_2W, UntilTime), fields.untilTime},
+             {offsetof(PRINTER_INFO_2W, Status), printer.status},
+             {offsetof(PRINTER_INFO_2W, cJobs), printer.jobs}},
+            {}};
+}
+
+PrinterFields fieldsOf(const PRINTER_INFO_2W& info)
+{
+    auto text = [](LPCWSTR value) { return value ? OptString(value) : std::nullopt; };
+    PrinterFields fields;
+    fields.name = text(info.pPrinterName);
+    fields.share = text(info.pShareName);
+    fields.port = text(info.pPortName);
+    fields.driver = text(info.pDriverName);
+    fields.comment = text(info.pComment);
+    fields.location = text(info.pLocation);
+    fields.separatorFile = text(info.pSepFile);
+    fields.printProcessor = text(info.pPrintProcessor);
+    fields.datatype = text(info.pDatatype);
+    fields.parameters = text(info.pParameters);
+    fields.attributes = info.Attributes;
+    fields.priority = info.Priority;
+    fields.defaultPriority = info.DefaultPriority;
+    fields.startTime = info.StartTime;
+    fields.untilTime = info.UntilTime;
+    return fields;
+}
+
+void addOptionalString(FlatRecord& record, size_t offset, const OptString& text)
+{
+    if (text)
+        record.strings.emplace_back(offset, *text);
+}
+
+FlatRecord jobInfo1(const JobRecord& job)
+{
+    FlatRecord record;
+    record.strings = {{offsetof(JOB_INFO_1W, pPrinterName), job.printer},
+                      {offsetof(JOB_INFO_1W, pMachineName), job.machine},
+                      {offsetof(JOB_INFO_1W, pUserName), job.user}};
+    addOptionalString(record, offsetof(JOB_INFO_1W, pDocument), job.document);
+    record.strings.emplace_back(offsetof(JOB_INFO_1W, pDatatype), job.datatype);
+    addOptionalString(record, offsetof(JOB_INFO_1W, pStatus), job.statusText);
+    record.dwords = {{offsetof(JOB_INFO_1W, JobId), job.id},
+                     {offsetof(JOB_INFO_1W, Status), job.status},
+                     {offsetof(JOB_INFO_1W, Priority), job.priority},
+                     {offsetof(JOB_INFO_1W, Position), job.position},
+                     {offsetof(JOB_INFO_1W, TotalPages), job.totalPages},
+                     {offsetof(JOB_INFO_1W, PagesPrinted), job.pagesPrinted}};
+    addSystemTime(record, offsetof(JOB_INFO_1W, Submitted), job.submitted);
+    return record;
+}
+
+// pDevMode and pSecurityDescriptor stay NULL; the notify name is the owner.
+FlatRecord jobInfo2(const JobRecord& job)
+{
+    FlatRecord record;
+    record.strings = {{offsetof(JOB_INFO_2W, pPrinterName), job.printer},
+                      {offsetof(JOB_INFO_2W, pMachineName), job.machine},
+                      {offsetof(JOB_INFO_2W, pUserName), job.user}};
+    addOptionalString(record, offsetof(JOB_INFO_2W, pDocument), job.document);
+    record.strings.insert(record.strings.end(), {{offsetof(JOB_INFO_2W, pNotifyName), job.user},
+                                                 {offsetof(JOB_INFO_2W, pDatatype), job.datatype},
+                                                 {offsetof(JOB_INFO_2W, pPrintProcessor), job.printProcessor},
+                                                 {offsetof(JOB_INFO_2W, pParameters), job.parameters},
+                                                 {offsetof(JOB_INFO_2W, pDriverName), job.driver}});
+    addOptionalString(record, offsetof(JOB_INFO_2W, pStatus), job.statusText);
+    record.dwords = {{offsetof(JOB_INFO_2W, JobId), job.id},
+                     {offsetof(JOB_INFO_2W, Status), job.status},
+                     {offsetof(JOB_INFO_2W, Priority), job.priority},
+                     {offsetof(JOB_INFO_2W, Position), job.position},
+                     {offsetof(JOB_INFO_2W, TotalPages), job.totalPages},
+                     {offsetof(JOB_INFO_2W, Size), job.size},
+                     {offsetof(JOB_INFO_2W, Time), job.time},
+                     {offsetof(JOB_INFO_2W, PagesPrinted), job.pagesPrinted}};
+    addSystemTime(record, offsetof(JOB_INFO_2W, Submitted), job.submitted);
+    return record;
+}
+
+// The same record with its strings in the ANSI code page (JOB_INFO_1A has JOB_INFO_1W's layout).
+FlatRecord toAnsi(FlatRecord record)
+{
+    for (const auto& [offset, text] : record.strings) {
+        int size = WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0, nullptr, nullptr);
+        std::string narrow(size_t(size > 0 ? size : 0), '\0');
+        if (size > 0)
+            WideCharToMultiByte(CP_ACP, 0, text.c_str(), int(text.size()), narrow.data(), size, nullptr, nullptr);
+        record.narrowStrings.emplace_back(offset, std::move(narrow));
+    }
+    record.strings.clear();
+    return record;
+}
+
+size_t jobInfoSize(DWORD level)
+{
+    return level == 1 ? sizeof(JOB_INFO_1W) : sizeof(JOB_INFO_2W);
+}
+
+FlatRecord jobInfo(const JobRecord& job, DWORD level)
+{
+    return level == 1 ? jobInfo1(job) : jobInfo2(job);
+}
+
+// GetJobW and GetJobA: the job's record from the host.
+bool fetchJob(HANDLE hPrinter, DWORD jobId, JobRecord& job)
+{
+    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
+    if (!printer)
+        return false;
+    Writer getJob = request(Op::GetJob);
+    getJob.u32(printer->id).u32(jobId);
+    Call call(printer->channel.get(), getJob);
+    if (!call.result())
+        return false;
+    job = readJob(call.outputs());
+    if (!call.outputs().failed())
+        return true;
+    SetLastError(RPC_X_BAD_STUB_DATA);
+    return false;
+}
+
+// A printer request whose reply is only its result.
+BOOL callOnPrinter(HANDLE hPrinter, Op op, const std::function<void(Writer&)>& arguments)
+{
+    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
+    if (!printer)
+        return FALSE;
+    Writer call = request(op);
+    call.u32(printer->id);
+    arguments(call);
+    return Call(printer->channel.get(), call).result() ? TRUE : FALSE;
+}
+
+// Whoever this thread works for: the printer client while a job's port calls run, else the user
+// of the process as the platform knows it.
+thread_local OptString printerClient;
+
+void applyThreadUser()
+{
+    palSetThreadUserName(printerClient ? printerClient->c_str() : nullptr);
+}
+
+std::u16string callerUserName()
+{
+    WCHAR name[UNLEN + 1] = {};
+    DWORD size = UNLEN + 1;
+    return GetUserNameW(name, &size) ? std::u16string(name) : std::u16string();
+}
+
+std::u16string callerMachineName()
+{
+    WCHAR name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    return u"\\\\" + (GetComputerNameW(name, &size) ? std::u16string(name) : std::u16string());
+}
+
+// The host's data requests stay far below its frame limit.
+constexpr DWORD kWriteChunk = 4u * 1024 * 1024;
 
 } // namespace
 
 void setLocalServer(LocalServer* server)
 {
     localServer.store(server);
+}
+
+void setPrinterClient(LPCWSTR user)
+{
+    printerClient = user ? OptString(user) : std::nullopt;
+    applyThreadUser();
 }
 
 } // namespace pal::spool
@@ -404,72 +639,204 @@ BOOL WINAPI DeleteMonitorW(LPWSTR pName, LPWSTR pEnvironment, LPWSTR pMonitorNam
     return callHost(deleteMonitor);
 }
 
-HANDLE WINAPI AddPrinterW(LPWSTR, DWORD, LPBYTE)
+HANDLE WINAPI AddPrinterW(LPWSTR pName, DWORD Level, LPBYTE pPrinter)
 {
-    return printersNotServed<HANDLE>(nullptr);
+    if (!validLevel(Level, {2}))
+        return nullptr;
+    if (!pPrinter) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    std::shared_ptr<Channel> channel = openChannel();
+    Writer add = request(Op::AddPrinter);
+    add.string(pName);
+    writePrinterFields(add, fieldsOf(*reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter)));
+    Call call(channel.get(), add);
+    if (!call.result())
+        return nullptr;
+    uint32_t id = call.outputs().u32();
+    auto kind = static_cast<HandleKind>(call.outputs().u32());
+    if (call.outputs().failed()) {
+        SetLastError(RPC_X_BAD_STUB_DATA);
+        return nullptr;
+    }
+    return pal::insertHandle(std::make_shared<PrinterHandle>(channel, id, kind));
 }
 
-BOOL WINAPI EnumPrintersW(DWORD, LPWSTR, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD)
+BOOL WINAPI EnumPrintersW(DWORD Flags, LPWSTR Name, DWORD Level, LPBYTE pPrinterEnum, DWORD cbBuf, LPDWORD pcbNeeded,
+                          LPDWORD pcReturned)
 {
-    return printersNotServed<BOOL>(FALSE);
+    if (!validListArguments(pPrinterEnum, cbBuf, pcbNeeded, pcReturned) || !validLevel(Level, {2, 5}))
+        return FALSE;
+    *pcReturned = 0;
+    Writer enumPrinters = request(Op::EnumPrinters);
+    enumPrinters.u32(Flags).string(Name);
+    std::shared_ptr<Channel> channel = openChannel();
+    Call call(channel.get(), enumPrinters);
+    std::vector<PrinterRecord> printers;
+    if (!call.result() || !readRecords(call.outputs(), readPrinterRecord, printers))
+        return FALSE;
+    std::vector<FlatRecord> records;
+    for (const PrinterRecord& printer : printers)
+        records.push_back(printerInfo(printer, Level));
+    return packRecords(printerInfoSize(Level), records, pPrinterEnum, cbBuf, pcbNeeded, pcReturned);
 }
 
-BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD, LPBYTE, DWORD, LPDWORD)
+BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
+    if (!printer || !validLevel(Level, {2, 5}) || !validBuffer(pPrinter, cbBuf, pcbNeeded))
+        return FALSE;
+    Writer getPrinter = request(Op::GetPrinter);
+    getPrinter.u32(printer->id);
+    Call call(printer->channel.get(), getPrinter);
+    if (!call.result())
+        return FALSE;
+    PrinterRecord record = readPrinterRecord(call.outputs());
+    if (call.outputs().failed()) {
+        SetLastError(RPC_X_BAD_STUB_DATA);
+        return FALSE;
+    }
+    return packOne(printerInfoSize(Level), printerInfo(record, Level), pPrinter, cbBuf, pcbNeeded);
 }
 
-BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD, LPBYTE, DWORD)
+BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Command)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    if (!validLevel(Level, {0, 2, 5}))
+        return FALSE;
+    if (Level != 0 && !pPrinter) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    return callOnPrinter(hPrinter, Op::SetPrinter, [&](Writer& call) {
+        call.u32(Level).u32(Command);
+        if (Level == 2)
+            writePrinterFields(call, fieldsOf(*reinterpret_cast<const PRINTER_INFO_2W*>(pPrinter)));
+        if (Level == 5) {
+            const auto* info = reinterpret_cast<const PRINTER_INFO_5W*>(pPrinter);
+            call.u32(info->Attributes).u32(info->DeviceNotSelectedTimeout).u32(info->TransmissionRetryTimeout);
+        }
+    });
 }
 
-BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD, DWORD, LPBYTE, DWORD, LPDWORD)
+BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    JobRecord job;
+    if (!lookupQueue(hPrinter) || !validLevel(Level, {1, 2}) || !validBuffer(pJob, cbBuf, pcbNeeded) ||
+        !fetchJob(hPrinter, JobId, job))
+        return FALSE;
+    return packOne(jobInfoSize(Level), jobInfo(job, Level), pJob, cbBuf, pcbNeeded);
 }
 
-BOOL WINAPI GetJobA(HANDLE hPrinter, DWORD, DWORD, LPBYTE, DWORD, LPDWORD)
+BOOL WINAPI GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    JobRecord job;
+    if (!lookupQueue(hPrinter) || !validLevel(Level, {1}) || !validBuffer(pJob, cbBuf, pcbNeeded) ||
+        !fetchJob(hPrinter, JobId, job))
+        return FALSE;
+    return packOne(sizeof(JOB_INFO_1A), toAnsi(jobInfo1(job)), pJob, cbBuf, pcbNeeded);
 }
 
-BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD, DWORD, LPBYTE, DWORD)
+BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE, DWORD Command)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    return callOnPrinter(hPrinter, Op::SetJob, [&](Writer& call) { call.u32(JobId).u32(Level).u32(Command); });
 }
 
-BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD, DWORD, DWORD, LPBYTE, DWORD, LPDWORD, LPDWORD)
+BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob, DWORD cbBuf,
+                      LPDWORD pcbNeeded, LPDWORD pcReturned)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
+    if (!printer || !validListArguments(pJob, cbBuf, pcbNeeded, pcReturned) || !validLevel(Level, {1, 2}))
+        return FALSE;
+    *pcReturned = 0;
+    Writer enumJobs = request(Op::EnumJobs);
+    enumJobs.u32(printer->id).u32(FirstJob).u32(NoJobs);
+    Call call(printer->channel.get(), enumJobs);
+    std::vector<JobRecord> jobs;
+    if (!call.result() || !readRecords(call.outputs(), readJob, jobs))
+        return FALSE;
+    std::vector<FlatRecord> records;
+    for (const JobRecord& job : jobs)
+        records.push_back(jobInfo(job, Level));
+    return packRecords(jobInfoSize(Level), records, pJob, cbBuf, pcbNeeded, pcReturned);
 }
 
-DWORD WINAPI StartDocPrinterW(HANDLE hPrinter, DWORD, LPBYTE)
+DWORD WINAPI StartDocPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo)
 {
-    return onPrinterHandle<DWORD>(hPrinter, 0);
+    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
+    if (!printer || !validLevel(Level, {1}))
+        return 0;
+    if (!pDocInfo) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const auto* info = reinterpret_cast<const DOC_INFO_1W*>(pDocInfo);
+    Writer startDoc = request(Op::StartDocPrinter);
+    startDoc.u32(printer->id)
+        .string(info->pDocName)
+        .string(info->pOutputFile)
+        .string(info->pDatatype)
+        .string(callerUserName())
+        .string(callerMachineName());
+    return Call(printer->channel.get(), startDoc).result();
 }
 
-BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID, DWORD, LPDWORD)
+BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
+    if (!printer)
+        return FALSE;
+    if (!pcWritten || (!pBuf && cbBuf > 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *pcWritten = 0;
+    static const BYTE kNothing = 0;
+    const BYTE* data = pBuf ? static_cast<const BYTE*>(pBuf) : &kNothing;
+    DWORD offset = 0;
+    do {
+        DWORD length = std::min(cbBuf - offset, kWriteChunk);
+        Writer write = request(Op::WritePrinter);
+        write.u32(printer->id).blob(data + offset, length);
+        Call call(printer->channel.get(), write);
+        if (!call.result())
+            return FALSE;
+        DWORD written = call.outputs().u32();
+        if (call.outputs().failed() || written > length) {
+            SetLastError(RPC_X_BAD_STUB_DATA);
+            return FALSE;
+        }
+        offset += written;
+        *pcWritten = offset;
+        if (written < length)
+            break;
+    } while (offset < cbBuf);
+    return TRUE;
 }
 
 BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
 {
-    return onPrinterHandle<BOOL>(hPrinter, FALSE);
+    return callOnPrinter(hPrinter, Op::EndDocPrinter, [](Writer&) {});
 }
 
 HANDLE WINAPI RevertToPrinterSelf(void)
 {
-    return pal::insertHandle(std::make_shared<PrinterClientToken>());
+    auto token = std::make_shared<PrinterClientToken>();
+    token->client = printerClient;
+    printerClient.reset();
+    applyThreadUser();
+    return pal::insertHandle(std::move(token));
 }
 
 BOOL WINAPI ImpersonatePrinterClient(HANDLE hToken)
 {
-    if (!pal::lookup<PrinterClientToken>(hToken) || !pal::removeHandle(hToken)) {
+    std::shared_ptr<PrinterClientToken> token = pal::lookup<PrinterClientToken>(hToken);
+    if (!token || !pal::removeHandle(hToken)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    printerClient = token->client;
+    applyThreadUser();
     return TRUE;
 }
 

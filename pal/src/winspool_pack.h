@@ -11,11 +11,15 @@
 namespace pal::spool {
 
 // One record of a level: the strings and DWORDs at their offsets in the record; every other
-// byte is zero.
+// byte is zero. The strings of an ANSI record are narrow ones (a record has one kind or the other).
 struct FlatRecord {
     std::vector<std::pair<size_t, std::u16string>> strings;
     std::vector<std::pair<size_t, DWORD>> dwords;
+    std::vector<std::pair<size_t, std::string>> narrowStrings;
 };
+
+// A SYSTEMTIME field as the DWORDs of its WORD pairs.
+void addSystemTime(FlatRecord& record, size_t offset, const SYSTEMTIME& time);
 
 // The bytes that records of recordSize need, strings with their terminators included.
 DWORD packedSize(size_t recordSize, const std::vector<FlatRecord>& records);

@@ -30,9 +30,26 @@
 //   7 AddMonitor     string server, u32 level, string name, string environment, string dll
 //   8 DeleteMonitor  string server, string environment, string name
 //   9 DeletePort     string server, string port
-// The Enum replies carry every field whatever the level; the client packs the level's records.
-// Opcodes from 32 on are kept for printers and jobs. A request that cannot be decoded is answered
-// with RPC_X_BAD_STUB_DATA; an unknown opcode with ERROR_NOT_SUPPORTED.
+//  32 AddPrinter     string server, printer fields -> u32 handle, u32 kind (2 Printer)
+//  33 GetPrinter     u32 handle -> printer record
+//  34 SetPrinter     u32 handle, u32 level (0, 2 or 5), u32 command, then for level 2 the printer
+//                    fields, for level 5 u32 attributes, u32 notSelectedTimeout, u32 retryTimeout
+//  35 EnumPrinters   u32 flags, string name -> u32 count, count x printer record
+//  36 GetJob         u32 handle, u32 job -> job record
+//  37 SetJob         u32 handle, u32 job, u32 level, u32 command
+//  38 EnumJobs       u32 handle, u32 firstJob, u32 noJobs -> u32 count, count x job record
+//  39 StartDocPrinter u32 handle, string document, string outputFile, string datatype, string user,
+//                    string machine -> u32 job
+//  40 WritePrinter   u32 handle, blob data -> u32 written
+//  41 EndDocPrinter  u32 handle
+// Printer fields (AddPrinter, SetPrinter level 2; NULL = not given): string name, share, port,
+// driver, comment, location, separator file, print processor, datatype, parameters; u32 attributes,
+// priority, default priority, start time, until time.
+// Printer record: the printer fields (strings never NULL), then u32 status, jobs, notSelectedTimeout,
+// retryTimeout. Job record: see writeJob below.
+// The Enum and Get replies carry every field whatever the level; the client packs the level's
+// records. A request that cannot be decoded is answered with RPC_X_BAD_STUB_DATA; an unknown opcode
+// with ERROR_NOT_SUPPORTED.
 #pragma once
 
 #include <sys/socket.h>
@@ -57,6 +74,7 @@ constexpr const char* kSocketName = "spoolsv.sock";
 
 enum class HandleKind : uint32_t {
     Xcv = 1,
+    Printer = 2,
 };
 
 enum class Op : uint32_t {
@@ -69,6 +87,16 @@ enum class Op : uint32_t {
     AddMonitor = 7,
     DeleteMonitor = 8,
     DeletePort = 9,
+    AddPrinter = 32,
+    GetPrinter = 33,
+    SetPrinter = 34,
+    EnumPrinters = 35,
+    GetJob = 36,
+    SetJob = 37,
+    EnumJobs = 38,
+    StartDocPrinter = 39,
+    WritePrinter = 40,
+    EndDocPrinter = 41,
 };
 
 // A wide string that may be NULL.
@@ -112,6 +140,7 @@ public:
         return *this;
     }
     Writer& string(const std::u16string& text) { return string(std::u16string_view(text)); }
+    Writer& string(const OptString& text) { return text ? string(*text) : u32(kNull); }
     Writer& blob(const void* data, uint32_t size)
     {
         if (!data)
@@ -190,6 +219,152 @@ private:
     size_t position_ = 0;
     bool failed_ = false;
 };
+
+// The settable fields of a printer (PRINTER_INFO_2 without its run-time values).
+struct PrinterFields {
+    OptString name;
+    OptString share;
+    OptString port;
+    OptString driver;
+    OptString comment;
+    OptString location;
+    OptString separatorFile;
+    OptString printProcessor;
+    OptString datatype;
+    OptString parameters;
+    DWORD attributes = 0;
+    DWORD priority = 0;
+    DWORD defaultPriority = 0;
+    DWORD startTime = 0;
+    DWORD untilTime = 0;
+};
+
+struct PrinterRecord {
+    PrinterFields fields;
+    DWORD status = 0;
+    DWORD jobs = 0;
+    DWORD notSelectedTimeout = 0;
+    DWORD retryTimeout = 0;
+};
+
+// Everything JOB_INFO_1 and JOB_INFO_2 say about a job.
+struct JobRecord {
+    DWORD id = 0;
+    std::u16string printer;
+    std::u16string machine;
+    std::u16string user;
+    OptString document;
+    std::u16string datatype;
+    std::u16string printProcessor;
+    std::u16string parameters;
+    std::u16string driver;
+    OptString statusText;
+    DWORD status = 0;
+    DWORD priority = 0;
+    DWORD position = 0;
+    DWORD totalPages = 0;
+    DWORD pagesPrinted = 0;
+    DWORD size = 0;
+    DWORD time = 0;
+    SYSTEMTIME submitted{};
+};
+
+inline void writeSystemTime(Writer& writer, const SYSTEMTIME& time)
+{
+    for (WORD part : {time.wYear, time.wMonth, time.wDayOfWeek, time.wDay, time.wHour, time.wMinute, time.wSecond,
+                      time.wMilliseconds})
+        writer.u32(part);
+}
+
+inline SYSTEMTIME readSystemTime(Reader& reader)
+{
+    SYSTEMTIME time{};
+    for (WORD* part : {&time.wYear, &time.wMonth, &time.wDayOfWeek, &time.wDay, &time.wHour, &time.wMinute,
+                       &time.wSecond, &time.wMilliseconds})
+        *part = static_cast<WORD>(reader.u32());
+    return time;
+}
+
+inline void writePrinterFields(Writer& writer, const PrinterFields& fields)
+{
+    writer.string(fields.name)
+        .string(fields.share)
+        .string(fields.port)
+        .string(fields.driver)
+        .string(fields.comment)
+        .string(fields.location)
+        .string(fields.separatorFile)
+        .string(fields.printProcessor)
+        .string(fields.datatype)
+        .string(fields.parameters)
+        .u32(fields.attributes)
+        .u32(fields.priority)
+        .u32(fields.defaultPriority)
+        .u32(fields.startTime)
+        .u32(fields.untilTime);
+}
+
+inline PrinterFields readPrinterFields(Reader& reader)
+{
+    PrinterFields fields;
+    for (OptString* text : {&fields.name, &fields.share, &fields.port, &fields.driver, &fields.comment,
+                            &fields.location, &fields.separatorFile, &fields.printProcessor, &fields.datatype,
+                            &fields.parameters})
+        *text = reader.string();
+    for (DWORD* value : {&fields.attributes, &fields.priority, &fields.defaultPriority, &fields.startTime,
+                         &fields.untilTime})
+        *value = reader.u32();
+    return fields;
+}
+
+inline void writePrinterRecord(Writer& writer, const PrinterRecord& record)
+{
+    writePrinterFields(writer, record.fields);
+    writer.u32(record.status).u32(record.jobs).u32(record.notSelectedTimeout).u32(record.retryTimeout);
+}
+
+inline PrinterRecord readPrinterRecord(Reader& reader)
+{
+    PrinterRecord record;
+    record.fields = readPrinterFields(reader);
+    for (DWORD* value : {&record.status, &record.jobs, &record.notSelectedTimeout, &record.retryTimeout})
+        *value = reader.u32();
+    return record;
+}
+
+inline void writeJob(Writer& writer, const JobRecord& job)
+{
+    writer.u32(job.id)
+        .string(job.printer)
+        .string(job.machine)
+        .string(job.user)
+        .string(job.document)
+        .string(job.datatype)
+        .string(job.printProcessor)
+        .string(job.parameters)
+        .string(job.driver)
+        .string(job.statusText);
+    for (DWORD value : {job.status, job.priority, job.position, job.totalPages, job.pagesPrinted, job.size, job.time})
+        writer.u32(value);
+    writeSystemTime(writer, job.submitted);
+}
+
+inline JobRecord readJob(Reader& reader)
+{
+    JobRecord job;
+    job.id = reader.u32();
+    for (std::u16string* text : {&job.printer, &job.machine, &job.user})
+        *text = reader.requiredString();
+    job.document = reader.string();
+    for (std::u16string* text : {&job.datatype, &job.printProcessor, &job.parameters, &job.driver})
+        *text = reader.requiredString();
+    job.statusText = reader.string();
+    for (DWORD* value : {&job.status, &job.priority, &job.position, &job.totalPages, &job.pagesPrinted, &job.size,
+                         &job.time})
+        *value = reader.u32();
+    job.submitted = readSystemTime(reader);
+    return job;
+}
 
 inline Writer replyHead(uint32_t result, uint32_t error)
 {

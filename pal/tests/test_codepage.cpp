@@ -251,6 +251,9 @@ TEST(Utf8, BothWays)
     EXPECT_EQ(toBytes(CP_UTF8, u"é\U0001F600"), "\xC3\xA9\xF0\x9F\x98\x80");
     EXPECT_EQ(toWide(CP_UTF8, "\xC3\xA9\xF0\x9F\x98\x80"), u"é\U0001F600");
     EXPECT_EQ(toWide(CP_UTF8, "\xEF\xBF\xBF\xF4\x8F\xBF\xBF"), u"\uFFFF\U0010FFFF");
+    // the edges of the well-formed sequences: second bytes limited after E0, ED, F0 and F4
+    EXPECT_EQ(toWide(CP_UTF8, "\xC2\x80\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xF0\x90\x80\x80"),
+              u"\u0080\u0800\uD7FF\uE000\U00010000");
 }
 
 TEST(Utf8, InvalidInputBecomesReplacementCharacters)
@@ -260,6 +263,10 @@ TEST(Utf8, InvalidInputBecomesReplacementCharacters)
     EXPECT_EQ(toWide(CP_UTF8, "\xC0\xAF"), u"\uFFFD\uFFFD");           // overlong
     EXPECT_EQ(toWide(CP_UTF8, "\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD"); // an encoded surrogate
     EXPECT_EQ(toWide(CP_UTF8, "\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(toWide(CP_UTF8, "\xE0\x9F\xBF"), u"\uFFFD\uFFFD\uFFFD");     // overlong three bytes
+    EXPECT_EQ(toWide(CP_UTF8, "\xF0\x8F\xBF\xBF"), u"\uFFFD\uFFFD\uFFFD\uFFFD"); // overlong four
+    EXPECT_EQ(toWide(CP_UTF8, "\xF5\x80\xC1\xBFz"), u"\uFFFD\uFFFD\uFFFD\uFFFDz"); // never a lead byte
+    EXPECT_EQ(toWide(CP_UTF8, "\xF0\x9F\x98z"), u"\uFFFDz");                // a cut four-byte one is one
     EXPECT_EQ(wideFails(CP_UTF8, MB_ERR_INVALID_CHARS, "a\xC3", 2, nullptr, 0), ERROR_NO_UNICODE_TRANSLATION);
 
     EXPECT_EQ(toBytes(CP_UTF8, u"a\xD800" "b"), "a\xEF\xBF\xBD" "b");

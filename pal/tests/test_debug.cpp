@@ -11,18 +11,12 @@
 #include <windows.h>
 
 #include "TempRoot.h"
+#include "TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::readText;
 
 void collect(LPCWSTR text, void* context)
 {
@@ -69,7 +63,7 @@ TEST(DebugOutput, TheEnvironmentNamesAFileThatGetsLinesInUtf8)
     OutputDebugStringW(u"日本\n");
     unsetenv("PAL_DEBUG_OUTPUT");
     OutputDebugStringW(W("not written"));
-    EXPECT_EQ(readAll(sink), "line one\r\nLprSend OUT(FALSE)\n\xE6\x97\xA5\xE6\x9C\xAC\n")
+    EXPECT_EQ(readText(sink), "line one\r\nLprSend OUT(FALSE)\n\xE6\x97\xA5\xE6\x9C\xAC\n")
         << "a line feed is added only where the string has none";
 }
 
@@ -86,7 +80,7 @@ TEST(DebugOutput, AFileInTheRootSwitchesTheInstallationOn)
         });
     for (auto& writer : writers)
         writer.join();
-    std::istringstream lines(readAll(root.file("debug-output.log")));
+    std::istringstream lines(readText(root.file("debug-output.log")));
     int count = 0;
     for (std::string line; std::getline(lines, line); ++count)
         EXPECT_EQ(line.rfind("writer ", 0), 0u) << line;

@@ -7,42 +7,19 @@
 #include <string>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <windows.h>
 
+#include "ChildProcess.h"
 #include "TempRoot.h"
+#include "TestFiles.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-Bytes readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const std::string& path, const Bytes& bytes)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-void putLittle(Bytes& out, uint64_t value, int size)
-{
-    for (int i = 0; i < size; ++i)
-        out.push_back(static_cast<BYTE>(value >> (8 * i)));
-}
-
-void putText(Bytes& out, std::u16string_view text)
-{
-    putLittle(out, text.size() * 2, 4);
-    for (char16_t unit : text)
-        putLittle(out, unit, 2);
-}
+using testsupport::Bytes;
+using testsupport::putCountedText;
+using testsupport::putLittle;
+using testsupport::readBytes;
+using testsupport::writeBytes;
 
 // A record written out by hand, field by field.
 Bytes handRecord(uint64_t timeMs, uint32_t pid, uint32_t id, uint16_t type, uint16_t category,
@@ -56,9 +33,9 @@ Bytes handRecord(uint64_t timeMs, uint32_t pid, uint32_t id, uint16_t type, uint
     putLittle(body, category, 2);
     putLittle(body, strings.size(), 2);
     putLittle(body, 0, 2);
-    putText(body, source);
+    putCountedText(body, source);
     for (const auto& text : strings)
-        putText(body, text);
+        putCountedText(body, text);
     putLittle(body, data.size(), 4);
     body.insert(body.end(), data.begin(), data.end());
     const uint32_t size = static_cast<uint32_t>(body.size() + 12);
@@ -231,10 +208,9 @@ TEST_F(EventLog, RecordsOfConcurrentProcessesAreAllThereAndWhole)
 {
     constexpr int kProcesses = 3;
     constexpr int kRecordsEach = 150;
-    std::vector<pid_t> children;
-    for (int process = 0; process < kProcesses; ++process) {
-        pid_t pid = fork();
-        if (pid == 0) {
+    std::vector<testsupport::ChildProcess> children;
+    for (int process = 0; process < kProcesses; ++process)
+        children.push_back(testsupport::ChildProcess::fork([process] {
             HANDLE source = RegisterEventSourceW(nullptr, u"Writer");
             bool ok = source != nullptr;
             for (int i = 0; ok && i < kRecordsEach; ++i) {
@@ -245,15 +221,10 @@ TEST_F(EventLog, RecordsOfConcurrentProcessesAreAllThereAndWhole)
                 ok = ReportEventW(source, EVENTLOG_ERROR_TYPE, WORD(process), DWORD(i), nullptr, 2, 0, strings,
                                   nullptr) != FALSE;
             }
-            _exit(ok ? 0 : 1);
-        }
-        children.push_back(pid);
-    }
-    for (pid_t child : children) {
-        int status = 0;
-        ASSERT_EQ(waitpid(child, &status, 0), child);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    }
+            return ok;
+        }));
+    for (auto& child : children)
+        EXPECT_EQ(child.wait(), 0);
     auto entries = pal::readEventLog();
     ASSERT_EQ(entries.size(), size_t(kProcesses * kRecordsEach));
     std::vector<DWORD> next(kProcesses, 0);

@@ -11,25 +11,16 @@
 
 #include <windows.h>
 
+#include "ChildProcess.h"
 #include "TempRoot.h"
-#include "fixtures/file_child_process.h"
+#include "TestFiles.h"
+#include "fixtures/trace_lines.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeAll(const std::string& path, const std::string& text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
+using testsupport::readText;
+using testsupport::writeText;
 
 HANDLE open(const WCHAR* path, DWORD access, DWORD share, DWORD disposition = OPEN_ALWAYS, DWORD flags = 0)
 {
@@ -72,7 +63,7 @@ TEST(Opening, CreationDispositionMatrix)
         testsupport::TempRoot root;
         fs::create_directories(root.file("drive_c"));
         if (c.exists)
-            writeAll(root.file("drive_c/f.txt"), "old");
+            writeText(root.file("drive_c/f.txt"), "old");
         SetLastError(12345);
         HANDLE file = open(W("C:\\f.txt"), GENERIC_READ | GENERIC_WRITE, 0, c.disposition);
         EXPECT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
@@ -81,7 +72,7 @@ TEST(Opening, CreationDispositionMatrix)
             CloseHandle(file);
         EXPECT_EQ(fs::exists(root.file("drive_c/f.txt")), c.contentAfter != nullptr);
         if (c.contentAfter) {
-            EXPECT_EQ(readAll(root.file("drive_c/f.txt")), c.contentAfter);
+            EXPECT_EQ(readText(root.file("drive_c/f.txt")), c.contentAfter);
         }
     }
 }
@@ -90,7 +81,7 @@ TEST(Opening, RefusesBadArgumentsFoldersAndReadOnlyFiles)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Folder"));
-    writeAll(root.file("drive_c/ro.txt"), "keep");
+    writeText(root.file("drive_c/ro.txt"), "keep");
     chmod(root.file("drive_c/ro.txt").c_str(), 0444);
 
     EXPECT_EQ(open(W("C:\\ro.txt"), GENERIC_READ, 0, TRUNCATE_EXISTING), INVALID_HANDLE_VALUE);
@@ -103,7 +94,7 @@ TEST(Opening, RefusesBadArgumentsFoldersAndReadOnlyFiles)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED)) << "read-only, whoever runs the test";
     EXPECT_EQ(open(W("C:\\ro.txt"), GENERIC_READ, 0, CREATE_ALWAYS), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_EQ(readAll(root.file("drive_c/ro.txt")), "keep");
+    EXPECT_EQ(readText(root.file("drive_c/ro.txt")), "keep");
     HANDLE reader = open(W("C:\\ro.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     EXPECT_NE(reader, INVALID_HANDLE_VALUE);
     CloseHandle(reader);
@@ -171,7 +162,7 @@ TEST(FileIo, ReadWriteSeekAndEndOfFile)
     EXPECT_TRUE(WriteFile(file, "", 0, &done, nullptr));
     EXPECT_TRUE(FlushFileBuffers(file));
     CloseHandle(file);
-    EXPECT_EQ(readAll(root.file("drive_c/io.bin")), "hell");
+    EXPECT_EQ(readText(root.file("drive_c/io.bin")), "hell");
 }
 
 TEST(FileIo, PositionsBeyondFourGigabytesUseTheHighPart)
@@ -210,7 +201,7 @@ TEST(FileIo, HandlesEnforceTheirAccessAndOverlappedOffsets)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c"));
-    writeAll(root.file("drive_c/a.txt"), "0123456789");
+    writeText(root.file("drive_c/a.txt"), "0123456789");
     HANDLE reader = open(W("C:\\a.txt"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     HANDLE writer = open(W("C:\\a.txt"), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
@@ -265,7 +256,7 @@ TEST(FileIo, AppendHandlesAndHandlesMovedToTheEndWriteAtTheCurrentEnd)
     CloseHandle(appender);
     CloseHandle(positioned);
     CloseHandle(plain);
-    EXPECT_EQ(readAll(root.file("drive_c/log.txt")), "0NE\ntwo\nthree\nfour\n")
+    EXPECT_EQ(readText(root.file("drive_c/log.txt")), "0NE\ntwo\nthree\nfour\n")
         << "moving the pointer away ends appending; a plain handle writes where its pointer is";
 }
 
@@ -317,7 +308,7 @@ TEST(ShareModes, ConflictingCreateAlwaysDeleteAndMoveLeaveTheFileAlone)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c"));
-    writeAll(root.file("drive_c/held.txt"), "content");
+    writeText(root.file("drive_c/held.txt"), "content");
     HANDLE holder = open(W("C:\\held.txt"), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
 
@@ -327,7 +318,7 @@ TEST(ShareModes, ConflictingCreateAlwaysDeleteAndMoveLeaveTheFileAlone)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_FALSE(MoveFileExW(W("C:\\held.txt"), W("C:\\moved.txt"), 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(readAll(root.file("drive_c/held.txt")), "content") << "a refused CREATE_ALWAYS truncates nothing";
+    EXPECT_EQ(readText(root.file("drive_c/held.txt")), "content") << "a refused CREATE_ALWAYS truncates nothing";
     CloseHandle(holder);
 
     HANDLE deletable = open(W("C:\\held.txt"), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING);
@@ -341,8 +332,8 @@ TEST(ShareModes, AreEnforcedAcrossProcessesAndEndWithTheHolder)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Logs"));
-    const std::string child = fixtures::besideTest("pal_file_child");
-    fixtures::ChildProcess holder(child, {"hold", "C:\\logs\\trace.log", hex(GENERIC_WRITE), hex(FILE_SHARE_WRITE),
+    const std::string child = testsupport::besideSelf("pal_file_child");
+    testsupport::ChildProcess holder(child, {"hold", "C:\\logs\\trace.log", hex(GENERIC_WRITE), hex(FILE_SHARE_WRITE),
                                           std::to_string(OPEN_ALWAYS)});
     ASSERT_TRUE(holder.started());
     ASSERT_EQ(holder.readLine(), "opened");
@@ -353,7 +344,7 @@ TEST(ShareModes, AreEnforcedAcrossProcessesAndEndWithTheHolder)
     HANDLE writer = open(W("C:\\Logs\\trace.log"), GENERIC_WRITE, FILE_SHARE_WRITE);
     EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "a second log writer shares";
 
-    fixtures::ChildProcess refused(child, {"hold", "C:\\Logs\\trace.log", hex(GENERIC_READ | GENERIC_WRITE),
+    testsupport::ChildProcess refused(child, {"hold", "C:\\Logs\\trace.log", hex(GENERIC_READ | GENERIC_WRITE),
                                            hex(FILE_SHARE_READ | FILE_SHARE_WRITE), std::to_string(OPEN_EXISTING)});
     EXPECT_EQ(refused.readLine(), "failed 32");
     refused.closeInput();
@@ -371,11 +362,11 @@ TEST(ShareModes, AKilledHolderLeavesNoStaleRecord)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c"));
-    fixtures::ChildProcess holder(fixtures::besideTest("pal_file_child"),
+    testsupport::ChildProcess holder(testsupport::besideSelf("pal_file_child"),
                                   {"hold", "C:\\locked.dat", hex(GENERIC_READ), "0", std::to_string(OPEN_ALWAYS)});
     ASSERT_EQ(holder.readLine(), "opened");
     EXPECT_EQ(open(W("C:\\locked.dat"), GENERIC_READ, FILE_SHARE_READ), INVALID_HANDLE_VALUE);
-    holder.kill9();
+    holder.kill();
     holder.wait();
     HANDLE file = open(W("C:\\locked.dat"), GENERIC_READ, 0);
     EXPECT_NE(file, INVALID_HANDLE_VALUE);
@@ -408,23 +399,13 @@ TEST(Appending, LinesOfSeveralProcessesAndThreadsNeverOverwriteEachOther)
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Logs"));
     const int lines = 400;
-    const std::string child = fixtures::besideTest("pal_file_child");
-    fixtures::ChildProcess appender(child, {"append", "C:\\Logs\\shared.log", "procA", std::to_string(lines), "append"});
-    fixtures::ChildProcess seeker(child, {"append", "C:\\Logs\\shared.log", "procS", std::to_string(lines), "seekend"});
+    const std::string child = testsupport::besideSelf("pal_file_child");
+    testsupport::ChildProcess appender(child, {"append", "C:\\Logs\\shared.log", "procA", std::to_string(lines), "append"});
+    testsupport::ChildProcess seeker(child, {"append", "C:\\Logs\\shared.log", "procS", std::to_string(lines), "seekend"});
 
     auto writeLines = [&](const std::string& tag, bool seekEnd) {
-        for (int i = 0; i < lines; ++i) {
-            HANDLE file = open(W("C:\\Logs\\shared.log"), seekEnd ? GENERIC_WRITE : FILE_APPEND_DATA, FILE_SHARE_WRITE);
-            ASSERT_NE(file, INVALID_HANDLE_VALUE);
-            if (seekEnd)
-                SetFilePointer(file, 0, nullptr, FILE_END);
-            char line[160];
-            int length = snprintf(line, sizeof line, "%s %06d %s\r\n", tag.c_str(), i,
-                                  "................................................................");
-            DWORD done = 0;
-            EXPECT_TRUE(WriteFile(file, line, static_cast<DWORD>(length), &done, nullptr));
-            CloseHandle(file);
-        }
+        for (int i = 0; i < lines; ++i)
+            EXPECT_TRUE(fixtures::appendTraceLine(W("C:\\Logs\\shared.log"), tag, i, seekEnd));
     };
     std::thread threadA(writeLines, "thrA", false);
     std::thread threadS(writeLines, "thrS", true);
@@ -432,7 +413,7 @@ TEST(Appending, LinesOfSeveralProcessesAndThreadsNeverOverwriteEachOther)
     threadS.join();
     EXPECT_EQ(appender.wait(), 0);
     EXPECT_EQ(seeker.wait(), 0);
-    expectWholeLines(readAll(root.file("drive_c/Logs/shared.log")),
+    expectWholeLines(readText(root.file("drive_c/Logs/shared.log")),
                      {{"procA", lines}, {"procS", lines}, {"thrA", lines}, {"thrS", lines}});
 }
 
@@ -442,8 +423,8 @@ TEST(FileNames, AttributesDeleteAndFolders)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Dir/Sub"));
-    writeAll(root.file("drive_c/Dir/file.txt"), "x");
-    writeAll(root.file("drive_c/Dir/ro.txt"), "x");
+    writeText(root.file("drive_c/Dir/file.txt"), "x");
+    writeText(root.file("drive_c/Dir/ro.txt"), "x");
     chmod(root.file("drive_c/Dir/ro.txt").c_str(), 0444);
 
     EXPECT_EQ(GetFileAttributesW(W("C:\\DIR")), FILE_ATTRIBUTE_DIRECTORY);
@@ -483,23 +464,23 @@ TEST(FileNames, CopyAndMove)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Dir"));
-    writeAll(root.file("drive_c/Dir/src.txt"), "source");
-    writeAll(root.file("drive_c/Dir/dst.txt"), "old");
+    writeText(root.file("drive_c/Dir/src.txt"), "source");
+    writeText(root.file("drive_c/Dir/dst.txt"), "old");
 
     EXPECT_FALSE(CopyFileW(W("C:\\dir\\src.txt"), W("C:\\dir\\dst.txt"), TRUE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_EXISTS));
     EXPECT_TRUE(CopyFileW(W("C:\\dir\\SRC.txt"), W("C:\\dir\\dst.txt"), FALSE));
-    EXPECT_EQ(readAll(root.file("drive_c/Dir/dst.txt")), "source");
+    EXPECT_EQ(readText(root.file("drive_c/Dir/dst.txt")), "source");
     EXPECT_TRUE(CopyFileA("C:\\dir\\src.txt", "C:\\dir\\New.txt", TRUE));
-    EXPECT_EQ(readAll(root.file("drive_c/Dir/New.txt")), "source");
+    EXPECT_EQ(readText(root.file("drive_c/Dir/New.txt")), "source");
     EXPECT_FALSE(CopyFileW(W("C:\\dir\\none.txt"), W("C:\\dir\\x.txt"), FALSE));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     EXPECT_FALSE(MoveFileExW(W("C:\\dir\\src.txt"), W("C:\\dir\\dst.txt"), 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    writeAll(root.file("drive_c/Dir/src.txt"), "moved");
+    writeText(root.file("drive_c/Dir/src.txt"), "moved");
     EXPECT_TRUE(MoveFileExW(W("C:\\dir\\src.txt"), W("C:\\dir\\dst.txt"), MOVEFILE_REPLACE_EXISTING));
-    EXPECT_EQ(readAll(root.file("drive_c/Dir/dst.txt")), "moved");
+    EXPECT_EQ(readText(root.file("drive_c/Dir/dst.txt")), "moved");
     EXPECT_FALSE(fs::exists(root.file("drive_c/Dir/src.txt")));
     EXPECT_TRUE(MoveFileW(W("C:\\dir\\dst.txt"), W("C:\\dir\\Renamed.txt")));
     EXPECT_TRUE(fs::exists(root.file("drive_c/Dir/Renamed.txt")));
@@ -509,9 +490,9 @@ TEST(FileNames, FindListsMatchesWithoutRegardToCaseInWindowsOrder)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Conf/sub.ini"));
-    writeAll(root.file("drive_c/Conf/b.INI"), "12345");
-    writeAll(root.file("drive_c/Conf/A.ini"), "");
-    writeAll(root.file("drive_c/Conf/c.txt"), "");
+    writeText(root.file("drive_c/Conf/b.INI"), "12345");
+    writeText(root.file("drive_c/Conf/A.ini"), "");
+    writeText(root.file("drive_c/Conf/c.txt"), "");
 
     WIN32_FIND_DATAW data;
     HANDLE search = FindFirstFileW(W("C:\\conf\\*.ini"), &data);

@@ -7,32 +7,21 @@
 
 #include <windows.h>
 
+#include "ChildProcess.h"
 #include "TempRoot.h"
-#include "fixtures/file_child_process.h"
+#include "TestFiles.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using testsupport::readText;
+using testsupport::writeText;
 
 // A list literal with its embedded NULs (without the literal's own terminator).
 template <size_t N>
 std::u16string list(const char16_t (&text)[N])
 {
     return std::u16string(text, N - 1);
-}
-
-void writeAll(const std::string& path, const std::string& text)
-{
-    fs::create_directories(fs::path(path).parent_path());
-    std::ofstream(path, std::ios::binary) << text;
 }
 
 const char kIni[] = "; leading comment\r\n"
@@ -69,7 +58,7 @@ const char kIni[] = "; leading comment\r\n"
 
 class IniFile : public ::testing::Test {
 protected:
-    void SetUp() override { writeAll(root.file("drive_c/App/app.ini"), kIni); }
+    void SetUp() override { writeText(root.file("drive_c/App/app.ini"), kIni); }
 
     std::u16string value(const char16_t* section, const char16_t* key, const char16_t* fallback = u"default")
     {
@@ -198,13 +187,13 @@ TEST(IniEncodings, Utf16FilesAreReadAndWrittenBackAsUtf16)
     testsupport::TempRoot root;
     // "[日本]\r\nキー=値\r\n" in UTF-16LE with its BOM.
     const std::string bytes("\xFF\xFE[\0\xE5\x65\x2C\x67]\0\r\0\n\0\xAD\x30\xFC\x30=\0\x24\x50\r\0\n\0", 26);
-    writeAll(root.file("drive_c/u16.ini"), bytes);
+    writeText(root.file("drive_c/u16.ini"), bytes);
     WCHAR buffer[16];
     EXPECT_EQ(GetPrivateProfileStringW(u"日本", u"キー", W(""), buffer, 16, W("C:\\u16.ini")), 1u);
     EXPECT_EQ(std::u16string(buffer), u"値");
 
     EXPECT_TRUE(WritePrivateProfileStringW(u"日本", W("k"), W("v"), W("C:\\u16.ini")));
-    EXPECT_EQ(readAll(root.file("drive_c/u16.ini")), bytes + std::string("k\0=\0v\0\r\0\n\0", 10));
+    EXPECT_EQ(readText(root.file("drive_c/u16.ini")), bytes + std::string("k\0=\0v\0\r\0\n\0", 10));
 }
 
 TEST(IniEncodings, AnsiFilesAreCodePage932)
@@ -212,7 +201,7 @@ TEST(IniEncodings, AnsiFilesAreCodePage932)
     testsupport::TempRoot root;
     // "[日本]\r\nキー=値\r\n" in Shift_JIS.
     const std::string bytes = "[\x93\xFA\x96\x7B]\r\n\x83\x4C\x81\x5B=\x92\x6C\r\n";
-    writeAll(root.file("drive_c/Windows/sjis.ini"), bytes);
+    writeText(root.file("drive_c/Windows/sjis.ini"), bytes);
     WCHAR buffer[16];
     EXPECT_EQ(GetPrivateProfileStringW(u"日本", u"キー", W(""), buffer, 16, W("sjis.ini")), 1u)
         << "a bare name is in the Windows folder";
@@ -223,7 +212,7 @@ TEST(IniEncodings, AnsiFilesAreCodePage932)
     EXPECT_STREQ(narrow, "\x92\x6C");
 
     EXPECT_TRUE(WritePrivateProfileStringW(u"日本", u"表", u"値値", W("sjis.ini")));
-    EXPECT_EQ(readAll(root.file("drive_c/Windows/sjis.ini")), bytes + "\x95\x5C=\x92\x6C\x92\x6C\r\n");
+    EXPECT_EQ(readText(root.file("drive_c/Windows/sjis.ini")), bytes + "\x95\x5C=\x92\x6C\x92\x6C\r\n");
     EXPECT_EQ(GetPrivateProfileStringA("\x93\xFA\x96\x7B", "\x95\x5C", "", narrow, 4, "sjis.ini"), 2u)
         << "3 bytes of room take one double-byte character, not a half";
     EXPECT_STREQ(narrow, "\x92\x6C");
@@ -236,32 +225,32 @@ TEST(IniWrite, CreatesFileSectionAndKeyWithCrLf)
     const WCHAR* path = W("C:\\App\\new.ini");
     const std::string file = root.file("drive_c/App/new.ini");
     EXPECT_TRUE(WritePrivateProfileStringW(W("Device"), W("PollingTime"), W("20"), path));
-    EXPECT_EQ(readAll(file), "[Device]\r\nPollingTime=20\r\n");
+    EXPECT_EQ(readText(file), "[Device]\r\nPollingTime=20\r\n");
     EXPECT_TRUE(WritePrivateProfileStringW(W("device"), W("Retry"), W("3"), path));
-    EXPECT_EQ(readAll(file), "[Device]\r\nPollingTime=20\r\nRetry=3\r\n");
+    EXPECT_EQ(readText(file), "[Device]\r\nPollingTime=20\r\nRetry=3\r\n");
     EXPECT_TRUE(WritePrivateProfileStringW(W("Event"), W("On"), W("1"), path));
-    EXPECT_EQ(readAll(file), "[Device]\r\nPollingTime=20\r\nRetry=3\r\n[Event]\r\nOn=1\r\n");
+    EXPECT_EQ(readText(file), "[Device]\r\nPollingTime=20\r\nRetry=3\r\n[Event]\r\nOn=1\r\n");
     EXPECT_TRUE(WritePrivateProfileStringW(W("DEVICE"), W("pollingtime"), W(" 30 "), path));
-    EXPECT_EQ(readAll(file), "[Device]\r\nPollingTime= 30 \r\nRetry=3\r\n[Event]\r\nOn=1\r\n")
+    EXPECT_EQ(readText(file), "[Device]\r\nPollingTime= 30 \r\nRetry=3\r\n[Event]\r\nOn=1\r\n")
         << "the key keeps its spelling, the value is written as given";
     EXPECT_TRUE(WritePrivateProfileStringA("Device", "Retry", nullptr, "C:\\App\\new.ini"));
-    EXPECT_EQ(readAll(file), "[Device]\r\nPollingTime= 30 \r\n[Event]\r\nOn=1\r\n");
+    EXPECT_EQ(readText(file), "[Device]\r\nPollingTime= 30 \r\n[Event]\r\nOn=1\r\n");
     EXPECT_TRUE(WritePrivateProfileStringW(W("Device"), nullptr, nullptr, path));
-    EXPECT_EQ(readAll(file), "[Event]\r\nOn=1\r\n");
+    EXPECT_EQ(readText(file), "[Event]\r\nOn=1\r\n");
 }
 
 TEST(IniWrite, NewKeysFollowTheSectionsLastEntryAndOtherLinesStay)
 {
     testsupport::TempRoot root;
     const std::string file = root.file("drive_c/edit.ini");
-    writeAll(file, "; header\n[A]\nx = 1\n; note\n\n[B]\ny=2");
+    writeText(file, "; header\n[A]\nx = 1\n; note\n\n[B]\ny=2");
     EXPECT_TRUE(WritePrivateProfileStringW(W("a"), W("z"), W("3"), W("C:\\edit.ini")));
-    EXPECT_EQ(readAll(file), "; header\n[A]\nx = 1\nz=3\r\n; note\n\n[B]\ny=2");
+    EXPECT_EQ(readText(file), "; header\n[A]\nx = 1\nz=3\r\n; note\n\n[B]\ny=2");
     EXPECT_TRUE(WritePrivateProfileStringW(W("B"), W("w"), W("4"), W("C:\\edit.ini")));
-    EXPECT_EQ(readAll(file), "; header\n[A]\nx = 1\nz=3\r\n; note\n\n[B]\ny=2\r\nw=4\r\n");
+    EXPECT_EQ(readText(file), "; header\n[A]\nx = 1\nz=3\r\n; note\n\n[B]\ny=2\r\nw=4\r\n");
     EXPECT_TRUE(WritePrivateProfileStringW(W("Empty"), nullptr, nullptr, W("C:\\edit.ini")));
     EXPECT_TRUE(WritePrivateProfileStringW(W("A"), W("none"), nullptr, W("C:\\edit.ini")));
-    EXPECT_EQ(readAll(file), "; header\n[A]\nx = 1\nz=3\r\n; note\n\n[B]\ny=2\r\nw=4\r\n");
+    EXPECT_EQ(readText(file), "; header\n[A]\nx = 1\nz=3\r\n; note\n\n[B]\ny=2\r\nw=4\r\n");
 }
 
 TEST(IniWrite, RefusesMissingFoldersAndDeletesNothingThatIsNotThere)
@@ -275,14 +264,33 @@ TEST(IniWrite, RefusesMissingFoldersAndDeletesNothingThatIsNotThere)
     EXPECT_FALSE(fs::exists(root.file("drive_c/x.ini"))) << "deleting from a missing file creates nothing";
 }
 
+TEST(IniWrite, FailsWithoutTheWritersLockOrAReadableFileAndChangesNothing)
+{
+    testsupport::TempRoot root;
+    const std::string kept = root.file("drive_c/kept.ini");
+    writeText(kept, "[S]\r\nold=1\r\n");
+    fs::create_directories(root.file("run/files/ini.lock")); // the writers' lock cannot be taken
+    EXPECT_FALSE(WritePrivateProfileStringW(W("S"), W("new"), W("2"), W("C:\\kept.ini")));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(readText(kept), "[S]\r\nold=1\r\n");
+    fs::remove(root.file("run/files/ini.lock"));
+    EXPECT_TRUE(WritePrivateProfileStringW(W("S"), W("new"), W("2"), W("C:\\kept.ini")));
+    EXPECT_EQ(readText(kept), "[S]\r\nold=1\r\nnew=2\r\n");
+
+    fs::create_directories(root.file("drive_c/folder.ini/inside")); // there, but not readable as a file
+    EXPECT_FALSE(WritePrivateProfileStringW(W("S"), W("K"), W("V"), W("C:\\folder.ini")));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(fs::is_directory(root.file("drive_c/folder.ini/inside")));
+}
+
 TEST(IniWrite, WritersInSeveralProcessesLoseNoUpdate)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c"));
     const int keys = 40;
-    const std::string child = fixtures::besideTest("pal_file_child");
-    fixtures::ChildProcess first(child, {"ini", "C:\\shared.ini", "Keys", "first", std::to_string(keys)});
-    fixtures::ChildProcess second(child, {"ini", "C:\\shared.ini", "Keys", "second", std::to_string(keys)});
+    const std::string child = testsupport::besideSelf("pal_file_child");
+    testsupport::ChildProcess first(child, {"ini", "C:\\shared.ini", "Keys", "first", std::to_string(keys)});
+    testsupport::ChildProcess second(child, {"ini", "C:\\shared.ini", "Keys", "second", std::to_string(keys)});
     for (int i = 0; i < keys; ++i)
         WritePrivateProfileStringA("Keys", ("parent" + std::to_string(i)).c_str(), "value", "C:\\shared.ini");
     EXPECT_EQ(first.wait(), 0);

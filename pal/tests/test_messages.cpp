@@ -11,21 +11,17 @@
 #include <pal/testhooks.h>
 #include <windows.h>
 
+#include "Gate.h"
+
 static_assert(offsetof(MSG, message) == 8 && offsetof(MSG, wParam) == 16 && offsetof(MSG, lParam) == 24 &&
                   offsetof(MSG, time) == 32 && offsetof(MSG, pt) == 36,
               "MSG has the Windows x64 layout");
 
 namespace {
 
-constexpr DWORD kBoundedWait = 10000;
+using testsupport::Gate;
+constexpr DWORD kBoundedWait = testsupport::kBoundedWaitMs;
 const HWND kThreadMessagesOnly = reinterpret_cast<HWND>(static_cast<LONG_PTR>(-1));
-
-struct Gate {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~Gate() { CloseHandle(event); }
-    void open() { SetEvent(event); }
-    bool waitOpen() { return WaitForSingleObject(event, kBoundedWait) == WAIT_OBJECT_0; }
-};
 
 // Every case runs on a thread of its own, so that it starts without a message queue.
 void onFreshThread(const std::function<void()>& body)

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "TempRoot.h"
-#include "fixtures/file_child_process.h"
+#include "ChildProcess.h"
 
 namespace {
 
@@ -97,7 +97,7 @@ TEST(RuntimeLoading, LooksInTheNamedFolderFirstWithoutRegardToCase)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Plugins"));
-    fs::copy_file(fixtures::besideTest("PalTestModule.so"), root.file("drive_c/Plugins/paltestmodule.so"));
+    fs::copy_file(testsupport::besideSelf("PalTestModule.so"), root.file("drive_c/Plugins/paltestmodule.so"));
     HMODULE module = LoadLibraryW(W("C:\\PLUGINS\\PalTestModule.DLL"));
     ASSERT_NE(module, nullptr);
     EXPECT_EQ(moduleFileName(module), u"C:\\Plugins\\paltestmodule.dll")
@@ -180,10 +180,10 @@ TEST(ModuleFileName, AnExecutableBelowDriveCHasItsOwnPath)
 {
     testsupport::TempRoot root;
     fs::create_directories(root.file("drive_c/Tools"));
-    fs::copy_file(fixtures::besideTest("pal_file_child"), root.file("drive_c/Tools/Child"));
-    std::string libraries = fs::path(fixtures::besideTest("")).parent_path().string();
-    fixtures::ChildProcess child(root.file("drive_c/Tools/Child"), {"modulepath"},
-                                 {"LD_LIBRARY_PATH=" + libraries});
+    fs::copy_file(testsupport::besideSelf("pal_file_child"), root.file("drive_c/Tools/Child"));
+    testsupport::ChildOptions options;
+    options.setEnvironment = {"LD_LIBRARY_PATH=" + fs::path(testsupport::selfPath()).parent_path().string()};
+    testsupport::ChildProcess child(root.file("drive_c/Tools/Child"), {"modulepath"}, options);
     ASSERT_TRUE(child.started());
     EXPECT_EQ(child.readLine(), "C:\\Tools\\Child.exe");
     EXPECT_EQ(child.wait(), 0);

@@ -1,97 +1,35 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <windows.h>
 
+#include "ChildProcess.h"
 #include "TempRoot.h"
-
-extern char** environ;
+#include "TestFiles.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
+using testsupport::Bytes;
+using testsupport::bytesOf;
+using testsupport::ChildOptions;
+using testsupport::ChildResult;
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-    std::string err;
-};
-
-// Tools are built into the folder of the test programs.
-std::string toolPath(const std::string& tool)
+// The tools are built into the folder of the test programs.
+ChildResult runTool(const std::string& tool, const std::vector<std::string>& args, const ChildOptions& options = {})
 {
-    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / tool).string();
+    return testsupport::runProgram(testsupport::besideSelf(tool), args, options);
 }
 
-std::vector<std::string> environmentWithoutRoot()
+// Without a platform root in the environment, or with another one.
+const ChildOptions kNoRoot{{}, {"PAL_ROOT"}};
+ChildOptions withRoot(const std::string& root)
 {
-    std::vector<std::string> variables;
-    for (char** variable = environ; *variable; ++variable)
-        if (std::strncmp(*variable, "PAL_ROOT=", 9) != 0)
-            variables.emplace_back(*variable);
-    return variables;
-}
-
-std::vector<char*> pointersTo(std::vector<std::string>& texts)
-{
-    std::vector<char*> pointers;
-    for (auto& text : texts)
-        pointers.push_back(text.data());
-    pointers.push_back(nullptr);
-    return pointers;
-}
-
-// Starts the tool with stdout and stderr going to the given files.
-pid_t startTool(const std::string& tool, std::vector<std::string> args, const std::string& outFile,
-                const std::string& errFile, std::vector<std::string>* environment = nullptr)
-{
-    args.insert(args.begin(), toolPath(tool));
-    std::vector<char*> argv = pointersTo(args);
-    std::vector<char*> envp;
-    if (environment)
-        envp = pointersTo(*environment);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environment ? envp.data() : environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int waitTool(pid_t pid)
-{
-    int status = 0;
-    if (pid <= 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
-
-std::string readText(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-Bytes bytesOf(std::u16string_view text)
-{
-    const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
-    return Bytes(bytes, bytes + text.size() * 2);
+    return ChildOptions{{"PAL_ROOT=" + root}, {}};
 }
 
 std::vector<std::string> linesOf(const std::string& text)
@@ -105,17 +43,6 @@ std::vector<std::string> linesOf(const std::string& text)
 
 class PalTools : public testing::Test {
 protected:
-    ToolRun run(const std::string& tool, std::vector<std::string> args,
-                std::vector<std::string>* environment = nullptr)
-    {
-        const std::string out = output_.path() + "/out";
-        const std::string err = output_.path() + "/err";
-        ToolRun result;
-        result.status = waitTool(startTool(tool, std::move(args), out, err, environment));
-        result.out = readText(out);
-        result.err = readText(err);
-        return result;
-    }
     static Bytes query(const char16_t* keyPath, const char16_t* name, DWORD* type = nullptr)
     {
         HKEY key = nullptr;
@@ -147,15 +74,14 @@ protected:
         return true;
     }
 
-    testsupport::TempRoot output_; // tool output, apart from the platform root
-    testsupport::TempRoot root;    // the platform root (PAL_ROOT) of the test and its tools
+    testsupport::TempRoot root; // the platform root (PAL_ROOT) of the test and its tools
 };
 
 // ---- pal-reg
 
 TEST_F(PalTools, RegHelpExplainsTheToolAndSucceeds)
 {
-    ToolRun help = run("pal-reg", {"--help"});
+    ChildResult help = runTool("pal-reg", {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: pal-reg query KEY", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--root DIR"), std::string::npos);
@@ -177,7 +103,7 @@ TEST_F(PalTools, RegAddWritesEveryTypeAsTheApiReadsIt)
     };
     for (auto args : adds) {
         args.insert(args.begin(), {"add", key});
-        ToolRun added = run("pal-reg", args);
+        ChildResult added = runTool("pal-reg", args);
         EXPECT_EQ(added.status, 0) << added.err;
         EXPECT_EQ(added.out, "The operation completed successfully.\n");
     }
@@ -197,7 +123,7 @@ TEST_F(PalTools, RegAddWritesEveryTypeAsTheApiReadsIt)
     EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
     EXPECT_EQ(query(path.c_str(), nullptr), bytesOf(std::u16string(u"default\0", 8)));
 
-    ToolRun keyOnly = run("pal-reg", {"add", "HKCU\\Empty\\Key"});
+    ChildResult keyOnly = runTool("pal-reg", {"add", "HKCU\\Empty\\Key"});
     EXPECT_EQ(keyOnly.status, 0);
     HKEY created = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"empty\\key", 0, KEY_READ, &created), ERROR_SUCCESS);
@@ -210,7 +136,7 @@ TEST_F(PalTools, RegQueryPrintsWhatTheApiWrote)
     const Bytes server = bytesOf(u"192.168.0.5"); // no terminator
     const DWORD protocol = 2;
     const Bytes raw = {0x00, 0xFF, 0x10};
-    const Bytes list = bytesOf(std::u16string(u"a\0b\0\0", 5));
+    const Bytes list = bytesOf(std::u16string(u"a\0b😀\0\0", 7)); // a character of two units
     RegSetValueExW(key, u"ServerName", 0, REG_SZ, server.data(), DWORD(server.size()));
     RegSetValueExW(key, u"Protocol", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&protocol), 4);
     RegSetValueExW(key, u"Raw", 0, REG_BINARY, raw.data(), 3);
@@ -219,22 +145,22 @@ TEST_F(PalTools, RegQueryPrintsWhatTheApiWrote)
     RegCloseKey(create(u"Software\\Vendor\\Sub\\Deeper"));
     RegCloseKey(key);
 
-    ToolRun all = run("pal-reg", {"query", "HKLM\\Software\\Vendor"});
+    ChildResult all = runTool("pal-reg", {"query", "HKLM\\Software\\Vendor"});
     EXPECT_EQ(all.status, 0) << all.err;
     EXPECT_EQ(all.out, "HKEY_LOCAL_MACHINE\\Software\\Vendor\n"
                        "    ServerName    REG_SZ    192.168.0.5\n"
                        "    Protocol    REG_DWORD    0x2\n"
                        "    Raw    REG_BINARY    00FF10\n"
-                       "    List    REG_MULTI_SZ    a\\0b\n"
+                       "    List    REG_MULTI_SZ    a\\0b😀\n"
                        "    (Default)    REG_SZ    def\n"
                        "\n"
                        "HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub\n");
 
-    ToolRun one = run("pal-reg", {"query", "HKEY_LOCAL_MACHINE\\software\\vendor", "PROTOCOL"});
+    ChildResult one = runTool("pal-reg", {"query", "HKEY_LOCAL_MACHINE\\software\\vendor", "PROTOCOL"});
     EXPECT_EQ(one.status, 0);
     EXPECT_EQ(one.out, "HKEY_LOCAL_MACHINE\\software\\vendor\n    Protocol    REG_DWORD    0x2\n");
 
-    ToolRun recursive = run("pal-reg", {"query", "hklm\\Software\\Vendor\\Sub", "/s"});
+    ChildResult recursive = runTool("pal-reg", {"query", "hklm\\Software\\Vendor\\Sub", "/s"});
     EXPECT_EQ(recursive.status, 0);
     EXPECT_EQ(recursive.out, "HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub\n\n"
                              "HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub\\Deeper\n\n");
@@ -242,13 +168,13 @@ TEST_F(PalTools, RegQueryPrintsWhatTheApiWrote)
 
 TEST_F(PalTools, RegFailuresHaveClearMessagesAndExitCodes)
 {
-    ToolRun missingKey = run("pal-reg", {"query", "HKLM\\Nowhere"});
+    ChildResult missingKey = runTool("pal-reg", {"query", "HKLM\\Nowhere"});
     EXPECT_EQ(missingKey.status, 1);
     EXPECT_NE(missingKey.err.find("unable to find the specified registry key or value"), std::string::npos);
     EXPECT_EQ(missingKey.out, "");
 
     RegCloseKey(create(u"Here"));
-    ToolRun missingValue = run("pal-reg", {"query", "HKLM\\Here", "/v", "Nothing"});
+    ChildResult missingValue = runTool("pal-reg", {"query", "HKLM\\Here", "/v", "Nothing"});
     EXPECT_EQ(missingValue.status, 1);
     EXPECT_EQ(missingValue.out, "") << "no key line before the error";
 
@@ -267,7 +193,7 @@ TEST_F(PalTools, RegFailuresHaveClearMessagesAndExitCodes)
         {"delete", "HKLM"},
     };
     for (const auto& args : misuses) {
-        ToolRun misuse = run("pal-reg", args);
+        ChildResult misuse = runTool("pal-reg", args);
         EXPECT_EQ(misuse.status, 2) << (args.empty() ? "" : args[0]) << " " << misuse.out;
         EXPECT_NE(misuse.err.find("pal-reg: "), std::string::npos);
     }
@@ -282,15 +208,13 @@ TEST_F(PalTools, RegFailuresHaveClearMessagesAndExitCodes)
 
 TEST_F(PalTools, RegNeedsAPlatformRootAndTakesOneFromTheCommandLine)
 {
-    std::vector<std::string> environment = environmentWithoutRoot();
-    ToolRun noRoot = run("pal-reg", {"add", "HKLM\\X"}, &environment);
+    ChildResult noRoot = runTool("pal-reg", {"add", "HKLM\\X"}, kNoRoot);
     EXPECT_EQ(noRoot.status, 2);
     EXPECT_NE(noRoot.err.find("PAL_ROOT"), std::string::npos);
 
-    testsupport::TempRoot other; // becomes PAL_ROOT of this process; the tool gets root by --root
-    std::vector<std::string> withOtherRoot = environmentWithoutRoot();
-    withOtherRoot.push_back("PAL_ROOT=" + other.path());
-    ToolRun added = run("pal-reg", {"--root", root.path(), "add", "HKLM\\FromRootOption"}, &withOtherRoot);
+    testsupport::TempRoot other; // the tool's PAL_ROOT; it gets root by --root
+    ChildResult added =
+        runTool("pal-reg", {"--root", root.path(), "add", "HKLM\\FromRootOption"}, withRoot(other.path()));
     EXPECT_EQ(added.status, 0) << added.err;
     EXPECT_TRUE(std::filesystem::exists(root.file("registry/HKLM/FROMROOTOPTION/.key")));
     EXPECT_FALSE(std::filesystem::exists(other.file("registry/HKLM/FROMROOTOPTION")));
@@ -303,20 +227,20 @@ TEST_F(PalTools, RegDeleteRemovesValuesAndKeysButATreeOnlyWhenForced)
     RegSetValueExW(key, u"V", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4);
     RegCloseKey(key);
 
-    ToolRun value = run("pal-reg", {"delete", "HKLM\\Doomed\\Child", "/v", "v"});
+    ChildResult value = runTool("pal-reg", {"delete", "HKLM\\Doomed\\Child", "/v", "v"});
     EXPECT_EQ(value.status, 0) << value.err;
     EXPECT_EQ(query(u"Doomed\\Child", u"V"), Bytes{0xEF});
-    EXPECT_EQ(run("pal-reg", {"delete", "HKLM\\Doomed\\Child", "/v", "v"}).status, 1);
+    EXPECT_EQ(runTool("pal-reg", {"delete", "HKLM\\Doomed\\Child", "/v", "v"}).status, 1);
 
-    ToolRun refused = run("pal-reg", {"delete", "HKLM\\Doomed"});
+    ChildResult refused = runTool("pal-reg", {"delete", "HKLM\\Doomed"});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("has subkeys"), std::string::npos);
     EXPECT_TRUE(keyExists(u"Doomed\\Child"));
 
-    ToolRun forced = run("pal-reg", {"delete", "HKLM\\Doomed", "/f"});
+    ChildResult forced = runTool("pal-reg", {"delete", "HKLM\\Doomed", "/f"});
     EXPECT_EQ(forced.status, 0) << forced.err;
     EXPECT_FALSE(keyExists(u"Doomed"));
-    EXPECT_EQ(run("pal-reg", {"delete", "HKLM\\Doomed"}).status, 1);
+    EXPECT_EQ(runTool("pal-reg", {"delete", "HKLM\\Doomed"}).status, 1);
 }
 
 TEST_F(PalTools, RegToolsAndThisProcessWritingAtOnceLoseNoUpdate)
@@ -324,12 +248,11 @@ TEST_F(PalTools, RegToolsAndThisProcessWritingAtOnceLoseNoUpdate)
     constexpr int kTools = 8;
     constexpr int kOwnValues = 40;
     RegCloseKey(create(u"Busy"));
-    std::vector<pid_t> tools;
+    std::vector<testsupport::ChildProcess> tools;
     for (int i = 0; i < kTools; ++i)
-        tools.push_back(startTool("pal-reg",
-                                  {"add", "HKLM\\Busy", "/v", "tool" + std::to_string(i), "/t", "REG_DWORD", "/d",
-                                   std::to_string(i)},
-                                  "/dev/null", "/dev/null"));
+        tools.emplace_back(testsupport::besideSelf("pal-reg"),
+                           std::vector<std::string>{"add", "HKLM\\Busy", "/v", "tool" + std::to_string(i), "/t",
+                                                    "REG_DWORD", "/d", std::to_string(i)});
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Busy", 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
     for (int i = 0; i < kOwnValues; ++i) {
@@ -339,8 +262,8 @@ TEST_F(PalTools, RegToolsAndThisProcessWritingAtOnceLoseNoUpdate)
                   ERROR_SUCCESS);
     }
     RegCloseKey(key);
-    for (pid_t tool : tools)
-        EXPECT_EQ(waitTool(tool), 0);
+    for (auto& tool : tools)
+        EXPECT_EQ(tool.wait(), 0);
     for (int i = 0; i < kTools; ++i) {
         const std::u16string name = u"tool" + std::u16string(1, char16_t(u'0' + i));
         EXPECT_EQ(query(u"Busy", name.c_str()), (Bytes{BYTE(i), 0, 0, 0}));
@@ -368,7 +291,7 @@ TEST_F(PalTools, EventlogPrintsOneLinePerRecordOldestFirst)
     DeregisterEventSource(port);
     DeregisterEventSource(service);
 
-    ToolRun all = run("pal-eventlog", {});
+    ChildResult all = runTool("pal-eventlog", {});
     EXPECT_EQ(all.status, 0) << all.err;
     auto lines = linesOf(all.out);
     ASSERT_EQ(lines.size(), 3u) << all.out;
@@ -381,7 +304,7 @@ TEST_F(PalTools, EventlogPrintsOneLinePerRecordOldestFirst)
     EXPECT_TRUE(std::regex_match(lines[2], std::regex(time + R"(OutputBeaconPort2 Information 0x40000006 cat=0$)")))
         << lines[2];
 
-    ToolRun filtered = run("pal-eventlog", {"--source", "outputbeaconport2"});
+    ChildResult filtered = runTool("pal-eventlog", {"--source", "outputbeaconport2"});
     EXPECT_EQ(filtered.status, 0);
     lines = linesOf(filtered.out);
     ASSERT_EQ(lines.size(), 2u);
@@ -394,24 +317,22 @@ TEST_F(PalTools, EventlogClearsAndReportsMisuse)
     HANDLE source = RegisterEventSourceW(nullptr, u"S");
     ASSERT_TRUE(ReportEventW(source, EVENTLOG_ERROR_TYPE, 0, 1, nullptr, 0, 0, nullptr, nullptr));
     DeregisterEventSource(source);
-    EXPECT_EQ(run("pal-eventlog", {"--clear"}).status, 0);
-    ToolRun empty = run("pal-eventlog", {});
+    EXPECT_EQ(runTool("pal-eventlog", {"--clear"}).status, 0);
+    ChildResult empty = runTool("pal-eventlog", {});
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.out, "");
     EXPECT_TRUE(pal::readEventLog().empty());
 
-    ToolRun help = run("pal-eventlog", {"--help"});
+    ChildResult help = runTool("pal-eventlog", {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: pal-eventlog", 0), 0u);
     for (const auto& args : std::vector<std::vector<std::string>>{{"--bogus"}, {"--source"}, {"--clear", "--source", "S"}}) {
-        ToolRun misuse = run("pal-eventlog", args);
+        ChildResult misuse = runTool("pal-eventlog", args);
         EXPECT_EQ(misuse.status, 2) << args[0];
         EXPECT_NE(misuse.err.find("pal-eventlog: "), std::string::npos);
     }
-    std::vector<std::string> environment = environmentWithoutRoot();
-    EXPECT_EQ(run("pal-eventlog", {}, &environment).status, 2);
-    environment.push_back("PAL_ROOT=/nonexistent-root");
-    ToolRun viaOption = run("pal-eventlog", {"--root", root.path()}, &environment);
+    EXPECT_EQ(runTool("pal-eventlog", {}, kNoRoot).status, 2);
+    ChildResult viaOption = runTool("pal-eventlog", {"--root", root.path()}, withRoot("/nonexistent-root"));
     EXPECT_EQ(viaOption.status, 0) << viaOption.err;
 }
 

@@ -7,67 +7,20 @@
 #include <thread>
 #include <vector>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <windows.h>
 
+#include "ChildProcess.h"
 #include "TempRoot.h"
+#include "TestFiles.h"
 
 namespace {
 
-using Bytes = std::vector<BYTE>;
-
-Bytes readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeBytes(const std::string& path, const Bytes& bytes)
-{
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes bytesOf(std::u16string_view text)
-{
-    const auto* bytes = reinterpret_cast<const BYTE*>(text.data());
-    return Bytes(bytes, bytes + text.size() * 2);
-}
-
-// Little-endian pieces of a hand-written key file.
-void put32(Bytes& out, uint32_t value)
-{
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<BYTE>(value >> (8 * i)));
-}
-
-void putText(Bytes& out, std::u16string_view text)
-{
-    put32(out, static_cast<uint32_t>(text.size() * 2));
-    Bytes units = bytesOf(text);
-    out.insert(out.end(), units.begin(), units.end());
-}
-
-// Runs body in a child process; returns its exit status (0 when body returned true).
-template <class Body>
-pid_t forkChild(Body body)
-{
-    pid_t pid = fork();
-    if (pid == 0)
-        _exit(body() ? 0 : 1);
-    return pid;
-}
-
-int waitChild(pid_t pid)
-{
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
+using testsupport::Bytes;
+using testsupport::bytesOf;
+using testsupport::putCountedText;
+using testsupport::putLittle;
+using testsupport::readBytes;
+using testsupport::writeBytes;
 
 class Registry : public testing::Test {
 protected:
@@ -153,15 +106,15 @@ TEST_F(Registry, KeyFileHoldsNameAndValuesByteForByte)
     ASSERT_GE(file.size(), 16u);
     Bytes expected = {'P', 'A', 'L', 'R', 'E', 'G', '0', '1'};
     expected.insert(expected.end(), file.begin() + 8, file.begin() + 16); // the key's random id
-    putText(expected, u"Vendor");
-    put32(expected, 2);
-    putText(expected, u"Name");
-    put32(expected, REG_SZ);
-    put32(expected, 4);
+    putCountedText(expected, u"Vendor");
+    putLittle(expected, 2, 4);
+    putCountedText(expected, u"Name");
+    putLittle(expected, REG_SZ, 4);
+    putLittle(expected, 4, 4);
     expected.insert(expected.end(), {'a', 0, 'b', 0});
-    putText(expected, u"");
-    put32(expected, REG_DWORD);
-    put32(expected, 4);
+    putCountedText(expected, u"");
+    putLittle(expected, REG_DWORD, 4);
+    putLittle(expected, 4, 4);
     expected.insert(expected.end(), {4, 3, 2, 1});
     EXPECT_EQ(file, expected);
     EXPECT_NE(Bytes(file.begin() + 8, file.begin() + 16), Bytes(8, 0)) << "a created key has a non-zero id";
@@ -171,15 +124,15 @@ TEST_F(Registry, KeyFileHoldsNameAndValuesByteForByte)
 TEST_F(Registry, HandWrittenKeyFileIsReadAndEnumerated)
 {
     Bytes file = {'P', 'A', 'L', 'R', 'E', 'G', '0', '1', 7, 0, 0, 0, 0, 0, 0, 0};
-    putText(file, u"HandMade");
-    put32(file, 2);
-    putText(file, u"Count");
-    put32(file, REG_DWORD);
-    put32(file, 4);
+    putCountedText(file, u"HandMade");
+    putLittle(file, 2, 4);
+    putCountedText(file, u"Count");
+    putLittle(file, REG_DWORD, 4);
+    putLittle(file, 4, 4);
     file.insert(file.end(), {0x44, 0x33, 0x22, 0x11});
-    putText(file, u"");
-    put32(file, REG_BINARY);
-    put32(file, 3);
+    putCountedText(file, u"");
+    putLittle(file, REG_BINARY, 4);
+    putLittle(file, 3, 4);
     file.insert(file.end(), {1, 2, 3});
     writeBytes(keyFolder("HANDMADE/.key"), file);
 
@@ -218,7 +171,9 @@ TEST_F(Registry, NamesSpecialToFileSystemsAreEscapedAndKeepTheirCase)
     const std::vector<std::pair<std::u16string, std::string>> names = {
         {u"a/b", "A%2FB"}, {u"..", "%2E."},     {u".", "%2E"},       {u":*?", "%3A%2A%3F"},
         {u"%41", "%2541"}, {u"A", "A"},         {u"~x", "%7EX"},     {u"Tab\tEnd", "TAB%09END"},
-        {u"ä", "\xC3\x84"}, {u"Port 1", "PORT 1"}, {u".hidden", "%2EHIDDEN"}};
+        {u"ä", "\xC3\x84"}, {u"Port 1", "PORT 1"}, {u".hidden", "%2EHIDDEN"},
+        // upper-cased by the case table, then UTF-8; a lone surrogate keeps its own three bytes
+        {u"σｚ", "\xCE\xA3\xEF\xBC\xBA"}, {u"\U0001F600", "\xF0\x9F\x98\x80"}, {u"\xD800-z", "\xED\xA0\x80-Z"}};
     HKEY parent = create(u"Special");
     for (const auto& [name, folder] : names) {
         HKEY key = create(name.c_str(), KEY_ALL_ACCESS, parent);
@@ -600,6 +555,36 @@ TEST_F(Registry, GetValueAddsTheTerminatorAndFiltersTypes)
     RegCloseKey(key);
 }
 
+TEST_F(Registry, GetValueExpandsEnvironmentStringsUnlessAskedNotTo)
+{
+    HKEY key = create(u"Expand");
+    const Bytes path = bytesOf(u"%PAL_TEST_FOLDER%\\bin;%UNDEFINED_NAME%"); // no terminator
+    ASSERT_EQ(RegSetValueExW(key, u"Path", 0, REG_EXPAND_SZ, path.data(), DWORD(path.size())), ERROR_SUCCESS);
+    ASSERT_TRUE(SetEnvironmentVariableW(u"PAL_TEST_FOLDER", u"C:\\Tools"));
+    const Bytes expanded = bytesOf(std::u16string(u"C:\\Tools\\bin;%UNDEFINED_NAME%\0", 30));
+    DWORD type = 0, size = 0;
+    ASSERT_EQ(RegGetValueW(key, nullptr, u"Path", RRF_RT_REG_SZ, &type, nullptr, &size), ERROR_SUCCESS);
+    EXPECT_EQ(size, expanded.size()) << "the size is the expanded one";
+    BYTE buffer[128];
+    size = sizeof buffer;
+    ASSERT_EQ(RegGetValueW(key, nullptr, u"Path", RRF_RT_REG_SZ, &type, buffer, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_SZ));
+    EXPECT_EQ(Bytes(buffer, buffer + size), expanded);
+
+    size = sizeof buffer;
+    ASSERT_EQ(RegGetValueW(key, nullptr, u"Path", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, &type, buffer, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
+    Bytes raw = path;
+    raw.insert(raw.end(), {0, 0});
+    EXPECT_EQ(Bytes(buffer, buffer + size), raw) << "as stored, with a terminator";
+    size = sizeof buffer;
+    EXPECT_EQ(RegGetValueW(key, nullptr, u"Path", RRF_RT_REG_SZ | RRF_NOEXPAND, &type, buffer, &size),
+              ERROR_UNSUPPORTED_TYPE);
+    SetEnvironmentVariableW(u"PAL_TEST_FOLDER", nullptr);
+    RegCloseKey(key);
+}
+
 // ---- ANSI functions (code page 932)
 
 TEST_F(Registry, AnsiFunctionsConvertNamesAndStringDataWithCodePage932)
@@ -674,9 +659,9 @@ TEST_F(Registry, ConcurrentWritersInSeveralProcessesLoseNoUpdate)
     constexpr int kProcesses = 4;
     constexpr int kValuesEach = 40;
     RegCloseKey(create(u"Shared"));
-    std::vector<pid_t> children;
+    std::vector<testsupport::ChildProcess> children;
     for (int process = 0; process < kProcesses; ++process) {
-        children.push_back(forkChild([process] {
+        children.push_back(testsupport::ChildProcess::fork([process] {
             HKEY key = nullptr;
             if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Shared", 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
                 return false;
@@ -695,8 +680,8 @@ TEST_F(Registry, ConcurrentWritersInSeveralProcessesLoseNoUpdate)
             return ok;
         }));
     }
-    for (pid_t child : children)
-        EXPECT_EQ(waitChild(child), 0);
+    for (auto& child : children)
+        EXPECT_EQ(child.wait(), 0);
     HKEY key = nullptr;
     ASSERT_EQ(open(u"Shared", key), ERROR_SUCCESS);
     DWORD subkeyCount = 0, valueCount = 0;
@@ -731,16 +716,17 @@ TEST_F(Registry, ConcurrentWritersInSeveralThreadsLoseNoUpdate)
 TEST_F(Registry, AnotherProcessSeesWritesAndDeletions)
 {
     HKEY key = create(u"Visible");
-    pid_t writer = forkChild([] {
+    testsupport::ChildProcess writer = testsupport::ChildProcess::fork([] {
         HKEY child = nullptr;
         return RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"VISIBLE", 0, KEY_SET_VALUE, &child) == ERROR_SUCCESS &&
                setDword(child, u"FromChild", 42) == ERROR_SUCCESS;
     });
-    ASSERT_EQ(waitChild(writer), 0);
+    ASSERT_EQ(writer.wait(), 0);
     EXPECT_EQ(query(key, u"fromchild"), (Bytes{42, 0, 0, 0}));
 
-    pid_t deleter = forkChild([] { return RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Visible") == ERROR_SUCCESS; });
-    ASSERT_EQ(waitChild(deleter), 0);
+    testsupport::ChildProcess deleter =
+        testsupport::ChildProcess::fork([] { return RegDeleteKeyW(HKEY_LOCAL_MACHINE, u"Visible") == ERROR_SUCCESS; });
+    ASSERT_EQ(deleter.wait(), 0);
     DWORD size = 0;
     EXPECT_EQ(RegQueryValueExW(key, u"FromChild", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
     RegCloseKey(key);

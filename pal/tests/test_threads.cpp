@@ -12,16 +12,13 @@
 
 #include <windows.h>
 
+#include "ChildProcess.h"
+#include "Gate.h"
+
 namespace {
 
-constexpr DWORD kBoundedWait = 10000;
-
-struct Gate {
-    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ~Gate() { CloseHandle(event); }
-    void open() { SetEvent(event); }
-    bool waitOpen() { return WaitForSingleObject(event, kBoundedWait) == WAIT_OBJECT_0; }
-};
+using testsupport::Gate;
+constexpr DWORD kBoundedWait = testsupport::kBoundedWaitMs;
 
 DWORD WINAPI waitForGateThenReturn42(LPVOID parameter)
 {
@@ -220,31 +217,11 @@ TEST(Threads, BadArgumentsFailTheWindowsWay)
     EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
 }
 
-// Runs one disabled case of this program in a child process, bounded by a 20 s watchdog; returns
-// the exit status and the output.
-int runChildCase(const char* filter, std::string& output)
-{
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (length <= 0)
-        return -1;
-    self[length] = '\0';
-    const std::string command = std::string("timeout 20 '") + self + "' --gtest_filter=" + filter +
-                                " --gtest_also_run_disabled_tests 2>&1";
-    FILE* child = popen(command.c_str(), "r");
-    if (!child)
-        return -1;
-    char buffer[512];
-    while (fgets(buffer, sizeof(buffer), child))
-        output += buffer;
-    return pclose(child);
-}
-
 TEST(Threads, AProcessEndsWhileItsThreadsStillWait)
 {
-    std::string output;
-    EXPECT_EQ(runChildCase("ThreadsChild.*", output), 0) << output;
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
+    const testsupport::ChildResult child = testsupport::runTestCases("ThreadsChild.*");
+    EXPECT_EQ(child.status, 0) << child.out;
+    EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
 }
 
 DWORD WINAPI waitForMessagesForever(LPVOID parameter)

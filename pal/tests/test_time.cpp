@@ -12,6 +12,8 @@
 #include <pal/testhooks.h>
 #include <windows.h>
 
+#include "ChildProcess.h"
+
 namespace {
 
 using RealClock = std::chrono::steady_clock;
@@ -276,26 +278,13 @@ TEST(TimeScale, ShortScaledWaitsStillWait)
     CloseHandle(never);
 }
 
-// Runs this test program again with PAL_TIME_SCALE set, for the child case below.
+// Runs the child case below with PAL_TIME_SCALE set; its exit status.
 int runChildWithScale(const char* scale)
 {
-    char self[4096];
-    const ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (length <= 0)
-        return -1;
-    self[length] = '\0';
-    const std::string command = std::string("PAL_TIME_SCALE='") + scale + "' timeout 20 '" + self +
-                                "' --gtest_filter=TimeScaleChild.* --gtest_also_run_disabled_tests 2>&1";
-    FILE* child = popen(command.c_str(), "r");
-    if (!child)
-        return -1;
-    std::string output;
-    char buffer[512];
-    while (fgets(buffer, sizeof(buffer), child))
-        output += buffer;
-    const int status = pclose(child);
-    EXPECT_NE(output.find("[  PASSED  ] 1 test"), std::string::npos) << output;
-    return status;
+    const testsupport::ChildResult child =
+        testsupport::runTestCases("TimeScaleChild.*", {std::string("PAL_TIME_SCALE=") + scale});
+    EXPECT_NE(child.out.find("[  PASSED  ] 1 test"), std::string::npos) << child.out;
+    return child.status;
 }
 
 TEST(TimeScale, ComesFromTheEnvironmentAndIgnoresInvalidValues)

@@ -1,16 +1,16 @@
 // pal-eventlog: prints or clears the event log of a platform root.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <string>
 
 #include <windows.h>
 
+#include "common/ToolSupport.h"
+
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using tool::kExitFailure;
+using tool::narrow;
 
 const char kUsage[] =
     "Usage: pal-eventlog [--source NAME] [--root DIR]\n"
@@ -33,27 +33,6 @@ struct Options {
     bool clear = false;
     std::string root;
 };
-
-std::string narrow(std::u16string_view text)
-{
-    if (text.empty())
-        return {};
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
-    std::string out(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr, nullptr);
-    return out;
-}
-
-std::u16string widen(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::u16string wide(static_cast<size_t>(length), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
 
 const char* typeWord(WORD type)
 {
@@ -171,35 +150,30 @@ bool parseOptions(int argc, char** argv, Options& options, std::string& problem)
 
 int usageError(const std::string& problem)
 {
-    std::fprintf(stderr, "pal-eventlog: %s\nTry 'pal-eventlog --help'.\n", problem.c_str());
-    return kExitUsage;
+    return tool::usageError("pal-eventlog", problem);
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    for (int i = 1; i < argc; ++i)
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            std::fputs(kUsage, stdout);
-            return 0;
-        }
+    if (tool::wantsHelp(argc, argv)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Options options;
     std::string problem;
     if (!parseOptions(argc, argv, options, problem))
         return usageError(problem);
-    if (!options.root.empty())
-        setenv("PAL_ROOT", options.root.c_str(), 1);
-    const char* root = std::getenv("PAL_ROOT");
-    if (!root || !*root)
-        return usageError("no platform root: set PAL_ROOT or pass --root DIR");
+    if (!tool::usePlatformRoot(options.root))
+        return usageError(tool::kNoPlatformRoot);
     if (options.clear) {
         if (palClearEventLog())
             return 0;
         std::fprintf(stderr, "pal-eventlog: cannot clear the event log (error %u)\n", GetLastError());
         return kExitFailure;
     }
-    std::u16string source = widen(options.source);
+    std::u16string source = tool::widen(options.source);
     if (!palReadEventLog(printIfSource, &source)) {
         std::fprintf(stderr, "pal-eventlog: cannot read the event log (error %u)\n", GetLastError());
         return kExitFailure;

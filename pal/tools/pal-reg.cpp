@@ -12,10 +12,13 @@
 
 #include <windows.h>
 
+#include "common/ToolSupport.h"
+
 namespace {
 
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using tool::kExitFailure;
+using tool::narrow;
+using tool::widen;
 
 const char kUsage[] =
     "Usage: pal-reg query KEY [VALUE] [/v NAME | /ve] [/s]\n"
@@ -52,27 +55,6 @@ struct Options {
 struct UsageError {
     std::string message;
 };
-
-std::u16string widen(const std::string& text)
-{
-    if (text.empty())
-        return {};
-    int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::u16string wide(static_cast<size_t>(length), u'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
-    return wide;
-}
-
-std::string narrow(std::u16string_view text)
-{
-    if (text.empty())
-        return {};
-    int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                     nullptr);
-    std::string out(static_cast<size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), length, nullptr, nullptr);
-    return out;
-}
 
 bool equalsIgnoringCase(const std::string& a, const char* b)
 {
@@ -254,8 +236,10 @@ std::string formatData(DWORD type, const std::vector<BYTE>& data)
         while (!text.empty() && text.back() == u'\0')
             text.pop_back();
         std::string out;
-        for (char16_t unit : text)
-            out += unit == u'\0' ? std::string("\\0") : narrow(std::u16string_view(&unit, 1));
+        for (size_t start = 0, end = 0; end != std::u16string::npos; start = end + 1) {
+            end = text.find(u'\0', start);
+            out += (start ? "\\0" : "") + narrow(std::u16string_view(text).substr(start, end - start));
+        }
         return out;
     }
     return hexBytes(data);
@@ -483,26 +467,15 @@ int runDelete(const Options& options, const KeyPath& path)
     return 0;
 }
 
-bool wantsHelp(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i)
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h") || !std::strcmp(argv[i], "/?"))
-            return true;
-    return false;
-}
-
 int run(int argc, char** argv)
 {
-    if (wantsHelp(argc, argv)) {
+    if (tool::wantsHelp(argc, argv)) {
         std::fputs(kUsage, stdout);
         return 0;
     }
     const Options options = parseOptions(argc, argv);
-    if (!options.root.empty())
-        setenv("PAL_ROOT", options.root.c_str(), 1);
-    const char* root = std::getenv("PAL_ROOT");
-    if (!root || !*root)
-        throw UsageError{"no platform root: set PAL_ROOT or pass --root DIR"};
+    if (!tool::usePlatformRoot(options.root))
+        throw UsageError{tool::kNoPlatformRoot};
     const KeyPath path = parseKey(options.key);
     if (options.operation == "query")
         return runQuery(options, path);
@@ -518,7 +491,6 @@ int main(int argc, char** argv)
     try {
         return run(argc, argv);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "pal-reg: %s\nTry 'pal-reg --help'.\n", error.message.c_str());
-        return kExitUsage;
+        return tool::usageError("pal-reg", error.message);
     }
 }

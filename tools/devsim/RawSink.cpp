@@ -1,15 +1,12 @@
 #include "RawSink.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
+
+#include "Sockets.h"
 
 namespace devsim {
 
@@ -28,23 +25,6 @@ struct RawSink::Connection {
 
 namespace {
 
-// A printer's small receive window: a sink that stops reading blocks the sender soon.
-constexpr int kReceiveBuffer = 65536;
-
-std::string describe(const sockaddr_in& address)
-{
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &address.sin_addr, text, sizeof(text));
-    return std::string(text) + ":" + std::to_string(ntohs(address.sin_port));
-}
-
-void closeDescriptor(int& fd)
-{
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
 bool reached(const std::optional<uint64_t>& limit, uint64_t received)
 {
     return limit && received >= *limit;
@@ -60,49 +40,16 @@ RawSink::RawSink(RawSinkOptions options, JobEnded jobEnded)
 RawSink::~RawSink()
 {
     stop();
-    closeDescriptor(listener_);
-    closeDescriptor(wake_);
 }
 
 bool RawSink::start(std::string& error)
 {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(options_.port);
-    if (inet_pton(AF_INET, options_.address.c_str(), &address.sin_addr) != 1) {
-        error = "not an IPv4 address: " + options_.address;
-        return false;
-    }
-    listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    int on = 1;
-    setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    setsockopt(listener_, SOL_SOCKET, SO_RCVBUF, &kReceiveBuffer, sizeof(kReceiveBuffer));
-    if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-        (options_.listen && ::listen(listener_, 16) != 0)) {
-        error = "cannot listen on " + describe(address) + ": " + std::strerror(errno);
-        closeDescriptor(listener_);
-        return false;
-    }
-    socklen_t length = sizeof(address);
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    wake_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    thread_ = std::thread([this] { run(); });
-    return true;
+    return serving_.start(options_.address, options_.port, options_.listen, [this] { run(); }, error);
 }
 
 void RawSink::stop()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!thread_.joinable())
-            return;
-        stopping_ = true;
-    }
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof(one));
-    thread_.join();
-    closeDescriptor(listener_);
+    serving_.stop();
 }
 
 void RawSink::resume()
@@ -111,8 +58,7 @@ void RawSink::resume()
         std::lock_guard<std::mutex> lock(mutex_);
         resumeRequested_ = true;
     }
-    uint64_t one = 1;
-    [[maybe_unused]] ssize_t written = ::write(wake_, &one, sizeof(one));
+    serving_.wake();
 }
 
 std::vector<RawJob> RawSink::jobs() const
@@ -131,9 +77,9 @@ bool RawSink::waitUntil(const std::function<bool(const std::vector<RawJob>&)>& c
 void RawSink::run()
 {
     for (;;) {
-        std::vector<pollfd> watched{{wake_, POLLIN, 0}};
+        std::vector<pollfd> watched{{serving_.wakeup(), POLLIN, 0}};
         if (options_.listen)
-            watched.push_back({listener_, POLLIN, 0});
+            watched.push_back({serving_.listener(), POLLIN, 0});
         const size_t firstConnection = watched.size();
         std::optional<Clock::time_point> nextTimer;
         for (const Connection& connection : connections_) {
@@ -149,16 +95,15 @@ void RawSink::run()
                 0, std::chrono::ceil<std::chrono::milliseconds>(*nextTimer - Clock::now()).count()));
         ::poll(watched.data(), watched.size(), timeout);
 
+        if (serving_.stopRequested())
+            break;
         bool resumeAll;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (stopping_)
-                break;
             resumeAll = resumeRequested_;
             resumeRequested_ = false;
         }
-        uint64_t drained;
-        [[maybe_unused]] ssize_t consumed = ::read(wake_, &drained, sizeof(drained));
+        serving_.drainWakeups();
         const size_t known = connections_.size();
         if (options_.listen && watched[1].revents)
             acceptConnections();
@@ -188,8 +133,7 @@ void RawSink::acceptConnections()
 {
     for (;;) {
         sockaddr_in peer{};
-        socklen_t length = sizeof(peer);
-        int fd = ::accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        int fd = acceptConnection(serving_.listener(), peer);
         if (fd < 0)
             return;
         Connection connection;

@@ -2,7 +2,6 @@
 // every byte of each connection as one job. Told to, it misbehaves as a device may: it closes or
 // resets a connection after some bytes, stops reading (the sender blocks), closes late after the
 // sender's shutdown, or does not listen at all (connections are refused).
-// It plays the outside device, so it uses the C library's sockets, not the platform layer.
 #pragma once
 
 #include <chrono>
@@ -12,8 +11,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "ServingThread.h"
 
 namespace devsim {
 
@@ -61,7 +61,8 @@ public:
     bool start(std::string& error);
     // Ends every open job (JobEnd::Stopped) and the thread, and frees the port.
     void stop();
-    uint16_t port() const { return port_; }
+    const std::string& address() const { return options_.address; }
+    uint16_t port() const { return serving_.port(); }
     // Stalled jobs read on.
     void resume();
 
@@ -83,17 +84,13 @@ private:
 
     const RawSinkOptions options_;
     const JobEnded jobEnded_;
-    int listener_ = -1;
-    int wake_ = -1;
-    uint16_t port_ = 0;
-    std::thread thread_;
     std::vector<Connection> connections_; // the sink's thread only
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<RawJob> jobs_;
-    bool stopping_ = false;
     bool resumeRequested_ = false;
+    ServingThread serving_; // last: stopped before the members its thread uses go
 };
 
 } // namespace devsim

@@ -1,156 +1,101 @@
-// devsim: a simulated network printer on a loopback address, for tests and the demo.
-#include <arpa/inet.h>
+// devsim: simulated network printers on loopback addresses, for tests and the demo.
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <list>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "RawSink.h"
+#include "CommandLine.h"
+#include "JobLog.h"
 
 namespace {
 
-const char kUsage[] =
-    "Usage: devsim [options]\n"
-    "Plays a network printer on a loopback address. It takes jobs by RAW printing: every\n"
-    "connection is one job, its bytes exactly as sent.\n"
-    "\n"
-    "  --raw ADDRESS:PORT   where the RAW port listens (default 127.0.0.1:9100; port 0 takes a\n"
-    "                       free port, printed at start-up)\n"
-    "  --out DIR            write each job to DIR/raw-NNNNN.bin (numbered from 1)\n"
-    "  --close-after N      close the connection (FIN) after N bytes of a job\n"
-    "  --reset-after N      reset the connection (RST) after N bytes of a job\n"
-    "  --stall-after N      stop reading after N bytes of a job, so that the sender blocks\n"
-    "  --resume-after MS    read on MS milliseconds after a stall (default: never)\n"
-    "  --close-delay MS     close MS milliseconds after the sender's shutdown (default 0)\n"
-    "  --no-listen          bind the address but do not listen: connections are refused\n"
-    "  --jobs N             exit after N jobs have ended\n"
-    "  --help               show this help\n"
-    "\n"
-    "Prints \"devsim: RAW on ADDRESS:PORT\" when ready and one line per finished job; runs until\n"
-    "SIGINT or SIGTERM (or --jobs). Exit status 0, 1 when the port cannot be opened, 2 for a\n"
-    "wrong command line.\n";
+// The printers' ports, started in order; each prints its ready line.
+class Printers {
+public:
+    explicit Printers(devsim::JobLog& log) : log_(log) {}
 
-struct Settings {
-    devsim::RawSinkOptions raw;
-    std::string outFolder;
-    uint64_t jobLimit = 0;
+    bool start(const devsim::PrinterSettings& printer)
+    {
+        if (printer.raw && !startRaw(printer.rawOptions))
+            return false;
+        return !printer.lpr || startLpr(printer.lprOptions, printer.lprOnce);
+    }
+
+    void stop()
+    {
+        for (auto& sink : rawSinks_)
+            sink->stop();
+        for (auto& receiver : lprReceivers_)
+            receiver->stop();
+    }
+
+private:
+    bool startRaw(const devsim::RawSinkOptions& options)
+    {
+        // The callbacks name the port once it is bound; the thread that runs them starts later.
+        auto& sink = rawSinks_.emplace_back();
+        sink = std::make_unique<devsim::RawSink>(options, [this, &sink](size_t, const devsim::RawJob& job) {
+            log_.rawEnded(portName(*sink), job);
+        });
+        std::string error;
+        if (!sink->start(error))
+            return failed(error);
+        ready("RAW", portName(*sink), options.listen ? "" : " (not listening)");
+        return true;
+    }
+
+    bool startLpr(const devsim::LprReceiverOptions& options, const std::vector<devsim::LprScript>& once)
+    {
+        auto& receiver = lprReceivers_.emplace_back();
+        receiver = std::make_unique<devsim::LprReceiver>(options, [this, &receiver](size_t, const devsim::LprJob& job) {
+            log_.lprEnded(portName(*receiver), job);
+        });
+        for (const devsim::LprScript& script : once)
+            receiver->queueScript(script);
+        std::string error;
+        if (!receiver->start(error))
+            return failed(error);
+        ready("LPR", portName(*receiver), "");
+        return true;
+    }
+
+    template <typename Port>
+    static std::string portName(const Port& port)
+    {
+        return port.address() + ":" + std::to_string(port.port());
+    }
+
+    static bool failed(const std::string& error)
+    {
+        std::fprintf(stderr, "devsim: %s\n", error.c_str());
+        return false;
+    }
+
+    static void ready(const char* kind, const std::string& name, const char* note)
+    {
+        std::printf("devsim: %s on %s%s\n", kind, name.c_str(), note);
+        std::fflush(stdout);
+    }
+
+    devsim::JobLog& log_;
+    std::list<std::unique_ptr<devsim::RawSink>> rawSinks_; // lists: the callbacks refer to their entries
+    std::list<std::unique_ptr<devsim::LprReceiver>> lprReceivers_;
 };
-
-const char* endName(devsim::JobEnd end)
-{
-    switch (end) {
-    case devsim::JobEnd::Open:
-        return "open";
-    case devsim::JobEnd::SenderClosed:
-        return "sender closed";
-    case devsim::JobEnd::ClosedBySink:
-        return "closed by the printer";
-    case devsim::JobEnd::ResetBySink:
-        return "reset by the printer";
-    case devsim::JobEnd::SenderReset:
-        return "connection broken";
-    case devsim::JobEnd::Stopped:
-        return "stopped";
-    }
-    return "?";
-}
-
-bool parseNumber(const std::string& text, uint64_t& value)
-{
-    if (text.empty() || text.size() > 18 || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    value = std::stoull(text);
-    return true;
-}
-
-bool parseEndpoint(const std::string& text, devsim::RawSinkOptions& raw)
-{
-    size_t colon = text.rfind(':');
-    uint64_t port;
-    in_addr address;
-    if (colon == std::string::npos || !parseNumber(text.substr(colon + 1), port) || port > 65535 ||
-        inet_pton(AF_INET, text.substr(0, colon).c_str(), &address) != 1)
-        return false;
-    raw.address = text.substr(0, colon);
-    raw.port = static_cast<uint16_t>(port);
-    return true;
-}
-
-// Empty on success, else the complaint.
-std::string parseArguments(const std::vector<std::string>& arguments, Settings& settings, bool& help)
-{
-    for (size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& option = arguments[i];
-        if (option == "--help") {
-            help = true;
-            continue;
-        }
-        if (option == "--no-listen") {
-            settings.raw.listen = false;
-            continue;
-        }
-        if (i + 1 == arguments.size())
-            return option.rfind("--", 0) == 0 ? "option " + option + " needs a value" : "unexpected argument '" + option + "'";
-        const std::string& value = arguments[++i];
-        uint64_t number = 0;
-        bool numeric = parseNumber(value, number);
-        if (option == "--raw") {
-            if (!parseEndpoint(value, settings.raw))
-                return "--raw wants IPv4-ADDRESS:PORT, not '" + value + "'";
-        } else if (option == "--out") {
-            settings.outFolder = value;
-        } else if (option == "--close-after" || option == "--reset-after" || option == "--stall-after" ||
-                   option == "--resume-after" || option == "--close-delay" || option == "--jobs") {
-            if (!numeric)
-                return option + " wants a number, not '" + value + "'";
-            if (option == "--close-after")
-                settings.raw.closeAfter = number;
-            else if (option == "--reset-after")
-                settings.raw.resetAfter = number;
-            else if (option == "--stall-after")
-                settings.raw.stallAfter = number;
-            else if (option == "--resume-after")
-                settings.raw.resumeAfter = std::chrono::milliseconds(number);
-            else if (option == "--close-delay")
-                settings.raw.closeDelay = std::chrono::milliseconds(number);
-            else
-                settings.jobLimit = number;
-        } else {
-            return "unknown option '" + option + "'";
-        }
-    }
-    return {};
-}
-
-std::string jobFile(const std::string& folder, size_t index)
-{
-    char name[32];
-    std::snprintf(name, sizeof(name), "raw-%05zu.bin", index + 1);
-    return (std::filesystem::path(folder) / name).string();
-}
-
-bool writeJob(const std::string& path, const devsim::RawJob& job)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(job.data.data()), static_cast<std::streamsize>(job.data.size()));
-    return static_cast<bool>(file);
-}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    Settings settings;
-    bool help = false;
-    std::string complaint = parseArguments(std::vector<std::string>(argv + 1, argv + argc), settings, help);
-    if (help) {
-        std::fputs(kUsage, stdout);
+    devsim::Settings settings;
+    const std::string complaint =
+        devsim::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc), settings);
+    if (settings.help) {
+        std::fputs(devsim::kUsage, stdout);
         return 0;
     }
     if (!complaint.empty()) {
@@ -170,33 +115,14 @@ int main(int argc, char** argv)
         sigaddset(&signals, signal);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    std::atomic<uint64_t> ended{0};
-    devsim::RawSink sink(settings.raw, [&](size_t index, const devsim::RawJob& job) {
-        std::string saved;
-        if (!settings.outFolder.empty()) {
-            std::string path = jobFile(settings.outFolder, index);
-            if (writeJob(path, job))
-                saved = " -> " + path;
-            else
-                std::fprintf(stderr, "devsim: cannot write %s\n", path.c_str());
-        }
-        std::printf("devsim: job %zu from %s: %zu bytes, %s%s\n", index + 1, job.peer.c_str(), job.data.size(),
-                    endName(job.end), saved.c_str());
-        std::fflush(stdout);
-        if (++ended == settings.jobLimit)
-            kill(getpid(), SIGUSR1);
-    });
-    std::string error;
-    if (!sink.start(error)) {
-        std::fprintf(stderr, "devsim: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("devsim: RAW on %s:%u%s\n", settings.raw.address.c_str(), sink.port(),
-                settings.raw.listen ? "" : " (not listening)");
-    std::fflush(stdout);
+    devsim::JobLog log(settings.outFolder, settings.jobLimit, [] { kill(getpid(), SIGUSR1); });
+    Printers printers(log);
+    for (const devsim::PrinterSettings& printer : settings.printers)
+        if (!printers.start(printer))
+            return 1;
 
     int received = 0;
     sigwait(&signals, &received);
-    sink.stop();
+    printers.stop();
     return 0;
 }

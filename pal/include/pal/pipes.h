@@ -46,7 +46,8 @@
 // - CallNamedPipe gives up the exchange (write, then read of the reply) after 5 s, scaled by the
 //   time knob, with ERROR_SEM_TIMEOUT; nTimeOut only bounds the wait for a free instance
 //   (NMPWAIT_NOWAIT: none). WaitNamedPipe's time-out also gives ERROR_SEM_TIMEOUT.
-// - The buffer sizes of CreateNamedPipe are accepted; a reading process queues what arrives.
+// - The buffer sizes of CreateNamedPipe are accepted; a reading process queues what arrives, so
+//   writes never wait for the reader, and FlushFileBuffers returns at once.
 #pragma once
 
 #include "pal/errors.h"

@@ -93,7 +93,8 @@ PAL_EXPORT LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved
 // String data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) is converted from ANSI, all cbData bytes of it.
 PAL_EXPORT LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType, const BYTE* lpData,
                                   DWORD cbData);
-// Adds a missing terminator to string data; REG_EXPAND_SZ needs RRF_NOEXPAND (no expansion here).
+// Adds a missing terminator to string data. REG_EXPAND_SZ data comes as REG_SZ with its
+// environment variables expanded, unless RRF_NOEXPAND is given.
 PAL_EXPORT LSTATUS RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags, LPDWORD pdwType,
                                 PVOID pvData, LPDWORD pcbData);
 PAL_EXPORT LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);

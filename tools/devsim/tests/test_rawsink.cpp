@@ -401,7 +401,9 @@ TEST_F(RawSinkTest, TheProgramWritesEachJobToAFileAndReportsABusyPort)
         ASSERT_EQ(sender.sendAll(data), 0);
         EXPECT_EQ(sender.finish(), 0);
     }
-    EXPECT_NE(Program::read(devsim.output, "\n").find("job 1 from 127.0.0.1:"), std::string::npos);
+    EXPECT_NE(Program::read(devsim.output, "\n")
+                  .find("RAW job 1 on 127.0.0.1:" + std::to_string(port) + " from 127.0.0.1:"),
+              std::string::npos);
     EXPECT_EQ(devsim.exitStatus(), 0);
     std::ifstream file(out + "/raw-00001.bin", std::ios::binary);
     std::vector<uint8_t> written{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};

@@ -25,15 +25,6 @@ void StoreUnsigned(uint8_t* at, uint8_t width, uint32_t value)
     }
 }
 
-uint8_t* LoadPointer(const uint8_t* at)
-{
-    uint8_t* pointer;
-    memcpy(&pointer, at, sizeof pointer);
-    return pointer;
-}
-
-void StorePointer(uint8_t* at, const void* pointer) { memcpy(at, &pointer, sizeof pointer); }
-
 uint32_t ReadWire(DmlpCursor* in, uint8_t width)
 {
     switch (width) {
@@ -136,6 +127,10 @@ bool KnownAddressKind(uint32_t kind) { return kind >= 1 && kind <= 15; }
 
 } // namespace
 
+DmlpCoderError DmlpWalkNeed(DmlpWalk* walk, uint64_t bytes) { return NeedWire(walk, bytes); }
+
+DmlpCoderError DmlpWalkReserve(DmlpWalk* walk, uint64_t bytes, uint32_t* offset) { return Reserve(walk, bytes, offset); }
+
 bool DmlpAddressBodyLength(uint16_t kind, uint8_t* length)
 {
     if (!KnownAddressKind(kind))
@@ -210,7 +205,7 @@ DmlpCoderError DmlpWalkData(DmlpWalk* walk, uint8_t* record, uint32_t offset, ui
     if (n == 0)
         return DMLP_CODER_OK;
     if (DmlpWalkEncoding(walk)) {
-        uint8_t* data = LoadPointer(record + offset);
+        uint8_t* data = DmlpLoadPointer(record + offset);
         if (data == nullptr)
             return DMLP_REFUSE(walk, DMLP_CODER_BAD_ARGUMENT, DMLP_CODER_BAD_ARGUMENT);
         return DmlpWalkBlock(walk, data, n);
@@ -219,7 +214,7 @@ DmlpCoderError DmlpWalkData(DmlpWalk* walk, uint8_t* record, uint32_t offset, ui
     uint32_t at;
     DMLP_TRY(Reserve(walk, (uint64_t)n + extra, &at));
     if (walk->mode == DMLP_WALK_DECODE)
-        StorePointer(record + offset, walk->base + at);
+        DmlpStorePointer(record + offset, walk->base + at);
     return DmlpWalkBlock(walk, MemoryAt(walk, at), n);
 }
 
@@ -229,7 +224,7 @@ DmlpCoderError DmlpWalkArray(DmlpWalk* walk, uint8_t* record, uint32_t offset, u
     if (n == 0)
         return DMLP_CODER_OK;
     if (DmlpWalkEncoding(walk)) {
-        uint8_t* elements = LoadPointer(record + offset);
+        uint8_t* elements = DmlpLoadPointer(record + offset);
         if (elements == nullptr)
             return DMLP_REFUSE(walk, DMLP_CODER_BAD_ARGUMENT, DMLP_CODER_BAD_ARGUMENT);
         for (uint32_t i = 0; i < n; ++i)
@@ -239,7 +234,7 @@ DmlpCoderError DmlpWalkArray(DmlpWalk* walk, uint8_t* record, uint32_t offset, u
     uint32_t at;
     DMLP_TRY(Reserve(walk, (uint64_t)n * reserveEach, &at));
     if (walk->mode == DMLP_WALK_DECODE)
-        StorePointer(record + offset, walk->base + at);
+        DmlpStorePointer(record + offset, walk->base + at);
     for (uint32_t i = 0; i < n; ++i)
         DMLP_TRY(DmlpWalkElement(walk, element, MemoryAt(walk, at + i * element->size)));
     return DMLP_CODER_OK;
@@ -316,11 +311,11 @@ DmlpCoderError DmlpWalkNestedValue(DmlpWalk* walk, uint8_t* record, uint32_t off
         return RefuseDepth(walk);
     uint8_t* value = nullptr;
     if (DmlpWalkEncoding(walk)) {
-        value = LoadPointer(record + offset);
+        value = DmlpLoadPointer(record + offset);
         if (value == nullptr)
             return DMLP_REFUSE(walk, DMLP_CODER_BAD_ARGUMENT, DMLP_CODER_BAD_ARGUMENT);
     } else if (walk->mode == DMLP_WALK_DECODE) {
-        StorePointer(record + offset, walk->base + walk->mem);
+        DmlpStorePointer(record + offset, walk->base + walk->mem);
     }
     ++walk->depth;
     const DmlpCoderError error = DmlpWalkValue(walk, form, value, 1);
@@ -368,7 +363,7 @@ DmlpCoderError DecodeAttribute(DmlpWalk* walk, uint8_t* entry)
     if (entry != nullptr) {
         const uint16_t decoded = 0;
         memcpy(entry + 2, &decoded, 2);
-        StorePointer(entry + 8, walk->base + walk->mem);
+        DmlpStorePointer(entry + 8, walk->base + walk->mem);
     }
     return DmlpWalkValue(walk, row->form, nullptr, 1);
 }
@@ -390,7 +385,7 @@ DmlpCoderError DmlpWalkAttributeList(DmlpWalk* walk, uint8_t* list, uint8_t coun
     else if (walk->mode == DMLP_WALK_DECODE)
         StoreUnsigned(list, 2, 1);
     if (DmlpWalkEncoding(walk)) {
-        const DmlpAttributeEntry* entries = (const DmlpAttributeEntry*)LoadPointer(list + 8);
+        const DmlpAttributeEntry* entries = (const DmlpAttributeEntry*)DmlpLoadPointer(list + 8);
         if (n != 0 && entries == nullptr)
             return DMLP_REFUSE(walk, DMLP_CODER_BAD_ARGUMENT, DMLP_CODER_BAD_ARGUMENT);
         for (uint32_t i = 0; i < n; ++i)
@@ -402,7 +397,7 @@ DmlpCoderError DmlpWalkAttributeList(DmlpWalk* walk, uint8_t* list, uint8_t coun
     uint32_t at;
     DMLP_TRY(Reserve(walk, (uint64_t)n * sizeof(DmlpAttributeEntry), &at));
     if (walk->mode == DMLP_WALK_DECODE)
-        StorePointer(list + 8, walk->base + at);
+        DmlpStorePointer(list + 8, walk->base + at);
     for (uint32_t i = 0; i < n; ++i)
         DMLP_TRY(DecodeAttribute(walk, MemoryAt(walk, at + i * (uint32_t)sizeof(DmlpAttributeEntry))));
     return DMLP_CODER_OK;

@@ -3,6 +3,8 @@
 // described or hand-written, sizes exactly what it writes and measures exactly what it lays out.
 #pragma once
 
+#include <string.h>
+
 #include "DmlpCoder.h"
 
 typedef enum DmlpWalkMode {
@@ -55,12 +57,27 @@ DmlpWalk DmlpWalkStart(uint8_t mode, uint8_t version, const DmlpCursor* wire, ui
 
 inline bool DmlpWalkEncoding(const DmlpWalk* walk) { return walk->mode <= DMLP_WALK_ENCODE; }
 
+// Pointers inside records sit at offsets that the compiler does not know to be aligned.
+inline uint8_t* DmlpLoadPointer(const uint8_t* at)
+{
+    uint8_t* pointer;
+    memcpy(&pointer, at, sizeof pointer);
+    return pointer;
+}
+
+inline void DmlpStorePointer(uint8_t* at, const void* pointer) { memcpy(at, &pointer, sizeof pointer); }
+
 // record + offset, or null for a null record (the records of a decSize walk).
 inline uint8_t* DmlpWalkAt(uint8_t* record, uint32_t offset) { return record != nullptr ? record + offset : nullptr; }
 
 // Trace and return the refusal: encodeCode while encoding, decodeCode while decoding.
 DmlpCoderError DmlpWalkRefuse(DmlpWalk* walk, DmlpCoderError encodeCode, DmlpCoderError decodeCode, uint32_t line);
 
+// While measuring, needs bytes left in the input (5 otherwise); the other passes check nothing.
+DmlpCoderError DmlpWalkNeed(DmlpWalk* walk, uint64_t bytes);
+// Reserves decoded memory at the free position, rounded up to 8, and gives its offset from base;
+// a total over DMLP_SIZE_MAX is refused with 6.
+DmlpCoderError DmlpWalkReserve(DmlpWalk* walk, uint64_t bytes, uint32_t* offset);
 // An integer field. Encoding: the value is loaded from at (memWidth bytes) or, with at null,
 // taken from *value; it must fit wireWidth. Decoding: read into *value and stored at at.
 DmlpCoderError DmlpWalkField(DmlpWalk* walk, uint8_t* at, uint8_t wireWidth, uint8_t memWidth, uint32_t* value);

@@ -1,7 +1,12 @@
 // VxDmlpParams: the parameter records of the request exports. Each record holds the fields of its
-// method's request body in body order (scalars in host order); the request-body encoder reads it
-// and never writes to it. Unnamed fields are numbered in body order: the library carries them and
-// leaves their meaning to the device.
+// method's request body in body order, with the alignment of their types (scalars in host order):
+// a counted list is its uint16 count and a pointer to the elements, a byte string its uint8
+// length and a pointer to the bytes, an attribute value the attribute id and a pointer to the
+// value in the decoded form of the attribute's value type, a basic-typed value the basic type and
+// a pointer to the value, a typed value its type, a length byte (not read: the type decides the
+// length) and a pointer to the uint32. The request-body encoder reads a record and never writes to
+// it. Unnamed fields are numbered in body order: the library carries them and leaves their meaning
+// to the device.
 #pragma once
 
 #include "VxDmlp.h"
@@ -14,43 +19,6 @@ typedef struct DmlpByteString {
     const uint8_t* bytes;
 } DmlpByteString;
 static_assert(sizeof(DmlpByteString) == 16 && offsetof(DmlpByteString, bytes) == 8, "DmlpByteString");
-
-// A counted list of object handles (cnt16 x uint32).
-typedef struct DmlpObjectList {
-    uint16_t count;
-    const uint32_t* objects;
-} DmlpObjectList;
-static_assert(sizeof(DmlpObjectList) == 16 && offsetof(DmlpObjectList, objects) == 8, "DmlpObjectList");
-
-// A counted list of attribute ids (cnt16 x uint16).
-typedef struct DmlpAttributeIdList {
-    uint16_t count;
-    const uint16_t* ids;
-} DmlpAttributeIdList;
-static_assert(sizeof(DmlpAttributeIdList) == 16 && offsetof(DmlpAttributeIdList, ids) == 8, "DmlpAttributeIdList");
-
-// An attribute id and its value in the decoded form of the attribute's value type.
-typedef struct DmlpAttributeValue {
-    uint16_t id;
-    const void* value;
-} DmlpAttributeValue;
-static_assert(sizeof(DmlpAttributeValue) == 16 && offsetof(DmlpAttributeValue, value) == 8, "DmlpAttributeValue");
-
-// A basic type and its value in the decoded form of that type.
-typedef struct DmlpBasicValue {
-    uint16_t type;
-    const void* value;
-} DmlpBasicValue;
-static_assert(sizeof(DmlpBasicValue) == 16 && offsetof(DmlpBasicValue, value) == 8, "DmlpBasicValue");
-
-// A typed value: type 0 carries nothing, types 1 and 2 the uint32 at value; other types cannot be
-// sent. The length goes on the wire as the type decides; the record's length byte is not read.
-typedef struct DmlpTypedParam {
-    uint8_t type;
-    uint8_t length;
-    const uint32_t* value;
-} DmlpTypedParam;
-static_assert(sizeof(DmlpTypedParam) == 16 && offsetof(DmlpTypedParam, value) == 8, "DmlpTypedParam");
 
 // The 64-byte client job id: the three numbers in host order (big-endian on the wire), then the
 // eight bytes and the 48 bytes of job text as they stand.
@@ -85,9 +53,12 @@ static_assert(sizeof(DmlpReserveParams) == 12 && offsetof(DmlpReserveParams, val
 // Set (3).
 typedef struct DmlpSetParams {
     uint32_t value1;
-    DmlpAttributeValue attribute;
+    uint16_t attributeId;
+    const void* value;
 } DmlpSetParams;
-static_assert(sizeof(DmlpSetParams) == 24 && offsetof(DmlpSetParams, attribute) == 8, "DmlpSetParams");
+static_assert(sizeof(DmlpSetParams) == 16 && offsetof(DmlpSetParams, attributeId) == 4 &&
+                  offsetof(DmlpSetParams, value) == 8,
+              "DmlpSetParams");
 
 // Get (4).
 typedef struct DmlpGetParams {
@@ -106,8 +77,9 @@ typedef struct DmlpListParams {
     uint16_t value6;
 } DmlpListParams;
 typedef DmlpListParams DmlpListSubPagesParams;
-static_assert(sizeof(DmlpListParams) == 16 && offsetof(DmlpListParams, value4) == 8, "DmlpListParams");
-static_assert(offsetof(DmlpListParams, value5) == 12 && offsetof(DmlpListParams, value6) == 14, "DmlpListParams");
+static_assert(sizeof(DmlpListParams) == 16 && offsetof(DmlpListParams, value4) == 8 &&
+                  offsetof(DmlpListParams, value5) == 12 && offsetof(DmlpListParams, value6) == 14,
+              "DmlpListParams");
 
 // ListAttributes (6).
 typedef struct DmlpListAttributesParams {
@@ -115,10 +87,12 @@ typedef struct DmlpListAttributesParams {
     uint16_t value2;
     uint8_t value3;
     uint32_t value4;
-    DmlpAttributeIdList attributeIds;
+    uint16_t attributeIdCount;
+    const uint16_t* attributeIds;
 } DmlpListAttributesParams;
-static_assert(sizeof(DmlpListAttributesParams) == 32, "DmlpListAttributesParams size");
-static_assert(offsetof(DmlpListAttributesParams, value4) == 8 && offsetof(DmlpListAttributesParams, attributeIds) == 16,
+static_assert(sizeof(DmlpListAttributesParams) == 24 && offsetof(DmlpListAttributesParams, value4) == 8 &&
+                  offsetof(DmlpListAttributesParams, attributeIdCount) == 12 &&
+                  offsetof(DmlpListAttributesParams, attributeIds) == 16,
               "DmlpListAttributesParams");
 
 // ListObjects (7).
@@ -129,7 +103,8 @@ typedef struct DmlpListObjectsParams {
     uint16_t value4;
     uint16_t value5;
 } DmlpListObjectsParams;
-static_assert(sizeof(DmlpListObjectsParams) == 10 && offsetof(DmlpListObjectsParams, value4) == 6,
+static_assert(sizeof(DmlpListObjectsParams) == 10 && offsetof(DmlpListObjectsParams, value4) == 6 &&
+                  offsetof(DmlpListObjectsParams, value5) == 8,
               "DmlpListObjectsParams");
 
 // AppendToList (8) and DeleteFromList (9): one element of the attribute's value type. For
@@ -142,8 +117,8 @@ typedef struct DmlpAppendToListParams {
     const void* element;
 } DmlpAppendToListParams;
 typedef DmlpAppendToListParams DmlpDeleteFromListParams;
-static_assert(sizeof(DmlpAppendToListParams) == 24, "DmlpAppendToListParams size");
-static_assert(offsetof(DmlpAppendToListParams, attributeId) == 8 && offsetof(DmlpAppendToListParams, value3) == 10 &&
+static_assert(sizeof(DmlpAppendToListParams) == 24 && offsetof(DmlpAppendToListParams, value2) == 4 &&
+                  offsetof(DmlpAppendToListParams, attributeId) == 8 && offsetof(DmlpAppendToListParams, value3) == 10 &&
                   offsetof(DmlpAppendToListParams, element) == 16,
               "DmlpAppendToListParams");
 
@@ -233,12 +208,13 @@ static_assert(sizeof(DmlpJobStartParams) == 16 && offsetof(DmlpJobStartParams, v
 // One attribute without a length field: SetJob (18), SetBinder (21), SetDocument (24),
 // SetResource (50).
 typedef struct DmlpSetJobParams {
-    DmlpAttributeValue attribute;
+    uint16_t attributeId;
+    const void* value;
 } DmlpSetJobParams;
 typedef DmlpSetJobParams DmlpSetBinderParams;
 typedef DmlpSetJobParams DmlpSetDocumentParams;
 typedef DmlpSetJobParams DmlpSetResourceParams;
-static_assert(sizeof(DmlpSetJobParams) == 16, "DmlpSetJobParams");
+static_assert(sizeof(DmlpSetJobParams) == 16 && offsetof(DmlpSetJobParams, value) == 8, "DmlpSetJobParams");
 
 // JobEnd (19).
 typedef struct DmlpJobEndParams {
@@ -255,8 +231,9 @@ typedef struct DmlpSendParams {
     uint32_t length;
     const void* data;
 } DmlpSendParams;
-static_assert(sizeof(DmlpSendParams) == 24 && offsetof(DmlpSendParams, value1) == 4, "DmlpSendParams");
-static_assert(offsetof(DmlpSendParams, length) == 12 && offsetof(DmlpSendParams, data) == 16, "DmlpSendParams");
+static_assert(sizeof(DmlpSendParams) == 24 && offsetof(DmlpSendParams, value1) == 4 &&
+                  offsetof(DmlpSendParams, length) == 12 && offsetof(DmlpSendParams, data) == 16,
+              "DmlpSendParams");
 
 // SendRequest (27): kind 1 the address; 4 and 5 the text; 6 and 7 value1; 16 value1 and value2.
 typedef struct DmlpSendRequestParams {
@@ -280,8 +257,8 @@ typedef struct DmlpExecuteMethodParams {
     const void* params;
     uint16_t length;
 } DmlpExecuteMethodParams;
-static_assert(sizeof(DmlpExecuteMethodParams) == 24, "DmlpExecuteMethodParams size");
-static_assert(offsetof(DmlpExecuteMethodParams, params) == 8 && offsetof(DmlpExecuteMethodParams, length) == 16,
+static_assert(sizeof(DmlpExecuteMethodParams) == 24 && offsetof(DmlpExecuteMethodParams, code) == 4 &&
+                  offsetof(DmlpExecuteMethodParams, params) == 8 && offsetof(DmlpExecuteMethodParams, length) == 16,
               "DmlpExecuteMethodParams");
 
 // A uint32 and a uint8: Continue (37), Reset (42).
@@ -323,29 +300,36 @@ typedef struct DmlpListObjectAttributesParams {
     uint16_t value2;
     uint8_t value3;
     uint16_t value4;
-    DmlpAttributeIdList attributeIds;
+    uint16_t attributeIdCount;
+    const uint16_t* attributeIds;
 } DmlpListObjectAttributesParams;
-static_assert(sizeof(DmlpListObjectAttributesParams) == 24, "DmlpListObjectAttributesParams size");
-static_assert(offsetof(DmlpListObjectAttributesParams, value4) == 6 &&
-                  offsetof(DmlpListObjectAttributesParams, attributeIds) == 8,
+static_assert(sizeof(DmlpListObjectAttributesParams) == 24 && offsetof(DmlpListObjectAttributesParams, value4) == 6 &&
+                  offsetof(DmlpListObjectAttributesParams, attributeIdCount) == 8 &&
+                  offsetof(DmlpListObjectAttributesParams, attributeIds) == 16,
               "DmlpListObjectAttributesParams");
 
-// SetEx (54): valueA goes out as one value, valueB with its count (multi-valued).
+// SetEx (54): value A goes out as one value, value B with its count (multi-valued).
 typedef struct DmlpSetExParams {
     uint32_t value1;
-    DmlpBasicValue valueA;
-    DmlpBasicValue valueB;
+    uint16_t typeA;
+    const void* valueA;
+    uint16_t typeB;
+    const void* valueB;
 } DmlpSetExParams;
-static_assert(sizeof(DmlpSetExParams) == 40 && offsetof(DmlpSetExParams, valueA) == 8 &&
+static_assert(sizeof(DmlpSetExParams) == 32 && offsetof(DmlpSetExParams, typeA) == 4 &&
+                  offsetof(DmlpSetExParams, valueA) == 8 && offsetof(DmlpSetExParams, typeB) == 16 &&
                   offsetof(DmlpSetExParams, valueB) == 24,
               "DmlpSetExParams");
 
 // GetEx (55).
 typedef struct DmlpGetExParams {
     uint32_t value1;
-    DmlpBasicValue value;
+    uint16_t type;
+    const void* value;
 } DmlpGetExParams;
-static_assert(sizeof(DmlpGetExParams) == 24 && offsetof(DmlpGetExParams, value) == 8, "DmlpGetExParams");
+static_assert(sizeof(DmlpGetExParams) == 16 && offsetof(DmlpGetExParams, type) == 4 &&
+                  offsetof(DmlpGetExParams, value) == 8,
+              "DmlpGetExParams");
 
 // ListEx (56).
 typedef struct DmlpListExParams {
@@ -353,35 +337,42 @@ typedef struct DmlpListExParams {
     uint16_t value2;
     uint8_t value3;
     uint32_t value4;
-    DmlpBasicValue value;
+    uint16_t type;
+    const void* value;
     uint16_t value5;
 } DmlpListExParams;
-static_assert(sizeof(DmlpListExParams) == 40 && offsetof(DmlpListExParams, value4) == 8, "DmlpListExParams");
-static_assert(offsetof(DmlpListExParams, value) == 16 && offsetof(DmlpListExParams, value5) == 32, "DmlpListExParams");
+static_assert(sizeof(DmlpListExParams) == 32 && offsetof(DmlpListExParams, value4) == 8 &&
+                  offsetof(DmlpListExParams, type) == 12 && offsetof(DmlpListExParams, value) == 16 &&
+                  offsetof(DmlpListExParams, value5) == 24,
+              "DmlpListExParams");
 
 // AppendToListEx (57) and DeleteFromListEx (58). For DeleteFromListEx value1 is the selector:
-// 1 nothing follows valueA, 2 value3, 3 valueB.
+// 1 nothing follows value A, 2 value3, 3 value B.
 typedef struct DmlpAppendToListExParams {
     uint8_t value1;
     uint32_t value2;
-    DmlpBasicValue valueA;
+    uint16_t typeA;
+    const void* valueA;
     uint16_t value3;
-    DmlpBasicValue valueB;
+    uint16_t typeB;
+    const void* valueB;
 } DmlpAppendToListExParams;
 typedef DmlpAppendToListExParams DmlpDeleteFromListExParams;
-static_assert(sizeof(DmlpAppendToListExParams) == 48 && offsetof(DmlpAppendToListExParams, valueA) == 8,
-              "DmlpAppendToListExParams");
-static_assert(offsetof(DmlpAppendToListExParams, value3) == 24 && offsetof(DmlpAppendToListExParams, valueB) == 32,
+static_assert(sizeof(DmlpAppendToListExParams) == 40 && offsetof(DmlpAppendToListExParams, typeA) == 8 &&
+                  offsetof(DmlpAppendToListExParams, valueA) == 16 && offsetof(DmlpAppendToListExParams, value3) == 24 &&
+                  offsetof(DmlpAppendToListExParams, typeB) == 26 && offsetof(DmlpAppendToListExParams, valueB) == 32,
               "DmlpAppendToListExParams");
 
 // Two uint32 and an attribute: SetByUser (59), SetToFileBox (86).
 typedef struct DmlpSetByUserParams {
     uint32_t value1;
     uint32_t value2;
-    DmlpAttributeValue attribute;
+    uint16_t attributeId;
+    const void* value;
 } DmlpSetByUserParams;
 typedef DmlpSetByUserParams DmlpSetToFileBoxParams;
-static_assert(sizeof(DmlpSetByUserParams) == 24 && offsetof(DmlpSetByUserParams, attribute) == 8,
+static_assert(sizeof(DmlpSetByUserParams) == 24 && offsetof(DmlpSetByUserParams, attributeId) == 8 &&
+                  offsetof(DmlpSetByUserParams, value) == 16,
               "DmlpSetByUserParams");
 
 // Two uint32 and a uint16: GetByUser (60), GetFromFileBox (87).
@@ -402,17 +393,22 @@ static_assert(sizeof(DmlpUnreserveParams) == 32, "DmlpUnreserveParams");
 // ResumeJobWithPassword (64).
 typedef struct DmlpResumeJobWithPasswordParams {
     uint32_t value1;
-    DmlpByteString password;
+    uint8_t passwordLength;
+    const uint8_t* password;
 } DmlpResumeJobWithPasswordParams;
-static_assert(sizeof(DmlpResumeJobWithPasswordParams) == 24 && offsetof(DmlpResumeJobWithPasswordParams, password) == 8,
+static_assert(sizeof(DmlpResumeJobWithPasswordParams) == 16 &&
+                  offsetof(DmlpResumeJobWithPasswordParams, passwordLength) == 4 &&
+                  offsetof(DmlpResumeJobWithPasswordParams, password) == 8,
               "DmlpResumeJobWithPasswordParams");
 
 // ExecuteFile (68): up to 255 entries of a uint32 and an attribute without a length field.
 typedef struct DmlpExecuteFileEntry {
     uint32_t value1;
-    DmlpAttributeValue attribute;
+    uint16_t attributeId;
+    const void* value;
 } DmlpExecuteFileEntry;
-static_assert(sizeof(DmlpExecuteFileEntry) == 24 && offsetof(DmlpExecuteFileEntry, attribute) == 8,
+static_assert(sizeof(DmlpExecuteFileEntry) == 16 && offsetof(DmlpExecuteFileEntry, attributeId) == 4 &&
+                  offsetof(DmlpExecuteFileEntry, value) == 8,
               "DmlpExecuteFileEntry");
 
 typedef struct DmlpExecuteFileParams {
@@ -422,9 +418,8 @@ typedef struct DmlpExecuteFileParams {
     uint8_t count;
     const DmlpExecuteFileEntry* entries;
 } DmlpExecuteFileParams;
-static_assert(sizeof(DmlpExecuteFileParams) == 24 && offsetof(DmlpExecuteFileParams, value3) == 8,
-              "DmlpExecuteFileParams");
-static_assert(offsetof(DmlpExecuteFileParams, count) == 12 && offsetof(DmlpExecuteFileParams, entries) == 16,
+static_assert(sizeof(DmlpExecuteFileParams) == 24 && offsetof(DmlpExecuteFileParams, value3) == 8 &&
+                  offsetof(DmlpExecuteFileParams, count) == 12 && offsetof(DmlpExecuteFileParams, entries) == 16,
               "DmlpExecuteFileParams");
 
 // ListFiles (69).
@@ -502,22 +497,30 @@ typedef struct DmlpListJobAttributesParams {
     uint16_t value4;
     uint8_t value5;
     uint32_t value6;
-    DmlpAttributeIdList attributeIds;
+    uint16_t attributeIdCount;
+    const uint16_t* attributeIds;
 } DmlpListJobAttributesParams;
 static_assert(sizeof(DmlpListJobAttributesParams) == 32 && offsetof(DmlpListJobAttributesParams, value6) == 12 &&
-                  offsetof(DmlpListJobAttributesParams, attributeIds) == 16,
+                  offsetof(DmlpListJobAttributesParams, attributeIdCount) == 16 &&
+                  offsetof(DmlpListJobAttributesParams, attributeIds) == 24,
               "DmlpListJobAttributesParams");
 
 // ListHandleAttributes (84): both lists hold one entry at least.
 typedef struct DmlpListHandleAttributesParams {
-    DmlpObjectList objects;
-    DmlpAttributeIdList attributeIds;
+    uint16_t objectCount;
+    const uint32_t* objects;
+    uint16_t attributeIdCount;
+    const uint16_t* attributeIds;
 } DmlpListHandleAttributesParams;
-static_assert(sizeof(DmlpListHandleAttributesParams) == 32, "DmlpListHandleAttributesParams");
+static_assert(sizeof(DmlpListHandleAttributesParams) == 32 && offsetof(DmlpListHandleAttributesParams, objects) == 8 &&
+                  offsetof(DmlpListHandleAttributesParams, attributeIdCount) == 16 &&
+                  offsetof(DmlpListHandleAttributesParams, attributeIds) == 24,
+              "DmlpListHandleAttributesParams");
 
-// CopyFiles (93); the object list holds one entry at least (as in 94, 95, 97).
+// CopyFiles (93); the object list holds one entry at least (as in 94, 95 and 97).
 typedef struct DmlpCopyFilesParams {
-    DmlpObjectList objects;
+    uint16_t objectCount;
+    const uint32_t* objects;
     uint32_t value1;
     uint32_t value2;
 } DmlpCopyFilesParams;
@@ -525,7 +528,8 @@ static_assert(sizeof(DmlpCopyFilesParams) == 24 && offsetof(DmlpCopyFilesParams,
 
 // MoveFiles (94), ReplaceFiles (97).
 typedef struct DmlpMoveFilesParams {
-    DmlpObjectList objects;
+    uint16_t objectCount;
+    const uint32_t* objects;
     uint32_t value1;
     uint32_t value2;
     uint32_t value3;
@@ -535,71 +539,94 @@ static_assert(sizeof(DmlpMoveFilesParams) == 32 && offsetof(DmlpMoveFilesParams,
 
 // DeleteFiles (95).
 typedef struct DmlpDeleteFilesParams {
-    DmlpObjectList objects;
+    uint16_t objectCount;
+    const uint32_t* objects;
     uint32_t value1;
 } DmlpDeleteFilesParams;
-static_assert(sizeof(DmlpDeleteFilesParams) == 24, "DmlpDeleteFilesParams");
+static_assert(sizeof(DmlpDeleteFilesParams) == 24 && offsetof(DmlpDeleteFilesParams, value1) == 16,
+              "DmlpDeleteFilesParams");
 
 // Get2 (102).
 typedef struct DmlpGet2Params {
     uint16_t value1;
-    DmlpTypedParam typed;
-    DmlpObjectList objects;
-    DmlpAttributeIdList attributeIds;
+    uint8_t type;
+    uint8_t length;
+    const uint32_t* typedValue;
+    uint16_t objectCount;
+    const uint32_t* objects;
+    uint16_t attributeIdCount;
+    const uint16_t* attributeIds;
 } DmlpGet2Params;
-static_assert(sizeof(DmlpGet2Params) == 56 && offsetof(DmlpGet2Params, typed) == 8, "DmlpGet2Params");
-static_assert(offsetof(DmlpGet2Params, objects) == 24 && offsetof(DmlpGet2Params, attributeIds) == 40, "DmlpGet2Params");
+static_assert(sizeof(DmlpGet2Params) == 48 && offsetof(DmlpGet2Params, type) == 2 &&
+                  offsetof(DmlpGet2Params, typedValue) == 8 && offsetof(DmlpGet2Params, objectCount) == 16 &&
+                  offsetof(DmlpGet2Params, objects) == 24 && offsetof(DmlpGet2Params, attributeIdCount) == 32 &&
+                  offsetof(DmlpGet2Params, attributeIds) == 40,
+              "DmlpGet2Params");
 
 // GetListElement (103).
 typedef struct DmlpGetListElementParams {
     uint16_t value1;
     uint16_t value2;
     uint8_t value3;
-    DmlpTypedParam typed;
+    uint8_t type;
+    uint8_t length;
+    const uint32_t* typedValue;
     uint32_t value4;
     uint16_t value5;
     uint16_t value6;
 } DmlpGetListElementParams;
-static_assert(sizeof(DmlpGetListElementParams) == 32 && offsetof(DmlpGetListElementParams, typed) == 8 &&
-                  offsetof(DmlpGetListElementParams, value4) == 24,
+static_assert(sizeof(DmlpGetListElementParams) == 24 && offsetof(DmlpGetListElementParams, type) == 5 &&
+                  offsetof(DmlpGetListElementParams, typedValue) == 8 &&
+                  offsetof(DmlpGetListElementParams, value4) == 16 && offsetof(DmlpGetListElementParams, value6) == 22,
               "DmlpGetListElementParams");
 
 // Set2 (105).
 typedef struct DmlpSet2Params {
-    DmlpTypedParam typed;
+    uint8_t type;
+    uint8_t length;
+    const uint32_t* typedValue;
     uint32_t value1;
-    DmlpAttributeValue attribute;
+    uint16_t attributeId;
+    const void* value;
 } DmlpSet2Params;
-static_assert(sizeof(DmlpSet2Params) == 40 && offsetof(DmlpSet2Params, value1) == 16 &&
-                  offsetof(DmlpSet2Params, attribute) == 24,
+static_assert(sizeof(DmlpSet2Params) == 32 && offsetof(DmlpSet2Params, typedValue) == 8 &&
+                  offsetof(DmlpSet2Params, value1) == 16 && offsetof(DmlpSet2Params, attributeId) == 20 &&
+                  offsetof(DmlpSet2Params, value) == 24,
               "DmlpSet2Params");
 
-// SetListElement (106): element.value is one element of the attribute's value type.
+// SetListElement (106): element is one element of the attribute's value type.
 typedef struct DmlpSetListElementParams {
     uint8_t value1;
-    DmlpTypedParam typed;
+    uint8_t type;
+    uint8_t length;
+    const uint32_t* typedValue;
     uint32_t value2;
-    DmlpAttributeValue element;
+    uint16_t attributeId;
+    const void* element;
 } DmlpSetListElementParams;
-static_assert(sizeof(DmlpSetListElementParams) == 48 && offsetof(DmlpSetListElementParams, typed) == 8 &&
-                  offsetof(DmlpSetListElementParams, value2) == 24 && offsetof(DmlpSetListElementParams, element) == 32,
+static_assert(sizeof(DmlpSetListElementParams) == 32 && offsetof(DmlpSetListElementParams, type) == 1 &&
+                  offsetof(DmlpSetListElementParams, typedValue) == 8 && offsetof(DmlpSetListElementParams, value2) == 16 &&
+                  offsetof(DmlpSetListElementParams, attributeId) == 20 && offsetof(DmlpSetListElementParams, element) == 24,
               "DmlpSetListElementParams");
 
 // JobStart2 (107).
 typedef struct DmlpJobStart2Params {
-    DmlpAttributeList attributes;
+    uint16_t attributeCount;
+    const DmlpAttributeEntry* attributes;
 } DmlpJobStart2Params;
-static_assert(sizeof(DmlpJobStart2Params) == 16, "DmlpJobStart2Params");
+static_assert(sizeof(DmlpJobStart2Params) == 16 && offsetof(DmlpJobStart2Params, attributes) == 8,
+              "DmlpJobStart2Params");
 
 // TraceJob (109).
 typedef struct DmlpTraceJobParams {
     uint32_t value1;
     uint8_t value2;
     DmlpClientJobId clJobId;
-    DmlpAttributeIdList attributeIds;
+    uint16_t attributeIdCount;
+    const uint16_t* attributeIds;
 } DmlpTraceJobParams;
 static_assert(sizeof(DmlpTraceJobParams) == 88 && offsetof(DmlpTraceJobParams, clJobId) == 8 &&
-                  offsetof(DmlpTraceJobParams, attributeIds) == 72,
+                  offsetof(DmlpTraceJobParams, attributeIdCount) == 72 && offsetof(DmlpTraceJobParams, attributeIds) == 80,
               "DmlpTraceJobParams");
 
 // AcquireRecords2 (110).
@@ -609,26 +636,32 @@ typedef struct DmlpAcquireRecords2Params {
     uint32_t value3;
     uint32_t value4;
     uint8_t value5;
-    DmlpAttributeIdList attributeIds;
+    uint16_t attributeIdCount;
+    const uint16_t* attributeIds;
 } DmlpAcquireRecords2Params;
-static_assert(sizeof(DmlpAcquireRecords2Params) == 40 && offsetof(DmlpAcquireRecords2Params, value5) == 16 &&
+static_assert(sizeof(DmlpAcquireRecords2Params) == 32 && offsetof(DmlpAcquireRecords2Params, value5) == 16 &&
+                  offsetof(DmlpAcquireRecords2Params, attributeIdCount) == 18 &&
                   offsetof(DmlpAcquireRecords2Params, attributeIds) == 24,
               "DmlpAcquireRecords2Params");
 
 // ResourceStart2 (111).
 typedef struct DmlpResourceStart2Params {
     uint16_t value1;
-    DmlpAttributeList attributes;
+    uint16_t attributeCount;
+    const DmlpAttributeEntry* attributes;
 } DmlpResourceStart2Params;
-static_assert(sizeof(DmlpResourceStart2Params) == 24 && offsetof(DmlpResourceStart2Params, attributes) == 8,
+static_assert(sizeof(DmlpResourceStart2Params) == 16 && offsetof(DmlpResourceStart2Params, attributeCount) == 2 &&
+                  offsetof(DmlpResourceStart2Params, attributes) == 8,
               "DmlpResourceStart2Params");
 
 // ExecuteFile2 (112): objects of a uint32 and an attribute list.
 typedef struct DmlpExecuteFile2Object {
     uint32_t value1;
-    DmlpAttributeList attributes;
+    uint16_t attributeCount;
+    const DmlpAttributeEntry* attributes;
 } DmlpExecuteFile2Object;
-static_assert(sizeof(DmlpExecuteFile2Object) == 24 && offsetof(DmlpExecuteFile2Object, attributes) == 8,
+static_assert(sizeof(DmlpExecuteFile2Object) == 16 && offsetof(DmlpExecuteFile2Object, attributeCount) == 4 &&
+                  offsetof(DmlpExecuteFile2Object, attributes) == 8,
               "DmlpExecuteFile2Object");
 
 typedef struct DmlpExecuteFile2Params {
@@ -681,9 +714,10 @@ typedef struct DmlpExec103Params {
 // Code 104.
 typedef struct DmlpExec104Params {
     uint8_t value1;
-    DmlpByteString text;
+    uint8_t textLength;
+    const uint8_t* text;
 } DmlpExec104Params;
-static_assert(sizeof(DmlpExec104Params) == 24 && offsetof(DmlpExec104Params, text) == 8, "DmlpExec104Params");
+static_assert(sizeof(DmlpExec104Params) == 16 && offsetof(DmlpExec104Params, text) == 8, "DmlpExec104Params");
 
 // Code 105.
 typedef struct DmlpExec105Params {
@@ -703,9 +737,12 @@ static_assert(sizeof(DmlpExec105Params) == 20 && offsetof(DmlpExec105Params, val
 typedef struct DmlpExec106Params {
     uint8_t value1;
     uint16_t value2;
-    DmlpByteString text;
+    uint8_t textLength;
+    const uint8_t* text;
 } DmlpExec106Params;
-static_assert(sizeof(DmlpExec106Params) == 24 && offsetof(DmlpExec106Params, text) == 8, "DmlpExec106Params");
+static_assert(sizeof(DmlpExec106Params) == 16 && offsetof(DmlpExec106Params, textLength) == 4 &&
+                  offsetof(DmlpExec106Params, text) == 8,
+              "DmlpExec106Params");
 
 // Codes 107, 108, 109, 111, 112, 124 and 125.
 typedef struct DmlpExec107Params {
@@ -730,7 +767,8 @@ typedef struct DmlpExec127Params {
 
 // Code 133.
 typedef struct DmlpExec133Params {
-    DmlpByteString text;
+    uint8_t textLength;
+    const uint8_t* text;
     DmlpAddress address;
 } DmlpExec133Params;
 static_assert(sizeof(DmlpExec133Params) == 48 && offsetof(DmlpExec133Params, address) == 16, "DmlpExec133Params");

@@ -17,6 +17,8 @@ SpoolerDouble::SpoolerDouble() : saved_(g_MonSys)
     g_MonSys.pfnSetJobW = &SpoolerDouble::setJob;
     g_MonSys.pfnGetPrinterW = &SpoolerDouble::getPrinter;
     g_MonSys.pfnSleep = &SpoolerDouble::sleep;
+    g_MonSys.pfnXcvDataW = &SpoolerDouble::xcvData;
+    g_MonSys.pfnBind = &SpoolerDouble::bindLocal;
 }
 
 SpoolerDouble::~SpoolerDouble()
@@ -67,6 +69,31 @@ void SpoolerDouble::setSleepDivisor(DWORD divisor)
     sleepDivisor_ = divisor;
 }
 
+void SpoolerDouble::onXcv(XcvHandler handler)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    xcvHandler_ = std::move(handler);
+}
+
+void SpoolerDouble::failBind(USHORT port, int error)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    bindErrors_[port] = error;
+}
+
+std::vector<USHORT> SpoolerDouble::binds() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return binds_;
+}
+
+DWORD SpoolerDouble::jobStatus(DWORD jobId) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto job = jobs_.find(jobId);
+    return job == jobs_.end() ? 0 : job->second.status;
+}
+
 std::vector<std::pair<DWORD, DWORD>> SpoolerDouble::commands() const
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -104,8 +131,14 @@ bool SpoolerDouble::validHandle(HANDLE handle) const
 
 BOOL WINAPI SpoolerDouble::openPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW)
 {
+    static const std::u16string xcvPrefix = u",Xcv";
     SpoolerDouble* self = instance_;
     std::lock_guard<std::mutex> lock(self->mutex_);
+    if (name && std::u16string(name).compare(0, xcvPrefix.size(), xcvPrefix) == 0) {
+        *handle = (HANDLE)self->nextHandle_++;
+        self->xcvHandles_[*handle] = std::u16string(name).substr(xcvPrefix.size());
+        return TRUE;
+    }
     self->opens_++;
     if (self->failOpens_ > 0 || !name || !self->printers_.count(name)) {
         if (self->failOpens_ > 0)
@@ -122,7 +155,7 @@ BOOL WINAPI SpoolerDouble::closePrinter(HANDLE handle)
 {
     SpoolerDouble* self = instance_;
     std::lock_guard<std::mutex> lock(self->mutex_);
-    if (!self->handles_.erase(handle)) {
+    if (!self->handles_.erase(handle) && !self->xcvHandles_.erase(handle)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -211,6 +244,47 @@ BOOL WINAPI SpoolerDouble::getPrinter(HANDLE handle, DWORD level, LPBYTE buffer,
     info.Attributes = printer.attributes;
     info.Status = printer.status;
     return packRecord(info, &PRINTER_INFO_2W::pPrinterName, name, buffer, size, needed);
+}
+
+BOOL WINAPI SpoolerDouble::xcvData(HANDLE handle, PCWSTR method, PBYTE, DWORD, PBYTE output, DWORD cbOutput,
+                                   PDWORD needed, PDWORD status)
+{
+    SpoolerDouble* self = instance_;
+    std::u16string object;
+    XcvHandler handler;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        auto xcv = self->xcvHandles_.find(handle);
+        if (xcv == self->xcvHandles_.end()) {
+            SetLastError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        object = xcv->second;
+        handler = self->xcvHandler_;
+    }
+    *status = handler ? handler(object, method, output, cbOutput, needed) : ERROR_INVALID_FUNCTION;
+    return TRUE;
+}
+
+INT WINAPI SpoolerDouble::bindLocal(SOCKET socket, const struct sockaddr* name, INT length)
+{
+    SpoolerDouble* self = instance_;
+    struct sockaddr_in address;
+    std::memcpy(&address, name, sizeof(address));
+    USHORT port = ntohs(address.sin_port);
+    int error = 0;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        self->binds_.push_back(port);
+        auto failure = self->bindErrors_.find(port);
+        error = failure == self->bindErrors_.end() ? 0 : failure->second;
+    }
+    if (error) {
+        WSASetLastError(error);
+        return SOCKET_ERROR;
+    }
+    address.sin_port = 0;
+    return bind(socket, (const struct sockaddr*)&address, length);
 }
 
 void WINAPI SpoolerDouble::sleep(DWORD milliseconds)

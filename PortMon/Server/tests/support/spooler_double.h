@@ -1,6 +1,7 @@
 // A spooler test double for the job path: printers and jobs held in memory behind OpenPrinterW,
-// GetJobW, SetJobW, GetPrinterW and ClosePrinter, and the monitor's sleeps recorded. It takes the
-// place of the real calls in g_MonSys while it lives.
+// GetJobW, SetJobW, GetPrinterW and ClosePrinter, Xcv objects (",XcvPort NAME") whose XcvDataW calls
+// go to a handler, and the monitor's sleeps and local-port binds recorded. It takes the place of the
+// real calls in g_MonSys while it lives.
 #pragma once
 
 #include <functional>
@@ -37,12 +38,25 @@ public:
     // Sleeps take real time: their length divided by this (0: no real sleep).
     void setSleepDivisor(DWORD divisor);
 
+    // XcvDataW on an Xcv object: (object name after ",Xcv", method, output, its size, needed) -> status.
+    using XcvHandler = std::function<DWORD(const std::u16string& object, const std::u16string& method, PBYTE output,
+                                           DWORD cbOutput, PDWORD needed)>;
+    void onXcv(XcvHandler handler);
+    // Local-port binds: the error to fail a bind to this port with (0: bind). A bound reserved port
+    // is taken as asked but bound to an ephemeral port, so that tests never hold the machine's
+    // reserved ports.
+    void failBind(USHORT port, int error);
+    std::vector<USHORT> binds() const;
+
     // SetJobW calls as (job id, command), in order.
     std::vector<std::pair<DWORD, DWORD>> commands() const;
     std::vector<DWORD> sleeps() const;
     void clearSleeps();
+    // Printer handles open (Xcv handles not counted).
     int openHandles() const;
     int opens() const;
+    // The status the job has now.
+    DWORD jobStatus(DWORD jobId) const;
 
 private:
     static SpoolerDouble* instance_;
@@ -52,6 +66,9 @@ private:
     static BOOL WINAPI setJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE job, DWORD command);
     static BOOL WINAPI getPrinter(HANDLE handle, DWORD level, LPBYTE printer, DWORD size, LPDWORD needed);
     static void WINAPI sleep(DWORD milliseconds);
+    static BOOL WINAPI xcvData(HANDLE handle, PCWSTR method, PBYTE input, DWORD cbInput, PBYTE output, DWORD cbOutput,
+                               PDWORD needed, PDWORD status);
+    static INT WINAPI bindLocal(SOCKET socket, const struct sockaddr* name, INT length);
     bool validHandle(HANDLE handle) const;
 
     struct Printer {
@@ -63,6 +80,10 @@ private:
     mutable std::mutex mutex_;
     std::map<std::u16string, Printer> printers_;
     std::map<HANDLE, std::u16string> handles_;
+    std::map<HANDLE, std::u16string> xcvHandles_;
+    XcvHandler xcvHandler_;
+    std::map<USHORT, int> bindErrors_;
+    std::vector<USHORT> binds_;
     std::map<DWORD, Job> jobs_;
     std::vector<std::pair<DWORD, DWORD>> commands_;
     std::vector<DWORD> sleeps_;

@@ -1,7 +1,6 @@
-#include "file_text.h"
+#include "text_ansi.h"
 
 #include "pal/codepage.h"
-#include "registry_names.h"
 
 namespace pal {
 
@@ -44,16 +43,6 @@ size_t ansiPrefix(std::string_view text, size_t limit)
         kept += step;
     }
     return kept;
-}
-
-bool sameName(std::u16string_view a, std::u16string_view b)
-{
-    return reg::sameName(a, b);
-}
-
-bool nameBefore(std::u16string_view a, std::u16string_view b)
-{
-    return reg::compareNames(a, b) < 0;
 }
 
 } // namespace pal

@@ -1,0 +1,4 @@
+// ICMP echo (see pal/icmp.h).
+#pragma once
+
+#include "pal/icmp.h"

@@ -1,0 +1,4 @@
+// IP helper (see pal/icmp.h).
+#pragma once
+
+#include "pal/icmp.h"

@@ -1,0 +1,230 @@
+#include "LprReceiver.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "LprSession.h"
+#include "Sockets.h"
+
+namespace devsim {
+
+struct LprReceiver::Connection {
+    Connection(int socket, size_t index, LprScript script, uint64_t sizeUnknownFrom)
+        : fd(socket), job(index), session(std::move(script), sizeUnknownFrom)
+    {
+    }
+
+    int fd;
+    size_t job;
+    LprSession session;
+    std::string pending;   // read but not yet taken: a stall holds it
+    bool draining = false; // the device closed its end; what still comes is read and dropped
+};
+
+LprReceiver::LprReceiver(LprReceiverOptions options, JobEnded jobEnded)
+    : options_(std::move(options)), jobEnded_(std::move(jobEnded))
+{
+}
+
+LprReceiver::~LprReceiver()
+{
+    stop();
+}
+
+bool LprReceiver::start(std::string& error)
+{
+    return serving_.start(options_.address, options_.port, true, [this] { run(); }, error);
+}
+
+void LprReceiver::stop()
+{
+    serving_.stop();
+}
+
+void LprReceiver::queueScript(LprScript script)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    queued_.push_back(std::move(script));
+}
+
+void LprReceiver::resume()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        resumeRequested_ = true;
+    }
+    serving_.wake();
+}
+
+std::vector<LprJob> LprReceiver::jobs() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    return jobs_;
+}
+
+bool LprReceiver::waitUntil(const std::function<bool(const std::vector<LprJob>&)>& condition,
+                            std::chrono::milliseconds timeout) const
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return condition(jobs_); });
+}
+
+bool LprReceiver::waitForJobs(size_t count, std::chrono::milliseconds timeout) const
+{
+    return waitUntil(
+        [count](const std::vector<LprJob>& jobs) {
+            return static_cast<size_t>(std::count_if(jobs.begin(), jobs.end(), [](const LprJob& job) {
+                       return job.end != LprEnd::Open;
+                   })) >= count;
+        },
+        timeout);
+}
+
+void LprReceiver::run()
+{
+    for (;;) {
+        std::vector<pollfd> watched{{serving_.wakeup(), POLLIN, 0}, {serving_.listener(), POLLIN, 0}};
+        for (const Connection& connection : connections_) {
+            // A stalled connection reads nothing, but still notices the sender going away.
+            const bool reading = connection.draining || !connection.session.stalled();
+            watched.push_back({connection.fd, static_cast<short>(reading ? POLLIN : POLLRDHUP), 0});
+        }
+        ::poll(watched.data(), watched.size(), -1);
+        if (serving_.stopRequested())
+            break;
+        bool resumeAll;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            resumeAll = resumeRequested_;
+            resumeRequested_ = false;
+        }
+        serving_.drainWakeups();
+
+        auto entry = watched.begin() + 2;
+        for (Connection& connection : connections_) {
+            const pollfd& watch = *entry++;
+            if (!watch.revents)
+                continue;
+            if (watch.events & POLLIN)
+                readFrom(connection);
+            else
+                endJob(connection, (watch.revents & POLLERR) ? LprEnd::SenderReset : LprEnd::SenderClosed);
+        }
+        if (resumeAll)
+            for (Connection& connection : connections_)
+                if (connection.fd >= 0 && !connection.draining && connection.session.stalled())
+                    serve(connection, true);
+        if (watched[1].revents)
+            acceptConnections();
+        std::erase_if(connections_, [](const Connection& connection) { return connection.fd < 0; });
+    }
+    for (Connection& connection : connections_)
+        endJob(connection, LprEnd::Stopped);
+    connections_.clear();
+}
+
+void LprReceiver::acceptConnections()
+{
+    for (;;) {
+        sockaddr_in peer{};
+        int fd = acceptConnection(serving_.listener(), peer);
+        if (fd < 0)
+            return;
+        LprScript script = options_.script;
+        size_t index;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!queued_.empty()) {
+                script = std::move(queued_.front());
+                queued_.pop_front();
+            }
+            index = jobs_.size();
+            LprJob& job = jobs_.emplace_back();
+            job.peer = describe(peer);
+            job.peerPort = ntohs(peer.sin_port);
+        }
+        changed_.notify_all();
+        connections_.emplace_back(fd, index, std::move(script), options_.sizeUnknownFrom);
+    }
+}
+
+void LprReceiver::readFrom(Connection& connection)
+{
+    char buffer[65536];
+    const size_t wanted = connection.draining ? sizeof(buffer) : connection.session.readLimit(sizeof(buffer));
+    ssize_t got = ::recv(connection.fd, buffer, wanted, 0);
+    if (got > 0) {
+        if (!connection.draining) {
+            connection.pending.append(buffer, static_cast<size_t>(got));
+            serve(connection, false);
+        }
+    } else if (got == 0) {
+        if (!connection.draining) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            connection.session.senderClosed(jobs_[connection.job]);
+        }
+        endJob(connection, LprEnd::SenderClosed);
+    } else if (errno != EAGAIN && errno != EINTR) {
+        endJob(connection, LprEnd::SenderReset);
+    }
+}
+
+// Lets the session take what is pending (after resuming it), sends its answers and does what it
+// says next.
+void LprReceiver::serve(Connection& connection, bool resuming)
+{
+    LprSession::Result result;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        LprJob& job = jobs_[connection.job];
+        if (resuming)
+            result = connection.session.resume(job);
+        if (result.then == LprSession::Then::Read) {
+            LprSession::Result taking = connection.session.take(job, connection.pending);
+            result.taken = taking.taken;
+            result.replies += taking.replies;
+            result.then = taking.then;
+        }
+    }
+    changed_.notify_all();
+    connection.pending.erase(0, result.taken);
+    sendQuietly(connection.fd, result.replies);
+    if (result.then == LprSession::Then::Close) {
+        // Our end closes with a FIN; the connection stays until the sender closes its end.
+        ::shutdown(connection.fd, SHUT_WR);
+        connection.draining = true;
+        connection.pending.clear();
+        endJob(connection, LprEnd::ClosedByDevice);
+    } else if (result.then == LprSession::Then::Reset) {
+        linger abortive{1, 0};
+        setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+        endJob(connection, LprEnd::ResetByDevice);
+    }
+}
+
+// Records how the job ended (once) and closes the connection, unless the device only closed its
+// own end and waits for the sender's.
+void LprReceiver::endJob(Connection& connection, LprEnd end)
+{
+    if (end != LprEnd::ClosedByDevice)
+        closeDescriptor(connection.fd);
+    LprJob ended;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        LprJob& job = jobs_[connection.job];
+        if (job.end != LprEnd::Open)
+            return;
+        job.end = end;
+        job.stalled = false;
+        if (jobEnded_)
+            ended = job;
+    }
+    changed_.notify_all();
+    if (jobEnded_)
+        jobEnded_(connection.job, ended);
+}
+
+} // namespace devsim

@@ -1,0 +1,80 @@
+// The simulated printer's line printer daemon (RFC 1179): it takes the "receive a printer job"
+// command with its control-file, data-file and abort subcommands on a loopback address, answers
+// each step as its script says, and records every connection as one LprJob: the bytes as they
+// came and the job read from them. Data files come announced by size, or, with a count of 0 or
+// one too large for any device, they end with the connection's close.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "LprJob.h"
+#include "ServingThread.h"
+
+namespace devsim {
+
+struct LprReceiverOptions {
+    std::string address = "127.0.0.1";
+    uint16_t port = 515; // 0: a free port
+    LprScript script;    // for every connection that has no script of its own queued
+    // Data-file counts of 0 or at least this announce a file that ends with the connection.
+    uint64_t sizeUnknownFrom = 1000000000000;
+};
+
+class LprReceiver {
+public:
+    using JobEnded = std::function<void(size_t index, const LprJob& job)>;
+
+    explicit LprReceiver(LprReceiverOptions options, JobEnded jobEnded = {});
+    ~LprReceiver();
+    LprReceiver(const LprReceiver&) = delete;
+    LprReceiver& operator=(const LprReceiver&) = delete;
+
+    // Binds, listens and serves on a thread of its own; false with a message.
+    bool start(std::string& error);
+    // Ends every open job (LprEnd::Stopped) and the thread, and frees the port.
+    void stop();
+    const std::string& address() const { return options_.address; }
+    uint16_t port() const { return serving_.port(); }
+
+    // The next connection answers by this script (one queued script per connection, in order).
+    void queueScript(LprScript script);
+    // Stalled connections go on; an answer held back is sent as an acknowledgement.
+    void resume();
+
+    std::vector<LprJob> jobs() const;
+    // Waits until `condition` holds for the jobs; false when the time ran out first.
+    bool waitUntil(const std::function<bool(const std::vector<LprJob>&)>& condition,
+                   std::chrono::milliseconds timeout) const;
+    // Waits until at least count connections have ended.
+    bool waitForJobs(size_t count, std::chrono::milliseconds timeout) const;
+
+private:
+    struct Connection;
+
+    void run();
+    void acceptConnections();
+    void readFrom(Connection& connection);
+    void serve(Connection& connection, bool resuming);
+    void endJob(Connection& connection, LprEnd end);
+
+    const LprReceiverOptions options_;
+    const JobEnded jobEnded_;
+    std::list<Connection> connections_; // the receiver's thread only
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
+    std::vector<LprJob> jobs_;
+    std::deque<LprScript> queued_;
+    bool resumeRequested_ = false;
+    ServingThread serving_; // last: stopped before the members its thread uses go
+};
+
+} // namespace devsim
