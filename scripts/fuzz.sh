@@ -15,7 +15,7 @@ fi
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DJTRK_SANITIZE=address -DJTRK_FUZZ=ON \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vxdmlp_fuzz_decode
+cmake --build "$build" -j 8 --target vxdmlp_fuzz_decode
 
 # Seeds: a reply header with a short body, and an attribute list behind a value-type byte pair.
 corpus="$build/corpus/decode"

@@ -284,7 +284,8 @@ static int GatherFirst(PPortEntry pPort, LPBYTE pData, DWORD cbData, HeaderGathe
     if (nScan == JOBHEADER_NEED_MORE && cbData <= JOBHEADER_GATHER_LIMIT) {
         pPort->pHeaderBuf = (LPBYTE)malloc(cbData ? cbData : 1);
         if (pPort->pHeaderBuf) {
-            memcpy(pPort->pHeaderBuf, pData, cbData);
+            if (cbData)
+                memcpy(pPort->pHeaderBuf, pData, cbData);
             pPort->cbHeaderBuf = cbData;
             SetPortState(pPort, PORT_STATE_HEADER_INCOMPLETE);
             return 0;
@@ -306,7 +307,8 @@ static int GatherMore(PPortEntry pPort, const BYTE* pData, DWORD cbData, HeaderG
         EndGathering(pPort, pGather, TRUE);
         return 0;
     }
-    memcpy(pJoined + pPort->cbHeaderBuf, pData, cbData);
+    if (cbData)
+        memcpy(pJoined + pPort->cbHeaderBuf, pData, cbData);
     pPort->pHeaderBuf = pJoined;
     pPort->cbHeaderBuf += cbData;
     int nScan = JobHeaderScan(pJoined, pPort->cbHeaderBuf);

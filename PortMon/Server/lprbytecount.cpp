@@ -111,6 +111,8 @@ static int LPRStart(PPortEntry pPort, int* pError)
     int nResult = LPR_STEP_DONE;
     while (LpTcpOpen(pPort, &address, pError) == INVALID_SOCKET) {
         AbortClose(pPort);
+        // A connect that fails at once (a bind error) must not make the loop spin.
+        MonSleep(LPR_MIN_WAIT_MS);
         if (--dwLeft == 0) {
             if (!pPort->dwRetryInfinity) {
                 nResult = LPR_STEP_ERROR;

@@ -219,7 +219,8 @@ static int BufferOrSend(PPortEntry pPort, const BYTE* pData, DWORD cbData, int* 
         if (cbData > LPR_STREAM_BUFFER_SIZE)
             return LprSend(pPort, pData, cbData, pError);
     }
-    memcpy(pPort->pTmpSplBuf + pPort->dwTmpSplBufLen, pData, cbData);
+    if (cbData)
+        memcpy(pPort->pTmpSplBuf + pPort->dwTmpSplBufLen, pData, cbData);
     pPort->dwTmpSplBufLen += cbData;
     return LPR_ERR_GO_ON;
 }

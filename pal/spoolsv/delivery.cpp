@@ -8,10 +8,10 @@
 #include <cstring>
 
 #include "pal/handles.h"
+#include "pal/system.h"
 #include "pal/threads.h"
 #include "queues.h"
 #include "text.h"
-#include "winspool_local.h"
 
 namespace spoolsv {
 
@@ -30,11 +30,11 @@ public:
     DeliveryScope(const Job*& slot, const Job& job) : slot_(slot)
     {
         slot_ = &job;
-        pal::spool::setPrinterClient(job.user.c_str());
+        palSetThreadUserName(job.user.c_str());
     }
     ~DeliveryScope()
     {
-        pal::spool::setPrinterClient(nullptr);
+        palSetThreadUserName(nullptr);
         slot_ = nullptr;
     }
     DeliveryScope(const DeliveryScope&) = delete;
@@ -171,12 +171,12 @@ void Queues::deliver(Printer& printer, const std::shared_ptr<Job>& job, const Po
     OptString documentName = job->document;
     DOC_INFO_1W document = {documentName ? documentName->data() : nullptr, nullptr, datatype.data()};
     bool started = false;
-    bool complete = false;
+    uint64_t delivered = 0;
     {
         DeliveryScope scope(delivering_, *job);
         started = lease.monitor().startDocPort(lease.port(), settings.name, job->id, document);
         if (started) {
-            complete = writeAll(printer, *job, lease, fd, settings.retryTimeout);
+            delivered = writeAll(printer, *job, lease, fd, settings.retryTimeout);
             lease.monitor().endDocPort(lease.port());
         }
     }
@@ -184,10 +184,10 @@ void Queues::deliver(Printer& printer, const std::shared_ptr<Job>& job, const Po
     Lock lock(mutex_);
     if (!started)
         failAttempt(*job, settings.retryTimeout);
-    finishDelivery(printer, *job, complete);
+    finishDelivery(printer, *job, started && delivered == job->size);
 }
 
-bool Queues::writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease, int fd, DWORD retryTimeout)
+uint64_t Queues::writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease, int fd, DWORD retryTimeout)
 {
     // The monitor may change the bytes it is given (it stamps job headers), so a rest is sent from
     // the same buffer, never read again from the file.
@@ -198,12 +198,12 @@ bool Queues::writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease,
         {
             Lock lock(mutex_);
             if (interrupted(job))
-                return false;
+                return delivered;
         }
         if (!readChunk(fd, buffer.data(), length, delivered)) {
             Lock lock(mutex_);
             failAttempt(job, retryTimeout);
-            return false;
+            return delivered;
         }
         size_t done = 0;
         while (done < length) {
@@ -217,7 +217,7 @@ bool Queues::writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease,
                 Lock lock(mutex_);
                 job.error = !ok;
                 if (interrupted(job))
-                    return false;
+                    return delivered;
                 if (!ok || written == 0)
                     retry = ok ? kStalledWriteRetryMs : retryTimeout;
             }
@@ -225,7 +225,7 @@ bool Queues::writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease,
                 WaitForSingleObject(printer.wake, retry);
         }
     }
-    return true;
+    return delivered;
 }
 
 void Queues::finishDelivery(Printer& printer, Job& job, bool complete)

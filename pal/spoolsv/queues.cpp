@@ -252,6 +252,7 @@ DWORD Queues::setPrinter(const Caller& caller, const PrinterHandle& handle, cons
         if (DWORD error = savePrinter(settings))
             return error;
         printer->settings = std::move(settings);
+        SetEvent(printer->wake); // a write waiting to be retried tries again now
     }
     return controlPrinter(*printer, update.command);
 }

@@ -6,8 +6,8 @@
 // the data (again with the rest when the monitor took fewer bytes) and EndDocPort. It stops writing
 // when the job is paused, deleted or restarted, or the host stops. Afterwards the job is
 //   - removed when it was deleted;
-//   - queued again, to be delivered from its first byte, when it was restarted or its delivery was
-//     cut short (paused, host stopping); a restart shows as JOB_STATUS_RESTART until the next
+//   - queued again, to be delivered from its first byte, when it was restarted or not all of its
+//     bytes went out (paused, host stopping); a restart shows as JOB_STATUS_RESTART until the next
 //     StartDocPort;
 //   - printed otherwise: it stays listed until a party other than the delivering monitor sends
 //     SENT_TO_PRINTER or LAST_PAGE_EJECTED, it is deleted, or the printer's retention time passes.
@@ -17,7 +17,16 @@
 // they end the job when the delivery ends; before the job was ever delivered they do nothing.
 // A failed StartDocPort or WritePort sets JOB_STATUS_ERROR and is retried after the printer's
 // TransmissionRetryTimeout (a WritePort that took nothing is retried after a second); the error
-// clears when a port call succeeds.
+// clears when a port call succeeds. A job that failed to start holds up the jobs behind it; paused
+// jobs are passed over.
+//
+// Status bits: SPOOLING, PRINTING (from StartDocPort to EndDocPort) and PRINTED follow the phase;
+// PAUSED, DELETING, RESTART and ERROR the flags above; COMPLETE a job reported sent to the printer;
+// OFFLINE, PAPEROUT and USER_INTERVENTION (and the job's pStatus text) come from the port status
+// SetPortW stored, while the job prints. DELETED, BLOCKED_DEVQ, RETAINED and RENDERING_LOCALLY are
+// never set: a deleted job is gone as soon as no port call uses it. Inside StartDocPort the monitor
+// reads a job that is PRINTING (nothing else), with its whole Size and TotalPages 0 (the data is not
+// counted in pages).
 //
 // Locking: one mutex guards printers and jobs; it is never held while a monitor slot runs. Each
 // printer's delivery thread waits on an auto-reset event that every change of its queue sets.
@@ -134,7 +143,8 @@ private:
     void expireRetained(Printer& printer, ULONGLONG now);
     void deliver(Printer& printer, const std::shared_ptr<Job>& job, const PortLinks::Lease& lease,
                  const PrinterSettings& settings);
-    bool writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease, int fd, DWORD retryTimeout);
+    // The bytes the monitor took before the delivery ended or was interrupted.
+    uint64_t writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease, int fd, DWORD retryTimeout);
     bool interrupted(const Job& job) const;
     void failAttempt(Job& job, DWORD retryTimeout);
     void finishDelivery(Printer& printer, Job& job, bool complete);

@@ -341,10 +341,10 @@ HANDLE IcmpCreateFile(void)
 
 BOOL IcmpCloseHandle(HANDLE IcmpHandle)
 {
-    if (!lookup<IcmpObject>(IcmpHandle))
-        return noReply(ERROR_INVALID_HANDLE);
-    removeHandle(IcmpHandle);
-    return TRUE;
+    if (lookup<IcmpObject>(IcmpHandle) && removeHandle(IcmpHandle))
+        return TRUE;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
 }
 
 DWORD IcmpSendEcho(HANDLE IcmpHandle, IPAddr DestinationAddress, LPVOID RequestData, WORD RequestSize,

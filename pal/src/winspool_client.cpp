@@ -165,10 +165,11 @@ std::shared_ptr<PrinterHandle> lookupPrinter(HANDLE handle)
     return printer;
 }
 
-// The token RevertToPrinterSelf hands out: the printer client the thread worked for.
+// The token RevertToPrinterSelf hands out: the user the thread ran as (GetUserNameW), whom
+// ImpersonatePrinterClient makes it run as again.
 class PrinterClientToken : public Object {
 public:
-    OptString client;
+    std::u16string client;
 };
 
 bool validListArguments(LPBYTE buffer, DWORD cbBuf, LPDWORD pcbNeeded, LPDWORD pcReturned)
@@ -448,15 +449,6 @@ BOOL callOnPrinter(HANDLE hPrinter, Op op, const std::function<void(Writer&)>& a
     return Call(printer->channel.get(), call).result() ? TRUE : FALSE;
 }
 
-// Whoever this thread works for: the printer client while a job's port calls run, else the user
-// of the process as the platform knows it.
-thread_local OptString printerClient;
-
-void applyThreadUser()
-{
-    palSetThreadUserName(printerClient ? printerClient->c_str() : nullptr);
-}
-
 std::u16string callerUserName()
 {
     WCHAR name[UNLEN + 1] = {};
@@ -479,12 +471,6 @@ constexpr DWORD kWriteChunk = 4u * 1024 * 1024;
 void setLocalServer(LocalServer* server)
 {
     localServer.store(server);
-}
-
-void setPrinterClient(LPCWSTR user)
-{
-    printerClient = user ? OptString(user) : std::nullopt;
-    applyThreadUser();
 }
 
 } // namespace pal::spool
@@ -822,9 +808,8 @@ BOOL WINAPI EndDocPrinter(HANDLE hPrinter)
 HANDLE WINAPI RevertToPrinterSelf(void)
 {
     auto token = std::make_shared<PrinterClientToken>();
-    token->client = printerClient;
-    printerClient.reset();
-    applyThreadUser();
+    token->client = callerUserName();
+    palSetThreadUserName(nullptr);
     return pal::insertHandle(std::move(token));
 }
 
@@ -835,8 +820,7 @@ BOOL WINAPI ImpersonatePrinterClient(HANDLE hToken)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    printerClient = token->client;
-    applyThreadUser();
+    palSetThreadUserName(token->client.c_str());
     return TRUE;
 }
 

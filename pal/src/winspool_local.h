@@ -19,9 +19,4 @@ protected:
 // every handle opened through it is closed.
 PAL_EXPORT void setLocalServer(LocalServer* server);
 
-// The client a host thread works for while it runs a job's port calls: GetUserNameW on the thread
-// gives that user until it is cleared with NULL. RevertToPrinterSelf suspends it (the thread is the
-// host's own again) and ImpersonatePrinterClient restores it.
-PAL_EXPORT void setPrinterClient(LPCWSTR user);
-
 } // namespace pal::spool

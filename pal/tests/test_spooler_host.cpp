@@ -2,6 +2,7 @@
 #include "test_spooler_host.h"
 
 #include "TempRoot.h"
+#include "pal/system.h"
 
 using namespace spoolertest;
 
@@ -119,6 +120,13 @@ TEST(SpoolerHost, AfterTheHostStopsCallsFailWith1722Again)
     EXPECT_EQ(GetLastError(), DWORD(RPC_S_SERVER_UNAVAILABLE));
 }
 
+std::u16string threadUser()
+{
+    WCHAR name[UNLEN + 1];
+    DWORD size = UNLEN + 1;
+    return GetUserNameW(name, &size) ? std::u16string(name) : std::u16string();
+}
+
 TEST(SpoolerHost, PrinterClientTokenIsHandedBackOnce)
 {
     HANDLE token = RevertToPrinterSelf();
@@ -126,6 +134,24 @@ TEST(SpoolerHost, PrinterClientTokenIsHandedBackOnce)
     EXPECT_TRUE(ImpersonatePrinterClient(token));
     EXPECT_FALSE(ImpersonatePrinterClient(token));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+}
+
+TEST(SpoolerHost, RevertToPrinterSelfSuspendsTheThreadsUserUntilItIsImpersonatedAgain)
+{
+    const std::u16string self = threadUser();
+    ASSERT_NE(self, u"dave");
+    palSetThreadUserName(W("dave"));
+    HANDLE token = RevertToPrinterSelf();
+    EXPECT_EQ(threadUser(), self);
+    // The token brings back its user, whatever the thread ran as since.
+    palSetThreadUserName(W("erin"));
+    EXPECT_TRUE(ImpersonatePrinterClient(token));
+    EXPECT_EQ(threadUser(), u"dave");
+    palSetThreadUserName(nullptr);
+    // A thread that runs as itself stays so.
+    token = RevertToPrinterSelf();
+    EXPECT_TRUE(ImpersonatePrinterClient(token));
+    EXPECT_EQ(threadUser(), self);
 }
 
 TEST(SpoolerHost, OneHostPerPlatformRoot)

@@ -33,9 +33,9 @@ inline std::string binaryDir()
 }
 
 // Starts binaryDir()/args[0] with its stdout (and stderr when merged) on a pipe; the child runs as
-// uid when one is given.
+// uid when one is given, and reads stdinFd when one is given.
 inline pid_t spawn(const std::vector<std::string>& args, int& stdoutFd, bool mergeStderr,
-                   std::optional<uid_t> uid = std::nullopt)
+                   std::optional<uid_t> uid = std::nullopt, int stdinFd = -1)
 {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) < 0)
@@ -48,6 +48,8 @@ inline pid_t spawn(const std::vector<std::string>& args, int& stdoutFd, bool mer
     pid_t pid = fork();
     if (pid == 0) {
         dup2(fds[1], STDOUT_FILENO);
+        if (stdinFd >= 0)
+            dup2(stdinFd, STDIN_FILENO);
         if (mergeStderr)
             dup2(fds[1], STDERR_FILENO);
         if (uid && (setgid(*uid) < 0 || setuid(*uid) < 0))
@@ -73,12 +75,21 @@ struct ProgramResult {
     std::string output;
 };
 
-// Runs a program of the build to its end and collects what it prints (stdout and stderr).
-inline ProgramResult runProgram(const std::vector<std::string>& args, std::optional<uid_t> uid = std::nullopt)
+// Runs a program of the build to its end and collects what it prints (stdout and stderr); the
+// program reads input (a few KiB at most) on its stdin.
+inline ProgramResult runProgram(const std::vector<std::string>& args, std::optional<uid_t> uid = std::nullopt,
+                                const std::string& input = {})
 {
     ProgramResult result;
+    int inputFds[2];
+    if (pipe2(inputFds, O_CLOEXEC) < 0)
+        return result;
+    if (write(inputFds[1], input.data(), input.size()) != ssize_t(input.size()))
+        return result;
+    close(inputFds[1]);
     int fd = -1;
-    pid_t pid = spawn(args, fd, true, uid);
+    pid_t pid = spawn(args, fd, true, uid, inputFds[0]);
+    close(inputFds[0]);
     if (pid < 0)
         return result;
     char buffer[4096];
@@ -116,11 +127,18 @@ public:
     // SIGTERM, then the host's exit code (0 for a clean stop with no sanitizer report).
     int stop()
     {
-        kill(pid_, SIGTERM);
+        ::kill(pid_, SIGTERM);
         int code = exitCodeOf(pid_);
         pid_ = -1;
         close(stdoutFd_);
         return code;
+    }
+
+    // Ends the host at once, as a crash would; its exit code (128 + SIGKILL).
+    int kill()
+    {
+        ::kill(pid_, SIGKILL);
+        return wait();
     }
 
     // Waits for the host to end by itself.

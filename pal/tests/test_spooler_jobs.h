@@ -30,6 +30,14 @@ inline std::string utf8(const std::u16string& text)
     return result;
 }
 
+// A job's file in the platform root: spool/<8-digit id><extension>.
+inline std::string spoolFile(DWORD job, const std::string& extension)
+{
+    char name[32];
+    std::snprintf(name, sizeof name, "spool/%08u", unsigned(job));
+    return name + extension;
+}
+
 // A printer handle, closed at the end of the scope.
 class Printer {
 public:

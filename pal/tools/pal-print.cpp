@@ -3,10 +3,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "pal/codepage.h"
+#include "common/ToolSupport.h"
 #include "pal/system.h"
 #include "pal/winspool.h"
 
@@ -25,30 +26,22 @@ const char kUsage[] =
     "Exit status 0 when the job was submitted; 1 when the file cannot be read or the\n"
     "spooler refuses the job; 2 for a wrong command line.\n";
 
-constexpr int kFailed = 1;
-constexpr int kUsageError = 2;
 constexpr size_t kPiece = 256 * 1024;
 
+using tool::kExitFailure;
+using tool::widen;
+
 struct Options {
+    std::string root;
     std::string printer;
     std::string file;
     std::string document;
     std::string user;
 };
 
-std::u16string wide(const std::string& text)
-{
-    int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), int(text.size()), nullptr, 0);
-    std::u16string result(size_t(size > 0 ? size : 0), u'\0');
-    if (size > 0)
-        MultiByteToWideChar(CP_UTF8, 0, text.c_str(), int(text.size()), result.data(), size);
-    return result;
-}
-
 int usageError(const std::string& message)
 {
-    std::fprintf(stderr, "pal-print: %s\n%s", message.c_str(), kUsage);
-    return kUsageError;
+    return tool::usageError("pal-print", message);
 }
 
 // Reports a failed call with its last error; false.
@@ -58,10 +51,9 @@ bool failed(const char* what)
     return false;
 }
 
-// The exit code when the program is not to print (help, errors), else 0 with the options filled.
-int parseOptions(std::vector<std::string> args, Options& options, bool& done)
+// The exit code when the program is not to print (help, errors), else nothing.
+std::optional<int> parseOptions(const std::vector<std::string>& args, Options& options)
 {
-    done = true;
     std::vector<std::string> positional;
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -73,7 +65,7 @@ int parseOptions(std::vector<std::string> args, Options& options, bool& done)
         if (takesValue && i + 1 >= args.size())
             return usageError("missing value of " + arg);
         if (arg == "--root")
-            setenv("PAL_ROOT", args[++i].c_str(), 1);
+            options.root = args[++i];
         else if (arg == "--document")
             options.document = args[++i];
         else if (arg == "--user")
@@ -85,14 +77,13 @@ int parseOptions(std::vector<std::string> args, Options& options, bool& done)
     }
     if (positional.size() != 2)
         return usageError("PRINTER and FILE are needed");
-    if (!std::getenv("PAL_ROOT"))
-        return usageError("no platform root (set PAL_ROOT or use --root)");
+    if (!tool::usePlatformRoot(options.root))
+        return usageError(tool::kNoPlatformRoot);
     options.printer = positional[0];
     options.file = positional[1];
     if (options.document.empty())
         options.document = options.file == "-" ? "stdin" : options.file.substr(options.file.find_last_of('/') + 1);
-    done = false;
-    return 0;
+    return std::nullopt;
 }
 
 FILE* openInput(const std::string& file)
@@ -123,16 +114,16 @@ bool spool(FILE* input, const std::string& file, HANDLE printer)
 // Submits the open input; the exit code.
 int submit(const Options& options, FILE* input)
 {
-    std::u16string user = wide(options.user);
+    std::u16string user = widen(options.user);
     if (!user.empty())
         palSetThreadUserName(user.c_str());
-    std::u16string printerName = wide(options.printer);
+    std::u16string printerName = widen(options.printer);
     HANDLE printer = nullptr;
     if (!OpenPrinterW(printerName.data(), &printer, nullptr)) {
         failed("OpenPrinterW");
-        return kFailed;
+        return kExitFailure;
     }
-    std::u16string document = wide(options.document);
+    std::u16string document = widen(options.document);
     std::u16string datatype = u"RAW";
     DOC_INFO_1W info = {document.data(), nullptr, datatype.data()};
     DWORD job = StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&info));
@@ -140,7 +131,7 @@ int submit(const Options& options, FILE* input)
     bool submitted = job ? spool(input, options.file, printer) : failed("StartDocPrinterW");
     ClosePrinter(printer);
     if (!submitted)
-        return kFailed;
+        return kExitFailure;
     std::printf("%u\n", unsigned(job));
     return 0;
 }
@@ -150,14 +141,12 @@ int submit(const Options& options, FILE* input)
 int main(int argc, char** argv)
 {
     Options options;
-    bool done = false;
-    int exitCode = parseOptions(std::vector<std::string>(argv + 1, argv + argc), options, done);
-    if (done)
-        return exitCode;
+    if (std::optional<int> exitCode = parseOptions(std::vector<std::string>(argv + 1, argv + argc), options))
+        return *exitCode;
     FILE* input = openInput(options.file);
     if (!input)
-        return kFailed;
-    exitCode = submit(options, input);
+        return kExitFailure;
+    int exitCode = submit(options, input);
     if (input != stdin)
         std::fclose(input);
     return exitCode;

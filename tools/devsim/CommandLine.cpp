@@ -224,7 +224,8 @@ std::string Parser::takeEndpoint(const std::string& option, const std::string& v
     const size_t colon = value.rfind(':');
     const std::string address = colon == std::string::npos ? std::string() : value.substr(0, colon);
     uint64_t number = 0;
-    if (!parseNumber(value.substr(colon + 1), number) || number > 65535 || (colon != std::string::npos && !isAddress(address)))
+    const bool addressRight = colon == std::string::npos || isAddress(address);
+    if (!parseNumber(value.substr(colon + 1), number) || number > 65535 || !addressRight)
         return option + " wants [IPv4-ADDRESS:]PORT, not '" + value + "'";
     Printer& printer = current();
     if (!address.empty()) {

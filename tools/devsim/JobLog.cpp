@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 
 namespace devsim {
 
@@ -55,7 +56,10 @@ std::string summary(const LprJob& job)
         dataBytes += file.bytes.size();
         endedByClose = endedByClose || file.endedByClose;
     }
-    text += ", " + std::to_string(dataBytes) + " data bytes " + (endedByClose ? "ended by close" : "by count");
+    if (job.dataFiles.empty())
+        text += ", no data file";
+    else
+        text += ", " + std::to_string(dataBytes) + " data bytes " + (endedByClose ? "ended by close" : "by count");
     if (job.complete())
         return text + ", complete";
     text += std::string(", incomplete: ") + endName(job.end);
@@ -66,10 +70,10 @@ std::string summary(const LprJob& job)
     return text;
 }
 
-bool writeFile(const std::string& path, const void* bytes, size_t size)
+bool writeFile(const std::string& path, std::string_view bytes)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(size));
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (file)
         return true;
     std::fprintf(stderr, "devsim: cannot write %s\n", path.c_str());
@@ -90,7 +94,7 @@ void JobLog::rawEnded(const std::string& port, const RawJob& job)
     std::string saved;
     if (!outFolder_.empty()) {
         const std::string file = path("raw", number, ".bin");
-        if (writeFile(file, job.data.data(), job.data.size()))
+        if (writeFile(file, std::string_view(reinterpret_cast<const char*>(job.data.data()), job.data.size())))
             saved = " -> " + file;
     }
     ended("devsim: RAW job " + std::to_string(number) + " on " + port + " from " + job.peer + ": " +
@@ -103,12 +107,12 @@ void JobLog::lprEnded(const std::string& port, const LprJob& job)
     const size_t number = ++lprJobs_;
     std::string saved;
     if (!outFolder_.empty()) {
-        bool written = writeFile(path("lpr", number, ".stream"), job.stream.data(), job.stream.size());
+        bool written = writeFile(path("lpr", number, ".stream"), job.stream);
         if (job.controlFile)
-            written &= writeFile(path("lpr", number, ".cf"), job.controlFile->bytes.data(), job.controlFile->bytes.size());
+            written &= writeFile(path("lpr", number, ".cf"), job.controlFile->bytes);
         for (size_t i = 0; i < job.dataFiles.size(); ++i) {
             const std::string extension = i == 0 ? ".df" : ".df" + std::to_string(i + 1);
-            written &= writeFile(path("lpr", number, extension), job.dataFiles[i].bytes.data(), job.dataFiles[i].bytes.size());
+            written &= writeFile(path("lpr", number, extension), job.dataFiles[i].bytes);
         }
         if (written)
             saved = " -> " + path("lpr", number, ".*");

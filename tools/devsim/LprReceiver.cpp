@@ -93,6 +93,8 @@ void LprReceiver::run()
             watched.push_back({connection.fd, static_cast<short>(reading ? POLLIN : POLLRDHUP), 0});
         }
         ::poll(watched.data(), watched.size(), -1);
+        // Wake-ups are consumed before the requests are read, so that none is lost.
+        serving_.drainWakeups();
         if (serving_.stopRequested())
             break;
         bool resumeAll;
@@ -101,7 +103,6 @@ void LprReceiver::run()
             resumeAll = resumeRequested_;
             resumeRequested_ = false;
         }
-        serving_.drainWakeups();
 
         auto entry = watched.begin() + 2;
         for (Connection& connection : connections_) {

@@ -95,6 +95,8 @@ void RawSink::run()
                 0, std::chrono::ceil<std::chrono::milliseconds>(*nextTimer - Clock::now()).count()));
         ::poll(watched.data(), watched.size(), timeout);
 
+        // Wake-ups are consumed before the requests are read, so that none is lost.
+        serving_.drainWakeups();
         if (serving_.stopRequested())
             break;
         bool resumeAll;
@@ -103,7 +105,6 @@ void RawSink::run()
             resumeAll = resumeRequested_;
             resumeRequested_ = false;
         }
-        serving_.drainWakeups();
         const size_t known = connections_.size();
         if (options_.listen && watched[1].revents)
             acceptConnections();

@@ -51,6 +51,13 @@ std::string pattern(size_t size, unsigned seed)
     return text;
 }
 
+// Names parameterised cases after their `name` field.
+template <typename Param>
+std::string nameOf(const ::testing::TestParamInfo<Param>& info)
+{
+    return info.param.name;
+}
+
 const Heard kAck = Heard::of(0);
 const Heard kClosed{Heard::Closed};
 const Heard kReset{Heard::Reset};
@@ -157,6 +164,7 @@ TEST_F(LprReceiverTest, StepsSentTogetherAreAnsweredInOrder)
 }
 
 struct SizeUnknown {
+    const char* name;
     const char* count;
     uint64_t announced;
 };
@@ -189,8 +197,10 @@ TEST_P(LprStreaming, ADataFileOfUnknownSizeEndsWithTheConnection)
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, LprStreaming,
-                         ::testing::Values(SizeUnknown{"125899906843000", 125899906843000u}, SizeUnknown{"0", 0u},
-                                           SizeUnknown{"123456789012345678901234567890", UINT64_MAX}));
+                         ::testing::Values(SizeUnknown{"Large", "125899906843000", 125899906843000u},
+                                           SizeUnknown{"Zero", "0", 0u},
+                                           SizeUnknown{"Beyond64Bits", "123456789012345678901234567890", UINT64_MAX}),
+                         nameOf<SizeUnknown>);
 
 TEST_F(LprReceiverTest, TheCountThatMeansSizeUnknownIsAnOption)
 {
@@ -213,6 +223,7 @@ TEST_F(LprReceiverTest, TheCountThatMeansSizeUnknownIsAnOption)
 }
 
 struct Refusal {
+    const char* name;
     LprStep step;
     uint8_t byte;
 };
@@ -245,9 +256,12 @@ TEST_P(LprRefusal, TheDeviceRefusesAtTheScriptedStepAndKeepsTheConnection)
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, LprRefusal,
-                         ::testing::Values(Refusal{LprStep::QueueCommand, 1}, Refusal{LprStep::ControlFileCommand, 2},
-                                           Refusal{LprStep::ControlFile, 1}, Refusal{LprStep::DataFileCommand, 2},
-                                           Refusal{LprStep::DataFile, 0x7f}));
+                         ::testing::Values(Refusal{"QueueCommand", LprStep::QueueCommand, 1},
+                                           Refusal{"ControlFileCommand", LprStep::ControlFileCommand, 2},
+                                           Refusal{"ControlFile", LprStep::ControlFile, 1},
+                                           Refusal{"DataFileCommand", LprStep::DataFileCommand, 2},
+                                           Refusal{"DataFile", LprStep::DataFile, 0x7f}),
+                         nameOf<Refusal>);
 
 TEST_F(LprReceiverTest, AfterARefusedSubcommandTheNextOneIsRead)
 {
@@ -313,7 +327,9 @@ TEST_F(LprReceiverTest, AStallInsideTheDataFileStopsReadingAtItsByte)
     std::atomic<bool> sent{false};
     std::thread sender([&] { sent = client->send(data + '\0'); });
     ASSERT_TRUE(receiver->waitUntil(
-        [](const auto& jobs) { return !jobs.empty() && jobs[0].stalled && jobs[0].dataFiles.at(0).bytes.size() == 100000; },
+        [](const auto& jobs) {
+            return !jobs.empty() && jobs[0].stalled && jobs[0].dataFiles.at(0).bytes.size() == 100000;
+        },
         kWait));
     receiver->resume();
     sender.join();
@@ -327,6 +343,7 @@ TEST_F(LprReceiverTest, AStallInsideTheDataFileStopsReadingAtItsByte)
 }
 
 struct Interruption {
+    const char* name;
     LprStep step;
     LprAnswerKind kind;
 };
@@ -349,14 +366,17 @@ TEST_P(LprInterruption, TheDeviceClosesOrResetsInsteadOfAnswering)
     EXPECT_FALSE(job.complete());
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, LprInterruption,
-                         ::testing::Values(Interruption{LprStep::QueueCommand, LprAnswerKind::Close},
-                                           Interruption{LprStep::ControlFile, LprAnswerKind::Close},
-                                           Interruption{LprStep::DataFileCommand, LprAnswerKind::Reset},
-                                           Interruption{LprStep::DataFile, LprAnswerKind::Close},
-                                           Interruption{LprStep::DataFile, LprAnswerKind::Reset}));
+INSTANTIATE_TEST_SUITE_P(
+    Steps, LprInterruption,
+    ::testing::Values(Interruption{"CloseAtQueue", LprStep::QueueCommand, LprAnswerKind::Close},
+                      Interruption{"CloseAtControlFile", LprStep::ControlFile, LprAnswerKind::Close},
+                      Interruption{"ResetAtDataFileCommand", LprStep::DataFileCommand, LprAnswerKind::Reset},
+                      Interruption{"CloseAtDataFile", LprStep::DataFile, LprAnswerKind::Close},
+                      Interruption{"ResetAtDataFile", LprStep::DataFile, LprAnswerKind::Reset}),
+    nameOf<Interruption>);
 
 struct DataBreak {
+    const char* name;
     LprAnswerKind kind;
     const char* count;
 };
@@ -389,9 +409,11 @@ TEST_P(LprBreakInData, TheDeviceTakesExactlyTheBytesBeforeItCloses)
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, LprBreakInData,
-                         ::testing::Values(DataBreak{LprAnswerKind::Close, "100000"},
-                                           DataBreak{LprAnswerKind::Close, "125899906843000"},
-                                           DataBreak{LprAnswerKind::Reset, "100000"}));
+                         ::testing::Values(DataBreak{"CloseInACountedFile", LprAnswerKind::Close, "100000"},
+                                           DataBreak{"CloseInAFileEndedByClose", LprAnswerKind::Close,
+                                                     "125899906843000"},
+                                           DataBreak{"ResetInACountedFile", LprAnswerKind::Reset, "100000"}),
+                         nameOf<DataBreak>);
 
 TEST_F(LprReceiverTest, AnAbortDropsTheFilesReceivedSoFarWithoutAnAnswer)
 {
@@ -470,11 +492,12 @@ INSTANTIATE_TEST_SUITE_P(
         Malformed{"HugeControlFile", kAccepted + bytes("\x02" "2000000 cfA123PC1\n"), bytes("\0\x02"),
                   "a control file of 2000000 bytes"},
         Malformed{"UnknownSubcommand", kAccepted + bytes("\x05x\n"), bytes("\0\x02"), "not a subcommand: 0x05"},
-        Malformed{"AbortWithOperands", kAccepted + bytes("\x01now\n"), bytes("\0\x02"), "abort subcommand with operands"},
+        Malformed{"AbortWithOperands", kAccepted + bytes("\x01now\n"), bytes("\0\x02"),
+                  "abort subcommand with operands"},
         Malformed{"FileWithoutItsZeroByte", kAccepted + bytes("\x02" "3 cfA123PC1\nHx\nX"), bytes("\0\0\x02"),
                   "the control file does not end with a 0 byte"},
         Malformed{"EndlessLine", kAccepted + std::string(5000, 'a'), bytes("\0\x02"), "longer than 4096 bytes"}),
-    [](const ::testing::TestParamInfo<Malformed>& info) { return std::string(info.param.name); });
+    nameOf<Malformed>);
 
 TEST_F(LprReceiverTest, ASenderClosingMidFileLeavesTheFileIncomplete)
 {
@@ -501,7 +524,8 @@ TEST_F(LprReceiverTest, ASenderResettingMidCommandBreaksTheJob)
     auto client = connect();
     EXPECT_EQ(client->exchange(kQueueCommand), kAck);
     ASSERT_TRUE(client->send(bytes("\x02" "58 cfA")));
-    ASSERT_TRUE(receiver->waitUntil([](const auto& jobs) { return !jobs.empty() && jobs[0].stream.size() == 11; }, kWait));
+    ASSERT_TRUE(
+        receiver->waitUntil([](const auto& jobs) { return !jobs.empty() && jobs[0].stream.size() == 11; }, kWait));
     client->reset();
     const LprJob job = firstJob();
     EXPECT_EQ(job.end, LprEnd::SenderReset);
@@ -632,8 +656,8 @@ TEST(LprScripts, ScriptTextsAreReadStrictly)
 {
     LprScript script;
     std::string complaint;
-    ASSERT_TRUE(devsim::parseLprScript("queue=ack,cf-command=refuse,cf=refuse:2,df-command=stall,df=reset,df@4096=close",
-                                       script, complaint))
+    const char* all = "queue=ack,cf-command=refuse,cf=refuse:2,df-command=stall,df=reset,df@4096=close";
+    ASSERT_TRUE(devsim::parseLprScript(all, script, complaint))
         << complaint;
     EXPECT_EQ(script.answer(LprStep::QueueCommand).kind, LprAnswerKind::Accept);
     EXPECT_EQ(script.answer(LprStep::ControlFileCommand).kind, LprAnswerKind::Refuse);

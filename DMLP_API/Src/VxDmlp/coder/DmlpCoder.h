@@ -281,7 +281,8 @@ DmlpCoderError DmlpAddressWireSize(uint16_t kind, uint16_t* size);
 DmlpCoderError DmlpCheckAddressLength(const DmlpCursor* in);
 // Checks as DmlpCheckAddressLength, then fills address (zeroed first) from the kind's body.
 DmlpCoderError DmlpReadAddress(DmlpCursor* in, DmlpAddress* address);
-// Writes the form of address; an unknown kind gives 1 and writes nothing.
+// Writes the form of address; an unknown kind, or a field over its wire width, gives 1 and
+// writes nothing.
 DmlpCoderError DmlpWriteAddress(DmlpCursor* out, const DmlpAddress* address);
 // Kind outside 1 to 15: 4; a length byte other than the kind's or a short body: 5.
 DmlpCoderError DmlpSkipAddress(DmlpCursor* in, int32_t* bytesLeft);

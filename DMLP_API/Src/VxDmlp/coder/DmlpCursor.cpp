@@ -114,8 +114,10 @@ DmlpCoderError DmlpReadAddress(DmlpCursor* in, DmlpAddress* address)
 
 DmlpCoderError DmlpWriteAddress(DmlpCursor* out, const DmlpAddress* address)
 {
-    uint16_t size;
-    if (DmlpAddressWireSize(address->kind, &size) != DMLP_CODER_OK)
+    // Sized first: a field that does not fit its wire width (kinds 10 to 12 hold 64-bit fields)
+    // is refused before anything is written.
+    DmlpWalk sizing = DmlpWalkStart(DMLP_WALK_ENCSIZE, 0, nullptr, nullptr);
+    if (DmlpWalkAddress(&sizing, (uint8_t*)address) != DMLP_CODER_OK)
         return DMLP_CODER_BAD_ARGUMENT;
     DmlpWalk walk = DmlpWalkStart(DMLP_WALK_ENCODE, 0, out, nullptr);
     DmlpWalkAddress(&walk, (uint8_t*)address);

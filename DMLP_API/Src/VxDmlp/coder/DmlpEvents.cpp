@@ -47,7 +47,10 @@ DMLP_FORM(kEventPair, 8, 0, DMLP_U8(0), DMLP_U32(4));
 
 constexpr bool IsVariable(uint8_t kind) { return kind >= EVENT_S8; }
 
-constexpr uint32_t AlignUp(uint32_t value, uint32_t alignment) { return (value + alignment - 1) / alignment * alignment; }
+constexpr uint32_t AlignUp(uint32_t value, uint32_t alignment)
+{
+    return (value + alignment - 1) / alignment * alignment;
+}
 
 constexpr size_t EventOpCount(const EventField* fields, size_t count)
 {

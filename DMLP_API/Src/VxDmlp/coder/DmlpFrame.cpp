@@ -73,11 +73,49 @@ const DmlpExecCodeRow* DmlpFindExecCode(uint16_t code, uint8_t version)
     return FindRow(g_execCodes, &DmlpExecCodeRow::code, code, version);
 }
 
+namespace {
+
+// For every attribute id, the first row of the value-type table that lists it (its number + 1;
+// 0: none), built once: replies look an id up per attribute, and a scan of the 807 ids each
+// time costs more than the rest of the decode.
+struct FirstValueTypeRows {
+    uint8_t row[65536];
+};
+static_assert(DMLP_VALUE_TYPE_ROWS < 255, "row numbers fit a byte");
+
+FirstValueTypeRows BuildFirstRows()
+{
+    FirstValueTypeRows rows = {};
+    for (uint32_t number = 0; DmlpValueTypeTable[number].ids != nullptr; ++number) {
+        for (const uint16_t* id = DmlpValueTypeTable[number].ids; *id != 0; ++id) {
+            if (rows.row[*id] == 0)
+                rows.row[*id] = (uint8_t)(number + 1);
+        }
+    }
+    return rows;
+}
+
+const FirstValueTypeRows& FirstRows()
+{
+    static const FirstValueTypeRows first = BuildFirstRows();
+    return first;
+}
+
+} // namespace
+
 const DmlpValueTypeRow* DmlpFindValueType(uint16_t attributeId, uint8_t version)
 {
     if (g_valueTypes == nullptr || attributeId == 0)
         return nullptr;
-    for (const DmlpValueTypeRow* row = g_valueTypes; row->ids != nullptr; ++row) {
+    const uint8_t first = FirstRows().row[attributeId];
+    if (first == 0)
+        return nullptr;
+    // Rows before the first that lists the id cannot match; when its key does not fit, the
+    // search goes on with the rows behind it.
+    const DmlpValueTypeRow* row = g_valueTypes + (first - 1);
+    if (KeyFits(row->versionKey, version))
+        return row;
+    for (++row; row->ids != nullptr; ++row) {
         if (KeyFits(row->versionKey, version) && ListHolds(row->ids, attributeId))
             return row;
     }

@@ -139,16 +139,25 @@ const DmlpOp kTraceJobOps[] = {U8(0)};
 const DmlpReplyLayout kGet2 = {2, sizeof(DmlpGet2Result), AT(DmlpGet2Result, buffer), OPS(kObjectCountOps), NO_OPS,
                                DmlpReplyGet2Objects,
                                {sizeof(DmlpGet2Object), AT(DmlpGet2Object, count), AT(DmlpGet2Object, attributes)}};
-const DmlpReplyLayout kAcquireRecords2 = {
-    2, sizeof(DmlpAcquireRecords2Result), AT(DmlpAcquireRecords2Result, buffer), OPS(kObjectCountOps), NO_OPS,
-    DmlpReplyGet2Objects,
-    {sizeof(DmlpAcquireRecords2Object), AT(DmlpAcquireRecords2Object, count), AT(DmlpAcquireRecords2Object, attributes)}};
+const DmlpReplyLayout kAcquireRecords2 = {2,
+                                          sizeof(DmlpAcquireRecords2Result),
+                                          AT(DmlpAcquireRecords2Result, buffer),
+                                          OPS(kObjectCountOps),
+                                          NO_OPS,
+                                          DmlpReplyGet2Objects,
+                                          {sizeof(DmlpAcquireRecords2Object), AT(DmlpAcquireRecords2Object, count),
+                                           AT(DmlpAcquireRecords2Object, attributes)}};
 const DmlpReplyLayout kJobStart2 = {10, sizeof(DmlpJobStart2Result), AT(DmlpJobStart2Result, buffer),
                                     OPS(kJobStart2Ops), NO_OPS, DmlpReplyAttributeList,
                                     {AT(DmlpJobStart2Result, count), AT(DmlpJobStart2Result, attributes)}};
-const DmlpReplyLayout kResourceStart2 = {6, sizeof(DmlpResourceStart2Result), AT(DmlpResourceStart2Result, buffer),
-                                        OPS(kResourceStart2Ops), NO_OPS, DmlpReplyAttributeList,
-                                        {AT(DmlpResourceStart2Result, count), AT(DmlpResourceStart2Result, attributes)}};
+const DmlpReplyLayout kResourceStart2 = {
+    6,
+    sizeof(DmlpResourceStart2Result),
+    AT(DmlpResourceStart2Result, buffer),
+    OPS(kResourceStart2Ops),
+    NO_OPS,
+    DmlpReplyAttributeList,
+    {AT(DmlpResourceStart2Result, count), AT(DmlpResourceStart2Result, attributes)}};
 const DmlpReplyLayout kTraceJob = {1, sizeof(DmlpTraceJobResult), AT(DmlpTraceJobResult, buffer), OPS(kTraceJobOps),
                                    NO_OPS, DmlpReplyTraceJob, {}};
 
@@ -170,9 +179,14 @@ const DmlpReplyLayout kListObjectAttributes = {6, sizeof(DmlpListObjectAttribute
                                                {AT(DmlpListObjectAttributesResult, count),
                                                 AT(DmlpListObjectAttributesResult, attributes),
                                                 AT(DmlpListedObjectAttribute, id)}};
-const DmlpReplyLayout kList = {15, sizeof(DmlpListResult), AT(DmlpListResult, buffer), OPS(kListOps), NO_OPS,
-                               DmlpReplyElements,
-                               {AT(DmlpListResult, attributeId), AT(DmlpListResult, count), AT(DmlpListResult, values)}};
+const DmlpReplyLayout kList = {
+    15,
+    sizeof(DmlpListResult),
+    AT(DmlpListResult, buffer),
+    OPS(kListOps),
+    NO_OPS,
+    DmlpReplyElements,
+    {AT(DmlpListResult, attributeId), AT(DmlpListResult, count), AT(DmlpListResult, values)}};
 // The tables: at = row count (the column count follows it), rows.
 const DmlpReplyLayout kListHandleAttributes = {
     4, sizeof(DmlpListHandleAttributesResult), AT(DmlpListHandleAttributesResult, buffer),

@@ -121,6 +121,9 @@ DmlpCoderError DmlpReplyAttributeValue(DmlpWalk* walk, uint8_t* record, const Dm
 
 // Get2 and AcquireRecords2: the object entries, then the attribute entries of all objects, then
 // the values. The size pass leaves the number of attributes for the decode pass.
+static_assert(offsetof(DmlpAcquireRecords2Result, count) == offsetof(DmlpGet2Result, count) &&
+                  offsetof(DmlpAcquireRecords2Result, objects) == offsetof(DmlpGet2Result, objects),
+              "both records start with the object count and entries");
 DmlpCoderError DmlpReplyGet2Objects(DmlpWalk* walk, uint8_t* record, const DmlpReplyLayout* layout,
                                     DmlpReplyPass* pass)
 {

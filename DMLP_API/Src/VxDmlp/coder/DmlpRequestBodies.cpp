@@ -246,8 +246,9 @@ const RequestOp kGet[] = {R_U32(0), R_U16(4)};
 const RequestOp kList[] = {R_U16(0), R_U16(2), R_U8(4), R_U32(8), R_U16(12), R_U16(14)};
 const RequestOp kListAttributes[] = {R_U16(0), R_U16(2), R_U8(4), R_U32(8), R_IDS(DmlpListAttributesParams, 0)};
 const RequestOp kListObjects[] = {R_U16(0), R_U16(2), R_U8(4), R_U16(6), R_U16(8)};
-const RequestOp kAppendToList[] = {R_U8(0), R_U32(4), R_U16(8), R_U16(10),
-                                   R_VALUE(AT(DmlpAppendToListParams, element), AT(DmlpAppendToListParams, attributeId), 0)};
+const RequestOp kAppendToList[] = {
+    R_U8(0), R_U32(4), R_U16(8), R_U16(10),
+    R_VALUE(AT(DmlpAppendToListParams, element), AT(DmlpAppendToListParams, attributeId), 0)};
 const RequestOp kDeleteFromListPosition[] = {R_U16(AT(DmlpDeleteFromListParams, value3))};
 const RequestOp kDeleteFromListElement[] = {
     R_VALUE(AT(DmlpDeleteFromListParams, element), AT(DmlpDeleteFromListParams, attributeId), 0)};
@@ -338,8 +339,10 @@ const RequestOp kDeleteFiles[] = {R_OBJECTS(DmlpDeleteFilesParams, REQ_NOT_EMPTY
 const RequestOp kGet2[] = {R_U16(0), R_TYPED(AT(DmlpGet2Params, type), AT(DmlpGet2Params, typedValue)),
                            R_OBJECTS(DmlpGet2Params, 0), R_IDS(DmlpGet2Params, 0)};
 const RequestOp kGetListElement[] = {
-    R_U16(0),  R_U16(2),  R_U8(4), R_TYPED(AT(DmlpGetListElementParams, type), AT(DmlpGetListElementParams, typedValue)),
-    R_U32(16), R_U16(20), R_U16(22)};
+    R_U16(0),  R_U16(2),
+    R_U8(4),   R_TYPED(AT(DmlpGetListElementParams, type), AT(DmlpGetListElementParams, typedValue)),
+    R_U32(16), R_U16(20),
+    R_U16(22)};
 const RequestOp kSet2[] = {R_TYPED(AT(DmlpSet2Params, type), AT(DmlpSet2Params, typedValue)), R_U32(16),
                            R_ATTRIBUTE(DmlpSet2Params, attributeId, value, 1)};
 const RequestOp kSetListElement[] = {

@@ -53,29 +53,6 @@ DmlpCoderError AddWire(DmlpWalk* walk, uint64_t bytes)
     return DMLP_CODER_OK;
 }
 
-// Needs bytes in the input while measuring.
-DmlpCoderError NeedWire(DmlpWalk* walk, uint64_t bytes)
-{
-    if (walk->mode == DMLP_WALK_DECSIZE && (uint64_t)walk->wire.count < bytes) {
-        DmlpCoderTrace(9, DMLP_TRACE_DECODE_SIZE, __LINE__);
-        return DMLP_CODER_TRUNCATED;
-    }
-    return DMLP_CODER_OK;
-}
-
-// Reserves memory at the free position, rounded up to 8; a result over DMLP_SIZE_MAX is refused.
-DmlpCoderError Reserve(DmlpWalk* walk, uint64_t bytes, uint32_t* offset)
-{
-    const uint64_t end = ((uint64_t)walk->mem + bytes + 7) & ~(uint64_t)7;
-    if (end > DMLP_SIZE_MAX) {
-        DmlpCoderTrace(8, DMLP_TRACE_DECODE_SIZE, __LINE__);
-        return DMLP_CODER_NO_MEMORY;
-    }
-    *offset = walk->mem;
-    walk->mem = (uint32_t)end;
-    return DMLP_CODER_OK;
-}
-
 uint8_t* MemoryAt(const DmlpWalk* walk, uint32_t offset)
 {
     return walk->mode == DMLP_WALK_DECODE ? walk->base + offset : nullptr;
@@ -127,9 +104,26 @@ bool KnownAddressKind(uint32_t kind) { return kind >= 1 && kind <= 15; }
 
 } // namespace
 
-DmlpCoderError DmlpWalkNeed(DmlpWalk* walk, uint64_t bytes) { return NeedWire(walk, bytes); }
+DmlpCoderError DmlpWalkNeed(DmlpWalk* walk, uint64_t bytes)
+{
+    if (walk->mode == DMLP_WALK_DECSIZE && (uint64_t)walk->wire.count < bytes) {
+        DmlpCoderTrace(9, DMLP_TRACE_DECODE_SIZE, __LINE__);
+        return DMLP_CODER_TRUNCATED;
+    }
+    return DMLP_CODER_OK;
+}
 
-DmlpCoderError DmlpWalkReserve(DmlpWalk* walk, uint64_t bytes, uint32_t* offset) { return Reserve(walk, bytes, offset); }
+DmlpCoderError DmlpWalkReserve(DmlpWalk* walk, uint64_t bytes, uint32_t* offset)
+{
+    const uint64_t end = ((uint64_t)walk->mem + bytes + 7) & ~(uint64_t)7;
+    if (end > DMLP_SIZE_MAX) {
+        DmlpCoderTrace(8, DMLP_TRACE_DECODE_SIZE, __LINE__);
+        return DMLP_CODER_NO_MEMORY;
+    }
+    *offset = walk->mem;
+    walk->mem = (uint32_t)end;
+    return DMLP_CODER_OK;
+}
 
 bool DmlpAddressBodyLength(uint16_t kind, uint8_t* length)
 {
@@ -174,7 +168,7 @@ DmlpCoderError DmlpWalkField(DmlpWalk* walk, uint8_t* at, uint8_t wireWidth, uin
         return DMLP_CODER_OK;
     }
     case DMLP_WALK_DECSIZE:
-        DMLP_TRY(NeedWire(walk, wireWidth));
+        DMLP_TRY(DmlpWalkNeed(walk, wireWidth));
         *value = ReadWire(&walk->wire, wireWidth);
         return DMLP_CODER_OK;
     default:
@@ -191,7 +185,7 @@ DmlpCoderError DmlpWalkBlock(DmlpWalk* walk, uint8_t* at, uint32_t count)
     case DMLP_WALK_ENCSIZE: return AddWire(walk, count);
     case DMLP_WALK_ENCODE: DmlpWriteBytes(&walk->wire, at, count); return DMLP_CODER_OK;
     case DMLP_WALK_DECSIZE:
-        DMLP_TRY(NeedWire(walk, count));
+        DMLP_TRY(DmlpWalkNeed(walk, count));
         DmlpSkip(&walk->wire, count);
         return DMLP_CODER_OK;
     default:
@@ -210,9 +204,9 @@ DmlpCoderError DmlpWalkData(DmlpWalk* walk, uint8_t* record, uint32_t offset, ui
             return DMLP_REFUSE(walk, DMLP_CODER_BAD_ARGUMENT, DMLP_CODER_BAD_ARGUMENT);
         return DmlpWalkBlock(walk, data, n);
     }
-    DMLP_TRY(NeedWire(walk, n));
+    DMLP_TRY(DmlpWalkNeed(walk, n));
     uint32_t at;
-    DMLP_TRY(Reserve(walk, (uint64_t)n + extra, &at));
+    DMLP_TRY(DmlpWalkReserve(walk, (uint64_t)n + extra, &at));
     if (walk->mode == DMLP_WALK_DECODE)
         DmlpStorePointer(record + offset, walk->base + at);
     return DmlpWalkBlock(walk, MemoryAt(walk, at), n);
@@ -232,7 +226,7 @@ DmlpCoderError DmlpWalkArray(DmlpWalk* walk, uint8_t* record, uint32_t offset, u
         return DMLP_CODER_OK;
     }
     uint32_t at;
-    DMLP_TRY(Reserve(walk, (uint64_t)n * reserveEach, &at));
+    DMLP_TRY(DmlpWalkReserve(walk, (uint64_t)n * reserveEach, &at));
     if (walk->mode == DMLP_WALK_DECODE)
         DmlpStorePointer(record + offset, walk->base + at);
     for (uint32_t i = 0; i < n; ++i)
@@ -295,7 +289,7 @@ DmlpCoderError DmlpWalkValue(DmlpWalk* walk, const DmlpForm* form, uint8_t* valu
     uint8_t* record = value;
     if (!DmlpWalkEncoding(walk)) {
         uint32_t at;
-        DMLP_TRY(Reserve(walk, counted ? 16 : form->size, &at));
+        DMLP_TRY(DmlpWalkReserve(walk, counted ? 16 : form->size, &at));
         record = MemoryAt(walk, at);
     }
     if (!counted)
@@ -354,7 +348,7 @@ DmlpCoderError DecodeAttribute(DmlpWalk* walk, uint8_t* entry)
         return RefuseDepth(walk);
     uint32_t id;
     uint32_t length;
-    DMLP_TRY(NeedWire(walk, 4));
+    DMLP_TRY(DmlpWalkNeed(walk, 4));
     DMLP_TRY(DmlpWalkField(walk, DmlpWalkAt(entry, 0), 2, 2, &id));
     DMLP_TRY(DmlpWalkField(walk, DmlpWalkAt(entry, 2), 2, 2, &length));
     const DmlpValueTypeRow* row = DmlpFindValueType((uint16_t)id, walk->version);
@@ -395,7 +389,7 @@ DmlpCoderError DmlpWalkAttributeList(DmlpWalk* walk, uint8_t* list, uint8_t coun
     if (n == 0)
         return DMLP_CODER_OK;
     uint32_t at;
-    DMLP_TRY(Reserve(walk, (uint64_t)n * sizeof(DmlpAttributeEntry), &at));
+    DMLP_TRY(DmlpWalkReserve(walk, (uint64_t)n * sizeof(DmlpAttributeEntry), &at));
     if (walk->mode == DMLP_WALK_DECODE)
         DmlpStorePointer(list + 8, walk->base + at);
     for (uint32_t i = 0; i < n; ++i)
@@ -409,7 +403,7 @@ DmlpCoderError DmlpWalkAddress(DmlpWalk* walk, uint8_t* address)
     if (DmlpWalkEncoding(walk)) {
         kind = (uint32_t)LoadUnsigned(address, 2);
     } else {
-        DMLP_TRY(NeedWire(walk, 3));
+        DMLP_TRY(DmlpWalkNeed(walk, 3));
         kind = ((uint32_t)walk->wire.ptr[0] << 8) | walk->wire.ptr[1];
     }
     if (!KnownAddressKind(kind))

@@ -118,8 +118,8 @@ typedef struct DmlpAppendToListParams {
 } DmlpAppendToListParams;
 typedef DmlpAppendToListParams DmlpDeleteFromListParams;
 static_assert(sizeof(DmlpAppendToListParams) == 24 && offsetof(DmlpAppendToListParams, value2) == 4 &&
-                  offsetof(DmlpAppendToListParams, attributeId) == 8 && offsetof(DmlpAppendToListParams, value3) == 10 &&
-                  offsetof(DmlpAppendToListParams, element) == 16,
+                  offsetof(DmlpAppendToListParams, attributeId) == 8 &&
+                  offsetof(DmlpAppendToListParams, value3) == 10 && offsetof(DmlpAppendToListParams, element) == 16,
               "DmlpAppendToListParams");
 
 // One uint32: Delete (11), BinderStart (20), DocumentStart (23), CancelJob (31), PauseJob (32),
@@ -359,8 +359,9 @@ typedef struct DmlpAppendToListExParams {
 } DmlpAppendToListExParams;
 typedef DmlpAppendToListExParams DmlpDeleteFromListExParams;
 static_assert(sizeof(DmlpAppendToListExParams) == 40 && offsetof(DmlpAppendToListExParams, typeA) == 8 &&
-                  offsetof(DmlpAppendToListExParams, valueA) == 16 && offsetof(DmlpAppendToListExParams, value3) == 24 &&
-                  offsetof(DmlpAppendToListExParams, typeB) == 26 && offsetof(DmlpAppendToListExParams, valueB) == 32,
+                  offsetof(DmlpAppendToListExParams, valueA) == 16 &&
+                  offsetof(DmlpAppendToListExParams, value3) == 24 && offsetof(DmlpAppendToListExParams, typeB) == 26 &&
+                  offsetof(DmlpAppendToListExParams, valueB) == 32,
               "DmlpAppendToListExParams");
 
 // Two uint32 and an attribute: SetByUser (59), SetToFileBox (86).
@@ -453,7 +454,8 @@ typedef struct DmlpCreateFileParams {
     uint32_t value3;
 } DmlpCreateFileParams;
 typedef DmlpCreateFileParams DmlpFileStartParams;
-static_assert(sizeof(DmlpCreateFileParams) == 12 && offsetof(DmlpCreateFileParams, value2) == 4, "DmlpCreateFileParams");
+static_assert(sizeof(DmlpCreateFileParams) == 12 && offsetof(DmlpCreateFileParams, value2) == 4,
+              "DmlpCreateFileParams");
 
 // DeleteFile (74).
 typedef struct DmlpDeleteFileParams {
@@ -605,8 +607,10 @@ typedef struct DmlpSetListElementParams {
     const void* element;
 } DmlpSetListElementParams;
 static_assert(sizeof(DmlpSetListElementParams) == 32 && offsetof(DmlpSetListElementParams, type) == 1 &&
-                  offsetof(DmlpSetListElementParams, typedValue) == 8 && offsetof(DmlpSetListElementParams, value2) == 16 &&
-                  offsetof(DmlpSetListElementParams, attributeId) == 20 && offsetof(DmlpSetListElementParams, element) == 24,
+                  offsetof(DmlpSetListElementParams, typedValue) == 8 &&
+                  offsetof(DmlpSetListElementParams, value2) == 16 &&
+                  offsetof(DmlpSetListElementParams, attributeId) == 20 &&
+                  offsetof(DmlpSetListElementParams, element) == 24,
               "DmlpSetListElementParams");
 
 // JobStart2 (107).
@@ -626,7 +630,8 @@ typedef struct DmlpTraceJobParams {
     const uint16_t* attributeIds;
 } DmlpTraceJobParams;
 static_assert(sizeof(DmlpTraceJobParams) == 88 && offsetof(DmlpTraceJobParams, clJobId) == 8 &&
-                  offsetof(DmlpTraceJobParams, attributeIdCount) == 72 && offsetof(DmlpTraceJobParams, attributeIds) == 80,
+                  offsetof(DmlpTraceJobParams, attributeIdCount) == 72 &&
+                  offsetof(DmlpTraceJobParams, attributeIds) == 80,
               "DmlpTraceJobParams");
 
 // AcquireRecords2 (110).

@@ -128,7 +128,8 @@ typedef struct DmlpCreateFileResult {
     uint32_t value2;
     uint32_t value3;
 } DmlpCreateFileResult;
-static_assert(sizeof(DmlpCreateFileResult) == 12 && offsetof(DmlpCreateFileResult, value2) == 4, "DmlpCreateFileResult");
+static_assert(sizeof(DmlpCreateFileResult) == 12 && offsetof(DmlpCreateFileResult, value2) == 4,
+              "DmlpCreateFileResult");
 
 // SetDateTime (15), GetDateTime (16).
 typedef struct DmlpSetDateTimeResult {
@@ -330,11 +331,13 @@ static_assert(sizeof(DmlpGet2Result) == 40 && offsetof(DmlpGet2Result, objects) 
 // AcquireRecords2 (110): as Get2 with 24-byte object entries.
 typedef struct DmlpAcquireRecords2Object {
     uint32_t handle;
+    uint32_t unused;
     uint16_t count;
     DmlpAttributeEntry* attributes;
-    uint64_t unused;
 } DmlpAcquireRecords2Object;
-static_assert(sizeof(DmlpAcquireRecords2Object) == 24, "DmlpAcquireRecords2Object size");
+static_assert(sizeof(DmlpAcquireRecords2Object) == 24 && offsetof(DmlpAcquireRecords2Object, count) == 8 &&
+                  offsetof(DmlpAcquireRecords2Object, attributes) == 16,
+              "DmlpAcquireRecords2Object");
 
 typedef struct DmlpAcquireRecords2Result {
     uint16_t count;
@@ -364,7 +367,8 @@ typedef struct DmlpResourceStart2Result {
     DmlpBuffer buffer;
 } DmlpResourceStart2Result;
 static_assert(sizeof(DmlpResourceStart2Result) == 40 && offsetof(DmlpResourceStart2Result, count) == 4 &&
-                  offsetof(DmlpResourceStart2Result, attributes) == 8 && offsetof(DmlpResourceStart2Result, buffer) == 16,
+                  offsetof(DmlpResourceStart2Result, attributes) == 8 &&
+                  offsetof(DmlpResourceStart2Result, buffer) == 16,
               "DmlpResourceStart2Result");
 
 // TraceJob (109): kind 1 carries value1 and a list, kind 2 value1, value2 and a list; other
@@ -401,7 +405,8 @@ typedef struct DmlpListAttributesResult {
     DmlpBuffer buffer;
 } DmlpListAttributesResult;
 static_assert(sizeof(DmlpListAttributesResult) == 48 && offsetof(DmlpListAttributesResult, value3) == 4 &&
-                  offsetof(DmlpListAttributesResult, count) == 8 && offsetof(DmlpListAttributesResult, attributes) == 16 &&
+                  offsetof(DmlpListAttributesResult, count) == 8 &&
+                  offsetof(DmlpListAttributesResult, attributes) == 16 &&
                   offsetof(DmlpListAttributesResult, buffer) == 24,
               "DmlpListAttributesResult");
 
@@ -484,7 +489,8 @@ typedef struct DmlpListJobAttributesResult {
 static_assert(sizeof(DmlpListJobAttributesResult) == 48 && offsetof(DmlpListJobAttributesResult, value4) == 8 &&
                   offsetof(DmlpListJobAttributesResult, rowCount) == 12 &&
                   offsetof(DmlpListJobAttributesResult, columnCount) == 14 &&
-                  offsetof(DmlpListJobAttributesResult, rows) == 16 && offsetof(DmlpListJobAttributesResult, buffer) == 24,
+                  offsetof(DmlpListJobAttributesResult, rows) == 16 &&
+                  offsetof(DmlpListJobAttributesResult, buffer) == 24,
               "DmlpListJobAttributesResult");
 
 // ---- Family G: basic-typed values -------------------------------------------------------------------

@@ -1,48 +1,14 @@
-// Helpers of the body, reply and event tests: wire bytes written by hand, frames, decoding into a
-// caller's record or an allocated one, and a fixture that checks that every block is freed.
+// Helpers of the coder tests: requests encoded to bytes, replies decoded into a caller's record or
+// an allocated one, and a fixture that checks that every block is freed.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
-#include <vector>
 
 #include "DmlpBodies.h"
 #include "VxSrvc.h"
-
-using Bytes = std::vector<uint8_t>;
-
-// Big-endian wire bytes, field by field.
-struct Wire {
-    Bytes bytes;
-
-    Wire& u8(uint32_t value)
-    {
-        bytes.push_back((uint8_t)value);
-        return *this;
-    }
-    Wire& u16(uint32_t value) { return u8(value >> 8).u8(value); }
-    Wire& u32(uint32_t value) { return u16(value >> 16).u16(value); }
-    Wire& raw(const Bytes& more)
-    {
-        bytes.insert(bytes.end(), more.begin(), more.end());
-        return *this;
-    }
-    Wire& text(const std::string& chars)
-    {
-        bytes.insert(bytes.end(), chars.begin(), chars.end());
-        return *this;
-    }
-    Wire& fill(size_t count, uint8_t value)
-    {
-        bytes.insert(bytes.end(), count, value);
-        return *this;
-    }
-    // s8: a length byte, then the bytes.
-    Wire& s8(const std::string& chars) { return u8((uint32_t)chars.size()).text(chars); }
-    operator Bytes() const { return bytes; }
-};
+#include "WireBytes.h"
 
 inline DmlpHeader RequestHeader(uint16_t method)
 {
@@ -53,17 +19,6 @@ inline DmlpHeader RequestHeader(uint16_t method)
     header.objectRef0 = 0x01020304;
     header.objectRef1 = 0x05060708;
     return header;
-}
-
-// A whole frame: the 20-byte header (with the status flag and status, unless flags say otherwise)
-// and the body.
-inline Bytes Frame(uint16_t method, const Bytes& body, uint16_t status = 1, uint8_t flags = DMLP_FLAG_STATUS,
-                   uint16_t requestId = 7)
-{
-    Wire wire;
-    wire.u16(DMLP_HEADER_MAGIC).u8(DMLP_HEADER_VERSION).u8(flags).u16(method).u16(requestId);
-    wire.u16((uint32_t)body.size()).u32(0).u32(0).u16(status);
-    return wire.raw(body);
 }
 
 // The encoded request as bytes (freed here).
@@ -137,6 +92,30 @@ protected:
         EXPECT_EQ(VxSrvcTestLiveBlocks(), live_) << "every block is freed";
     }
     int64_t liveBlocks() const { return VxSrvcTestLiveBlocks() - live_; }
+
+    // Decodes frame with the first, second, ... allocation failing until the decode succeeds:
+    // every failure gives 6, context status 6, holds nothing and leaves no block behind.
+    void ExpectAllocationFailuresLeaveNothing(const Bytes& frame, bool allocate)
+    {
+        for (uint32_t nth = 1;; ++nth) {
+            ASSERT_LT(nth, 10u) << "a decode allocates a record, a block and a scratch table at most";
+            VxSrvcTestFailAllocation(nth);
+            bool done;
+            {
+                Reply reply(frame, allocate);
+                done = reply.error() == DMLP_CODER_OK;
+                if (!done) {
+                    EXPECT_EQ(reply.error(), DMLP_CODER_NO_MEMORY) << "failing allocation " << nth;
+                    EXPECT_EQ(reply.status(), DMLP_INTERNAL_FAILURE);
+                    EXPECT_EQ(reply.context().held, nullptr);
+                }
+            }
+            VxSrvcTestFailAllocation(0);
+            EXPECT_EQ(liveBlocks(), 0) << "failing allocation " << nth;
+            if (done)
+                return;
+        }
+    }
 
     int64_t live_ = 0;
 };

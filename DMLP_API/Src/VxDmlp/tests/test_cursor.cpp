@@ -172,6 +172,22 @@ TEST(AddressForm, UnknownKindsAndWrongLengthBytes)
     EXPECT_EQ(DmlpWriteAddress(&writer, &unknown), DMLP_CODER_BAD_ARGUMENT);
     EXPECT_EQ(out, Bytes(32, 0xEE));
 
+    // Kinds 10 to 12 hold their uint32 fields widened to 64 bits: a value past 32 bits cannot be
+    // sent and nothing of the form is written.
+    for (uint16_t kind : {10, 11, 12}) {
+        DmlpAddress wide = Kind(kind);
+        wide.u.pair64.second = 0x100000000ull;
+        DmlpCursor room{out.data(), 32};
+        EXPECT_EQ(DmlpWriteAddress(&room, &wide), DMLP_CODER_BAD_ARGUMENT) << kind;
+        EXPECT_EQ(room.ptr, out.data());
+        EXPECT_EQ(out, Bytes(32, 0xEE));
+    }
+    DmlpAddress wideFirst = Kind(10);
+    wideFirst.u.pair64.first = 0x1122334455ull;
+    DmlpCursor room{out.data(), 32};
+    EXPECT_EQ(DmlpWriteAddress(&room, &wideFirst), DMLP_CODER_BAD_ARGUMENT);
+    EXPECT_EQ(out, Bytes(32, 0xEE));
+
     Bytes kind16{0x00, 0x10, 0x00, 0, 0, 0, 0, 0, 0};
     DmlpCursor in{kind16.data(), (int32_t)kind16.size()};
     EXPECT_EQ(DmlpCheckAddressLength(&in), DMLP_CODER_BAD_ARGUMENT);

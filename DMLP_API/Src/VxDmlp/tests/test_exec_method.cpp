@@ -277,23 +277,8 @@ TEST_F(ExecuteMethod, ShortOrUnknownReplyParametersAreRefusedAndLeaveNothing)
 
 TEST_F(ExecuteMethod, AllocationFailuresAtEveryStepLeaveNothing)
 {
-    const Bytes frame = Frame(29, ReplyBody(13, Wire().s8("text")));
-    for (uint32_t nth = 1;; ++nth) {
-        VxSrvcTestFailAllocation(nth);
-        bool done;
-        {
-            Reply reply(frame, true);
-            done = reply.error() == DMLP_CODER_OK;
-            if (!done) {
-                EXPECT_EQ(reply.error(), DMLP_CODER_NO_MEMORY) << nth;
-            }
-        }
-        VxSrvcTestFailAllocation(0);
-        EXPECT_EQ(liveBlocks(), 0) << nth;
-        if (done)
-            break;
-        ASSERT_LT(nth, 10u);
-    }
+    for (bool allocate : {false, true})
+        ExpectAllocationFailuresLeaveNothing(Frame(29, ReplyBody(13, Wire().s8("text"))), allocate);
 }
 
 } // namespace

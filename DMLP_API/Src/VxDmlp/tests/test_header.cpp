@@ -40,34 +40,68 @@ Bytes Encode(const DmlpHeader& header)
     return out;
 }
 
-TEST_F(Coder, RequestHeaderBytesAndTheStatusSlotByFlags)
+// Headers of method 31, request id 0x1234, body length 4, object words 0x01020304 and
+// 0xA0B0C0D0, by flags and the value of the status slot: whole wire forms written out.
+struct HeaderGolden {
+    const char* name;
+    uint8_t flags;
+    uint16_t slot;
+    Bytes wire;
+    uint16_t decodedSlot;   // the slot as it reads back
+};
+
+const HeaderGolden kHeaderGoldens[] = {
+    {"request", 0x00, 0x0000,
+     {0xCD, 0xCA, 0x10, 0x00, 0x00, 0x1F, 0x12, 0x34, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x00,
+      0x00},
+     0x0000},
+    {"no flags: the slot is not sent", 0x00, 0x005A,
+     {0xCD, 0xCA, 0x10, 0x00, 0x00, 0x1F, 0x12, 0x34, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x00,
+      0x00},
+     0x0000},
+    {"status", 0x01, 0x8006,
+     {0xCD, 0xCA, 0x10, 0x01, 0x00, 0x1F, 0x12, 0x34, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x80,
+      0x06},
+     0x8006},
+    {"auxiliary byte", 0x08, 0x005A,
+     {0xCD, 0xCA, 0x10, 0x08, 0x00, 0x1F, 0x12, 0x34, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x5A,
+      0x00},
+     0x005A},
+    {"status wins over the auxiliary byte", 0x09, 0x0021,
+     {0xCD, 0xCA, 0x10, 0x09, 0x00, 0x1F, 0x12, 0x34, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x00,
+      0x21},
+     0x0021},
+    {"more parts and a reply wanted", 0x06, 0x0000,
+     {0xCD, 0xCA, 0x10, 0x06, 0x00, 0x1F, 0x12, 0x34, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x00,
+      0x00},
+     0x0000},
+};
+
+TEST_F(Coder, HeadersByFlagsEncodeAndDecodeAsWrittenOut)
 {
-    DmlpHeader header = Request(31);
-    EXPECT_EQ(Encode(header), (Bytes{0xCD, 0xCA, 0x10, 0x00, 0x00, 0x1F, 0x12, 0x34, 0x00, 0x04, 0x01, 0x02, 0x03,
-                                     0x04, 0xA0, 0xB0, 0xC0, 0xD0, 0x00, 0x00}));
+    for (const HeaderGolden& golden : kHeaderGoldens) {
+        SCOPED_TRACE(golden.name);
+        DmlpHeader header = Request(31);
+        header.flags = golden.flags;
+        header.status = golden.slot;
+        EXPECT_EQ(Encode(header), golden.wire);
 
-    header.flags = DMLP_FLAG_STATUS;
-    header.status = 0x8006;
-    Bytes bytes = Encode(header);
-    EXPECT_EQ(bytes[3], 0x01);
-    EXPECT_EQ(bytes[18], 0x80);
-    EXPECT_EQ(bytes[19], 0x06);
-
-    header.flags = DMLP_FLAG_AUX;
-    header.status = 0x5A;
-    bytes = Encode(header);
-    EXPECT_EQ(bytes[18], 0x5A);
-    EXPECT_EQ(bytes[19], 0x00);
-
-    header.flags = 0;
-    bytes = Encode(header);
-    EXPECT_EQ(bytes[18], 0x00) << "without 0x08 the auxiliary byte is not sent";
-
-    header.flags = DMLP_FLAG_STATUS | DMLP_FLAG_AUX;
-    header.status = 0x0021;
-    bytes = Encode(header);
-    EXPECT_EQ(bytes[18], 0x00);
-    EXPECT_EQ(bytes[19], 0x21);
+        Bytes wire = golden.wire;
+        DmlpCursor in{wire.data(), (int32_t)wire.size()};
+        DmlpHeader decoded;
+        memset(&decoded, 0xEE, sizeof decoded);
+        ASSERT_EQ(DmlpDecodeHeader(&decoded, &in), DMLP_CODER_OK);
+        EXPECT_EQ(decoded.magic, 0xCDCA);
+        EXPECT_EQ(decoded.version, 0x10);
+        EXPECT_EQ(decoded.flags, golden.flags);
+        EXPECT_EQ(decoded.method, 31);
+        EXPECT_EQ(decoded.requestId, 0x1234);
+        EXPECT_EQ(decoded.bodyLength, 4);
+        EXPECT_EQ(decoded.objectRef0, 0x01020304u);
+        EXPECT_EQ(decoded.objectRef1, 0xA0B0C0D0u);
+        EXPECT_EQ(decoded.status, golden.decodedSlot);
+        EXPECT_EQ(Encode(decoded), golden.wire) << "decoded and encoded again";
+    }
 }
 
 TEST_F(Coder, DecodedHeaderKeepsTheAuxiliaryByteInTheLowByteOfTheStatusSlot)

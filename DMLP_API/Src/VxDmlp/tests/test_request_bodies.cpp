@@ -5,7 +5,17 @@
 #include <set>
 #include <sstream>
 
+#include "../../../../Service/ClientJobId.h"
 #include "BodyTesting.h"
+
+// The protocol library's client job id has the service's layout.
+static_assert(sizeof(DmlpClientJobId) == sizeof(ClJobID), "client job id size");
+static_assert(offsetof(DmlpClientJobId, Data1) == offsetof(ClJobID, Data1) &&
+                  offsetof(DmlpClientJobId, Data2) == offsetof(ClJobID, Data2) &&
+                  offsetof(DmlpClientJobId, Data3) == offsetof(ClJobID, Data3) &&
+                  offsetof(DmlpClientJobId, Data4) == offsetof(ClJobID, Data4) &&
+                  offsetof(DmlpClientJobId, JobText) == offsetof(ClJobID, JobText),
+              "client job id layout");
 
 namespace {
 
@@ -265,7 +275,8 @@ struct Samples {
         all.push_back(Make("Set", 3, set, Wire().u32(0x11223344).u16(289).u32(0xA0B0C0D0)));
         all.push_back(Make("ListAttributes", 6, listAttributes,
                            Wire().u16(1).u16(2).u8(3).u32(4).u16(2).u16(280).u16(283)));
-        all.push_back(Make("AppendToList", 8, appendToList, Wire().u8(3).u32(0x10).u16(2).u16(0).raw(kSubscriptionWire)));
+        all.push_back(
+            Make("AppendToList", 8, appendToList, Wire().u8(3).u32(0x10).u16(2).u16(0).raw(kSubscriptionWire)));
         all.push_back(Make("DeleteFromList 1", 9, deleteFromList1, Wire().u8(1).u32(0x10).u16(2)));
         all.push_back(Make("DeleteFromList 2", 9, deleteFromList2, Wire().u8(2).u32(0x10).u16(2).u16(0x0102)));
         all.push_back(Make("DeleteFromList 3", 9, deleteFromList3,
@@ -286,7 +297,8 @@ struct Samples {
         all.push_back(Make("ExecuteMethod", 29, executeMethod, Wire().u32(0x4B).u16(101).u32(7).u8(1)));
         all.push_back(Make("ListObjectAttributes", 53, listObjectAttributes,
                            Wire().u16(1).u16(2).u8(3).u16(4).u16(1).u16(6004)));
-        all.push_back(Make("SetEx", 54, setEx, Wire().u32(9).u16(21).u16(0x0102).u16(21).u16(2).u16(0x0A0B).u16(0x0C0D)));
+        all.push_back(
+            Make("SetEx", 54, setEx, Wire().u32(9).u16(21).u16(0x0102).u16(21).u16(2).u16(0x0A0B).u16(0x0C0D)));
         all.push_back(Make("GetEx", 55, getEx, Wire().u32(9).u16(6).u32(0x01020304)));
         all.push_back(Make("ListEx", 56, listEx, Wire().u16(1).u16(2).u8(3).u32(4).u16(8).s8("ok").u16(5)));
         all.push_back(Make("AppendToListEx", 57, appendToListEx,
@@ -320,9 +332,11 @@ struct Samples {
                            Wire().u8(2).u8(0).u8(0).u32(0x10).u16(2).raw(kSubscriptionWire)));
         all.push_back(Make("JobStart2", 107, jobStart2,
                            Wire().u16(2).u16(280).u16(64).raw(kJobIdWire).u16(2229).u16(1).u8(1)));
-        all.push_back(Make("TraceJob", 109, traceJob, Wire().u32(0x77).u8(2).raw(kJobIdWire).u16(2).u16(6004).u16(277)));
+        all.push_back(
+            Make("TraceJob", 109, traceJob, Wire().u32(0x77).u8(2).raw(kJobIdWire).u16(2).u16(6004).u16(277)));
         all.push_back(Make("AcquireRecords2", 110, acquireRecords2, Wire().u32(1).u8(2).u32(3).u32(4).u8(5).u16(0)));
-        all.push_back(Make("ResourceStart2", 111, resourceStart2, Wire().u16(9).u16(1).u16(289).u16(4).u32(0xA0B0C0D0)));
+        all.push_back(
+            Make("ResourceStart2", 111, resourceStart2, Wire().u16(9).u16(1).u16(289).u16(4).u32(0xA0B0C0D0)));
         all.push_back(Make("ExecuteFile2", 112, executeFile2,
                            Wire().u32(1).u8(2).u16(2).u32(0x10).u16(1).u16(6004).u16(1).u8(9).u32(0x20).u16(0)));
         return all;

@@ -12,12 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "DmlpCoder.h"
-#include "VxSrvc.h"
+#include "BodyTesting.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
 const uint8_t kVersion = DMLP_HEADER_VERSION;
 
 // Wire forms: u8 u16 u32, bN (N bytes), s8, t8, o9 (tagged eight bytes), L8/L16 (length and
@@ -536,10 +534,10 @@ Bytes EncodeExactly(const DmlpForm* form, const void* value, uint8_t multi)
     return bytes;
 }
 
-void CheckValue(uint16_t type, uint8_t multi, const Bytes& wire)
+// Every strict prefix refused with the cursor kept, decoded into exactly the measured block,
+// pointers inside it, encoded back into exactly the wire bytes.
+void CheckForm(const DmlpForm* form, uint8_t multi, const Bytes& wire)
 {
-    SCOPED_TRACE("value type " + std::to_string(type) + " multi " + std::to_string(multi));
-    const DmlpForm* form = FormOf(type);
     Bytes input = wire;
     for (size_t prefix = 0; prefix < input.size(); ++prefix) {
         DmlpCursor in{input.data(), (int32_t)prefix};
@@ -556,6 +554,12 @@ void CheckValue(uint16_t type, uint8_t multi, const Bytes& wire)
     EXPECT_EQ(EncodeExactly(form, decoded.block, multi), wire) << "round trip";
 }
 
+void CheckValue(uint16_t type, uint8_t multi, const Bytes& wire)
+{
+    SCOPED_TRACE("value type " + std::to_string(type) + " multi " + std::to_string(multi));
+    CheckForm(FormOf(type), multi, wire);
+}
+
 const std::set<uint16_t>& AllTypes()
 {
     static const std::set<uint16_t> types = [] {
@@ -568,16 +572,7 @@ const std::set<uint16_t>& AllTypes()
     return types;
 }
 
-class Values : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(DmlpCoderInitialize());
-        live_ = VxSrvcTestLiveBlocks();
-    }
-    void TearDown() override { EXPECT_EQ(VxSrvcTestLiveBlocks(), live_); }
-    int64_t live_ = 0;
-};
+class Values : public CoderTest {};
 
 TEST_F(Values, FamiliesCountWidthsAndRecordSizes)
 {
@@ -709,16 +704,6 @@ TEST_F(Values, DamagedInputNeverReachesPastTheMeasuredBlock)
 
 // ---- Bytes written out by hand --------------------------------------------------------------------
 
-template <typename T>
-T At(const uint8_t* block, size_t offset)
-{
-    T value;
-    memcpy(&value, block + offset, sizeof value);
-    return value;
-}
-
-const uint8_t* PointerAt(const uint8_t* block, size_t offset) { return At<const uint8_t*>(block, offset); }
-
 TEST_F(Values, Type1ElementsWithKind29CarryOnlyTheirFourthByte)
 {
     const Bytes wire = {0x02, 0x1D, 0x05, 0x12, 0x34, 0x07, 0x01, 0x02, 0x03};
@@ -726,7 +711,7 @@ TEST_F(Values, Type1ElementsWithKind29CarryOnlyTheirFourthByte)
     DecodeExactly(FormOf(1), wire, 1, &decoded);
     ASSERT_EQ(decoded.size, 24);
     EXPECT_EQ(decoded.block[0], 2);
-    ASSERT_EQ(PointerAt(decoded.block, 8), decoded.block + 16);
+    ASSERT_EQ(Pointer(decoded.block, 8), decoded.block + 16);
     EXPECT_EQ(Bytes(decoded.block + 16, decoded.block + 24), (Bytes{0x1D, 0x05, 0x12, 0x34, 0x07, 0x01, 0x02, 0x03}));
     EXPECT_EQ(EncodeExactly(FormOf(1), decoded.block, 1),
               (Bytes{0x02, 0x1D, 0x05, 0x00, 0x34, 0x07, 0x01, 0x02, 0x03}));
@@ -769,9 +754,9 @@ TEST_F(Values, Type3SendsTheInnerTailOnlyForKindsThatUseIt)
     Decoded decoded;
     DecodeExactly(FormOf(3), received, 1, &decoded);
     ASSERT_EQ(decoded.size, 16 + 24 + 16);
-    const uint8_t* inners = PointerAt(decoded.block, 16 + 16);
+    const uint8_t* inners = Pointer(decoded.block, 16 + 16);
     ASSERT_EQ(inners, decoded.block + 40);
-    EXPECT_EQ(At<uint32_t>(inners, 0), 0x01020304u);
+    EXPECT_EQ(Load<uint32_t>(inners, 0), 0x01020304u);
     EXPECT_EQ(Bytes(inners + 4, inners + 8), (Bytes{5, 7, 0, 0})) << "read whatever the kind";
 }
 
@@ -784,11 +769,11 @@ TEST_F(Values, Types25And47InnerListsTakeThreeAndFourteenBytesPerElement)
     const uint8_t* element = decoded25.block + 16;
     EXPECT_EQ(element[0], 0x33);
     EXPECT_EQ(element[8], 2);
-    const uint8_t* inner = PointerAt(element, 16);
+    const uint8_t* inner = Pointer(element, 16);
     ASSERT_EQ(inner, decoded25.block + 40);
-    EXPECT_EQ(At<uint16_t>(inner, 0), 0x0102);
+    EXPECT_EQ(Load<uint16_t>(inner, 0), 0x0102);
     EXPECT_EQ(inner[2], 0x0A);
-    EXPECT_EQ(At<uint16_t>(inner, 4), 0x0304);
+    EXPECT_EQ(Load<uint16_t>(inner, 4), 0x0304);
     EXPECT_EQ(inner[6], 0x0B);
     EXPECT_EQ(EncodeExactly(FormOf(25), decoded25.block, 1), wire25);
 
@@ -797,13 +782,13 @@ TEST_F(Values, Types25And47InnerListsTakeThreeAndFourteenBytesPerElement)
     Decoded decoded47;
     DecodeExactly(FormOf(47), wire47, 1, &decoded47);
     ASSERT_EQ(decoded47.size, 16 + 24 + 16);
-    const uint8_t* inner47 = PointerAt(decoded47.block + 16, 16);
+    const uint8_t* inner47 = Pointer(decoded47.block + 16, 16);
     ASSERT_EQ(inner47, decoded47.block + 40);
     EXPECT_EQ(inner47[0], 0x01);
     EXPECT_EQ(inner47[1], 0x02);
-    EXPECT_EQ(At<uint16_t>(inner47, 2), 0x0304);
-    EXPECT_EQ(At<uint32_t>(inner47, 4), 0x05060708u);
-    EXPECT_EQ(At<uint32_t>(inner47, 8), 0x090A0B0Cu);
+    EXPECT_EQ(Load<uint16_t>(inner47, 2), 0x0304);
+    EXPECT_EQ(Load<uint32_t>(inner47, 4), 0x05060708u);
+    EXPECT_EQ(Load<uint32_t>(inner47, 8), 0x090A0B0Cu);
     EXPECT_EQ(inner47[12], 0x0D);
     EXPECT_EQ(inner47[13], 0x0E);
     EXPECT_EQ(EncodeExactly(FormOf(47), decoded47.block, 1), wire47);
@@ -817,21 +802,21 @@ TEST_F(Values, Type76CarriesAnAddressFormBehindItsSize)
     DecodeExactly(FormOf(76), wire, 1, &decoded);
     ASSERT_EQ(decoded.size, 16 + 64 + 8);
     const uint8_t* element = decoded.block + 16;
-    EXPECT_EQ(At<uint16_t>(element, 0), 1);
-    ASSERT_EQ(PointerAt(element, 8), decoded.block + 80);
-    EXPECT_EQ(At<uint16_t>(decoded.block, 80), 0x0102);
-    EXPECT_EQ(At<uint32_t>(element, 16), 7u);
-    const DmlpAddress address = At<DmlpAddress>(element, 24);
+    EXPECT_EQ(Load<uint16_t>(element, 0), 1);
+    ASSERT_EQ(Pointer(element, 8), decoded.block + 80);
+    EXPECT_EQ(Load<uint16_t>(decoded.block, 80), 0x0102);
+    EXPECT_EQ(Load<uint32_t>(element, 16), 7u);
+    const DmlpAddress address = Load<DmlpAddress>(element, 24);
     EXPECT_EQ(address.kind, 2);
     EXPECT_EQ(Bytes(address.u.inet.address, address.u.inet.address + 4), (Bytes{0x7F, 0, 0, 1}));
     EXPECT_EQ(address.u.inet.port, 47545);
-    EXPECT_EQ(At<uint32_t>(element, 56), 42u);
+    EXPECT_EQ(Load<uint32_t>(element, 56), 42u);
     EXPECT_EQ(EncodeExactly(FormOf(76), decoded.block, 1), wire);
 
     const Bytes noAddress = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2A};
     Decoded empty;
     DecodeExactly(FormOf(76), noAddress, 1, &empty);
-    EXPECT_EQ(At<DmlpAddress>(empty.block + 16, 24).kind, 0);
+    EXPECT_EQ(Load<DmlpAddress>(empty.block + 16, 24).kind, 0);
     uint16_t size;
     EXPECT_EQ(DmlpValueEncSize(FormOf(76), empty.block, 1, &size, kVersion), DMLP_CODER_BAD_ARGUMENT)
         << "no address kind to send";
@@ -866,18 +851,18 @@ TEST_F(Values, Type143NestsAnAttributeListKeepingUnknownAttributesRaw)
     EXPECT_EQ(b[0], 1);
     EXPECT_EQ(b[1], 2);
     EXPECT_EQ(b[8], 1);
-    ASSERT_EQ(PointerAt(b, 16), b + 48);
-    EXPECT_EQ(At<uint32_t>(b, 48), 0x63u);
-    EXPECT_EQ(At<uint32_t>(b, 24), 0x100u);
+    ASSERT_EQ(Pointer(b, 16), b + 48);
+    EXPECT_EQ(Load<uint32_t>(b, 48), 0x63u);
+    EXPECT_EQ(Load<uint32_t>(b, 24), 0x100u);
     EXPECT_EQ(b[28], 5);
-    EXPECT_EQ(At<uint16_t>(b, 32), 2);
-    ASSERT_EQ(PointerAt(b, 40), b + 56);
-    const DmlpAttributeEntry known = At<DmlpAttributeEntry>(b, 56);
-    const DmlpAttributeEntry raw = At<DmlpAttributeEntry>(b, 72);
+    EXPECT_EQ(Load<uint16_t>(b, 32), 2);
+    ASSERT_EQ(Pointer(b, 40), b + 56);
+    const DmlpAttributeEntry known = Load<DmlpAttributeEntry>(b, 56);
+    const DmlpAttributeEntry raw = Load<DmlpAttributeEntry>(b, 72);
     EXPECT_EQ(known.id, 289);
     EXPECT_EQ(known.length, 0) << "decoded through its type";
     ASSERT_EQ(known.value, b + 88);
-    EXPECT_EQ(At<uint32_t>(b, 88), 0xDEADBEEFu);
+    EXPECT_EQ(Load<uint32_t>(b, 88), 0xDEADBEEFu);
     EXPECT_EQ(raw.id, 9999);
     EXPECT_EQ(raw.length, 3);
     ASSERT_EQ(raw.value, b + 96);
@@ -896,22 +881,22 @@ TEST_F(Values, Type144NestsItsOwnType)
     const uint8_t* b = decoded.block;
     ASSERT_EQ(decoded.size, 120);
     EXPECT_EQ(Bytes(b, b + 3), (Bytes{3, 4, 5}));
-    EXPECT_EQ(PointerAt(b, 16), nullptr);
-    EXPECT_EQ(At<uint32_t>(b, 24), 7u);
-    EXPECT_EQ(At<uint16_t>(b, 32), 1);
-    ASSERT_EQ(PointerAt(b, 40), b + 48);
-    const DmlpAttributeEntry entry = At<DmlpAttributeEntry>(b, 48);
+    EXPECT_EQ(Pointer(b, 16), nullptr);
+    EXPECT_EQ(Load<uint32_t>(b, 24), 7u);
+    EXPECT_EQ(Load<uint16_t>(b, 32), 1);
+    ASSERT_EQ(Pointer(b, 40), b + 48);
+    const DmlpAttributeEntry entry = Load<DmlpAttributeEntry>(b, 48);
     EXPECT_EQ(entry.id, 283);
     EXPECT_EQ(entry.length, 0);
     ASSERT_EQ(entry.value, b + 64);
     const uint8_t* nested = b + 64;
     EXPECT_EQ(Bytes(nested, nested + 3), (Bytes{6, 7, 8}));
     EXPECT_EQ(nested[8], 1);
-    ASSERT_EQ(PointerAt(nested, 16), b + 112);
-    EXPECT_EQ(At<uint32_t>(b, 112), 9u);
-    EXPECT_EQ(At<uint32_t>(nested, 24), 10u);
-    EXPECT_EQ(At<uint16_t>(nested, 32), 0);
-    EXPECT_EQ(PointerAt(nested, 40), nullptr);
+    ASSERT_EQ(Pointer(nested, 16), b + 112);
+    EXPECT_EQ(Load<uint32_t>(b, 112), 9u);
+    EXPECT_EQ(Load<uint32_t>(nested, 24), 10u);
+    EXPECT_EQ(Load<uint16_t>(nested, 32), 0);
+    EXPECT_EQ(Pointer(nested, 40), nullptr);
     EXPECT_EQ(EncodeExactly(FormOf(144), b, 1), wire);
 }
 
@@ -922,8 +907,8 @@ TEST_F(Values, Type151FormsAndTheirRefusals)
     DecodeExactly(FormOf(151), form1, 1, &decoded);
     ASSERT_EQ(decoded.size, 24);
     EXPECT_EQ(decoded.block[0], 1);
-    EXPECT_EQ(At<uint16_t>(decoded.block, 8), 0) << "the uint16 of form 1 is dropped";
-    EXPECT_EQ(PointerAt(decoded.block, 16), nullptr);
+    EXPECT_EQ(Load<uint16_t>(decoded.block, 8), 0) << "the uint16 of form 1 is dropped";
+    EXPECT_EQ(Pointer(decoded.block, 16), nullptr);
     uint8_t sent[24] = {1};
     const uint16_t word = 0x0102;
     memcpy(sent + 8, &word, 2);
@@ -935,11 +920,11 @@ TEST_F(Values, Type151FormsAndTheirRefusals)
     Decoded decoded2;
     DecodeExactly(FormOf(151), form2, 1, &decoded2);
     EXPECT_EQ(decoded2.size, 24 + 16 * 5) << "elements are measured at 16 bytes";
-    const uint8_t* elements = PointerAt(decoded2.block, 16);
+    const uint8_t* elements = Pointer(decoded2.block, 16);
     ASSERT_EQ(elements, decoded2.block + 24);
-    EXPECT_EQ(At<uint32_t>(elements, 12 * 4), 4u);
-    EXPECT_EQ(At<uint16_t>(elements, 12 * 4 + 4), 4);
-    EXPECT_EQ(At<uint32_t>(elements, 12 * 4 + 8), 0x104u);
+    EXPECT_EQ(Load<uint32_t>(elements, 12 * 4), 4u);
+    EXPECT_EQ(Load<uint16_t>(elements, 12 * 4 + 4), 4);
+    EXPECT_EQ(Load<uint32_t>(elements, 12 * 4 + 8), 0x104u);
     DmlpCursor shortInput{form2.data(), 52};
     uint16_t size;
     EXPECT_EQ(DmlpValueDecSize(FormOf(151), &shortInput, 1, &size, kVersion), DMLP_CODER_TRUNCATED);
@@ -1010,8 +995,8 @@ TEST_F(Values, DecodedSizes)
 
     Decoded empty;
     DecodeExactly(FormOf(67), {0x00, 0x00}, 1, &empty);
-    EXPECT_EQ(At<uint16_t>(empty.block, 0), 0);
-    EXPECT_EQ(PointerAt(empty.block, 8), nullptr);
+    EXPECT_EQ(Load<uint16_t>(empty.block, 0), 0);
+    EXPECT_EQ(Pointer(empty.block, 8), nullptr);
 }
 
 TEST_F(Values, ShortInputLeavesTheCursorWhereItWas)
@@ -1035,9 +1020,9 @@ TEST_F(Values, ClientJobIdIsHostOrderNumbersAndBytesAsReceived)
         wire.push_back((uint8_t)(0x40 + i));
     Decoded decoded;
     DecodeExactly(FormOf(139), wire, 1, &decoded);
-    EXPECT_EQ(At<uint32_t>(decoded.block, 0), 0x01020304u);
-    EXPECT_EQ(At<uint16_t>(decoded.block, 4), 0x0506);
-    EXPECT_EQ(At<uint16_t>(decoded.block, 6), 0x0708);
+    EXPECT_EQ(Load<uint32_t>(decoded.block, 0), 0x01020304u);
+    EXPECT_EQ(Load<uint16_t>(decoded.block, 4), 0x0506);
+    EXPECT_EQ(Load<uint16_t>(decoded.block, 6), 0x0708);
     EXPECT_EQ(Bytes(decoded.block + 8, decoded.block + 64), Bytes(wire.begin() + 8, wire.end()));
 }
 
@@ -1048,14 +1033,71 @@ TEST_F(Values, TextsOfType2AreTerminatedAndLaidOutBehindTheRecord)
     DecodeExactly(FormOf(2), wire, 1, &decoded);
     ASSERT_EQ(decoded.size, 48);
     EXPECT_EQ(decoded.block[8], 3);
-    ASSERT_EQ(PointerAt(decoded.block, 16), decoded.block + 40);
+    ASSERT_EQ(Pointer(decoded.block, 16), decoded.block + 40);
     EXPECT_STREQ((const char*)decoded.block + 40, "abc");
     EXPECT_EQ(decoded.block[24], 5);
     EXPECT_EQ(decoded.block[25], 6);
-    EXPECT_EQ(At<uint16_t>(decoded.block, 26), 0x0708);
-    EXPECT_EQ(At<uint32_t>(decoded.block, 28), 9u);
-    EXPECT_EQ(At<uint32_t>(decoded.block, 32), 10u);
+    EXPECT_EQ(Load<uint16_t>(decoded.block, 26), 0x0708);
+    EXPECT_EQ(Load<uint32_t>(decoded.block, 28), 9u);
+    EXPECT_EQ(Load<uint32_t>(decoded.block, 32), 10u);
     EXPECT_EQ(decoded.block[36], 11);
+}
+
+// ---- Basic types --------------------------------------------------------------------------------------
+
+struct BasicCase {
+    uint16_t type;
+    uint8_t multi;
+    Bytes wire;
+    uint16_t memory;
+    Bytes record;   // the first bytes of the decoded form (host order)
+};
+
+TEST_F(Values, BasicTypesBothWays)
+{
+    const Bytes twelve = {0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06};
+    const Bytes sixteen = {0x00, 0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04,
+                           0x00, 0x05, 0x00, 0x06, 0x00, 0x07, 0x00, 0x08};
+    const BasicCase cases[] = {
+        {2, 0, {0x7F}, 8, {0x7F, 0}},
+        {3, 1, {0x80}, 8, {0x80, 0}},
+        {4, 0, {0x01, 0x02}, 8, {0x02, 0x01}},
+        {5, 1, {0x01, 0x02}, 8, {0x02, 0x01}},
+        {6, 0, {0x01, 0x02, 0x03, 0x04}, 8, {0x04, 0x03, 0x02, 0x01}},
+        {7, 1, {0x01, 0x02, 0x03, 0x04}, 8, {0x04, 0x03, 0x02, 0x01}},
+        {8, 0, {0x03, 'a', 'b', 'c'}, 16 + 8, {0x03, 0, 0, 0, 0, 0, 0, 0}},
+        {9, 1, {0x00, 0x03, 'a', 'b', 'c'}, 16 + 8, {0x03, 0x00, 0, 0, 0, 0, 0, 0}},
+        {20, 0, twelve, 16, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06, 0x00, 0, 0, 0, 0}},
+        {20, 1, twelve, 16, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00, 0x05, 0x00, 0x06, 0x00, 0, 0, 0, 0}},
+        {21, 0, {0x0A, 0x0B}, 8, {0x0B, 0x0A, 0, 0, 0, 0, 0, 0}},
+        {21, 1, {0x00, 0x02, 0x0A, 0x0B, 0x0C, 0x0D}, 16 + 8, {0x02, 0x00, 0, 0, 0, 0, 0, 0}},
+        {22, 0, {0x5A}, 8, {0x5A, 0, 0, 0, 0, 0, 0, 0}},
+        {22, 1, {0x00, 0x03, 0x01, 0x02, 0x03}, 16 + 8, {0x03, 0x00, 0, 0, 0, 0, 0, 0}},
+        {23, 0, sixteen, 16, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00}},
+        {23, 1, sixteen, 16, {0x01, 0x00, 0x02, 0x00, 0x03, 0x00, 0x04, 0x00}},
+    };
+    for (const BasicCase& c : cases) {
+        SCOPED_TRACE("basic type " + std::to_string(c.type) + " multi " + std::to_string(c.multi));
+        const DmlpBasicTypeRow* row = DmlpFindBasicType(c.type, kVersion);
+        ASSERT_NE(row, nullptr);
+        CheckForm(row->form, c.multi, c.wire);
+        Decoded decoded;
+        DecodeExactly(row->form, c.wire, c.multi, &decoded);
+        ASSERT_EQ(decoded.size, c.memory);
+        EXPECT_EQ(Bytes(decoded.block, decoded.block + c.record.size()), c.record);
+    }
+
+    // The variable parts behind the record: text with its zero byte, arrays without one.
+    Decoded text;
+    DecodeExactly(DmlpFindBasicType(9, kVersion)->form, {0x00, 0x03, 'x', 'y', 'z'}, 0, &text);
+    EXPECT_STREQ((const char*)Pointer(text.block, 8), "xyz");
+    Decoded bytes22;
+    DecodeExactly(DmlpFindBasicType(22, kVersion)->form, {0x00, 0x03, 0x01, 0x02, 0x03}, 1, &bytes22);
+    ASSERT_EQ(Pointer(bytes22.block, 8), bytes22.block + 16);
+    EXPECT_EQ(Bytes(bytes22.block + 16, bytes22.block + 24), (Bytes{1, 2, 3, 0, 0, 0, 0, 0}));
+    Decoded words21;
+    DecodeExactly(DmlpFindBasicType(21, kVersion)->form, {0x00, 0x02, 0x0A, 0x0B, 0x0C, 0x0D}, 1, &words21);
+    EXPECT_EQ(Load<uint16_t>(Pointer(words21.block, 8), 2), 0x0C0D);
 }
 
 // ---- Limits ------------------------------------------------------------------------------------------
@@ -1225,7 +1267,7 @@ TEST_F(Values, AttributeListsReceived)
     EXPECT_EQ(list.entries[0].value, block + 48);
     EXPECT_EQ(list.entries[1].id, 6104);
     EXPECT_EQ(list.entries[1].value, block + 56) << "the next value starts 8 bytes behind value type 141";
-    EXPECT_EQ(At<uint16_t>(block, 58), 2);
+    EXPECT_EQ(Load<uint16_t>(block, 58), 2);
     EXPECT_EQ(list.entries[2].id, 9999);
     EXPECT_EQ(list.entries[2].length, 0);
     EXPECT_EQ(list.entries[2].value, nullptr);
@@ -1254,8 +1296,8 @@ TEST_F(Values, OneAttributeDecodesBesideItsEntry)
     EXPECT_EQ(entry.id, 4);
     EXPECT_EQ(entry.length, 0);
     EXPECT_EQ(entry.value, values);
-    EXPECT_EQ(At<uint16_t>(values, 0), 0x11);
-    EXPECT_STREQ(At<const char*>(values, 8), "xyz");
+    EXPECT_EQ(Load<uint16_t>(values, 0), 0x11);
+    EXPECT_STREQ(Load<const char*>(values, 8), "xyz");
 }
 
 TEST_F(Values, AReceivedListOver65535BytesIsRefused)
