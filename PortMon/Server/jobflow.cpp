@@ -243,8 +243,9 @@ static BOOL SendGathered(PPortEntry pPort, const HeaderGather* pGather, const BY
 }
 
 // The send step of WritePort (and of EndDocPort for bytes still held): the job's bytes go out, or
-// after a failed start the job is re-queued, once.
-static BOOL WriteJobBytes(PPortEntry pPort, const HeaderGather* pGather, const BYTE* pData, DWORD cbData,
+// after a failed start the job is re-queued, once. A failed send leaves the job to the re-queue rule
+// and the event log; the spooler goes on either way.
+static void WriteJobBytes(PPortEntry pPort, const HeaderGather* pGather, const BYTE* pData, DWORD cbData,
                           LPDWORD pcbWritten)
 {
     if (pPort->bStartDocFailed) {
@@ -254,11 +255,11 @@ static BOOL WriteJobBytes(PPortEntry pPort, const HeaderGather* pGather, const B
             RequeueJob(pPort, hPrinter, W("WritePort"), FALSE);
             ClosePrinterIfOpen(hPrinter);
         }
-        return TRUE;
+        return;
     }
     int nError = 0;
     if (SendGathered(pPort, pGather, pData, cbData, pcbWritten, &nError))
-        return TRUE;
+        return;
     BOOL bRequeued = FALSE;
     if (!IsByteCountPort(pPort) && (IsRequeueError(nError) || IsRequeueIfRestartingError(nError))) {
         HANDLE hPrinter = OpenFlowPrinter(pPort);
@@ -270,7 +271,6 @@ static BOOL WriteJobBytes(PPortEntry pPort, const HeaderGather* pGather, const B
     ReportPortFailure(pPort, W("WritePort"));
     if (bRequeued)
         *pcbWritten = cbData;
-    return TRUE;
 }
 
 BOOL WINAPI JTMXWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten)
@@ -296,10 +296,10 @@ BOOL WINAPI JTMXWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcb
             return MonTraceOutBool(W("JTMXWritePort"), TRUE);
         }
     }
-    BOOL bResult = WriteJobBytes(pPort, &gather, pBuffer, cbBuf, pcbWritten);
+    WriteJobBytes(pPort, &gather, pBuffer, cbBuf, pcbWritten);
     if (gather.pHeld)
         FreeHeaderBuffer(pPort);
-    return MonTraceOutBool(W("JTMXWritePort"), bResult);
+    return MonTraceOutBool(W("JTMXWritePort"), TRUE);
 }
 
 // ---- EndDocPort

@@ -49,7 +49,8 @@ static int StreamSend(PPortEntry pPort, const BYTE* pData, DWORD cbData, RetryRu
 
 static int LprSend(PPortEntry pPort, const BYTE* pData, DWORD cbData, int* pError)
 {
-    return StreamSend(pPort, pData, cbData, LprError, pError);
+    MonTraceIn(W("LprSend"));
+    return (int)MonTraceOutCode(W("LprSend"), (DWORD)StreamSend(pPort, pData, cbData, LprError, pError));
 }
 
 // Closes our side and drops what the device still sends, without waiting for its close.

@@ -4,14 +4,24 @@
 
 #include "jtrkmon.h"
 
+// After a send that would block: until the socket's event says it takes more, at most the shortest
+// pause. Anything else that is no error (a partial send) goes on at once.
+static void PauseForSocket(PPortEntry pPort)
+{
+    if (!pPort->bSendBlocked)
+        return;
+    if (WSAWaitForMultipleEvents(1, &pPort->SockEvent, FALSE, RETRY_MIN_SLEEP_MS, FALSE) == WSA_WAIT_FAILED)
+        MonSleep(RETRY_MIN_SLEEP_MS);
+}
+
 // The retry rule after every failed or incomplete round. A real error counts against RetryCount
-// and waits RetryInterval; anything else waits the shortest pause. No round goes without a pause.
+// and waits RetryInterval; a blocked send waits for the socket, at most the shortest pause.
 int OnOccurError(LPDWORD pdwCounter, int nError, PPortEntry pPort)
 {
     BOOL bRealError = pPort->hSocket == INVALID_SOCKET || (nError != 0 && nError != WSAEWOULDBLOCK);
     DWORD dwSleep = RETRY_MIN_SLEEP_MS;
     if (!bRealError)
-        MonSleep(dwSleep);
+        PauseForSocket(pPort);
     else if (*pdwCounter < pPort->dwRetryCount)
         (*pdwCounter)++;
     else if (pPort->dwRetryInfinity == 0)
@@ -95,6 +105,7 @@ BOOL SendData(const BYTE* pData, DWORD cbData, int* pCode, int* pError, PPortEnt
         if (!AwaitWritable(pPort, &dwCounter, &nCode, pError))
             continue;
         int cbSent = send(pPort->hSocket, (const char*)pData, (int)cbData, 0);
+        pPort->bSendBlocked = cbSent == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
         if (cbSent == SOCKET_ERROR) {
             *pError = WSAGetLastError();
             nCode = OnOccurError(&dwCounter, *pError, pPort);

@@ -244,6 +244,7 @@ SOCKET TcpOpen(PPortEntry pPort, const struct sockaddr_in* pAddress, int* pError
     }
     pPort->lNetworkEvents = 0;
     pPort->bConnectReady = FALSE;
+    pPort->bSendBlocked = FALSE;
     if (connect(hSocket, (const struct sockaddr*)pAddress, sizeof(*pAddress)) == SOCKET_ERROR) {
         int nError = WSAGetLastError();
         if (nError != WSAEWOULDBLOCK) {

@@ -21,6 +21,7 @@ struct Poller {
     std::mutex mutex;
     bool stopping = false;
     std::multimap<Clock::time_point, SOCKET> deadlines;
+    std::map<SOCKET, std::shared_ptr<Socket>> draining; // closed sockets with a backlog
 };
 
 // Created once and kept until the process ends.
@@ -45,11 +46,12 @@ void wakeUp(Poller& poller)
     [[maybe_unused]] ssize_t written = ::write(poller.wake, &one, sizeof(one));
 }
 
-// Milliseconds to the next deadline, -1 without one; false when the thread is to end.
+// Milliseconds to the next deadline, -1 without one; false when the thread is to end: stopped,
+// and no closed socket left to drain.
 bool nextTimeout(Poller& poller, int& timeout)
 {
     std::lock_guard<std::mutex> lock(poller.mutex);
-    if (poller.stopping)
+    if (poller.stopping && poller.draining.empty())
         return false;
     timeout = -1;
     if (!poller.deadlines.empty()) {
@@ -57,6 +59,15 @@ bool nextTimeout(Poller& poller, int& timeout)
         timeout = static_cast<int>(std::clamp<decltype(left.count())>(left.count(), 0, 1 << 30));
     }
     return true;
+}
+
+std::shared_ptr<Socket> findSocket(Poller& poller, SOCKET id)
+{
+    if (auto socket = lookup<Socket>(reinterpret_cast<HANDLE>(id)))
+        return socket;
+    std::lock_guard<std::mutex> lock(poller.mutex);
+    auto closed = poller.draining.find(id);
+    return closed == poller.draining.end() ? nullptr : closed->second;
 }
 
 void fireDeadlines(Poller& poller)
@@ -70,7 +81,7 @@ void fireDeadlines(Poller& poller)
         poller.deadlines.erase(poller.deadlines.begin(), end);
     }
     for (SOCKET id : due)
-        if (auto socket = lookup<Socket>(reinterpret_cast<HANDLE>(id)))
+        if (auto socket = findSocket(poller, id))
             socket->onDeadline();
 }
 
@@ -85,7 +96,7 @@ void run(Poller& poller)
             if (tag == kWakeTag) {
                 uint64_t drained;
                 [[maybe_unused]] ssize_t consumed = ::read(poller.wake, &drained, sizeof(drained));
-            } else if (auto socket = lookup<Socket>(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(tag)))) {
+            } else if (auto socket = findSocket(poller, static_cast<SOCKET>(tag))) {
                 socket->onReady();
             }
         }
@@ -105,13 +116,14 @@ void start()
     poller.thread = std::thread(run, std::ref(poller));
 }
 
+// The thread ends once closed sockets have handed their backlogs to the system (or given up).
 void stop()
 {
     Poller& poller = instance();
     {
         std::lock_guard<std::mutex> lock(poller.mutex);
         poller.stopping = true;
-        poller.deadlines.clear();
+        std::erase_if(poller.deadlines, [&](const auto& entry) { return !poller.draining.contains(entry.second); });
     }
     wakeUp(poller);
     poller.thread.join();
@@ -124,6 +136,20 @@ void watch(SOCKET id, int fd, uint32_t from, uint32_t to)
     entry.data.u64 = id;
     int operation = from == 0 ? EPOLL_CTL_ADD : to == 0 ? EPOLL_CTL_DEL : EPOLL_CTL_MOD;
     epoll_ctl(instance().epoll, operation, fd, &entry);
+}
+
+void keepDraining(SOCKET id, std::shared_ptr<Socket> socket)
+{
+    Poller& poller = instance();
+    std::lock_guard<std::mutex> lock(poller.mutex);
+    poller.draining.emplace(id, std::move(socket));
+}
+
+void stopDraining(SOCKET id)
+{
+    Poller& poller = instance();
+    std::lock_guard<std::mutex> lock(poller.mutex);
+    poller.draining.erase(id); // never the last reference: the caller holds the socket
 }
 
 void wakeAt(SOCKET id, Clock::time_point when)

@@ -3,17 +3,22 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "winsock_socket.h"
 
 namespace pal::ws::poller {
 
-// From the first start-up to the last clean-up.
+// From the first start-up to the last clean-up; stop() returns once closed sockets have handed
+// their backlogs to the system.
 void start();
 void stop();
 // Changes the epoll events watched on the socket's descriptor from `from` to `to` (0: unwatched).
 void watch(SOCKET id, int fd, uint32_t from, uint32_t to);
 // Calls the socket's onDeadline() once `when` has passed.
 void wakeAt(SOCKET id, Clock::time_point when);
+// Holds a closed socket, still reached by its id, until stopDraining(): its backlog goes out.
+void keepDraining(SOCKET id, std::shared_ptr<Socket> socket);
+void stopDraining(SOCKET id);
 
 } // namespace pal::ws::poller

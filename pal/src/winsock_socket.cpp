@@ -22,6 +22,14 @@ namespace {
 // Windows gives up a connect after its SYN retransmissions: 3 + 6 + 12 seconds.
 constexpr DWORD kConnectTimeoutMs = 21000;
 constexpr LONG kRecordableEvents = kFdRead | kFdWrite | kFdOob | kFdAccept | kFdConnect | kFdClose;
+// A send the descriptor takes only in part keeps up to this much more in the backlog.
+constexpr size_t kBacklogLimit = 1 << 20;
+// SO_SNDBUF never makes the descriptor's send buffer smaller than this. Windows keeps in flight
+// what the connection allows whatever SO_SNDBUF says; a small Linux buffer limits the flight to a
+// segment or two (64 KiB each on loopback), each waiting for the peer's delayed acknowledgement.
+constexpr int kMinSystemSendBuffer = 512 * 1024;
+// A closed socket whose backlog makes no progress for this long is given up with a reset.
+constexpr DWORD kClosedDrainTimeoutMs = 60000;
 
 static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLPRI == EPOLLPRI, "poll and epoll bits agree");
 static_assert(POLLERR == EPOLLERR && POLLHUP == EPOLLHUP && POLLRDHUP == EPOLLRDHUP, "poll and epoll bits agree");
@@ -256,11 +264,30 @@ int Socket::send(const char* data, int length, bool outOfBand)
     if (DWORD error = connectionError())
         return fail(error);
     const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (outOfBand ? MSG_OOB : 0);
-    if (nonBlocking_) {
-        ssize_t sent = ::send(fd_, data, length, flags);
-        return sent >= 0 ? static_cast<int>(sent) : sendFailure(errno);
-    }
-    // A blocking send returns when every byte has been taken.
+    if (!nonBlocking_)
+        return sendBlocking(lock, data, length, flags);
+    // While an earlier send is still being written out, the connection takes nothing more.
+    if (!flushBacklog())
+        return brokenError_ ? fail(brokenError_) : sendFailure(EWOULDBLOCK);
+    ssize_t sent = ::send(fd_, data, length, flags);
+    if (sent < 0)
+        return sendFailure(errno);
+    // Out-of-band data ends its own send, so it is never held back.
+    if (sent == length || outOfBand)
+        return static_cast<int>(sent);
+    size_t kept = std::min(static_cast<size_t>(length - sent), kBacklogLimit);
+    backlog_.assign(data + sent, data + sent + kept);
+    backlogHead_ = 0;
+    updateInterest();
+    return static_cast<int>(sent + static_cast<ssize_t>(kept));
+}
+
+// Returns when every byte has been taken, after any backlog of an earlier non-blocking send.
+int Socket::sendBlocking(std::unique_lock<std::mutex>& lock, const char* data, int length, int flags)
+{
+    backlogDone_.wait(lock, [&] { return backlog_.empty(); });
+    if (brokenError_)
+        return fail(brokenError_);
     lock.unlock();
     int total = 0;
     while (total < length) {
@@ -276,6 +303,69 @@ int Socket::send(const char* data, int length, bool outOfBand)
         }
     }
     return total;
+}
+
+// Hands the backlog to the descriptor as far as it takes it; true when nothing is left. A failure
+// breaks the connection and drops the backlog.
+bool Socket::flushBacklog()
+{
+    while (backlogHead_ < backlog_.size()) {
+        ssize_t sent = ::send(fd_, backlog_.data() + backlogHead_, backlog_.size() - backlogHead_,
+                              MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent > 0) {
+            backlogHead_ += static_cast<size_t>(sent);
+            lastProgress_ = Clock::now();
+        } else if (sent == 0 || wouldBlock(errno)) {
+            break;
+        } else if (errno != EINTR) {
+            broken(errno == EPIPE ? ECONNRESET : errno);
+            break;
+        }
+    }
+    if (brokenError_)
+        endBacklog(false);
+    else if (backlogHead_ == backlog_.size())
+        endBacklog(true);
+    updateInterest();
+    return backlog_.empty() && !brokenError_;
+}
+
+// The backlog has been written or is given up: a deferred shutdown follows the data, blocked
+// senders go on, and a closed socket is let go.
+void Socket::endBacklog(bool written)
+{
+    if (backlog_.empty())
+        return;
+    std::vector<char>().swap(backlog_);
+    backlogHead_ = 0;
+    if (finPending_ && written)
+        ::shutdown(fd_, SHUT_WR);
+    finPending_ = false;
+    backlogDone_.notify_all();
+    if (closed_) {
+        if (written)
+            setSystemLinger({}); // its last close must not linger on the poller thread
+        poller::stopDraining(id_);
+    }
+}
+
+// A closed socket's backlog that the peer has stopped taking: the connection is reset.
+void Socket::checkClosedDrain()
+{
+    auto giveUp = lastProgress_ + std::chrono::milliseconds(scaleTimeout(kClosedDrainTimeoutMs));
+    if (Clock::now() < giveUp) {
+        poller::wakeAt(id_, giveUp);
+        return;
+    }
+    setSystemLinger({true, 0});
+    endBacklog(false);
+    updateInterest();
+}
+
+int Socket::setSystemLinger(Linger linger)
+{
+    ::linger system{linger.on ? 1 : 0, linger.seconds};
+    return ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &system, sizeof(system));
 }
 
 int Socket::sendFailure(int errnoValue)
@@ -345,7 +435,9 @@ int Socket::shutdown(bool receive, bool send)
     if (state_ != State::Connected)
         return fail(WSAENOTCONN);
     if (send && !sendShut_) {
-        if (::shutdown(fd_, SHUT_WR) != 0)
+        // The end of the data follows the backlog.
+        finPending_ = !backlog_.empty();
+        if (!finPending_ && ::shutdown(fd_, SHUT_WR) != 0)
             return fail(wsaErrorOf(errno));
         sendShut_ = true;
     }
@@ -364,7 +456,8 @@ int Socket::setOption(Option option, int value)
         return fail(WSAENOPROTOOPT);
     std::lock_guard<std::mutex> lock(mutex_);
     SystemOption system = systemOption(option);
-    if (::setsockopt(fd_, system.level, system.name, &value, sizeof(value)) != 0)
+    int systemValue = option == Option::SendBuffer ? std::max(value, kMinSystemSendBuffer) : value;
+    if (::setsockopt(fd_, system.level, system.name, &systemValue, sizeof(systemValue)) != 0)
         return fail(wsaErrorOf(errno));
     if (option == Option::SendBuffer)
         sendBuffer_ = value;
@@ -403,9 +496,9 @@ int Socket::getOption(Option option, int& value)
 int Socket::setLinger(Linger linger)
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    ::linger system{linger.on ? 1 : 0, linger.seconds};
-    if (::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &system, sizeof(system)) != 0)
+    if (setSystemLinger(linger) != 0)
         return fail(wsaErrorOf(errno));
+    abortiveLinger_ = linger.on && linger.seconds == 0;
     return 0;
 }
 
@@ -494,32 +587,49 @@ int Socket::enumNetworkEvents(Event* eventToReset, LONG& events, INT errors[kFdM
     return 0;
 }
 
+// A backlog still goes out as a graceful close sends all data, unless the abortive linger drops it
+// (the descriptor's close then resets the connection).
 void Socket::close()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     closed_ = true;
     event_.reset();
     selected_ = armed_ = 0;
+    if (abortiveLinger_) {
+        endBacklog(false);
+    } else if (!backlog_.empty()) {
+        poller::keepDraining(id_, shared_from_this());
+        lastProgress_ = Clock::now();
+        checkClosedDrain();
+    }
     updateInterest();
 }
 
 void Socket::onReady()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!event_)
-        return;
     // What epoll reported may be stale by now (a call may have taken it): look again.
     uint32_t readiness = currentReadiness();
-    auto before = std::tuple(state_, recorded_, armed_, peerClosed_, brokenError_);
-    process(readiness);
-    if ((readiness & (EPOLLHUP | EPOLLERR)) && before == std::tuple(state_, recorded_, armed_, peerClosed_, brokenError_))
-        parked_ = true; // a hang-up stays reported: watch again only after a re-enabling call
+    if (!backlog_.empty() && (readiness & (EPOLLOUT | EPOLLERR | EPOLLHUP))) {
+        flushBacklog();
+        readiness = currentReadiness(); // FD_WRITE needs room after the backlog
+    }
+    if (event_) {
+        auto before = std::tuple(state_, recorded_, armed_, peerClosed_, brokenError_);
+        process(readiness);
+        if ((readiness & (EPOLLHUP | EPOLLERR)) && before == std::tuple(state_, recorded_, armed_, peerClosed_, brokenError_))
+            parked_ = true; // a hang-up stays reported: watch again only after a re-enabling call
+    }
     updateInterest();
 }
 
 void Socket::onDeadline()
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_ && !backlog_.empty()) {
+        checkClosedDrain();
+        return;
+    }
     if (state_ != State::Connecting || Clock::now() < deadline_)
         return;
     abortConnect();
@@ -566,7 +676,7 @@ void Socket::processConnected(uint32_t readiness)
         return;
     if (readiness & EPOLLPRI)
         recordIfArmed(kFdOob, 0);
-    if ((readiness & EPOLLOUT) && !sendShut_)
+    if ((readiness & EPOLLOUT) && !sendShut_ && backlog_.empty())
         recordIfArmed(kFdWrite, 0);
 }
 
@@ -631,8 +741,10 @@ void Socket::rearm(LONG events)
 
 uint32_t Socket::interest() const
 {
+    // The backlog goes out with or without a selection, and after closesocket.
+    const uint32_t draining = backlog_.empty() ? 0 : uint32_t{EPOLLOUT};
     if (!event_ || closed_ || parked_ || brokenError_)
-        return 0;
+        return draining;
     switch (state_) {
     case State::Listening:
         return (armed_ & kFdAccept) ? uint32_t{EPOLLIN} : 0;
@@ -643,7 +755,7 @@ uint32_t Socket::interest() const
     case State::Idle:
         return 0;
     }
-    uint32_t events = 0;
+    uint32_t events = draining;
     if ((armed_ & kFdWrite) && !sendShut_)
         events |= EPOLLOUT;
     if (!peerClosed_) {

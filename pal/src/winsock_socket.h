@@ -7,8 +7,10 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "object.h"
 #include "winsock_core.h"
@@ -27,9 +29,13 @@ Endpoint fromSockaddr(const sockaddr_storage& address);
 
 // The descriptor is always non-blocking; a Windows blocking socket waits with poll(). The state
 // below is guarded by mutex_, and the poller thread reports readiness through onReady() and
-// connect deadlines through onDeadline(). The descriptor closes with the last reference, so that
-// a call in progress never sees it reused.
-class Socket : public Object {
+// deadlines through onDeadline(). The descriptor closes with the last reference, so that a call
+// in progress never sees it reused.
+//
+// A non-blocking send takes the whole buffer when the connection can take data: what the
+// descriptor does not take waits in the backlog, which the poller thread writes out as the
+// connection drains (also after closesocket, when the poller holds the last reference).
+class Socket : public Object, public std::enable_shared_from_this<Socket> {
 public:
     Socket(int fd, bool v6);
     ~Socket() override;
@@ -58,7 +64,7 @@ public:
     int enumNetworkEvents(Event* eventToReset, LONG& events, INT errors[kFdMaxEvents]);
     // After setId() of an accepted socket: watches it for the selection it inherited.
     void startRecording();
-    // closesocket: no more recording.
+    // closesocket: no more recording; a backlog still goes out unless the linger is abortive.
     void close();
 
     void onReady();
@@ -75,6 +81,11 @@ private:
     void broken(int errnoValue);
     int receiveFailure(int errnoValue);
     int sendFailure(int errnoValue);
+    int sendBlocking(std::unique_lock<std::mutex>& lock, const char* data, int length, int flags);
+    bool flushBacklog();
+    void endBacklog(bool written);
+    void checkClosedDrain();
+    int setSystemLinger(Linger linger);
     void completeConnect(int errnoValue);
     void refreshConnecting();
     int waitForConnect(std::unique_lock<std::mutex>& lock);
@@ -98,6 +109,7 @@ private:
     bool bound_ = false;
     bool nonBlocking_ = false;
     bool sendShut_ = false;
+    bool finPending_ = false;   // shutdown(SD_SEND) waits for the backlog
     bool receiveShut_ = false;
     bool peerClosed_ = false;   // the peer's end (or a reset) has been seen in this selection
     DWORD brokenError_ = 0;     // reset or abort: every later call reports it
@@ -106,6 +118,12 @@ private:
     Clock::time_point deadline_{};
     int sendBuffer_ = -1;       // as set, which is what Windows reports back
     int receiveBuffer_ = -1;
+    bool abortiveLinger_ = false;
+
+    std::vector<char> backlog_; // accepted, not yet taken by the descriptor: from backlogHead_ on
+    size_t backlogHead_ = 0;
+    std::condition_variable backlogDone_;
+    Clock::time_point lastProgress_{}; // of a closed socket's backlog
 
     std::shared_ptr<Event> event_;
     LONG selected_ = 0;

@@ -71,7 +71,14 @@ std::vector<std::vector<uint8_t>> JobPipeStub::requests() const
 bool JobPipeStub::waitForRequests(size_t count, std::chrono::milliseconds timeout) const
 {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count; });
+    return changed_.wait_for(lock, timeout, [&] { return requests_.size() >= count && listening_; });
+}
+
+void JobPipeStub::setListening(bool listening)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    listening_ = listening;
+    changed_.notify_all();
 }
 
 // Waits for an overlapped operation; false when the stub is stopping.
@@ -121,10 +128,12 @@ void JobPipeStub::serve()
         overlapped.hEvent = ioEvent;
         BOOL connected = ConnectNamedPipe(pipe_, &overlapped);
         DWORD error = connected ? ERROR_PIPE_CONNECTED : GetLastError();
+        setListening(true);
         if (error == ERROR_IO_PENDING && !waitIo(ioEvent)) {
             DisconnectNamedPipe(pipe_);
             break;
         }
+        setListening(false);
         if (error == ERROR_IO_PENDING || error == ERROR_PIPE_CONNECTED || error == ERROR_NO_DATA)
             serveOneClient(ioEvent);
         DisconnectNamedPipe(pipe_);

@@ -30,12 +30,14 @@ public:
     void holdReplies(bool hold);
 
     std::vector<std::vector<uint8_t>> requests() const;
-    // Waits until at least count requests arrived; false when the time ran out first.
+    // Waits until at least count requests arrived and the pipe takes the next client again (a pipe
+    // of one instance refuses clients while it serves one); false when the time ran out first.
     bool waitForRequests(size_t count, std::chrono::milliseconds timeout) const;
 
 private:
     void serve();
     bool waitIo(HANDLE event);
+    void setListening(bool listening);
     void serveOneClient(HANDLE ioEvent);
 
     const std::u16string pipeName_;
@@ -47,6 +49,7 @@ private:
     mutable std::condition_variable changed_;
     std::vector<std::vector<uint8_t>> requests_;
     bool holdReplies_ = false;
+    bool listening_ = false;
     bool stopping_ = false;
 };
 

@@ -293,6 +293,40 @@ TEST_F(MonJobFlow, UnreachableDeviceReQueuesTheJobOnceAtTheFirstWrite)
     EXPECT_EQ(h.events().size(), 1u);
 }
 
+TEST_F(MonJobFlow, WithoutAnEchoTheConnectDecides)
+{
+    startSink();
+    openRawPort();
+    struct Case {
+        const char* what;
+        HANDLE(WINAPI* create)(void);
+        DWORD(WINAPI* send)(HANDLE, IPAddr, LPVOID, WORD, PIP_OPTION_INFORMATION, LPVOID, DWORD, DWORD);
+    } cases[] = {
+        {"no ICMP handle", []() -> HANDLE { return INVALID_HANDLE_VALUE; }, IcmpSendEcho},
+        {"echoes that cannot be sent", IcmpCreateFile,
+         [](HANDLE, IPAddr, LPVOID, WORD, PIP_OPTION_INFORMATION, LPVOID, DWORD, DWORD) -> DWORD {
+             SetLastError(ERROR_ACCESS_DENIED);
+             return 0;
+         }},
+    };
+    DWORD job = 1;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        g_MonSys.pfnIcmpCreateFile = c.create;
+        g_MonSys.pfnIcmpSendEcho = c.send;
+        h.addJob(job, 10);
+        ASSERT_TRUE(h.startDoc(job));
+        EXPECT_FALSE(h.entry()->bStartDocFailed);
+        ASSERT_TRUE(h.writeAll(patternData(10), {10}));
+        ASSERT_TRUE(h.endDoc());
+        EXPECT_EQ(deviceJobs(job).size(), job);
+        job++;
+    }
+    g_MonSys.pfnIcmpCreateFile = IcmpCreateFile;
+    g_MonSys.pfnIcmpSendEcho = IcmpSendEcho;
+    EXPECT_TRUE(h.events().empty());
+}
+
 TEST_F(MonJobFlow, SilentDeviceThroughThePlatformsEcho)
 {
     startSink();

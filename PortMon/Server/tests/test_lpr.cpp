@@ -349,6 +349,22 @@ TEST_F(MonLpr, DeviceClosingAtAnAcknowledgementReQueuesTheJob)
     EXPECT_EQ(h.spooler.openHandles(), 0);
 }
 
+TEST_F(MonLpr, AnAcknowledgementThatComesWithTheCloseIsTaken)
+{
+    startPeer({0, 0, 0, 0, kAckThenClose});
+    openLprPort(TRANSFER_BYTECOUNT);
+    Bytes data = patternData(5000);
+    h.addJob(kJob, DWORD(data.size()), u"doc");
+    ASSERT_TRUE(h.startDoc(kJob));
+    ASSERT_TRUE(h.writeAll(data, {5000}));
+    ASSERT_TRUE(h.endDoc());
+    EXPECT_EQ(received(0), byteCountExchange(controlFile("doc"), data));
+    // The job went out once and is done: not re-queued, not sent again.
+    EXPECT_EQ(peer->connections().size(), 1u);
+    EXPECT_EQ(commands(), (std::vector<std::pair<DWORD, DWORD>>{{kJob, JOB_CONTROL_SENT_TO_PRINTER}}));
+    EXPECT_TRUE(h.events().empty());
+}
+
 TEST_F(MonLpr, PauseDuringTheDataFileRestartsTheJob)
 {
     startPeer();

@@ -158,10 +158,10 @@ TEST_F(MonRaw, StalledDeviceIsWaitedForInShortPauses)
     ASSERT_TRUE(RawEndDocPort(port));
     ASSERT_TRUE(waitForEnd(devsim::JobEnd::SenderClosed));
     EXPECT_TRUE(sink->jobs()[0].data == data);
-    // Would-block rounds pause 30 ms each; no real error happened, and the close paces in 10 ms.
+    // Would-block rounds wait for the socket's event, not by sleeping; no real error happened, and
+    // the close paces in 10 ms.
     std::vector<DWORD> sleeps = spooler.sleeps();
-    EXPECT_GT(std::count(sleeps.begin(), sleeps.end(), 30u), 0);
-    EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](DWORD s) { return s != 30 && s != 10; }), 0);
+    EXPECT_EQ(std::count_if(sleeps.begin(), sleeps.end(), [](DWORD s) { return s != 10; }), 0);
 }
 
 TEST_F(MonRaw, DeviceClosingMidSendEndsTheSendWithConnectionAborted)
@@ -239,9 +239,9 @@ TEST_F(MonRaw, PausingTheJobDuringASendRestartsIt)
     startSink(options);
     openPort();
     startJob(8 * 1024 * 1024);
-    int shortPauses = 0;
-    spooler.onSleep([&](DWORD ms) {
-        if (ms == 30 && ++shortPauses == 3)
+    int statusReads = 0;
+    spooler.onJobQuery([&](DWORD, DWORD level) {
+        if (level == 1 && ++statusReads == 3)
             spooler.setJobStatus(kJob, JOB_STATUS_PAUSED);
     });
     std::vector<BYTE> data = jobData(8 * 1024 * 1024);
@@ -253,7 +253,7 @@ TEST_F(MonRaw, PausingTheJobDuringASendRestartsIt)
     EXPECT_EQ(port->hSocket, INVALID_SOCKET);
     EXPECT_EQ(port->dwFlags, 0u);
     EXPECT_EQ(spooler.openHandles(), 1);  // released at EndDocPort
-    spooler.onSleep({});
+    spooler.onJobQuery({});
     ASSERT_TRUE(RawEndDocPort(port));
     EXPECT_EQ(spooler.openHandles(), 0);
 }
@@ -265,9 +265,9 @@ TEST_F(MonRaw, DeletingTheJobDuringASendEndsItQuietly)
     startSink(options);
     openPort();
     startJob(8 * 1024 * 1024);
-    int shortPauses = 0;
-    spooler.onSleep([&](DWORD ms) {
-        if (ms == 30 && ++shortPauses == 2)
+    int statusReads = 0;
+    spooler.onJobQuery([&](DWORD, DWORD level) {
+        if (level == 1 && ++statusReads == 2)
             spooler.setJobStatus(kJob, JOB_STATUS_DELETING);
     });
     std::vector<BYTE> data = jobData(8 * 1024 * 1024);
@@ -276,7 +276,7 @@ TEST_F(MonRaw, DeletingTheJobDuringASendEndsItQuietly)
     EXPECT_TRUE(RawWritePort(port, data.data(), DWORD(data.size()), &written, &error));
     EXPECT_EQ(written, 0u);
     EXPECT_TRUE(spooler.commands().empty());
-    spooler.onSleep({});
+    spooler.onJobQuery({});
 }
 
 TEST_F(MonRaw, JobDeletedBeforeTheFirstWriteConnectsNowhere)

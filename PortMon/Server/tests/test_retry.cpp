@@ -32,7 +32,7 @@ TEST(MonRetryRule, DecidesAndSleepsAsTheTableSays)
     const DWORD WOULDBLOCK = WSAEWOULDBLOCK;
     const DWORD RESET = WSAECONNRESET;
     const std::vector<RetryCase> cases = {
-        {"no error is a short pause", true, 0, 2, 5, 1, 5, 0, 1, 2, {30}},
+        {"a partial send goes on at once", true, 0, 2, 5, 1, 5, 0, 1, 2, {}},
         {"would-block is a short pause", true, (int)WOULDBLOCK, 2, 5, 1, 5, 0, 1, 2, {30}},
         {"first real error", true, (int)RESET, 0, 5, 1, 5, 0, 1, 1, {5000}},
         {"last counted real error", true, (int)RESET, 4, 5, 1, 5, 0, 1, 5, {5000}},
@@ -43,8 +43,8 @@ TEST(MonRetryRule, DecidesAndSleepsAsTheTableSays)
         {"RetryInterval 0 never spins", true, (int)RESET, 0, 5, 1, 0, 0, 1, 1, {30}},
         {"a missing socket is a real error", false, 0, 0, 5, 1, 2, 0, 1, 1, {2000}},
         {"deleting job ends the loop", true, (int)RESET, 0, 5, 1, 5, JOB_STATUS_DELETING, 0, 1, {5000}},
-        {"paused job ends the loop", true, 0, 0, 5, 1, 5, JOB_STATUS_PAUSED, 6, 0, {30}},
-        {"deleting wins over paused", true, 0, 0, 5, 1, 5, JOB_STATUS_DELETING | JOB_STATUS_PAUSED, 0, 0, {30}},
+        {"paused job ends the loop", true, 0, 0, 5, 1, 5, JOB_STATUS_PAUSED, 6, 0, {}},
+        {"deleting wins over paused", true, 0, 0, 5, 1, 5, JOB_STATUS_DELETING | JOB_STATUS_PAUSED, 0, 0, {}},
     };
     testsupport::TempRoot root;
     SpoolerDouble spooler;
@@ -61,6 +61,9 @@ TEST(MonRetryRule, DecidesAndSleepsAsTheTableSays)
         spooler.setJob(kJob, {c.jobStatus, 1, u"doc"});
         spooler.clearSleeps();
         port.hSocket = c.socket ? (SOCKET)42 : INVALID_SOCKET;
+        // Without a socket event to wait on, a blocked send sleeps the shortest pause.
+        port.SockEvent = WSA_INVALID_EVENT;
+        port.bSendBlocked = c.error == (int)WOULDBLOCK;
         port.dwRetryCount = c.retryCount;
         port.dwRetryInfinity = c.retryInfinity;
         port.dwRetryInterval = c.retryInterval;
@@ -69,6 +72,32 @@ TEST(MonRetryRule, DecidesAndSleepsAsTheTableSays)
         EXPECT_EQ(counter, c.counterAfter);
         EXPECT_EQ(spooler.sleeps(), c.sleeps);
     }
+    g_MonSys.pfnClosePrinter(printer);
+}
+
+TEST(MonRetryRule, BlockedSendWaitsForTheSocketEvent)
+{
+    testsupport::TempRoot root;
+    SpoolerDouble spooler;
+    spooler.addPrinter(u"PRN");
+    spooler.setJob(kJob, {0, 1, u"doc"});
+    HANDLE printer = nullptr;
+    ASSERT_TRUE(g_MonSys.pfnOpenPrinterW((LPWSTR)u"PRN", &printer, nullptr));
+    WSADATA data;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+    PortEntry port;
+    std::memset(&port, 0, sizeof(port));
+    port.hPrinter = printer;
+    port.dwJobId = kJob;
+    port.hSocket = (SOCKET)42;
+    port.bSendBlocked = TRUE;
+    port.SockEvent = WSACreateEvent();
+    ASSERT_TRUE(WSASetEvent(port.SockEvent));
+    DWORD counter = 0;
+    EXPECT_EQ(OnOccurError(&counter, WSAEWOULDBLOCK, &port), 1);
+    EXPECT_TRUE(spooler.sleeps().empty());
+    WSACloseEvent(port.SockEvent);
+    WSACleanup();
     g_MonSys.pfnClosePrinter(printer);
 }
 

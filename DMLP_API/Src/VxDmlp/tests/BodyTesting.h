@@ -21,6 +21,17 @@ inline DmlpHeader RequestHeader(uint16_t method)
     return header;
 }
 
+// An address of kind 1, 2 or 14: four address bytes and a port.
+inline DmlpAddress InetAddress(uint16_t kind, uint8_t a, uint8_t b, uint8_t c, uint8_t d, uint16_t port)
+{
+    DmlpAddress address = {};
+    address.kind = kind;
+    const uint8_t bytes[4] = {a, b, c, d};
+    memcpy(address.u.inet.address, bytes, 4);
+    address.u.inet.port = port;
+    return address;
+}
+
 // The encoded request as bytes (freed here).
 inline DmlpCoderError Encode(uint16_t method, const void* params, Bytes* message)
 {

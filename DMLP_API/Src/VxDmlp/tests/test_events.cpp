@@ -424,6 +424,31 @@ TEST_F(Events, ANotificationOfJobStateImpressionsAndAnotherEvent)
     }
 }
 
+TEST_F(Events, TheStatusSlotDecidesOnlyWithTheStatusFlag)
+{
+    const Bytes body = Notification(9, {{19, Wire().u32(1).s8("")}});
+    // Without the status flag the slot is the auxiliary byte: 4 there never skips the events.
+    Reply aux(Frame(10, body, 0x0004, DMLP_FLAG_AUX));
+    ASSERT_EQ(aux.error(), DMLP_CODER_OK);
+    EXPECT_EQ(aux.status(), 0);
+    EXPECT_EQ(aux.as<DmlpEventRecord>().count, 1);
+
+    Reply partial(Frame(10, body, 4), true);
+    ASSERT_EQ(partial.error(), DMLP_CODER_OK);
+    EXPECT_EQ(partial.status(), 4);
+    EXPECT_EQ(partial.context().result, nullptr) << "a notification answered with status 4 carries nothing";
+
+    Reply more(Frame(10, body, 29));
+    ASSERT_EQ(more.error(), DMLP_CODER_OK);
+    EXPECT_EQ(more.status(), 29);
+    EXPECT_EQ(more.as<DmlpEventRecord>().reference, 9u);
+
+    Reply other(Frame(10, body, 0x8006));
+    ASSERT_EQ(other.error(), DMLP_CODER_OK);
+    EXPECT_EQ(other.status(), 0);
+    EXPECT_EQ(other.as<DmlpEventRecord>().count, 1);
+}
+
 TEST_F(Events, JobState3EdgesOfItsFixedPart)
 {
     const Bytes minimal = JobState3Body(7, 1, 0, {});

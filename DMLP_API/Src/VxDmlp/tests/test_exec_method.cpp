@@ -22,15 +22,7 @@ protected:
     }
 };
 
-DmlpAddress Address(uint16_t kind)
-{
-    DmlpAddress address = {};
-    address.kind = kind;
-    const uint8_t bytes[4] = {127, 0, 0, 9};
-    memcpy(address.u.inet.address, bytes, 4);
-    address.u.inet.port = 515;
-    return address;
-}
+DmlpAddress Address(uint16_t kind) { return InetAddress(kind, 127, 0, 0, 9, 515); }
 
 TEST_F(ExecuteMethod, TheTableHoldsTheThirtyFiveCodesAndTheRawRow)
 {

@@ -104,10 +104,7 @@ SubscriptionBlock Subscription()
     block.count = 2;
     block.ids = kSubscribedIds;
     block.selector = 7;
-    block.address.kind = DMLP_ADDRESS_TCP;
-    const uint8_t loopback[4] = {127, 0, 0, 1};
-    memcpy(block.address.u.inet.address, loopback, 4);
-    block.address.u.inet.port = 8080;
+    block.address = InetAddress(DMLP_ADDRESS_TCP, 127, 0, 0, 1, 8080);
     block.extra = 0x55;
     return block;
 }
@@ -202,7 +199,7 @@ struct Samples {
     DmlpDeleteFromListExParams deleteFromListEx2 = {2, 2, 2, &u8Value, 4, 4, &u16B};
     DmlpDeleteFromListExParams deleteFromListEx3 = {3, 2, 2, &u8Value, 4, 4, &u16B};
     DmlpSetByUserParams setByUser = {1, 2, 6004, &byte6004};
-    DmlpUnreserveParams unreserve = {UnreserveAddress()};
+    DmlpUnreserveParams unreserve = {InetAddress(DMLP_ADDRESS_TCP, 192, 168, 1, 2, 513)};
     DmlpResumeJobWithPasswordParams resumeJobWithPassword = {1, 2, (const uint8_t*)"pw"};
     DmlpExecuteFileParams executeFile = {1, 2, 3, 2, fileEntries};
     DmlpListJobAttributesParams listJobAttributes = {1, 2, 3, 4, 5, 6, 1, kAttribute277};
@@ -231,10 +228,7 @@ struct Samples {
     {
         DmlpSendRequestParams params = {};
         params.kind = 1;
-        params.u.address.kind = DMLP_ADDRESS_UDP;
-        const uint8_t address[4] = {10, 0, 0, 1};
-        memcpy(params.u.address.u.inet.address, address, 4);
-        params.u.address.u.inet.port = 47545;
+        params.u.address = InetAddress(DMLP_ADDRESS_UDP, 10, 0, 0, 1, 47545);
         return params;
     }
     static DmlpSendRequestParams SendRequestText()
@@ -251,15 +245,6 @@ struct Samples {
         params.u.values.value1 = 0x0A;
         params.u.values.value2 = 0x0B;
         return params;
-    }
-    static DmlpAddress UnreserveAddress()
-    {
-        DmlpAddress address = {};
-        address.kind = DMLP_ADDRESS_TCP;
-        const uint8_t bytes[4] = {192, 168, 1, 2};
-        memcpy(address.u.inet.address, bytes, 4);
-        address.u.inet.port = 513;
-        return address;
     }
 
     std::vector<Sample> All() const
@@ -464,11 +449,35 @@ TEST_F(RequestBodies, TraceJobSendsTheClientJobIdNumbersBigEndian)
     const DmlpTraceJobParams params = {0x77, 2, id, 2, ids};
     Bytes message;
     ASSERT_EQ(Encode(109, &params, &message), DMLP_CODER_OK);
-    const Bytes body = BodyOf(message);
-    ASSERT_EQ(body.size(), 4u + 1 + 64 + 2 + 4);
-    EXPECT_EQ(Bytes(body.begin() + 5, body.begin() + 13), Bytes({0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}));
-    EXPECT_EQ(Bytes(body.begin() + 13, body.begin() + 21), Bytes({'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H'}));
-    EXPECT_EQ(std::string(body.begin() + 21, body.begin() + 29), "JOB00001");
+    Bytes expected = {0xCD, 0xCA, 0x10, 0x00, 0x00, 0x6D, 0x00, 0x00, 0x00, 0x4B, 0x01, 0x02, 0x03, 0x04,
+                      0x05, 0x06, 0x07, 0x08, 0x00, 0x00,                          // header, body of 75
+                      0x00, 0x00, 0x00, 0x77, 0x02,                                // uint32, uint8
+                      0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,              // Data1, Data2, Data3
+                      'A', 'B', 'C', 'D', 'E', 'F', 'G', 'H',                      // Data4
+                      'J', 'O', 'B', '0', '0', '0', '0', '1', ' ', 'r', 'e', 'p', 'o', 'r', 't', '.', 't', 'x', 't'};
+    expected.insert(expected.end(), 48 - 19, 0x00);                                // the rest of the job text
+    expected.insert(expected.end(), {0x00, 0x02, 0x17, 0x74, 0x01, 0x15});         // ids 6004, 277
+    EXPECT_EQ(message, expected);
+}
+
+TEST_F(RequestBodies, Get2WithATypedValueObjectsAndIds)
+{
+    const uint32_t typed = 0x2A;
+    const uint32_t objects[] = {0x100, 0x200};
+    const uint16_t ids[] = {280, 283, 277};
+    const DmlpGet2Params params = {1, 1, 0, &typed, 2, objects, 3, ids};
+    Bytes message;
+    ASSERT_EQ(Encode(102, &params, &message), DMLP_CODER_OK);
+    EXPECT_EQ(message, Bytes({0xCD, 0xCA, 0x10, 0x00, 0x00, 0x66, 0x00, 0x00, 0x00, 0x1A, 0x01, 0x02, 0x03, 0x04,
+                              0x05, 0x06, 0x07, 0x08, 0x00, 0x00,                      // header, body of 26
+                              0x00, 0x01,                                              // uint16
+                              0x01, 0x04, 0x00, 0x00, 0x00, 0x2A,                      // typed value 1
+                              0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x02, 0x00,   // two objects
+                              0x00, 0x03, 0x01, 0x18, 0x01, 0x1B, 0x01, 0x15}));       // ids 280, 283, 277
+
+    const DmlpGet2Params empty = {0x0102, 0, 0, nullptr, 0, nullptr, 0, nullptr};
+    ASSERT_EQ(Encode(102, &empty, &message), DMLP_CODER_OK);
+    EXPECT_EQ(BodyOf(message), Bytes({0x01, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00})) << "an 8-byte body";
 }
 
 TEST_F(RequestBodies, SetExWritesItsFirstValueWithoutACountAndItsSecondWithOne)

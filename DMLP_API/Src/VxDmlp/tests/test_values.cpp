@@ -9,6 +9,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -1041,6 +1042,249 @@ TEST_F(Values, TextsOfType2AreTerminatedAndLaidOutBehindTheRecord)
     EXPECT_EQ(Load<uint32_t>(decoded.block, 28), 9u);
     EXPECT_EQ(Load<uint32_t>(decoded.block, 32), 10u);
     EXPECT_EQ(decoded.block[36], 11);
+}
+
+// ---- The decoded record of every value type, field by field ------------------------------------------
+
+// One element (or the record of a single-valued type) as the wire carries it, each field with its
+// offset in the decoded record: W@offset a W-byte integer (host order in memory), nW a count or
+// length (sent as 0, so nothing follows it), =V a selector sent as V, zW a wire field that memory
+// does not keep, bN N bytes as they stand, t the tagged eight-byte form (tag, three zero bytes, the
+// eight bytes). Type 93 (an element holding another attribute's value) has tests of its own.
+const std::pair<uint16_t, const char*> kRecordFields[] = {
+    {1, "1@0=5 1@1 1@2 1@3"},
+    {2, "1@0 1@1 1@2 1@3 n1@8 1@24 1@25 2@26 4@28 4@32 1@36"},
+    {3, "1@0 n1@8"},
+    {4, "1@0"},
+    {5, "1@0 1@1"},
+    {6, "1@0 1@1"},
+    {7, "1@0 1@1 1@2"},
+    {8, "1@0 1@1 1@2"},
+    {9, "1@0 1@1 1@2 1@3"},
+    {10, "1@0 1@1 1@2 1@3"},
+    {11, "1@0 1@1 1@2 1@3 1@4"},
+    {12, "1@0 1@1 1@2 1@3 1@4"},
+    {13, "1@0"},
+    {14, "1@0 1@8 n1@16 1@32 n1@40 1@56 n1@64 1@80 n1@88"},
+    {15, "n1@0 2@16"},
+    {16, "2@0 4@4 4@8 4@12 n1@16"},
+    {17, "1@0 1@1 4@4 4@8 4@12 4@16 n1@24 n1@40"},
+    {18, "2@0 4@4 n1@8"},
+    {19, "1@0 1@1 4@4 4@8"},
+    {20, "1@0 2@8 n1@10 1@24 1@25 4@28"},
+    {21, "1@0 1@1 1@2 2@4 4@8 4@12"},
+    {22, "1@0 n1@8 n1@24"},
+    {23, "1@0 n1@8 n1@24 1@40"},
+    {24, "1@0 n1@8"},
+    {25, "1@0 n1@8"},
+    {26, "2@0 n1@8"},
+    {27, "1@0=1 2@8 2@80"},
+    {27, "1@0=2 1@8 n1@16 b20@32 b20@52 1@72 2@80"},
+    {28, "1@0 1@1 4@4 4@8 4@12 4@16"},
+    {29, "1@0 1@1 1@2 4@4 4@8"},
+    {30, "4@0 1@4 1@5"},
+    {31, "2@0 1@2 4@4 4@8 1@12 1@16 4@20 1@24 4@28"},
+    {32, "1@0 2@8 n1@10 1@24 n1@32"},
+    {33, "1@0 2@8 n1@10 1@24 4@28 4@32 4@36 4@40 n1@48 n1@64"},
+    {34, "1@0 1@1 2@2 4@4 4@8 1@12"},
+    {35, "1@0 1@1 2@2"},
+    {36, "1@0 1@1 2@2 1@4"},
+    {37, "1@0 4@4 4@8 4@12 4@16 4@20"},
+    {38, "1@0 2@8 n1@10 2@24 2@26 2@28"},
+    {39, "1@0 2@2 2@4 2@6 2@8 2@10 2@12 4@16 4@20 1@24"},
+    {40, "1@0 2@2 2@4 2@6 2@8 2@10 2@12 2@14 2@16 2@18 2@20 1@22"},
+    {41, "4@0 n1@8 1@24 1@25 t@28"},
+    {42, "1@0 1@1 n1@8"},
+    {43, "1@0 1@1 n1@8"},
+    {44, "1@0 2@2 1@4=1 n1@5"},
+    {44, "1@0 2@2 1@4=2 n1@5"},
+    {45, "1@0 2@8 n1@10 1@24 n1@32 1@48 4@52"},
+    {46, "1@0 n1@8 1@24=1 2@28 4@32 4@36 1@40 4@44 4@48 4@52 4@56 1@72 n1@80 1@96 1@97"},
+    {46, "1@0 n1@8 1@24=2 4@28 4@32 4@36 4@40 4@44 4@48 1@52 4@56 4@60 4@64 4@68 1@72 n1@80 1@96 1@97"},
+    {47, "1@0 n1@8"},
+    {48, "1@0 1@1 1@2 1@3 2@4 4@8 4@12 1@16 1@17 1@18 1@19"},
+    {49, "1@0 1@1 1@2 2@4"},
+    {50, "1@0 1@1 4@4"},
+    {51, "1@0 2@8 n1@10 1@24 n1@32 1@48"},
+    {52, "1@0 1@1 1@2 n1@8 1@24 1@25 n1@32 1@48 1@49 2@50 4@52 4@56 1@60"},
+    {53, "1@0 1@1 n1@8"},
+    {54, "1@0 1@1 1@2 n1@8"},
+    {55, "1@0 1@1 4@4 4@8 4@12 4@16 n1@24 1@40 n1@48"},
+    {56, "1@0 1@1 1@2 1@3 2@4"},
+    {57, "1@0 1@1 1@2 1@3 2@4"},
+    {58, "n2@0 4@16 4@20"},
+    {59, "4@0"},
+    {60, "4@0 4@4"},
+    {61, "4@0 4@4"},
+    {62, "4@0 4@4 1@8"},
+    {63, "4@0 4@4 4@8"},
+    {64, "4@0 4@4 4@8 4@12"},
+    {65, "4@0 4@4 4@8 4@12 1@16"},
+    {66, "4@0"},
+    {67, "4@0"},
+    {68, "4@0 4@4 1@8"},
+    {69, "4@0 1@4"},
+    {70, "4@0 1@4"},
+    {71, "1@0 1@1 2@2 4@4 4@8 1@12"},
+    {72, "1@0 1@1 2@2 1@4"},
+    {73, "1@0 2@2"},
+    {74, "1@0 2@2"},
+    {75, "1@0 n1@8 b20@24 b20@44 1@64"},
+    {76, "n2@0 4@16=7 z2 4@56"},
+    {77, "2@0 n1@8 1@24"},
+    {78, "1@0 2@8 n1@10 2@24 2@26 2@28 1@30 t@32"},
+    {79, "1@0 1@1 n1@8 1@24 1@25"},
+    {80, "1@0 2@8 n1@10 1@24 n1@32 4@48 4@52 4@56 4@60 4@64"},
+    {81, "1@0 n1@8 1@24 2@26 1@28 n1@32 1@48"},
+    {82, "1@0 2@8 n1@10 n1@24 n1@40 1@56"},
+    {83, "1@0 4@4 1@8 4@12"},
+    {84, "1@0 n1@8 4@24"},
+    {85, "1@0 2@8 n1@10 1@24 4@28 4@32 4@36 4@40 n1@48"},
+    {86, "1@0 1@1 2@2 4@4 4@8 1@12"},
+    {87, "1@0 4@4"},
+    {88, "2@0 1@2 4@4 4@8"},
+    {89, "1@0 4@4"},
+    {90, "1@0 2@2 2@4"},
+    {91, "1@0 2@2 2@4"},
+    {92, "1@0 2@2 2@4 1@6"},
+    {94, "1@0 n1@8 n1@24"},
+    {95, "1@0 1@1 2@2"},
+    {96, "1@0 2@2 4@4 4@8 1@12"},
+    {97, "1@0 2@2 4@4 4@8 1@12 1@16"},
+    {98, "1@0 4@4"},
+    {99, "1@0 1@1 4@4 4@8 1@12"},
+    {100, "2@0"},
+    {101, "2@0 2@2"},
+    {102, "2@0 2@2"},
+    {104, "2@0 2@2 2@4"},
+    {105, "2@0 2@2 2@4 2@6"},
+    {106, "2@0 2@2 2@4 2@6 1@8"},
+    {107, "2@0 2@2 1@4"},
+    {108, "2@0"},
+    {109, "2@0"},
+    {111, "2@0 1@2"},
+    {112, "2@0 1@2"},
+    {113, "1@0 4@4 1@8 4@12 4@16 n1@24"},
+    {114, "b16@0"},
+    {115, "b20@0"},
+    {116, "b48@0"},
+    {117, "n2@0"},
+    {118, "n1@0"},
+    {119, "2@0 n1@2"},
+    {120, "2@0 n1@2"},
+    {121, "1@0 1@1 2@2 1@4 1@5 2@6"},
+    {122, "1@0 1@1 n2@8 4@24 1@28 1@29 n1@32 1@48 1@49 2@50 4@52 4@56 1@60"},
+    {123, "2@0 2@2 1@4"},
+    {124, "4@0 4@4 1@8"},
+    {125, "4@0 1@4"},
+    {126, "2@0 1@2"},
+    {127, "4@0 2@4 2@6 b8@8 2@16"},
+    {128, "1@0 2@8 n1@10"},
+    {129, "1@0 1@1 1@2 1@3 1@4"},
+    {130, "4@0 4@4 4@8 4@12 4@16 4@20 4@24 4@28"},
+    {131, "4@0 4@4 4@8 4@12 1@16 1@17"},
+    {132, "1@0 4@4"},
+    {133, "1@0 4@4 1@12 1@13 2@14 1@16 1@17"},
+    {134, "1@0 2@2 4@4 1@8 1@9 2@10 1@12 1@13"},
+    {135, "1@0 4@4 4@8 1@12"},
+    {136, "1@0 1@1 4@4 4@8"},
+    {137, "1@0 1@1 1@2 1@3 4@4"},
+    {138, "4@0 4@4 1@8"},
+    {139, "4@0 2@4 2@6 b8@8 b48@16"},
+    {140, "4@0 4@4 4@8 1@12"},
+    {141, "1@0 2@2"},
+    {142, "b12@0"},
+    {143, "1@0 1@1 n1@8 4@24 1@28 n2@32"},
+    {144, "1@0 1@1 1@2 n1@8 4@24 n2@32"},
+    {145, "1@0 2@8 n1@10 1@24 n1@32 1@48"},
+    {146, "1@0 1@2 1@3 2@4 4@8 4@12 1@16 1@17 1@18"},
+    {147, "1@0 n1@8"},
+    {148, "4@0 4@4 2@8 n1@10"},
+    {149, "2@0 n2@2"},
+    {150, "1@0 n1@8"},
+    {151, "1@0=2 n2@8"},
+    {151, "1@0=3 n2@8"},
+};
+
+struct RecordField {
+    char kind;        // 'i' integer, 'n' count, 'z' unkept, 'b' block, 't' tagged
+    uint32_t width;
+    uint32_t offset;
+    int64_t fixed;    // a selector's value, or -1
+};
+
+std::vector<RecordField> ParseRecordFields(const std::string& text)
+{
+    std::vector<RecordField> fields;
+    std::istringstream in(text);
+    std::string token;
+    while (in >> token) {
+        RecordField field = {'i', 0, 0, -1};
+        if (token[0] == 'n' || token[0] == 'z' || token[0] == 'b' || token[0] == 't') {
+            field.kind = token[0];
+            token = token.substr(1);
+        }
+        const size_t at = token.find('@');
+        const size_t equals = token.find('=');
+        field.width = field.kind == 't' ? 9 : (uint32_t)std::stoul(token.substr(0, at));
+        if (at != std::string::npos)
+            field.offset = (uint32_t)std::stoul(token.substr(at + 1, equals - at - 1));
+        if (equals != std::string::npos)
+            field.fixed = std::stol(token.substr(equals + 1));
+        fields.push_back(field);
+    }
+    return fields;
+}
+
+TEST_F(Values, EveryFieldLandsAtItsRecordOffset)
+{
+    std::set<uint16_t> covered;
+    for (const auto& [type, text] : kRecordFields) {
+        SCOPED_TRACE("value type " + std::to_string(type) + ": " + text);
+        covered.insert(type);
+        const std::vector<RecordField> fields = ParseRecordFields(text);
+        Bytes wire;
+        uint8_t next = 0x11;
+        for (const RecordField& field : fields) {
+            for (uint32_t i = 0; i < field.width; ++i) {
+                const bool zero = field.kind == 'n' || field.kind == 'z';
+                const bool selector = field.fixed >= 0;
+                const bool tag = field.kind == 't' && i == 0;
+                wire.push_back(zero ? 0 : selector ? (uint8_t)(field.fixed >> (8 * (field.width - 1 - i)))
+                                      : tag ? 9 : next++);
+            }
+        }
+        Decoded decoded;
+        DecodeExactly(FormOf(type), wire, 0, &decoded);
+        ASSERT_NE(decoded.block, nullptr);
+        size_t at = 0;
+        for (const RecordField& field : fields) {
+            const uint8_t* wireField = wire.data() + at;
+            at += field.width;
+            if (field.kind == 'z')
+                continue;
+            const uint8_t* memory = decoded.block + field.offset;
+            ASSERT_LE(field.offset + (field.kind == 't' ? 12 : field.width), decoded.size);
+            if (field.kind == 'b') {
+                EXPECT_EQ(Bytes(memory, memory + field.width), Bytes(wireField, wireField + field.width));
+            } else if (field.kind == 't') {
+                EXPECT_EQ(Bytes(memory, memory + 4), (Bytes{9, 0, 0, 0})) << "at +" << field.offset;
+                EXPECT_EQ(Bytes(memory + 4, memory + 12), Bytes(wireField + 1, wireField + 9));
+            } else {
+                uint32_t expected = 0;
+                for (uint32_t i = 0; i < field.width; ++i)
+                    expected = (expected << 8) | wireField[i];
+                uint32_t held = 0;
+                memcpy(&held, memory, field.width);
+                EXPECT_EQ(held, expected) << "at +" << field.offset;
+            }
+        }
+        EXPECT_EQ(at, wire.size());
+        ExpectPointersInside(decoded.block, decoded.size);
+    }
+    std::set<uint16_t> all = AllTypes();
+    all.erase(93);
+    EXPECT_EQ(covered, all);
 }
 
 // ---- Basic types --------------------------------------------------------------------------------------

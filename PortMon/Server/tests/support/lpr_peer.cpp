@@ -137,14 +137,14 @@ private:
             return false;
         if (ack == kAckSilent)
             return readToEnd();
-        uint8_t byte = uint8_t(ack);
+        uint8_t byte = ack == kAckThenClose ? 0 : uint8_t(ack);
         if (send(fd_, &byte, 1, MSG_NOSIGNAL) != 1)
             return false;
         lastAck_ = byte;
         std::lock_guard<std::mutex> lock(peer_.mutex_);
         peer_.connections_[index_].acks.push_back(byte);
         peer_.changed_.notify_all();
-        return true;
+        return ack != kAckThenClose;
     }
 
     void record(const uint8_t* bytes, size_t count)

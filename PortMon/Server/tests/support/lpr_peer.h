@@ -20,6 +20,7 @@ namespace montest {
 // Script entries beside the acknowledgement bytes 0 to 255.
 constexpr int kAckClose = -1;  // close the connection instead of answering
 constexpr int kAckSilent = -2;  // never answer; read on until the sender closes
+constexpr int kAckThenClose = -3;  // accept, and close the connection at once
 
 struct LprPeerConnection {
     uint16_t senderPort = 0;

@@ -63,6 +63,12 @@ void SpoolerDouble::onSleep(std::function<void(DWORD)> hook)
     sleepHook_ = std::move(hook);
 }
 
+void SpoolerDouble::onJobQuery(std::function<void(DWORD, DWORD)> hook)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    jobQueryHook_ = std::move(hook);
+}
+
 void SpoolerDouble::setSleepDivisor(DWORD divisor)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -187,6 +193,13 @@ BOOL packRecord(Record record, LPWSTR Record::*text, const std::u16string& value
 BOOL WINAPI SpoolerDouble::getJob(HANDLE handle, DWORD jobId, DWORD level, LPBYTE buffer, DWORD size, LPDWORD needed)
 {
     SpoolerDouble* self = instance_;
+    std::function<void(DWORD, DWORD)> hook;
+    {
+        std::lock_guard<std::mutex> lock(self->mutex_);
+        hook = self->jobQueryHook_;
+    }
+    if (hook)
+        hook(jobId, level);
     std::lock_guard<std::mutex> lock(self->mutex_);
     auto job = self->jobs_.find(jobId);
     if (!self->validHandle(handle) || job == self->jobs_.end()) {

@@ -35,6 +35,8 @@ public:
     void failOpens(int count);
     // Called (outside the double's lock) after each recorded sleep.
     void onSleep(std::function<void(DWORD)> hook);
+    // Called (outside the double's lock) before each GetJobW, with the job id and level.
+    void onJobQuery(std::function<void(DWORD, DWORD)> hook);
     // Sleeps take real time: their length divided by this (0: no real sleep).
     void setSleepDivisor(DWORD divisor);
 
@@ -88,6 +90,7 @@ private:
     std::vector<std::pair<DWORD, DWORD>> commands_;
     std::vector<DWORD> sleeps_;
     std::function<void(DWORD)> sleepHook_;
+    std::function<void(DWORD, DWORD)> jobQueryHook_;
     DWORD sleepDivisor_ = 100;
     int failOpens_ = 0;
     int opens_ = 0;
