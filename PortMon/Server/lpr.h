@@ -77,8 +77,6 @@ BOOL MakeReceiveJobCommand(const PortEntry* pPort, LprCommand* pCommand);
 BOOL MakeControlFileCommand(const PortEntry* pPort, LPCWSTR pszComputer, LprCommand* pCommand);
 BOOL MakeDataFileCommand(ULONGLONG ullSize, LPCWSTR pszSizeText, const PortEntry* pPort, LPCWSTR pszComputer,
                          LprCommand* pCommand);
-BOOL MakeControlFile(PPortEntry pPort, LPCWSTR pszComputer, LPCWSTR pszUser, LPCWSTR pszDocument);
-BOOL CutDocumentName(LPCWSTR pszDocument, char* pszOut, size_t cbOut);
 void ReadNoByteCountMax(LPWSTR pszText, size_t cchText);
 BOOL ReadComputerName(LPWSTR pszName, size_t cchName);
 // The control file of the port's job, from the job's document and the names of this machine and user.
@@ -98,7 +96,6 @@ DWORD LprEventRound(const PortEntry* pPort);
 
 // ---- Byte count (lprbytecount.cpp)
 BOOL StartTrans(PPortEntry pPort, int* pStopCode, int* pError);
-int SendLpr(PPortEntry pPort, const BYTE* pData, DWORD cbData, int* pError);
 
 // ---- Streaming (lprstream.cpp)
 BOOL LprStreamWrite(PPortEntry pPort, const BYTE* pData, DWORD cbData, LPDWORD pcbWritten, int* pError);

@@ -40,7 +40,7 @@ static int SendLprBuff(PPortEntry pPort)
 }
 
 // Stages the bytes (unless a rest of earlier ones is still staged) and sends what the socket takes.
-int SendLpr(PPortEntry pPort, const BYTE* pData, DWORD cbData, int* pError)
+static int SendLpr(PPortEntry pPort, const BYTE* pData, DWORD cbData, int* pError)
 {
     if (pPort->hSocket == INVALID_SOCKET)
         return LPR_STEP_CANCEL;

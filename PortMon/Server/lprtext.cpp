@@ -56,13 +56,13 @@ static void BlankControlChars(char* pszText)
     }
 }
 
-BOOL CutDocumentName(LPCWSTR pszDocument, char* pszOut, size_t cbOut)
+// The document name in fewer than LPR_DOCUMENT_BYTES bytes, cut between characters.
+static void CutDocumentName(LPCWSTR pszDocument, char* pszOut, size_t cbOut)
 {
     if (cbOut > LPR_DOCUMENT_BYTES)
         cbOut = LPR_DOCUMENT_BYTES;
     ToLprTextCut(pszDocument ? pszDocument : W(""), pszOut, cbOut);
     BlankControlChars(pszOut);
-    return TRUE;
 }
 
 BOOL ReadComputerName(LPWSTR pszName, size_t cchName)
@@ -117,7 +117,7 @@ BOOL MakeDataFileCommand(ULONGLONG ullSize, LPCWSTR pszSizeText, const PortEntry
 
 // "H%s\nP%s\nJ%s\nN%s\nl%s\nU%s\n": host, user, job and document name, the data file to print
 // and to unlink.
-BOOL MakeControlFile(PPortEntry pPort, LPCWSTR pszComputer, LPCWSTR pszUser, LPCWSTR pszDocument)
+static BOOL MakeControlFile(PPortEntry pPort, LPCWSTR pszComputer, LPCWSTR pszUser, LPCWSTR pszDocument)
 {
     WCHAR szDataFile[LPR_NAME_CHARS];
     char szHost[2 * LPR_COMPUTER_NAME_CHARS + 1];

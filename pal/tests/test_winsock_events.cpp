@@ -3,8 +3,12 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <chrono>
+#include <ctime>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -531,6 +535,333 @@ TEST_F(WinsockEvents, ConnectWithoutAnswerTimesOutAfterTheScaledWindowsTime)
     palSetTimeScale(1.0);
     for (SOCKET s : {blocking, client, filler, listener})
         closesocket(s);
+}
+
+// ---- Windows send semantics on non-blocking sockets
+
+constexpr INT kMonitorSendBuffer = 16384;
+constexpr size_t kChunk = 64 * 1024;
+// More than the system takes from one send while the peer does not read, and less than that plus
+// the backlog's 1 MiB: accepted whole, with part of it in the backlog.
+constexpr size_t kOvercommittingSend = 1536 * 1024;
+
+std::vector<char> pattern(size_t size, int seed)
+{
+    std::vector<char> data(size);
+    for (size_t i = 0; i < size; ++i)
+        data[i] = static_cast<char>(i * 131 + i / 251 + seed);
+    return data;
+}
+
+// Reads to the end of the data: 0 at the peer's end, else the WSA error that ended it.
+INT readToEnd(SOCKET s, std::vector<char>& received)
+{
+    char buffer[65536];
+    for (;;) {
+        INT n = recv(s, buffer, sizeof(buffer), 0);
+        if (n <= 0)
+            return n == 0 ? 0 : WSAGetLastError();
+        received.insert(received.end(), buffer, buffer + n);
+    }
+}
+
+// Processor time of the whole process, in milliseconds.
+double processorMilliseconds()
+{
+    return 1000.0 * static_cast<double>(std::clock()) / CLOCKS_PER_SEC;
+}
+
+// The monitor's side of a connection (non-blocking, SO_SNDBUF 16384, FD_CONNECT | FD_WRITE |
+// FD_CLOSE recorded) and a blocking peer with a small receive buffer that reads only when told.
+class WinsockSend : public WinsockEvents {
+protected:
+    void SetUp() override
+    {
+        WinsockEvents::SetUp();
+        USHORT port;
+        listener = boundSocket(port, 8, 16384);
+        client = socket(AF_INET, SOCK_STREAM, 0);
+        INT size = kMonitorSendBuffer;
+        ASSERT_EQ(setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), sizeof(size)), 0);
+        events = std::make_unique<Recorder>(client, FD_CONNECT | FD_WRITE | FD_CLOSE);
+        connectTo(client, port);
+        ASSERT_TRUE(events->waitFor(FD_CONNECT | FD_WRITE));
+        server = accept(listener, nullptr, nullptr);
+        ASSERT_NE(server, INVALID_SOCKET);
+    }
+    void TearDown() override
+    {
+        if (reader.joinable())
+            reader.join();
+        for (SOCKET s : {client, server, listener})
+            if (s != INVALID_SOCKET)
+                closesocket(s);
+        events.reset();
+        WinsockEvents::TearDown();
+    }
+
+    // The peer reads `limit` bytes, or to the end of the data, in the background.
+    void startReading(size_t limit = SIZE_MAX)
+    {
+        reader = std::thread([this, limit] {
+            readError = limit == SIZE_MAX ? readToEnd(server, received) : (readInto(server, limit, received) ? 0 : -1);
+        });
+    }
+    INT finishReading()
+    {
+        reader.join();
+        return readError;
+    }
+
+    // One send while the peer does not read: accepted whole, with a backlog left to go out.
+    void sendIntoBacklog(const std::vector<char>& data)
+    {
+        ASSERT_EQ(send(client, data.data(), static_cast<INT>(data.size()), 0), static_cast<INT>(data.size()));
+        EXPECT_EQ(send(client, data.data(), 1, 0), SOCKET_ERROR) << "the backlog waits";
+        EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    }
+
+    SOCKET listener = INVALID_SOCKET;
+    SOCKET client = INVALID_SOCKET;
+    SOCKET server = INVALID_SOCKET;
+    std::unique_ptr<Recorder> events;
+    std::thread reader;
+    std::vector<char> received;
+    INT readError = -1;
+};
+
+TEST_F(WinsockSend, SendsLargerThanTheSendBufferAreAcceptedWholeAndArriveInOrder)
+{
+    INT size = 0;
+    INT length = sizeof(size);
+    ASSERT_EQ(getsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), &length), 0);
+    EXPECT_EQ(size, kMonitorSendBuffer) << "reads back as set";
+
+    const std::vector<char> data = pattern(256 * kChunk, 1);
+    startReading();
+    EXPECT_EQ(send(client, data.data(), kChunk, 0), static_cast<INT>(kChunk)) << "writable: taken whole at once";
+    int wouldBlocks = 0;
+    for (size_t sent = kChunk; sent < data.size();) {
+        INT n = send(client, data.data() + sent, kChunk, 0);
+        if (n == SOCKET_ERROR) {
+            ASSERT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+            ++wouldBlocks;
+            ASSERT_TRUE(events->waitFor(FD_WRITE));
+            continue;
+        }
+        ASSERT_EQ(n, static_cast<INT>(kChunk)) << "never taken in part";
+        sent += kChunk;
+    }
+    ASSERT_EQ(shutdown(client, SD_SEND), 0);
+    EXPECT_EQ(finishReading(), 0);
+    EXPECT_TRUE(received == data);
+    EXPECT_EQ(events->count(FD_WRITE_BIT), wouldBlocks + 1);
+}
+
+TEST_F(WinsockSend, ASendWhileTheBacklogWaitsWouldBlockWithoutSpinningAndFdWriteComesOnceItIsOut)
+{
+    const std::vector<char> data = pattern(kOvercommittingSend, 2);
+    sendIntoBacklog(data);
+    const double processorBefore = processorMilliseconds();
+    EXPECT_TRUE(events->quietFor(500)) << "nothing to record while the peer reads nothing";
+    EXPECT_LT(processorMilliseconds() - processorBefore, 250.0) << "waiting for the peer costs no processor";
+    EXPECT_EQ(send(client, data.data(), kChunk, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+
+    startReading(data.size());
+    ASSERT_TRUE(events->waitFor(FD_WRITE)) << "the backlog has gone out";
+    EXPECT_EQ(finishReading(), 0);
+    EXPECT_TRUE(received == data);
+    EXPECT_TRUE(events->quietFor(200));
+    EXPECT_EQ(events->count(FD_WRITE_BIT), 2) << "after the connect, and once after the would-blocks";
+    EXPECT_EQ(send(client, data.data(), kChunk, 0), static_cast<INT>(kChunk));
+}
+
+TEST_F(WinsockSend, ASendBeyondTheBacklogLimitIsAcceptedInPart)
+{
+    const std::vector<char> data = pattern(4 << 20, 3);
+    INT taken = send(client, data.data(), static_cast<INT>(data.size()), 0);
+    EXPECT_GT(taken, 1 << 20) << "what the system took and 1 MiB more";
+    ASSERT_LT(taken, static_cast<INT>(data.size()));
+    EXPECT_EQ(send(client, data.data() + taken, static_cast<INT>(data.size()) - taken, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
+    startReading(static_cast<size_t>(taken));
+    ASSERT_TRUE(events->waitFor(FD_WRITE)) << "writable again once the backlog has gone out";
+    EXPECT_EQ(finishReading(), 0);
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin()));
+    EXPECT_EQ(received.size(), static_cast<size_t>(taken));
+}
+
+TEST_F(WinsockSend, ShutdownAfterABackloggedSendEndsTheDataAfterItsLastByte)
+{
+    const std::vector<char> data = pattern(kOvercommittingSend, 4);
+    sendIntoBacklog(data);
+    ASSERT_EQ(shutdown(client, SD_SEND), 0);
+    EXPECT_EQ(send(client, data.data(), 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAESHUTDOWN);
+    startReading();
+    EXPECT_EQ(finishReading(), 0) << "the end of the data";
+    EXPECT_TRUE(received == data);
+    ASSERT_EQ(closesocket(server), 0);
+    server = INVALID_SOCKET;
+    ASSERT_TRUE(events->waitFor(FD_CLOSE));
+    EXPECT_EQ(events->error(FD_CLOSE_BIT), 0);
+}
+
+TEST_F(WinsockSend, ClosingAfterABackloggedSendStillDeliversEverything)
+{
+    const std::vector<char> data = pattern(kOvercommittingSend, 5);
+    sendIntoBacklog(data);
+    ASSERT_EQ(closesocket(client), 0) << "returns at once";
+    client = INVALID_SOCKET;
+    startReading();
+    EXPECT_EQ(finishReading(), 0);
+    EXPECT_TRUE(received == data);
+}
+
+TEST_F(WinsockSend, AbortiveLingerDropsTheBacklogAndResetsTheConnection)
+{
+    const std::vector<char> data = pattern(kOvercommittingSend, 6);
+    sendIntoBacklog(data);
+    linger abortive{1, 0};
+    ASSERT_EQ(setsockopt(client, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abortive), sizeof(abortive)), 0);
+    ASSERT_EQ(closesocket(client), 0);
+    client = INVALID_SOCKET;
+    startReading();
+    EXPECT_EQ(finishReading(), WSAECONNRESET);
+    EXPECT_LT(received.size(), data.size());
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin()));
+}
+
+TEST_F(WinsockSend, APeerResetWhileTheBacklogGoesOutIsReportedAs10054)
+{
+    const std::vector<char> data = pattern(kOvercommittingSend, 7);
+    sendIntoBacklog(data);
+    linger abortive{1, 0};
+    ASSERT_EQ(setsockopt(server, SOL_SOCKET, SO_LINGER, reinterpret_cast<char*>(&abortive), sizeof(abortive)), 0);
+    ASSERT_EQ(closesocket(server), 0);
+    server = INVALID_SOCKET;
+    ASSERT_TRUE(events->waitFor(FD_CLOSE));
+    EXPECT_EQ(events->error(FD_CLOSE_BIT), WSAECONNRESET);
+    EXPECT_EQ(send(client, data.data(), 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+    char byte;
+    EXPECT_EQ(recv(client, &byte, 1, 0), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSAECONNRESET);
+    EXPECT_TRUE(events->quietFor(100));
+    EXPECT_EQ(events->count(FD_CLOSE_BIT), 1);
+}
+
+TEST_F(WinsockSend, ABlockingSendFollowsTheBacklogOfAnEarlierNonBlockingOne)
+{
+    const std::vector<char> data = pattern(kOvercommittingSend, 8);
+    sendIntoBacklog(data);
+    ASSERT_EQ(WSAEventSelect(client, nullptr, 0), 0);
+    u_long blocking = 0;
+    ASSERT_EQ(ioctlsocket(client, FIONBIO, &blocking), 0);
+    startReading();
+    const std::vector<char> tail = pattern(100000, 9);
+    EXPECT_EQ(send(client, tail.data(), static_cast<INT>(tail.size()), 0), static_cast<INT>(tail.size()));
+    ASSERT_EQ(shutdown(client, SD_SEND), 0);
+    EXPECT_EQ(finishReading(), 0);
+    std::vector<char> expected = data;
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    EXPECT_TRUE(received == expected);
+}
+
+TEST_F(WinsockSend, AClosedSocketWhosePeerStopsReadingIsResetAfterAMinuteWithoutProgress)
+{
+    ASSERT_TRUE(palSetTimeScale(0.01)); // 60 s become 600 ms
+    Recorder peer(server, FD_CLOSE);
+    sendIntoBacklog(pattern(kOvercommittingSend, 10));
+    const auto closed = Clock::now();
+    ASSERT_EQ(closesocket(client), 0);
+    client = INVALID_SOCKET;
+    EXPECT_TRUE(peer.waitFor(FD_CLOSE));
+    EXPECT_GE(Clock::now() - closed, std::chrono::milliseconds(550));
+    EXPECT_EQ(peer.error(FD_CLOSE_BIT), WSAECONNRESET);
+    palSetTimeScale(1.0);
+}
+
+// The C library's own socket calls, for a reader that WSACleanup leaves alone. Linux agrees with
+// Windows on AF_INET, SOCK_STREAM and the layout of sockaddr_in.
+extern "C" {
+int plainSocket(int family, int type, int protocol) __asm__("socket");
+int plainBind(int s, const sockaddr* name, unsigned length) __asm__("bind");
+int plainListen(int s, int backlog) __asm__("listen");
+int plainAccept(int s, sockaddr* name, unsigned* length) __asm__("accept");
+int plainGetsockname(int s, sockaddr* name, unsigned* length) __asm__("getsockname");
+long plainRecv(int s, void* buffer, size_t length, int flags) __asm__("recv");
+}
+
+// Accepts one connection on 127.0.0.1 and, once told to go, reads it to its end.
+class PlainReader {
+public:
+    PlainReader() : listener_(plainSocket(AF_INET, SOCK_STREAM, 0))
+    {
+        sockaddr_in local = loopback(0);
+        unsigned length = sizeof(local);
+        EXPECT_EQ(plainBind(listener_, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+        EXPECT_EQ(plainListen(listener_, 1), 0);
+        EXPECT_EQ(plainGetsockname(listener_, reinterpret_cast<sockaddr*>(&local), &length), 0);
+        port_ = ntohs(local.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~PlainReader()
+    {
+        if (thread_.joinable())
+            finish();
+        ::close(listener_);
+        CloseHandle(go_);
+    }
+    PlainReader(const PlainReader&) = delete;
+    PlainReader& operator=(const PlainReader&) = delete;
+
+    USHORT port() const { return port_; }
+    void go() { SetEvent(go_); }
+    // What arrived before the end of the data.
+    const std::vector<char>& finish()
+    {
+        go();
+        thread_.join();
+        return received_;
+    }
+
+private:
+    void run()
+    {
+        int connection = plainAccept(listener_, nullptr, nullptr);
+        WaitForSingleObject(go_, 20000);
+        char buffer[65536];
+        for (long n; (n = plainRecv(connection, buffer, sizeof(buffer), 0)) > 0;)
+            received_.insert(received_.end(), buffer, buffer + n);
+        ::close(connection);
+    }
+
+    int listener_;
+    USHORT port_ = 0;
+    HANDLE go_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread thread_;
+    std::vector<char> received_;
+};
+
+TEST_F(WinsockEvents, TheLastCleanupReturnsOnceClosedSocketsHaveHandedOverTheirBacklogs)
+{
+    PlainReader reader;
+    SOCKET client = socket(AF_INET, SOCK_STREAM, 0);
+    INT size = kMonitorSendBuffer;
+    setsockopt(client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<char*>(&size), sizeof(size));
+    Recorder events(client, FD_CONNECT | FD_WRITE);
+    connectTo(client, reader.port());
+    ASSERT_TRUE(events.waitFor(FD_CONNECT | FD_WRITE));
+    const std::vector<char> data = pattern(kOvercommittingSend, 11);
+    ASSERT_EQ(send(client, data.data(), static_cast<INT>(data.size()), 0), static_cast<INT>(data.size()));
+    ASSERT_EQ(closesocket(client), 0);
+    reader.go();
+    ASSERT_EQ(WSACleanup(), 0);
+    EXPECT_TRUE(reader.finish() == data);
+    WSADATA started;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &started), 0); // for TearDown
 }
 
 } // namespace
