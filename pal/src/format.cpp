@@ -19,7 +19,7 @@ constexpr size_t windowsFormatLimit = 1024; // wsprintf's buffer, terminator inc
 
 enum class Size { Default, Char, Short, Long, Int64, Pointer };
 
-struct Spec {
+struct Conversion {
     bool left = false;
     bool plus = false;
     bool space = false;
@@ -73,14 +73,14 @@ template <class Char>
 constexpr bool isWideOutput = std::is_same_v<Char, WCHAR>;
 
 template <class Char>
-bool takeFlag(Char c, Spec& spec)
+bool takeFlag(Char c, Conversion& conv)
 {
     switch (c) {
-    case '-': spec.left = true; return true;
-    case '+': spec.plus = true; return true;
-    case ' ': spec.space = true; return true;
-    case '#': spec.alt = true; return true;
-    case '0': spec.zero = true; return true;
+    case '-': conv.left = true; return true;
+    case '+': conv.plus = true; return true;
+    case ' ': conv.space = true; return true;
+    case '#': conv.alt = true; return true;
+    case '0': conv.zero = true; return true;
     default: return false;
     }
 }
@@ -104,47 +104,47 @@ bool parseCount(const Char*& p, Args& args, int& value)
 }
 
 template <class Char>
-void parseSize(const Char*& p, Spec& spec)
+void parseSize(const Char*& p, Conversion& conv)
 {
     switch (*p) {
     case 'h':
         ++p;
-        spec.size = *p == 'h' ? Size::Char : Size::Short;
-        p += spec.size == Size::Char;
+        conv.size = *p == 'h' ? Size::Char : Size::Short;
+        p += conv.size == Size::Char;
         break;
     case 'l':
         ++p;
-        spec.size = *p == 'l' ? Size::Int64 : Size::Long;
-        p += spec.size == Size::Int64;
+        conv.size = *p == 'l' ? Size::Int64 : Size::Long;
+        p += conv.size == Size::Int64;
         break;
     case 'w':
         ++p;
-        spec.size = Size::Long;
+        conv.size = Size::Long;
         break;
     case 'L':
         ++p;
-        spec.longDouble = true;
-        spec.size = Size::Int64;
+        conv.longDouble = true;
+        conv.size = Size::Int64;
         break;
     case 'j':
         ++p;
-        spec.size = Size::Int64;
+        conv.size = Size::Int64;
         break;
     case 'z':
     case 't':
         ++p;
-        spec.size = Size::Pointer;
+        conv.size = Size::Pointer;
         break;
     case 'I':
         ++p;
         if (p[0] == '6' && p[1] == '4') {
             p += 2;
-            spec.size = Size::Int64;
+            conv.size = Size::Int64;
         } else if (p[0] == '3' && p[1] == '2') {
             p += 2;
-            spec.size = Size::Long;
+            conv.size = Size::Long;
         } else {
-            spec.size = Size::Pointer;
+            conv.size = Size::Pointer;
         }
         break;
     default:
@@ -154,54 +154,54 @@ void parseSize(const Char*& p, Spec& spec)
 
 // Parses what follows a '%'; false for a bad format.
 template <class Char>
-bool parseSpec(const Char*& p, Args& args, Spec& spec)
+bool parseSpec(const Char*& p, Args& args, Conversion& conv)
 {
-    while (takeFlag(*p, spec))
+    while (takeFlag(*p, conv))
         ++p;
     int width = 0;
     if (!parseCount(p, args, width))
         return false;
     if (width < 0) {
-        spec.left = true;
+        conv.left = true;
         width = width == INT_MIN ? INT_MAX : -width;
     }
-    spec.width = static_cast<size_t>(width);
+    conv.width = static_cast<size_t>(width);
     if (*p == '.') {
         ++p;
         int precision = 0;
         if (!parseCount(p, args, precision))
             return false;
-        spec.precision = precision < 0 ? -1 : precision;
+        conv.precision = precision < 0 ? -1 : precision;
     }
-    parseSize(p, spec);
+    parseSize(p, conv);
     std::string_view conversions = "diuoxXcCsSpeEfFgG%";
     if (*p == 0 || *p > 0x7F || conversions.find(static_cast<char>(*p)) == std::string_view::npos)
         return false;
-    spec.conversion = static_cast<char>(*p++);
+    conv.conversion = static_cast<char>(*p++);
     return true;
 }
 
 // Lays out a field: padding, prefix (sign or 0x), zero padding when asked, the body, padding.
 template <class Char, class Body>
-void field(Output<Char>& out, const Spec& spec, std::string_view prefix, size_t bodyLength, Body body)
+void field(Output<Char>& out, const Conversion& conv, std::string_view prefix, size_t bodyLength, Body body)
 {
     size_t total = prefix.size() + bodyLength;
-    size_t padding = spec.width > total ? spec.width - total : 0;
-    bool zeroPadding = spec.zero && !spec.left;
-    if (!spec.left && !zeroPadding)
+    size_t padding = conv.width > total ? conv.width - total : 0;
+    bool zeroPadding = conv.zero && !conv.left;
+    if (!conv.left && !zeroPadding)
         out.repeat(' ', padding);
     out.write(prefix.data(), prefix.size());
     if (zeroPadding)
         out.repeat('0', padding);
     body();
-    if (spec.left)
+    if (conv.left)
         out.repeat(' ', padding);
 }
 
 template <class Char, class Unit>
-void text(Output<Char>& out, const Spec& spec, const Unit* units, size_t count)
+void text(Output<Char>& out, const Conversion& conv, const Unit* units, size_t count)
 {
-    field(out, spec, {}, count, [&] { out.write(units, count); });
+    field(out, conv, {}, count, [&] { out.write(units, count); });
 }
 
 uint64_t fetchUnsigned(Size size, Args& args)
@@ -227,27 +227,27 @@ int64_t fetchSigned(Size size, Args& args)
 }
 
 template <class Char>
-void integer(Output<Char>& out, Spec spec, uint64_t magnitude, std::string_view sign, int base, bool upper)
+void integer(Output<Char>& out, Conversion conv, uint64_t magnitude, std::string_view sign, int base, bool upper)
 {
     const char* digitSet = upper ? "0123456789ABCDEF" : "0123456789abcdef";
     std::string_view prefix = sign;
-    if (spec.alt && base == 16 && magnitude != 0)
+    if (conv.alt && base == 16 && magnitude != 0)
         prefix = upper ? "0X" : "0x";
     char digits[24];
     size_t count = 0;
-    if (magnitude != 0 || spec.precision != 0) {
+    if (magnitude != 0 || conv.precision != 0) {
         do {
             digits[count++] = digitSet[magnitude % base];
             magnitude /= base;
         } while (magnitude);
     }
-    size_t precision = spec.precision < 0 ? 0 : static_cast<size_t>(spec.precision);
+    size_t precision = conv.precision < 0 ? 0 : static_cast<size_t>(conv.precision);
     size_t zeros = precision > count ? precision - count : 0;
-    if (spec.alt && base == 8 && zeros == 0 && (count == 0 || digits[count - 1] != '0'))
+    if (conv.alt && base == 8 && zeros == 0 && (count == 0 || digits[count - 1] != '0'))
         zeros = 1;
-    if (spec.precision >= 0)
-        spec.zero = false;
-    field(out, spec, prefix, zeros + count, [&] {
+    if (conv.precision >= 0)
+        conv.zero = false;
+    field(out, conv, prefix, zeros + count, [&] {
         out.repeat('0', zeros);
         for (size_t i = count; i-- > 0;)
             out.put(digits[i]);
@@ -255,30 +255,30 @@ void integer(Output<Char>& out, Spec spec, uint64_t magnitude, std::string_view 
 }
 
 template <class Char>
-void signedInteger(Output<Char>& out, const Spec& spec, int64_t value)
+void signedInteger(Output<Char>& out, const Conversion& conv, int64_t value)
 {
     uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-    std::string_view sign = value < 0 ? "-" : spec.plus ? "+" : spec.space ? " " : "";
-    integer(out, spec, magnitude, sign, 10, false);
+    std::string_view sign = value < 0 ? "-" : conv.plus ? "+" : conv.space ? " " : "";
+    integer(out, conv, magnitude, sign, 10, false);
 }
 
 template <class Char>
-void pointer(Output<Char>& out, Spec spec, uintptr_t value)
+void pointer(Output<Char>& out, Conversion conv, uintptr_t value)
 {
-    spec.precision = 2 * sizeof(void*);
-    spec.alt = false;
-    integer(out, spec, value, {}, 16, true);
+    conv.precision = 2 * sizeof(void*);
+    conv.alt = false;
+    integer(out, conv, value, {}, 16, true);
 }
 
 // Whether %s/%c take a wide argument: h narrow, l/w wide, else the output's width (S/C: the other).
 template <class Char>
-bool wideArgument(const Spec& spec)
+bool wideArgument(const Conversion& conv)
 {
-    if (spec.size == Size::Short || spec.size == Size::Char)
+    if (conv.size == Size::Short || conv.size == Size::Char)
         return false;
-    if (spec.size == Size::Long)
+    if (conv.size == Size::Long)
         return true;
-    bool otherWidth = spec.conversion == 'S' || spec.conversion == 'C';
+    bool otherWidth = conv.conversion == 'S' || conv.conversion == 'C';
     return isWideOutput<Char> != otherWidth;
 }
 
@@ -314,60 +314,60 @@ std::string narrow(const char16_t* p, size_t limit)
 }
 
 template <class Char>
-void string(Output<Char>& out, const Spec& spec, bool wide, const void* argument)
+void string(Output<Char>& out, const Conversion& conv, bool wide, const void* argument)
 {
-    size_t limit = spec.precision < 0 ? SIZE_MAX : static_cast<size_t>(spec.precision);
+    size_t limit = conv.precision < 0 ? SIZE_MAX : static_cast<size_t>(conv.precision);
     if (!argument) {
         std::string_view null = "(null)";
-        text(out, spec, null.data(), std::min(null.size(), limit));
+        text(out, conv, null.data(), std::min(null.size(), limit));
     } else if (wide == isWideOutput<Char>) {
         auto units = static_cast<const Char*>(argument);
         size_t count = 0;
         while (count < limit && units[count])
             ++count;
-        text(out, spec, units, count);
+        text(out, conv, units, count);
     } else if (wide) {
         std::string converted = narrow(static_cast<const char16_t*>(argument), limit);
-        text(out, spec, converted.data(), converted.size());
+        text(out, conv, converted.data(), converted.size());
     } else {
         std::u16string converted = widen(static_cast<const unsigned char*>(argument), limit);
-        text(out, spec, converted.data(), converted.size());
+        text(out, conv, converted.data(), converted.size());
     }
 }
 
 template <class Char>
-void character(Output<Char>& out, const Spec& spec, bool wide, int value)
+void character(Output<Char>& out, const Conversion& conv, bool wide, int value)
 {
     if (wide == isWideOutput<Char>) {
         Char unit = static_cast<Char>(value);
-        text(out, spec, &unit, 1);
+        text(out, conv, &unit, 1);
     } else if (wide) {
         char16_t unit[2] = {static_cast<char16_t>(value), 0};
         std::string converted = narrow(unit, SIZE_MAX);
-        text(out, spec, converted.data(), converted.size());
+        text(out, conv, converted.data(), converted.size());
     } else {
         auto byte = static_cast<unsigned char>(value);
         auto decoded = pal::text::decodeChar(Charset::Cp932, &byte, &byte + 1);
-        text(out, spec, decoded.units, decoded.unitCount);
+        text(out, conv, decoded.units, decoded.unitCount);
     }
 }
 
 template <class Char>
-void floating(Output<Char>& out, const Spec& spec, Args& args)
+void floating(Output<Char>& out, const Conversion& conv, Args& args)
 {
-    double value = spec.longDouble ? static_cast<double>(va_arg(args.list, long double)) : va_arg(args.list, double);
+    double value = conv.longDouble ? static_cast<double>(va_arg(args.list, long double)) : va_arg(args.list, double);
     const std::pair<bool, char> flags[] = {
-        {spec.left, '-'}, {spec.plus, '+'}, {spec.space, ' '}, {spec.alt, '#'}, {spec.zero, '0'}};
+        {conv.left, '-'}, {conv.plus, '+'}, {conv.space, ' '}, {conv.alt, '#'}, {conv.zero, '0'}};
     std::string format = "%";
     for (auto [set, flag] : flags)
         if (set)
             format += flag;
-    format += spec.precision < 0 ? "*" : "*.*";
-    format += spec.conversion;
-    int width = static_cast<int>(std::min<size_t>(spec.width, INT_MAX));
+    format += conv.precision < 0 ? "*" : "*.*";
+    format += conv.conversion;
+    int width = static_cast<int>(std::min<size_t>(conv.width, INT_MAX));
     auto print = [&](char* buffer, size_t size) {
-        return spec.precision < 0 ? std::snprintf(buffer, size, format.c_str(), width, value)
-                                  : std::snprintf(buffer, size, format.c_str(), width, spec.precision, value);
+        return conv.precision < 0 ? std::snprintf(buffer, size, format.c_str(), width, value)
+                                  : std::snprintf(buffer, size, format.c_str(), width, conv.precision, value);
     };
     std::string digits(static_cast<size_t>(std::max(print(nullptr, 0), 0)), '\0');
     print(digits.data(), digits.size() + 1);
@@ -376,36 +376,36 @@ void floating(Output<Char>& out, const Spec& spec, Args& args)
 
 // One conversion; false for %n (refused, as the CRT does by default).
 template <class Char>
-bool convert(Output<Char>& out, const Spec& spec, Args& args)
+bool convert(Output<Char>& out, const Conversion& conv, Args& args)
 {
-    switch (spec.conversion) {
+    switch (conv.conversion) {
     case '%':
         out.put('%');
         return true;
     case 'd':
     case 'i':
-        signedInteger(out, spec, fetchSigned(spec.size, args));
+        signedInteger(out, conv, fetchSigned(conv.size, args));
         return true;
     case 'u':
-        integer(out, spec, fetchUnsigned(spec.size, args), {}, 10, false);
+        integer(out, conv, fetchUnsigned(conv.size, args), {}, 10, false);
         return true;
     case 'o':
-        integer(out, spec, fetchUnsigned(spec.size, args), {}, 8, false);
+        integer(out, conv, fetchUnsigned(conv.size, args), {}, 8, false);
         return true;
     case 'x':
     case 'X':
-        integer(out, spec, fetchUnsigned(spec.size, args), {}, 16, spec.conversion == 'X');
+        integer(out, conv, fetchUnsigned(conv.size, args), {}, 16, conv.conversion == 'X');
         return true;
     case 'p':
-        pointer(out, spec, reinterpret_cast<uintptr_t>(va_arg(args.list, void*)));
+        pointer(out, conv, reinterpret_cast<uintptr_t>(va_arg(args.list, void*)));
         return true;
     case 'c':
     case 'C':
-        character(out, spec, wideArgument<Char>(spec), va_arg(args.list, int));
+        character(out, conv, wideArgument<Char>(conv), va_arg(args.list, int));
         return true;
     case 's':
     case 'S':
-        string(out, spec, wideArgument<Char>(spec), va_arg(args.list, const void*));
+        string(out, conv, wideArgument<Char>(conv), va_arg(args.list, const void*));
         return true;
     case 'e':
     case 'E':
@@ -413,7 +413,7 @@ bool convert(Output<Char>& out, const Spec& spec, Args& args)
     case 'F':
     case 'g':
     case 'G':
-        floating(out, spec, args);
+        floating(out, conv, args);
         return true;
     default:
         return false;
@@ -435,8 +435,8 @@ int formatInto(Char* buffer, size_t capacity, const Char* format, va_list args)
             continue;
         }
         ++p;
-        Spec spec;
-        good = parseSpec(p, shared, spec) && convert(out, spec, shared);
+        Conversion conv;
+        good = parseSpec(p, shared, conv) && convert(out, conv, shared);
     }
     va_end(shared.list);
     return good && out.length() <= INT_MAX ? static_cast<int>(out.length()) : -1;
