@@ -24,6 +24,7 @@ std::u16string wideAt(const std::vector<BYTE>& bytes, size_t offset, size_t char
 }
 
 const std::u16string kXcvPortPrefix = u"Port ";
+constexpr DWORD kLprRecvIntervalMs = 2;
 
 } // namespace
 
@@ -50,7 +51,6 @@ PortConfigData rawPortConfig(const std::u16string& name, uint16_t devicePort, co
     PortConfigData config = defaultConfig(name, address);
     config.dwPortNumber = devicePort;
     config.dwRetryInterval = 1;
-    config.dwLprRecvCount = 200;
     return config;
 }
 
@@ -61,8 +61,11 @@ PortConfigData lprPortConfig(const std::u16string& name, DWORD transferMode, con
     config.dwTransferMode = transferMode;
     setField(config.sztQueue, _countof(config.sztQueue), u"lp1");
     config.dwRetryInterval = 1;
-    config.dwLprRecvCount = 2000;
-    config.dwLprRecvInterval = 1;
+    // The acknowledgement and close waits poll (WSAEventTimeout 0) and give up after LprRecvCount
+    // rounds, each sleeping LprRecvInterval ms; those sleeps are real (see the constructor), so the
+    // device has at least 10 s to answer however fast the rounds run.
+    config.dwLprRecvCount = 5000;
+    config.dwLprRecvInterval = kLprRecvIntervalMs;
     return config;
 }
 
@@ -70,6 +73,7 @@ JobHarness::JobHarness()
 {
     spooler.addPrinter(kPrinter);
     spooler.setSleepDivisor(0);
+    spooler.setRealSleepLimit(kLprRecvIntervalMs);
     setEcho("127.0.0.1", "reply");
     writeRootFile("config/computer-name", "PC1\n");
     // Xcv calls of the monitor reach its own Xcv methods, as the spooler routes them.
@@ -119,6 +123,12 @@ bool JobHarness::startService()
 bool JobHarness::openPort(const PortConfigData& config)
 {
     writePortKeys(config);
+    // AddPort does not store the acknowledgement wait settings; an LPR port gets them by hand.
+    if (config.dwProtocol == PROTOCOL_LPR_TYPE) {
+        std::u16string timeouts = portKey(config.sztPortName, true);
+        writeDword(timeouts, u"LprRecvCount", config.dwLprRecvCount);
+        writeDword(timeouts, u"LprRecvInterval", config.dwLprRecvInterval);
+    }
     if (!monitor.load())
         return false;
     return monitor.table()->pfnOpenPort(monitor.handle(), (LPWSTR)config.sztPortName, &port);

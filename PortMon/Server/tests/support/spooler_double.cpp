@@ -75,6 +75,12 @@ void SpoolerDouble::setSleepDivisor(DWORD divisor)
     sleepDivisor_ = divisor;
 }
 
+void SpoolerDouble::setRealSleepLimit(DWORD milliseconds)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    realSleepLimit_ = milliseconds;
+}
+
 void SpoolerDouble::onXcv(XcvHandler handler)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -304,15 +310,17 @@ void WINAPI SpoolerDouble::sleep(DWORD milliseconds)
 {
     SpoolerDouble* self = instance_;
     std::function<void(DWORD)> hook;
-    DWORD divisor;
+    DWORD real;
     {
         std::lock_guard<std::mutex> lock(self->mutex_);
         self->sleeps_.push_back(milliseconds);
         hook = self->sleepHook_;
-        divisor = self->sleepDivisor_;
+        real = milliseconds <= self->realSleepLimit_ ? milliseconds
+               : self->sleepDivisor_                 ? milliseconds / self->sleepDivisor_
+                                                     : 0;
     }
-    if (divisor)
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds / divisor));
+    if (real)
+        std::this_thread::sleep_for(std::chrono::milliseconds(real));
     if (hook)
         hook(milliseconds);
 }

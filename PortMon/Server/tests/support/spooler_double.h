@@ -39,6 +39,9 @@ public:
     void onJobQuery(std::function<void(DWORD, DWORD)> hook);
     // Sleeps take real time: their length divided by this (0: no real sleep).
     void setSleepDivisor(DWORD divisor);
+    // Sleeps of at most this many ms take their full length, whatever the divisor: pacing sleeps
+    // that bound a wait for a peer then bound it in real time, not in loop rounds.
+    void setRealSleepLimit(DWORD milliseconds);
 
     // XcvDataW on an Xcv object: (object name after ",Xcv", method, output, its size, needed) -> status.
     using XcvHandler = std::function<DWORD(const std::u16string& object, const std::u16string& method, PBYTE output,
@@ -92,6 +95,7 @@ private:
     std::function<void(DWORD)> sleepHook_;
     std::function<void(DWORD, DWORD)> jobQueryHook_;
     DWORD sleepDivisor_ = 100;
+    DWORD realSleepLimit_ = 0;
     int failOpens_ = 0;
     int opens_ = 0;
     uintptr_t nextHandle_ = 0x1000;
