@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -25,6 +26,18 @@ sockaddr_in loopback(uint16_t port)
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return address;
+}
+
+// Compares the ends of each block with the pattern, which shows lost, repeated or reordered bytes
+// without making the reader much slower than a plain one.
+bool matches(const char* block, size_t size, uint64_t offset)
+{
+    constexpr size_t kSample = 64;
+    const char* expected = pattern() + offset % kPatternPeriod;
+    size_t head = std::min(size, kSample);
+    size_t tail = std::min(size, kSample);
+    return std::memcmp(block, expected, head) == 0 &&
+           std::memcmp(block + size - tail, expected + size - tail, tail) == 0;
 }
 
 } // namespace
@@ -82,8 +95,8 @@ void Reader::run()
         }
         if (got == 0)
             break;
-        if (std::memcmp(buffer.data(), pattern() + received_ % kPatternPeriod, static_cast<size_t>(got)) != 0) {
-            error_ = "byte " + std::to_string(received_) + " onwards differs from what was sent";
+        if (!matches(buffer.data(), static_cast<size_t>(got), received_)) {
+            error_ = "bytes from " + std::to_string(received_) + " on differ from what was sent";
             break;
         }
         received_ += static_cast<uint64_t>(got);

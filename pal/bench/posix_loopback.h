@@ -16,7 +16,8 @@ constexpr size_t kChunk = 64 * 1024;
 constexpr size_t kPatternPeriod = 65521;
 const char* pattern();
 
-// Accepts one connection on 127.0.0.1 and reads it to its end, comparing every byte.
+// Accepts one connection on 127.0.0.1 and reads it to its end, checking the bytes against the
+// pattern.
 class Reader {
 public:
     Reader() = default;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <thread>
 
@@ -17,9 +18,10 @@ constexpr uint64_t kWakeTag = 0; // never a SOCKET: handles start above 0
 struct Poller {
     int epoll = -1;
     int wake = -1;
-    std::thread thread; // started and stopped under the start-up lock
     std::mutex mutex;
     bool stopping = false;
+    bool running = false; // the thread (started and stopped under the start-up lock) goes on
+    std::condition_variable ended;
     std::multimap<Clock::time_point, SOCKET> deadlines;
     std::map<SOCKET, std::shared_ptr<Socket>> draining; // closed sockets with a backlog
 };
@@ -51,8 +53,11 @@ void wakeUp(Poller& poller)
 bool nextTimeout(Poller& poller, int& timeout)
 {
     std::lock_guard<std::mutex> lock(poller.mutex);
-    if (poller.stopping && poller.draining.empty())
+    if (poller.stopping && poller.draining.empty()) {
+        poller.running = false;
+        poller.ended.notify_all();
         return false;
+    }
     timeout = -1;
     if (!poller.deadlines.empty()) {
         auto left = std::chrono::ceil<std::chrono::milliseconds>(poller.deadlines.begin()->first - Clock::now());
@@ -112,21 +117,24 @@ void start()
     {
         std::lock_guard<std::mutex> lock(poller.mutex);
         poller.stopping = false;
+        if (poller.running)
+            return; // still draining closed sockets since the last clean-up
+        poller.running = true;
     }
-    poller.thread = std::thread(run, std::ref(poller));
+    std::thread(run, std::ref(poller)).detach();
 }
 
-// The thread ends once closed sockets have handed their backlogs to the system (or given up).
+// Waits for the thread to end unless closed sockets still drain: it then ends by itself after
+// them, and a start-up meanwhile keeps it.
 void stop()
 {
     Poller& poller = instance();
-    {
-        std::lock_guard<std::mutex> lock(poller.mutex);
-        poller.stopping = true;
-        std::erase_if(poller.deadlines, [&](const auto& entry) { return !poller.draining.contains(entry.second); });
-    }
+    std::unique_lock<std::mutex> lock(poller.mutex);
+    poller.stopping = true;
+    std::erase_if(poller.deadlines, [&](const auto& entry) { return !poller.draining.contains(entry.second); });
     wakeUp(poller);
-    poller.thread.join();
+    if (poller.draining.empty())
+        poller.ended.wait(lock, [&] { return !poller.running; });
 }
 
 void watch(SOCKET id, int fd, uint32_t from, uint32_t to)

@@ -9,8 +9,8 @@
 
 namespace pal::ws::poller {
 
-// From the first start-up to the last clean-up; stop() returns once closed sockets have handed
-// their backlogs to the system.
+// From the first start-up to the last clean-up, and after it while closed sockets still have a
+// backlog to write.
 void start();
 void stop();
 // Changes the epoll events watched on the socket's descriptor from `from` to `to` (0: unwatched).

@@ -4,6 +4,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <linux/sock_diag.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -30,6 +31,9 @@ constexpr size_t kBacklogLimit = 1 << 20;
 constexpr int kMinSystemSendBuffer = 512 * 1024;
 // A closed socket whose backlog makes no progress for this long is given up with a reset.
 constexpr DWORD kClosedDrainTimeoutMs = 60000;
+// How often a socket that would block looks for room, which the system reports only once a third
+// of its buffer is free.
+constexpr auto kRoomCheckInterval = std::chrono::milliseconds(10);
 
 static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLPRI == EPOLLPRI, "poll and epoll bits agree");
 static_assert(POLLERR == EPOLLERR && POLLHUP == EPOLLHUP && POLLRDHUP == EPOLLRDHUP, "poll and epoll bits agree");
@@ -362,6 +366,38 @@ void Socket::checkClosedDrain()
     updateInterest();
 }
 
+void Socket::scheduleRoomCheck()
+{
+    if (roomCheckAt_ || !(armed_ & kFdWrite))
+        return;
+    roomCheckAt_ = Clock::now() + kRoomCheckInterval;
+    poller::wakeAt(id_, *roomCheckAt_);
+}
+
+// FD_WRITE after a would-block, as soon as the backlog has gone out and the system's buffer has
+// room again.
+void Socket::checkRoom()
+{
+    roomCheckAt_.reset();
+    if (state_ != State::Connected || sendShut_ || brokenError_)
+        return;
+    if (flushBacklog() && hasRoom())
+        recordIfArmed(kFdWrite, 0);
+    else
+        scheduleRoomCheck();
+    updateInterest();
+}
+
+// A send would take data now: the descriptor's queue is below its send buffer.
+bool Socket::hasRoom() const
+{
+    uint32_t memory[SK_MEMINFO_VARS] = {};
+    socklen_t length = sizeof(memory);
+    if (::getsockopt(fd_, SOL_SOCKET, SO_MEMINFO, memory, &length) != 0)
+        return true;
+    return memory[SK_MEMINFO_WMEM_QUEUED] < memory[SK_MEMINFO_SNDBUF];
+}
+
 int Socket::setSystemLinger(Linger linger)
 {
     ::linger system{linger.on ? 1 : 0, linger.seconds};
@@ -372,6 +408,7 @@ int Socket::sendFailure(int errnoValue)
 {
     if (wouldBlock(errnoValue)) {
         rearm(kFdWrite);
+        scheduleRoomCheck();
         return fail(WSAEWOULDBLOCK);
     }
     if (errnoValue == EPIPE || errnoValue == ECONNRESET) {
@@ -615,9 +652,10 @@ void Socket::onReady()
         readiness = currentReadiness(); // FD_WRITE needs room after the backlog
     }
     if (event_) {
-        auto before = std::tuple(state_, recorded_, armed_, peerClosed_, brokenError_);
+        auto recording = [this] { return std::tuple(state_, recorded_, armed_, peerClosed_, brokenError_); };
+        auto before = recording();
         process(readiness);
-        if ((readiness & (EPOLLHUP | EPOLLERR)) && before == std::tuple(state_, recorded_, armed_, peerClosed_, brokenError_))
+        if ((readiness & (EPOLLHUP | EPOLLERR)) && before == recording())
             parked_ = true; // a hang-up stays reported: watch again only after a re-enabling call
     }
     updateInterest();
@@ -626,14 +664,15 @@ void Socket::onReady()
 void Socket::onDeadline()
 {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (closed_ && !backlog_.empty()) {
-        checkClosedDrain();
-        return;
+    if (closed_) {
+        if (!backlog_.empty())
+            checkClosedDrain();
+    } else if (roomCheckAt_ && Clock::now() >= *roomCheckAt_) {
+        checkRoom();
+    } else if (state_ == State::Connecting && Clock::now() >= deadline_) {
+        abortConnect();
+        updateInterest();
     }
-    if (state_ != State::Connecting || Clock::now() < deadline_)
-        return;
-    abortConnect();
-    updateInterest();
 }
 
 uint32_t Socket::currentReadiness() const

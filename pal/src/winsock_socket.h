@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "object.h"
@@ -85,6 +86,9 @@ private:
     bool flushBacklog();
     void endBacklog(bool written);
     void checkClosedDrain();
+    void scheduleRoomCheck();
+    void checkRoom();
+    bool hasRoom() const;
     int setSystemLinger(Linger linger);
     void completeConnect(int errnoValue);
     void refreshConnecting();
@@ -124,6 +128,7 @@ private:
     size_t backlogHead_ = 0;
     std::condition_variable backlogDone_;
     Clock::time_point lastProgress_{}; // of a closed socket's backlog
+    std::optional<Clock::time_point> roomCheckAt_; // a would-block waits for room
 
     std::shared_ptr<Event> event_;
     LONG selected_ = 0;

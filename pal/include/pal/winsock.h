@@ -25,15 +25,17 @@
 //   SO_SNDBUF: what the system does not take at once (up to 1 MiB more; a larger send is accepted
 //   in part) waits in the socket's backlog and goes out in order as the connection drains. While a
 //   backlog waits, send fails with WSAEWOULDBLOCK; the FD_WRITE that this arms is recorded once
-//   the backlog has gone out and the connection can take more. shutdown(SD_SEND) ends the data
-//   after the backlog. closesocket returns at once and the backlog still goes out, unless
-//   SO_LINGER {1,0} drops it and resets the connection; the last WSACleanup returns once closed
-//   sockets have handed their backlogs to the system. A closed socket whose backlog makes no
-//   progress for 60 s (scaled by the time knob) is reset. A reset or failure while the
-//   backlog goes out is reported by the next call and as FD_CLOSE with WSAECONNRESET or
-//   WSAECONNABORTED. A blocking send first waits for any backlog, then for all of its own bytes.
-// - SO_SNDBUF reads back as set; the system's own send buffer is never made smaller than 512 KiB,
-//   which lets the connection carry as much in flight as a Windows one does.
+//   the backlog has gone out and the system's send buffer has room (looked at every 10 ms while a
+//   would-block waits: Linux reports room only once a third of the buffer is free).
+//   shutdown(SD_SEND) ends the data after the backlog. closesocket returns at once and the backlog
+//   still goes out, also after the last WSACleanup (not after the process ends), unless SO_LINGER
+//   {1,0} drops it and resets the connection; a closed socket whose backlog makes no progress for
+//   60 s (scaled by the time knob) is reset. A reset or failure while the backlog goes out is
+//   reported by the next call and as FD_CLOSE with WSAECONNRESET or WSAECONNABORTED. A blocking
+//   send first waits for any backlog, then for all of its own bytes.
+// - SO_SNDBUF reads back as set, but the system's own send buffer is never made smaller than
+//   512 KiB: Windows keeps in flight what the connection allows whatever SO_SNDBUF says, and a
+//   small Linux buffer holds loopback transfers back on delayed acknowledgements.
 // - Connect-redirect table for tests: <root>/config/connect-redirect, one redirection a line,
 //   "127.0.0.5:515 127.0.0.5:40515" (IPv4 address:port, blank lines and lines starting with '#'
 //   ignored). connect() to the first endpoint reaches the second (getpeername then names the

@@ -232,12 +232,20 @@ TEST_F(RawSinkTest, AStalledSinkBlocksTheSenderUntilItResumes)
     bool resumed = false;
     INT result = sender.sendAll(data, [&] {
         WSAEVENT event = sender.event();
-        if (resumed || !sink.jobs()[0].stalled || WSAWaitForMultipleEvents(1, &event, FALSE, 200, FALSE) != WSA_WAIT_TIMEOUT)
-            return; // the device's buffers still take data
-        // Blocked against the stalled sink, which has read exactly up to the stall.
-        EXPECT_EQ(sink.jobs()[0].data.size(), 100000u);
-        resumed = true;
-        sink.resume();
+        // A would-block may come before the sink has marked itself stalled: look in short slices
+        // until the device's buffers take data again (FD_WRITE) or the sink is seen stalled.
+        for (int slice = 0; !resumed && slice < 400; ++slice) {
+            if (WSAWaitForMultipleEvents(1, &event, FALSE, 50, FALSE) != WSA_WAIT_TIMEOUT)
+                return; // the device's buffers still take data
+            if (!sink.jobs()[0].stalled)
+                continue;
+            if (WSAWaitForMultipleEvents(1, &event, FALSE, 200, FALSE) != WSA_WAIT_TIMEOUT)
+                return;
+            // Blocked against the stalled sink, which has read exactly up to the stall.
+            EXPECT_EQ(sink.jobs()[0].data.size(), 100000u);
+            resumed = true;
+            sink.resume();
+        }
     });
     ASSERT_EQ(result, 0);
     EXPECT_TRUE(resumed);
