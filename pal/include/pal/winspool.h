@@ -436,6 +436,9 @@ static_assert(sizeof(void*) != 8 || (sizeof(MONITOR2) == 184 && offsetof(MONITOR
 // ---- The spooler API --------------------------------------------------------------------------
 
 extern "C" {
+// The registry callbacks the spooler host gives its monitors in MONITORINIT: each works on pal's
+// registry with the key handles as registry handles (also for test harnesses that load a monitor).
+PAL_EXPORT const MONITORREG* palMonitorRegistry(void);
 PAL_EXPORT BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSW pDefault);
 PAL_EXPORT BOOL WINAPI ClosePrinter(HANDLE hPrinter);
 PAL_EXPORT BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData,
