@@ -3,7 +3,7 @@
 #pragma once
 
 #include "spooler.h"
-#include "winspool_local.h"
+#include "winspool/winspool_local.h"
 
 namespace spoolsv {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "winspool_wire.h"
+#include "winspool/winspool_wire.h"
 
 namespace spoolsv {
 

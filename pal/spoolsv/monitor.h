@@ -8,7 +8,7 @@
 
 #include "pal/registry.h"
 #include "pal/winspool.h"
-#include "winspool_wire.h"
+#include "winspool/winspool_wire.h"
 
 namespace spoolsv {
 

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "../src/text_utf8.h"
+#include "../src/text/text_utf8.h"
 #include "windows.h"
 
 namespace {

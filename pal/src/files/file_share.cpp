@@ -1,0 +1,157 @@
+#include "files/file_share.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "files/file_paths.h"
+#include "pal/files.h"
+#include "files/root.h"
+
+namespace pal {
+namespace {
+
+enum ShareClass { kRead, kWrite, kDelete, kClassCount };
+
+// Record bytes: [0, 3) the accesses an open has, [3, 6) the accesses it denies, 8 the gate.
+constexpr off_t kDenyOffset = 3;
+constexpr off_t kRecordBytes = 6;
+constexpr off_t kGate = 8;
+
+const DWORD kAccessOf[kClassCount] = {
+    GENERIC_READ | GENERIC_EXECUTE | GENERIC_ALL | FILE_READ_DATA | FILE_EXECUTE,
+    GENERIC_WRITE | GENERIC_ALL | FILE_WRITE_DATA | FILE_APPEND_DATA,
+    GENERIC_ALL | DELETE,
+};
+const DWORD kShareOf[kClassCount] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
+
+bool setLock(int fd, int command, short type, off_t start, off_t length)
+{
+    struct flock lock = {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = start;
+    lock.l_len = length;
+    int result;
+    do
+        result = fcntl(fd, command, &lock);
+    while (result != 0 && errno == EINTR);
+    return result == 0;
+}
+
+// True when another open holds a lock on byte.
+bool heldByOthers(int fd, off_t byte)
+{
+    struct flock lock = {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = byte;
+    lock.l_len = 1;
+    return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
+}
+
+bool sameFile(int fd, const std::string& path)
+{
+    struct stat open, named;
+    return fstat(fd, &open) == 0 && stat(path.c_str(), &named) == 0 && open.st_dev == named.st_dev &&
+           open.st_ino == named.st_ino;
+}
+
+// Opens the record file and takes the gate; retries when the file was removed meanwhile.
+int openGated(const std::string& path, bool create)
+{
+    for (;;) {
+        int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
+        if (fd < 0)
+            return -1;
+        if (!setLock(fd, F_OFD_SETLKW, F_WRLCK, kGate, 1)) {
+            close(fd);
+            return -1;
+        }
+        if (sameFile(fd, path))
+            return fd;
+        close(fd);
+        if (!create)
+            return -1;
+    }
+}
+
+// Removes the record file when no open holds a record in it any more.
+void removeIfUnused(const std::string& path)
+{
+    int fd = openGated(path, false);
+    if (fd < 0)
+        return;
+    if (setLock(fd, F_OFD_SETLK, F_WRLCK, 0, kRecordBytes))
+        unlink(path.c_str());
+    close(fd);
+}
+
+} // namespace
+
+std::string lockFolder()
+{
+    std::string folder = rootFolder("run/files");
+    if (folder.empty()) {
+        folder = (std::filesystem::temp_directory_path() / ("pal-files-" + std::to_string(getuid()))).string();
+        std::error_code ignored;
+        std::filesystem::create_directories(folder, ignored);
+    }
+    return folder;
+}
+
+DWORD ShareRecord::take(dev_t device, ino_t inode, DWORD access, DWORD share)
+{
+    release();
+    bool has[kClassCount], denies[kClassCount];
+    bool any = false;
+    for (int c = 0; c < kClassCount; ++c) {
+        has[c] = (access & kAccessOf[c]) != 0;
+        denies[c] = (share & kShareOf[c]) == 0;
+        any = any || has[c];
+    }
+    if (!any)
+        return ERROR_SUCCESS; // an open without data access neither conflicts nor is recorded
+
+    char name[64];
+    snprintf(name, sizeof name, "/%llx-%llx", static_cast<unsigned long long>(device),
+             static_cast<unsigned long long>(inode));
+    std::string path = lockFolder() + name;
+    int fd = openGated(path, true);
+    if (fd < 0)
+        return errorFromErrno(errno, path);
+
+    bool conflict = false;
+    for (int c = 0; c < kClassCount && !conflict; ++c)
+        conflict = (has[c] && heldByOthers(fd, kDenyOffset + c)) || (denies[c] && heldByOthers(fd, c));
+    for (int c = 0; c < kClassCount && !conflict; ++c) {
+        if (has[c])
+            setLock(fd, F_OFD_SETLK, F_RDLCK, c, 1);
+        if (denies[c])
+            setLock(fd, F_OFD_SETLK, F_RDLCK, kDenyOffset + c, 1);
+    }
+    setLock(fd, F_OFD_SETLK, F_UNLCK, kGate, 1);
+    if (conflict) {
+        close(fd);
+        removeIfUnused(path);
+        return ERROR_SHARING_VIOLATION;
+    }
+    fd_ = fd;
+    path_ = std::move(path);
+    return ERROR_SUCCESS;
+}
+
+void ShareRecord::release()
+{
+    if (fd_ < 0)
+        return;
+    close(fd_);
+    fd_ = -1;
+    removeIfUnused(path_);
+    path_.clear();
+}
+
+} // namespace pal
