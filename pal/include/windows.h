@@ -17,3 +17,4 @@
 #include "pal/pipes.h"
 #include "pal/icmp.h"
 #include "pal/system.h"
+#include "pal/memory.h"
