@@ -1,0 +1,168 @@
+// Start and stop, the instance id, data files, INI integers and service ports.
+#include <windows.h>
+
+#include <dlfcn.h>
+#include <netdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "VxSrvc.h"
+#include "runtime_internal.h"
+
+namespace {
+
+std::atomic<uint64_t> g_instanceId{0};
+
+uint64_t freshInstanceId()
+{
+    static std::atomic<uint64_t> counter{0};
+    std::random_device random;
+    const uint64_t drawn = (static_cast<uint64_t>(random()) << 32) ^ random() ^ (++counter << 48);
+    return drawn != 0 ? drawn : 1;
+}
+
+std::string rootConfigFile(const char* name)
+{
+    const char* root = std::getenv("PAL_ROOT");
+    if (root == nullptr || *root == '\0')
+        return {};
+    return std::string(root) + "/config/" + name;
+}
+
+std::string moduleFolder()
+{
+    Dl_info info;
+    if (!dladdr(reinterpret_cast<void*>(&VxSrvcFindDataFile), &info) || info.dli_fname == nullptr)
+        return {};
+    std::string path = info.dli_fname;
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+bool isFile(const std::string& path)
+{
+    struct stat status;
+    return !path.empty() && stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// A plain file name: no folder part, nothing that climbs out of the searched folders.
+bool isPlainName(const char* name)
+{
+    return *name != '\0' && std::strchr(name, '/') == nullptr && std::strchr(name, '\\') == nullptr &&
+           std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
+}
+
+// services(5): "name port/protocol [aliases...]", '#' starts a comment.
+bool findInServicesFile(std::istream& file, const char* service, const char* protocol, uint16_t& port)
+{
+    std::string line;
+    while (std::getline(file, line)) {
+        line = line.substr(0, line.find('#'));
+        std::istringstream words(line);
+        std::string name, portAndProtocol;
+        if (!(words >> name >> portAndProtocol))
+            continue;
+        const size_t slash = portAndProtocol.find('/');
+        if (slash == std::string::npos || portAndProtocol.compare(slash + 1, std::string::npos, protocol) != 0)
+            continue;
+        bool named = name == service;
+        for (std::string alias; !named && words >> alias;)
+            named = alias == service;
+        if (!named)
+            continue;
+        char* end = nullptr;
+        const unsigned long number = std::strtoul(portAndProtocol.c_str(), &end, 10);
+        if (end != portAndProtocol.c_str() + slash || number == 0 || number > 65535)
+            continue;
+        port = static_cast<uint16_t>(number);
+        return true;
+    }
+    return false;
+}
+
+bool findInSystemServices(const char* service, const char* protocol, uint16_t& port)
+{
+    servent entry;
+    servent* found = nullptr;
+    char buffer[1024];
+    if (getservbyname_r(service, protocol, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
+        return false;
+    port = ntohs(static_cast<uint16_t>(found->s_port));
+    return true;
+}
+
+} // namespace
+
+int32_t VxSrvcStartup(void* /*application*/)
+{
+    g_instanceId.store(freshInstanceId());
+    return VXSRVC_OK;
+}
+
+void VxSrvcCleanup(void)
+{
+    vxsrvc::stopTimers();
+    g_instanceId.store(0);
+}
+
+int32_t VxSrvcGetInstanceId(uint64_t* id)
+{
+    if (id == nullptr)
+        return VXSRVC_E_BAD_PARAMETER;
+    uint64_t current = g_instanceId.load();
+    if (current == 0) {
+        const uint64_t fresh = freshInstanceId();
+        current = g_instanceId.compare_exchange_strong(current, fresh) ? fresh : current;
+    }
+    *id = current;
+    return VXSRVC_OK;
+}
+
+int32_t VxSrvcFindDataFile(const char* fileName, char* path, uint32_t size)
+{
+    if (fileName == nullptr || path == nullptr || size == 0 || !isPlainName(fileName))
+        return 0;
+    for (const std::string& candidate : {rootConfigFile(fileName), moduleFolder() + "/" + fileName}) {
+        if (!isFile(candidate))
+            continue;
+        if (candidate.size() >= size)
+            return 0;
+        std::memcpy(path, candidate.c_str(), candidate.size() + 1);
+        return 1;
+    }
+    return 0;
+}
+
+int32_t VxSrvcReadIniInt(const char* section, const char* key, int32_t def, const char* path)
+{
+    if (section == nullptr || key == nullptr || path == nullptr)
+        return def;
+    return static_cast<int32_t>(GetPrivateProfileIntA(section, key, def, path));
+}
+
+int32_t VxSrvcGetServicePort(const char* service, const char* protocol, uint16_t* port)
+{
+    if (service == nullptr || protocol == nullptr || port == nullptr)
+        return VXSRVC_E_BAD_PARAMETER;
+    uint16_t found = 0;
+    const std::string rootFile = rootConfigFile("services");
+    bool known;
+    if (isFile(rootFile)) {
+        std::ifstream file(rootFile);
+        known = findInServicesFile(file, service, protocol, found);
+    } else {
+        known = findInSystemServices(service, protocol, found);
+    }
+    if (!known)
+        return VXSRVC_E_NOT_FOUND;
+    *port = htons(found);
+    return VXSRVC_OK;
+}
