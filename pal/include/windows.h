@@ -18,3 +18,4 @@
 #include "pal/icmp.h"
 #include "pal/system.h"
 #include "pal/memory.h"
+#include "pal/mapping.h"

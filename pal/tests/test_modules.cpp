@@ -105,6 +105,21 @@ TEST(RuntimeLoading, LooksInTheNamedFolderFirstWithoutRegardToCase)
     FreeLibrary(module);
 }
 
+TEST(RuntimeLoading, ANameWithAFolderIsLookedForOnlyThere)
+{
+    testsupport::TempRoot root;
+    fs::create_directories(root.file("drive_c/Empty"));
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryW(W("C:\\Empty\\PalTestModule.dll")), nullptr)
+        << "not the copy beside the executable";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(LoadLibraryA("C:\\NoFolder\\PalTestModule.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    EXPECT_EQ(LoadLibraryA("C:\\EmptyPalTestModule.dll"), nullptr)
+        << "a folder without its separator names another file";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
 FARPROC resolveSpooler(LPCSTR name, void* context)
 {
     ++*static_cast<int*>(context);
@@ -124,6 +139,9 @@ TEST(BuiltinModules, AreServedByTheProcessUntilRemoved)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     EXPECT_EQ(calls, 2);
     EXPECT_EQ(moduleFileName(spooler), u"C:\\Windows\\System32\\SPOOLSS.DLL");
+    EXPECT_EQ(LoadLibraryW(W("c:\\windows\\system32\\spoolss.dll")), spooler) << "by its path too";
+    EXPECT_EQ(LoadLibraryW(W("C:\\Other\\SPOOLSS.DLL")), nullptr) << "not from another folder";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
     EXPECT_TRUE(FreeLibrary(spooler));
 
     EXPECT_TRUE(palRegisterBuiltinModule(W("spoolss.dll"), nullptr, nullptr));

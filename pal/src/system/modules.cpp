@@ -172,24 +172,35 @@ const char* ordinalName(void* handle, WORD ordinal)
     return nullptr;
 }
 
+bool hasFolder(std::u16string_view name)
+{
+    return name.find_last_of(u"\\/") != std::u16string_view::npos;
+}
+
+// Built-in modules live in the system directory: found by a bare name or by their path there.
+bool builtinPlace(std::u16string_view name)
+{
+    if (!hasFolder(name))
+        return true;
+    std::u16string_view folder = name.substr(0, name.find_last_of(u"\\/"));
+    return sameName(folder, systemDirectory());
+}
+
+// A name with a folder is looked for only there, as Windows does; a bare name beside the
+// executable, then beside libpal.
 std::vector<std::string> moduleFolders(std::u16string_view name)
 {
-    std::vector<std::string> folders;
-    size_t separator = name.find_last_of(u"\\/");
-    if (separator != std::u16string_view::npos) {
-        MappedPath mapped = mapPath(name.substr(0, separator + 1));
-        if (!mapped.error)
-            folders.push_back(mapped.path);
+    if (hasFolder(name)) {
+        MappedPath mapped = mapPath(name.substr(0, name.find_last_of(u"\\/") + 1));
+        return mapped.error ? std::vector<std::string>{} : std::vector<std::string>{mapped.path};
     }
-    folders.push_back(folderOf(executablePath()));
-    folders.push_back(folderOf(palPath()));
-    return folders;
+    return {folderOf(executablePath()), folderOf(palPath())};
 }
 
 HMODULE loadModule(std::u16string_view name)
 {
     std::u16string file = moduleFileName(name);
-    if (Builtin* builtin = builtinNamed(file))
+    if (Builtin* builtin = builtinPlace(name) ? builtinNamed(file) : nullptr)
         return builtin;
     std::u16string sharedObject = std::u16string(stemOf(file)) + u".so";
     for (const std::string& folder : moduleFolders(name)) {
