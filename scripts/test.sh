@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs every test. Usage: scripts/test.sh [default|asan|tsan]...  (default: default)
+# JTRK_WERROR=ON makes every compiler warning an error (CI sets it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -8,7 +9,7 @@ presets=("$@")
 jobs=$(nproc)
 for preset in "${presets[@]}"; do
   echo "=== build: $preset"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DCMAKE_COMPILE_WARNING_AS_ERROR="${JTRK_WERROR:-OFF}" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
   echo "=== tests: $preset"
   case "$preset" in

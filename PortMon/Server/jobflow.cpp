@@ -127,7 +127,7 @@ static BOOL StartProtocol(PPortEntry pPort, LPCWSTR pszPrinterName, DWORD dwJobI
                                 : RawStartDocPort(pPort, pszPrinterName, dwJobId);
     pPort->hPrinter = INVALID_HANDLE_VALUE;
     pPort->dwFlags = 0;
-    pPort->dwSpooledBytes = 0;
+    pPort->ullSpooledBytes = 0;
     return FALSE;
 }
 

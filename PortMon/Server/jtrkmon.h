@@ -115,7 +115,7 @@ typedef struct _PortEntry {
     BOOL bConnectReady;  // the connect already reported the socket writable
     BOOL bSendBlocked;  // the last send would have blocked: FD_WRITE tells when to go on
     LONG lNetworkEvents;  // events seen on the current socket
-    DWORD dwSpooledBytes;
+    ULONGLONG ullSpooledBytes;  // bytes of the job taken; a job may pass 4 GiB
     DWORD dwJobBufSize;
 
     // LPR transfer.

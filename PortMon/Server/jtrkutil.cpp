@@ -89,22 +89,54 @@ void ClosePortKey(PMonitorContext pMonitor, HANDLE hKey)
     MonitorReg(pMonitor)->fpCloseKey(hKey, MonitorSpooler(pMonitor));
 }
 
+// The one reader of a port's string values: REG_SZ, an even size, terminated inside the field. The
+// field is zeroed first, so that a value shorter than the field needs no NUL of its own.
+LONG ReadPortString(PMonitorContext pMonitor, HANDLE hKey, LPCWSTR pszValue, LPWSTR pszField, DWORD cchField,
+                    LPDWORD pcbData)
+{
+    memset(pszField, 0, cchField * sizeof(WCHAR));
+    DWORD dwType = REG_NONE;
+    DWORD cbData = cchField * sizeof(WCHAR);
+    LONG lError =
+        MonitorReg(pMonitor)->fpQueryValue(hKey, pszValue, &dwType, (PBYTE)pszField, &cbData, MonitorSpooler(pMonitor));
+    if (lError != ERROR_SUCCESS)
+        return lError;
+    if (dwType != REG_SZ || cbData % sizeof(WCHAR) != 0 || !IsStringInField(pszField, cchField))
+        return ERROR_INVALID_DATA;
+    if (pcbData)
+        *pcbData = cbData;
+    return ERROR_SUCCESS;
+}
+
+LONG ReadPortKeyString(PMonitorContext pMonitor, LPCWSTR pszPortName, LPCWSTR pszValue, LPWSTR pszField,
+                       DWORD cchField, LPDWORD pcbData)
+{
+    PMONITORREG pReg = MonitorReg(pMonitor);
+    if (!pReg->fpQueryValue || !pReg->fpCloseKey)
+        return ERROR_INVALID_FUNCTION;
+    HANDLE hKey = NULL;
+    LONG lError = OpenPortKey(pMonitor, pszPortName, FALSE, KEY_QUERY_VALUE, &hKey);
+    if (lError != ERROR_SUCCESS)
+        return lError;
+    lError = ReadPortString(pMonitor, hKey, pszValue, pszField, cchField, pcbData);
+    ClosePortKey(pMonitor, hKey);
+    return lError;
+}
+
 // Reads one setting into the record; a value of the wrong type or size is invalid data.
 static LONG QuerySetting(PMonitorContext pMonitor, HANDLE hKey, const PortSetting* pSetting, PortConfigData* pConfig)
 {
+    if (pSetting->dwType == REG_SZ)
+        return ReadPortString(pMonitor, hKey, pSetting->pszValue, SettingString(pConfig, pSetting),
+                              pSetting->cbField / sizeof(WCHAR), NULL);
     DWORD dwType = REG_NONE;
-    DWORD cbField = pSetting->cbField;
-    DWORD cbData = cbField;
-    LONG lError = MonitorReg(pMonitor)->fpQueryValue(hKey, pSetting->pszValue, &dwType, (PBYTE)SettingDword(pConfig, pSetting),
-                                                     &cbData, MonitorSpooler(pMonitor));
+    DWORD cbData = pSetting->cbField;
+    LONG lError = MonitorReg(pMonitor)->fpQueryValue(hKey, pSetting->pszValue, &dwType,
+                                                     (PBYTE)SettingDword(pConfig, pSetting), &cbData,
+                                                     MonitorSpooler(pMonitor));
     if (lError != ERROR_SUCCESS)
         return lError;
-    if (dwType != pSetting->dwType)
-        return ERROR_INVALID_DATA;
-    if (pSetting->dwType == REG_DWORD)
-        return cbData == sizeof(DWORD) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
-    return IsStringInField(SettingString(pConfig, pSetting), cbField / sizeof(WCHAR)) ? ERROR_SUCCESS
-                                                                                      : ERROR_INVALID_DATA;
+    return dwType == REG_DWORD && cbData == sizeof(DWORD) ? ERROR_SUCCESS : ERROR_INVALID_DATA;
 }
 
 static LONG ReadSettingsOfKey(PMonitorContext pMonitor, LPCWSTR pszPortName, BOOL bTimeouts, PortConfigData* pConfig)
@@ -132,9 +164,6 @@ DWORD ReadPortConfig(PMonitorContext pMonitor, LPCWSTR pszPortName, PortConfigDa
     PMONITORREG pReg = MonitorReg(pMonitor);
     if (!pReg->fpOpenKey || !pReg->fpQueryValue || !pReg->fpCloseKey)
         return 1;
-    // The string fields are filled afresh, so that a shorter value leaves no old text behind.
-    memset(pConfig->sztServerName, 0, sizeof(pConfig->sztServerName));
-    memset(pConfig->sztQueue, 0, sizeof(pConfig->sztQueue));
     LONG lError = ReadSettingsOfKey(pMonitor, pszPortName, FALSE, pConfig);
     if (lError == ERROR_SUCCESS)
         lError = ReadSettingsOfKey(pMonitor, pszPortName, TRUE, pConfig);
@@ -265,10 +294,11 @@ PPortEntry FindPortEntry(PPortEntry pList, LPCWSTR pszName)
     return NULL;
 }
 
-static PPortEntry* FindExactPortLink(PMonitorContext pMonitor, LPCWSTR pszName)
+// Port names compare without regard to case, as the registry keys that hold them do.
+static PPortEntry* FindPortLink(PMonitorContext pMonitor, LPCWSTR pszName)
 {
     PPortEntry* ppLink = &pMonitor->pPortList;
-    while (*ppLink && lstrcmpW((*ppLink)->pszPortName, pszName) != 0)
+    while (*ppLink && lstrcmpiW((*ppLink)->pszPortName, pszName) != 0)
         ppLink = &(*ppLink)->pNext;
     return ppLink;
 }
@@ -277,7 +307,7 @@ DWORD UpdatePortEntry(PMonitorContext pMonitor, LPCWSTR pszName, const PortConfi
 {
     if (wcslen(pszName) > JTMX_MAX_PORT_NAME)
         return ERROR_INVALID_NAME;
-    PPortEntry pEntry = *FindExactPortLink(pMonitor, pszName);
+    PPortEntry pEntry = *FindPortLink(pMonitor, pszName);
     if (!pEntry)
         return ERROR_FILE_NOT_FOUND;
     CopyConfiguredSettings(pEntry, pConfig);
@@ -288,7 +318,7 @@ DWORD UpdatePortEntry(PMonitorContext pMonitor, LPCWSTR pszName, const PortConfi
 
 DWORD RemovePortEntry(PMonitorContext pMonitor, LPCWSTR pszName)
 {
-    PPortEntry* ppLink = FindExactPortLink(pMonitor, pszName);
+    PPortEntry* ppLink = FindPortLink(pMonitor, pszName);
     PPortEntry pEntry = *ppLink;
     if (!pEntry)
         return ERROR_FILE_NOT_FOUND;

@@ -109,7 +109,7 @@ BOOL LPRStartDocPort(PPortEntry pPort, LPCWSTR pszPrinterName, DWORD dwJobId)
 {
     MonTraceIn(W("LPRStartDocPort"));
     pPort->dwFlags = 0;
-    pPort->dwSpooledBytes = 0;
+    pPort->ullSpooledBytes = 0;
     pPort->dwJobId = dwJobId;
     pPort->dwLprRetryCounter = 0;
     pPort->cSendReqLen = 0;
@@ -130,7 +130,7 @@ static BOOL WriteJobFile(PPortEntry pPort, const BYTE* pData, DWORD cbData, LPDW
     DWORD cbWritten = 0;
     BOOL bWritten = WriteFile(pPort->hTmpFile, pData, cbData, &cbWritten, NULL);
     *pcbWritten = cbWritten;
-    pPort->dwSpooledBytes += cbWritten;
+    pPort->ullSpooledBytes += cbWritten;
     if (!bWritten)
         *pError = (int)GetLastError();
     return bWritten;
@@ -194,7 +194,7 @@ BOOL LPREndDocPort(PPortEntry pPort, int* pStopCode, int* pError)
         SetLastError(ERROR_INVALID_PARAMETER);
         return MonTraceOutBool(W("LPREndDocPort"), FALSE);
     }
-    if (pPort->dwSpooledBytes == 0) {
+    if (pPort->ullSpooledBytes == 0) {
         LPRJobDelete(pPort, TRUE);
         return MonTraceOutBool(W("LPREndDocPort"), TRUE);
     }

@@ -241,7 +241,7 @@ BOOL LprStreamWrite(PPortEntry pPort, const BYTE* pData, DWORD cbData, LPDWORD p
     if (nCode != LPR_ERR_GO_ON)
         return StreamFailed(pPort, nCode, nError, pcbWritten, pError);
     *pcbWritten = cbData;
-    pPort->dwSpooledBytes += cbData;
+    pPort->ullSpooledBytes += cbData;
     return TRUE;
 }
 

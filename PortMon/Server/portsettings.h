@@ -45,3 +45,10 @@ BOOL BuildPortKeyPath(LPCWSTR pszPortName, BOOL bTimeouts, LPWSTR pszPath, size_
 // Opens Ports\<port> (or its Timeouts subkey) through the spooler's registry callbacks.
 LONG OpenPortKey(PMonitorContext pMonitor, LPCWSTR pszPortName, BOOL bTimeouts, REGSAM samDesired, PHANDLE phKey);
 void ClosePortKey(PMonitorContext pMonitor, HANDLE hKey);
+// Reads a string value into a field of cchField characters (see jtrkutil.cpp for the checks);
+// ERROR_INVALID_DATA for a value that is no sound string. *pcbData (when given): its size in bytes.
+LONG ReadPortString(PMonitorContext pMonitor, HANDLE hKey, LPCWSTR pszValue, LPWSTR pszField, DWORD cchField,
+                    LPDWORD pcbData);
+// The same for a value of Ports\<port>.
+LONG ReadPortKeyString(PMonitorContext pMonitor, LPCWSTR pszPortName, LPCWSTR pszValue, LPWSTR pszField,
+                       DWORD cchField, LPDWORD pcbData);

@@ -153,7 +153,7 @@ BOOL RawStartDocPort(PPortEntry pPort, LPCWSTR pszPrinterName, DWORD dwJobId)
     if (pPort->dwFlags != 0)
         return MonTraceOutBool(W("RawStartDocPort"), FALSE);
     pPort->dwFlags = 0;
-    pPort->dwSpooledBytes = 0;
+    pPort->ullSpooledBytes = 0;
     pPort->dwJobId = dwJobId;
     pPort->hPrinter = OpenJobPrinter(pszPrinterName);
     if (pPort->hPrinter != INVALID_HANDLE_VALUE && !IsDirectPrinter(pPort->hPrinter) &&
@@ -172,8 +172,8 @@ static void UpdateJobBufSize(PPortEntry pPort)
     DWORD dwJobSize = GetJobSize(pPort->hPrinter, pPort->dwJobId);
     if (pPort->dwJobBufSize < dwJobSize)
         pPort->dwJobBufSize = dwJobSize;
-    else if (pPort->dwJobBufSize < pPort->dwSpooledBytes)
-        pPort->dwJobBufSize = pPort->dwSpooledBytes;
+    else if (pPort->dwJobBufSize < pPort->ullSpooledBytes)
+        pPort->dwJobBufSize = (DWORD)(pPort->ullSpooledBytes < 0xFFFFFFFF ? pPort->ullSpooledBytes : 0xFFFFFFFF);
 }
 
 // Connects at the job's first write, then sends.
@@ -197,7 +197,7 @@ BOOL RawWritePort(PPortEntry pPort, const BYTE* pData, DWORD cbData, LPDWORD pcb
     int nError = 0;
     if (ConnectAndSend(pPort, pData, cbData, &nCode, &nError)) {
         *pcbWritten = cbData;
-        pPort->dwSpooledBytes += cbData;
+        pPort->ullSpooledBytes += cbData;
         return MonTraceOutBool(W("RawWritePort"), TRUE);
     }
     *pcbWritten = 0;

@@ -318,32 +318,16 @@ static DWORD XcvMonitorUI(const BYTE* pInputData, DWORD cbInputData, PBYTE pOutp
     return ERROR_SUCCESS;
 }
 
-// Reads a value of Ports\<port> into pData (NULL to ask its size only).
-static LONG QueryPortValue(const XcvContext* pContext, LPCWSTR pszPortName, LPCWSTR pszValue, PBYTE pData,
-                           PDWORD pcbData)
-{
-    PMONITORREG pReg = MonitorReg(pContext->pMonitor);
-    if (!pReg->fpQueryValue || !pReg->fpCloseKey)
-        return ERROR_INVALID_FUNCTION;
-    HANDLE hKey = NULL;
-    LONG lError = OpenPortKey(pContext->pMonitor, pszPortName, FALSE, KEY_QUERY_VALUE, &hKey);
-    if (lError != ERROR_SUCCESS)
-        return lError;
-    DWORD dwType = REG_NONE;
-    lError = pReg->fpQueryValue(hKey, pszValue, &dwType, pData, pcbData, MonitorSpooler(pContext->pMonitor));
-    pReg->fpCloseKey(hKey, MonitorSpooler(pContext->pMonitor));
-    return lError;
-}
-
 static DWORD XcvGetOriginalPortName(const BYTE* pInputData, DWORD cbInputData, PBYTE pOutputData,
                                     DWORD cbOutputData, PDWORD pcbOutputNeeded, PXcvContext pContext)
 {
     PortConfigData input;
     if (!TakeConfigInput(pInputData, cbInputData, &input) || !HasPortName(&input))
         return ERROR_INVALID_DATA;
+    WCHAR szOriginal[_countof(input.sztOriginalPortName)];
     DWORD cbValue = 0;
-    if (QueryPortValue(pContext, input.sztPortName, JTMX_ORIGINAL_PORT_NAME_VALUE, NULL, &cbValue) !=
-            ERROR_SUCCESS ||
+    if (ReadPortKeyString(pContext->pMonitor, input.sztPortName, JTMX_ORIGINAL_PORT_NAME_VALUE, szOriginal,
+                          _countof(szOriginal), &cbValue) != ERROR_SUCCESS ||
         cbValue == 0)
         return ERROR_UNIDENTIFIED_ERROR;
     if (!pOutputData || cbOutputData < cbValue) {
@@ -352,12 +336,9 @@ static DWORD XcvGetOriginalPortName(const BYTE* pInputData, DWORD cbInputData, P
         *pcbOutputNeeded = cbValue;
         return pOutputData ? ERROR_INSUFFICIENT_BUFFER : ERROR_INVALID_PARAMETER;
     }
-    DWORD cbData = cbOutputData;
-    if (QueryPortValue(pContext, input.sztPortName, JTMX_ORIGINAL_PORT_NAME_VALUE, pOutputData, &cbData) !=
-        ERROR_SUCCESS)
-        return ERROR_UNIDENTIFIED_ERROR;
+    memcpy(pOutputData, szOriginal, cbValue);
     if (pcbOutputNeeded)
-        *pcbOutputNeeded = cbData;
+        *pcbOutputNeeded = cbValue;
     return ERROR_SUCCESS;
 }
 
@@ -397,25 +378,6 @@ static DWORD XcvPortExist(const BYTE* pInputData, DWORD cbInputData, PBYTE pOutp
 
 // ---- GetIPAddress, SetPausedFlag
 
-// The port's ServerName from the registry, NUL-terminated; NULL when missing or empty.
-static LPWSTR ReadServerName(const XcvContext* pContext)
-{
-    DWORD cbValue = 0;
-    if (QueryPortValue(pContext, pContext->pszPortName, JTMX_SERVER_NAME_VALUE, NULL, &cbValue) != ERROR_SUCCESS)
-        return NULL;
-    LPWSTR pszName = (LPWSTR)calloc(cbValue / sizeof(WCHAR) + 1, sizeof(WCHAR));
-    if (!pszName)
-        return NULL;
-    DWORD cbData = cbValue;
-    if (QueryPortValue(pContext, pContext->pszPortName, JTMX_SERVER_NAME_VALUE, (PBYTE)pszName, &cbData) !=
-            ERROR_SUCCESS ||
-        pszName[0] == W('\0')) {
-        free(pszName);
-        return NULL;
-    }
-    return pszName;
-}
-
 // The dotted address of ServerName as four bytes in written (network) order.
 static BOOL ServerNameToBytes(LPCWSTR pszServerName, LPBYTE pAddress, DWORD cbAddress)
 {
@@ -443,12 +405,10 @@ static DWORD XcvGetIPAddress(const BYTE* pInputData, DWORD cbInputData, PBYTE pO
         *pcbOutputNeeded = sizeof(DWORD);
         return ERROR_INSUFFICIENT_BUFFER;
     }
-    LPWSTR pszServerName = ReadServerName(pContext);
-    if (!pszServerName)
-        return ERROR_UNIDENTIFIED_ERROR;
-    BOOL bConverted = ServerNameToBytes(pszServerName, pOutputData, cbOutputData);
-    free(pszServerName);
-    if (!bConverted)
+    WCHAR szServerName[sizeof(PortConfigData::sztServerName) / sizeof(WCHAR)];
+    if (ReadPortKeyString(pContext->pMonitor, pContext->pszPortName, JTMX_SERVER_NAME_VALUE, szServerName,
+                          _countof(szServerName), NULL) != ERROR_SUCCESS ||
+        szServerName[0] == W('\0') || !ServerNameToBytes(szServerName, pOutputData, cbOutputData))
         return ERROR_UNIDENTIFIED_ERROR;
     if (pcbOutputNeeded)
         *pcbOutputNeeded = sizeof(DWORD);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -164,6 +165,25 @@ TEST_F(PalTools, RegQueryPrintsWhatTheApiWrote)
     EXPECT_EQ(recursive.status, 0);
     EXPECT_EQ(recursive.out, "HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub\n\n"
                              "HKEY_LOCAL_MACHINE\\Software\\Vendor\\Sub\\Deeper\n\n");
+}
+
+// A damaged key file below does not hide the rest of the tree: it is named on standard error and
+// the exit status tells that the listing is incomplete.
+TEST_F(PalTools, RecursiveQueryListsWhatCanBeReadAroundADamagedKey)
+{
+    RegCloseKey(create(u"Tree\\A"));
+    RegCloseKey(create(u"Tree\\B\\Below"));
+    RegCloseKey(create(u"Tree\\C"));
+    const std::string damaged = root.file("registry/HKLM/TREE/B/.key");
+    std::ofstream(damaged, std::ios::binary | std::ios::app).put('\0'); // nothing may follow the last value
+
+    ChildResult tree = runTool("pal-reg", {"query", "HKLM\\Tree", "/s"});
+    EXPECT_EQ(tree.status, 1);
+    EXPECT_EQ(tree.out, "HKEY_LOCAL_MACHINE\\Tree\n\n"
+                        "HKEY_LOCAL_MACHINE\\Tree\\A\n\n"
+                        "HKEY_LOCAL_MACHINE\\Tree\\C\n\n");
+    EXPECT_NE(tree.err.find("HKEY_LOCAL_MACHINE\\Tree\\B cannot be read (error 1015)"), std::string::npos)
+        << tree.err;
 }
 
 TEST_F(PalTools, RegFailuresHaveClearMessagesAndExitCodes)

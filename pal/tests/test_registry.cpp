@@ -104,8 +104,8 @@ TEST_F(Registry, KeyFileHoldsNameAndValuesByteForByte)
 
     const Bytes file = readBytes(keyFolder("SOFTWARE/VENDOR/.key"));
     ASSERT_GE(file.size(), 16u);
-    Bytes expected = {'P', 'A', 'L', 'R', 'E', 'G', '0', '1'};
-    expected.insert(expected.end(), file.begin() + 8, file.begin() + 16); // the key's random id
+    EXPECT_EQ(Bytes(file.begin(), file.begin() + 8), Bytes({'P', 'A', 'L', 'R', 'E', 'G', '0', '1'}));
+    Bytes expected(file.begin(), file.begin() + 16); // the magic and the key's random id
     putCountedText(expected, u"Vendor");
     putLittle(expected, 2, 4);
     putCountedText(expected, u"Name");

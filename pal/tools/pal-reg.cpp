@@ -373,37 +373,71 @@ std::u16string childPath(const KeyPath& key, const std::u16string& child)
     return key.path.empty() ? child : key.path + u'\\' + child;
 }
 
-LONG queryKey(const KeyPath& path, bool recursive)
+// Prints the key's name and values; the names of its subkeys go to subkeys.
+LONG printKey(const KeyPath& path, std::vector<std::u16string>& subkeys)
 {
     HKEY key = nullptr;
     LONG error = RegOpenKeyExW(path.root, path.path.c_str(), 0, KEY_READ, &key);
     if (error != ERROR_SUCCESS)
         return error;
-    std::vector<std::u16string> subkeys;
     std::string lines;
     error = listValues(key, nullptr, lines);
     if (error == ERROR_SUCCESS)
         error = subkeysOf(key, subkeys);
     RegCloseKey(key);
-    if (error != ERROR_SUCCESS)
-        return error;
-    std::printf("%s\n%s\n", fullName(path).c_str(), lines.c_str());
-    for (size_t i = 0; error == ERROR_SUCCESS && i < subkeys.size(); ++i) {
-        const KeyPath child{path.root, path.rootName, childPath(path, subkeys[i])};
-        if (recursive)
-            error = queryKey(child, true);
-        else
-            std::printf("%s\n", fullName(child).c_str());
-    }
+    if (error == ERROR_SUCCESS)
+        std::printf("%s\n%s\n", fullName(path).c_str(), lines.c_str());
     return error;
+}
+
+KeyPath childOf(const KeyPath& path, const std::u16string& child)
+{
+    return KeyPath{path.root, path.rootName, childPath(path, child)};
+}
+
+// Every key below, as far as it can be read: a key that cannot be (a damaged key file) is
+// reported on standard error and skipped. The number of keys skipped.
+size_t printTree(const KeyPath& path, const std::vector<std::u16string>& subkeys)
+{
+    size_t skipped = 0;
+    for (const std::u16string& name : subkeys) {
+        const KeyPath child = childOf(path, name);
+        std::vector<std::u16string> below;
+        LONG error = printKey(child, below);
+        if (error != ERROR_SUCCESS) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "ERROR: %s cannot be read (error %ld).\n", fullName(child).c_str(),
+                         static_cast<long>(error));
+            ++skipped;
+            continue;
+        }
+        skipped += printTree(child, below);
+    }
+    return skipped;
+}
+
+int queryKey(const KeyPath& path, bool recursive)
+{
+    std::vector<std::u16string> subkeys;
+    LONG error = printKey(path, subkeys);
+    if (error != ERROR_SUCCESS)
+        return reportFailure(error, "query");
+    if (!recursive) {
+        for (const std::u16string& name : subkeys)
+            std::printf("%s\n", fullName(childOf(path, name)).c_str());
+        return 0;
+    }
+    size_t skipped = printTree(path, subkeys);
+    if (skipped == 0)
+        return 0;
+    std::fprintf(stderr, "ERROR: %zu key(s) could not be read.\n", skipped);
+    return 1;
 }
 
 int runQuery(const Options& options, const KeyPath& path)
 {
-    if (!options.value) {
-        LONG error = queryKey(path, options.recursive);
-        return error == ERROR_SUCCESS ? 0 : reportFailure(error, "query");
-    }
+    if (!options.value)
+        return queryKey(path, options.recursive);
     HKEY key = nullptr;
     LONG error = RegOpenKeyExW(path.root, path.path.c_str(), 0, KEY_QUERY_VALUE, &key);
     if (error != ERROR_SUCCESS)

@@ -150,6 +150,20 @@ TEST_F(MonLpr, ByteCountJobWithoutAHeaderIsNotReported)
     EXPECT_TRUE(h.reports().empty());
 }
 
+// The count of spooled bytes does not wrap: a job of exactly 4 GiB is sent, not released as empty.
+TEST_F(MonLpr, ByteCountPastFourGibibytesIsNoEmptyJob)
+{
+    startPeer();
+    openLprPort(TRANSFER_BYTECOUNT);
+    Bytes job = textBytes("%!PS-Adobe-3.0 the last bytes of a very long job");
+    h.addJob(kJob, DWORD(job.size()), u"huge.ps");
+    ASSERT_TRUE(h.startDoc(kJob));
+    ASSERT_TRUE(h.writeAll(job, {1000}));
+    h.entry()->ullSpooledBytes += (1ull << 32) - job.size();  // as if 4 GiB had been written
+    ASSERT_TRUE(h.endDoc());
+    EXPECT_EQ(received(0), byteCountExchange(controlFile("huge.ps"), job));
+}
+
 TEST_F(MonLpr, StreamingSendsThroughItsBufferAndEndsTheFileByClosing)
 {
     ASSERT_TRUE(h.startService());

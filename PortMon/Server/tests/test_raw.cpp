@@ -109,7 +109,7 @@ TEST_F(MonRaw, WholeJobInManyWritesArrivesByteExactWithAnOrderlyClose)
     std::vector<BYTE> data = jobData(1536 * 1024 + 7);
     startJob(data.size());
     writeAll(data, {1, 4096, 65536, 13, 200000, 333});
-    EXPECT_EQ(port->dwSpooledBytes, data.size());
+    EXPECT_EQ(port->ullSpooledBytes, data.size());
     EXPECT_EQ(port->dwFlags, DWORD(CONN_OPENED | CONN_ESTABLISHED));
     EXPECT_EQ(port->countdown, 1);
     EXPECT_EQ(port->dwIPAddress, htonl(INADDR_LOOPBACK));

@@ -459,12 +459,12 @@ TEST_F(MonXcv, ConfigPortRewritesFiveValuesAndTheEntry)
     EXPECT_EQ(entry->dwLprRetryCount, 0u);
 }
 
-TEST_F(MonXcv, ConfigPortUpdatesOnlyAnEntryOfTheExactName)
+TEST_F(MonXcv, ConfigPortFindsTheEntryWhateverTheCaseOfTheName)
 {
     PortConfigData config = defaultConfig(u"p1", u"127.0.0.5");
     config.dwPortNumber = 9300;
-    EXPECT_EQ(monitor.xcv(kMonitor, W("ConfigPort"), &config, sizeof(config), nullptr, 0), 1287u);
-    EXPECT_EQ(monitor.port(u"P1")->dwPortNumber, 9100u);
+    EXPECT_EQ(monitor.xcv(kMonitor, W("ConfigPort"), &config, sizeof(config), nullptr, 0), 0u);
+    EXPECT_EQ(monitor.port(u"P1")->dwPortNumber, 9300u);
 }
 
 TEST_F(MonXcv, ConfigPortStopsAtTheFirstValueItCannotRewrite)
@@ -530,10 +530,11 @@ TEST_F(MonXcv, DeletePortRefusesAnOpenPortBeforeTouchingTheRegistry)
     EXPECT_EQ(deletePort(u"P1"), 0u);
 }
 
-TEST_F(MonXcv, DeletePortWithNameInOtherCaseKeepsTheEntry)
+TEST_F(MonXcv, DeletePortWithTheNameInOtherCaseDeletesThePort)
 {
-    EXPECT_EQ(deletePort(u"p1"), 1287u);
-    EXPECT_NE(monitor.port(u"P1"), nullptr);
+    EXPECT_EQ(deletePort(u"p1"), 0u);
+    EXPECT_EQ(monitor.context()->pPortList, nullptr);
+    EXPECT_FALSE(keyExists(portKey(u"P1")));
 }
 
 // ---- GetOriginalPortName, GetIPAddress, SetPausedFlag
@@ -572,6 +573,40 @@ TEST_F(MonXcv, GetIPAddressRefusesWhatIsNotADottedAddress)
     deleteValue(portKey(u"P1"), u"ServerName");
     DWORD address = 0;
     EXPECT_EQ(monitor.xcv(u"P1", W("GetIPAddress"), nullptr, 0, &address, sizeof(address)), 1287u);
+}
+
+// A string value of the wrong type, an odd size or without a terminator inside its field is
+// refused with 1287 by every method that reads it (AddressSanitizer saw reads past the value).
+TEST_F(MonXcv, StringValuesOfABadShapeAreRefused)
+{
+    const std::u16string address = u"127.0.0.5";
+    const std::vector<BYTE> text = bytesOf(address.c_str(), (address.size() + 1) * sizeof(WCHAR));
+    struct Case {
+        const char* what;
+        DWORD type;
+        std::vector<BYTE> data;
+    } cases[] = {
+        {"odd size", REG_SZ, {'1', 0, '0'}},
+        {"odd size, binary", REG_BINARY, {'1', 0, '0'}},
+        {"a sound text stored as binary", REG_BINARY, text},
+        {"one byte past the terminator", REG_SZ, [&] { std::vector<BYTE> d = text; d.push_back('7'); return d; }()},
+        {"no terminator in the field", REG_SZ, std::vector<BYTE>(256, '1')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, portKey(u"P1").c_str(), 0, KEY_ALL_ACCESS, &key), 0);
+        ASSERT_EQ(RegSetValueExW(key, u"ServerName", 0, c.type, c.data.data(), DWORD(c.data.size())), 0);
+        ASSERT_EQ(RegSetValueExW(key, u"Original PortNname", 0, c.type, c.data.data(), DWORD(c.data.size())), 0);
+        RegCloseKey(key);
+        DWORD output[16] = {};
+        EXPECT_EQ(monitor.xcv(u"P1", W("GetIPAddress"), nullptr, 0, output, sizeof(output)), 1287u);
+        std::vector<BYTE> input = nameBytes(u"P1");
+        DWORD needed = 0;
+        EXPECT_EQ(monitor.xcv(u"P1", W("GetOriginalPortName"), input.data(), DWORD(input.size()), output,
+                              sizeof(output), &needed),
+                  1287u);
+    }
 }
 
 TEST_F(MonXcv, SetPausedFlagStoresTheJobIdOfItsInput)
