@@ -125,7 +125,7 @@ typedef void (*VxTransReceiveProc)(uint32_t endpoint, const VxTransAddressPair* 
                                    const VxTransBuffer* buffer, int32_t result);
 // A notice (VXTRANS_NOTICE_* or a negative result) with the context given at open.
 typedef void (*VxTransStateProc)(uint32_t endpoint, int32_t value, void* context);
-// The same with data: for VXTRANS_NOTICE_SENT the buffer that went out; otherwise null.
+// The same with data (always null from this transport).
 typedef void (*VxTransStateDataProc)(uint32_t endpoint, void* data, int32_t value, void* context);
 
 // ---- Calls
@@ -139,9 +139,10 @@ VXTRANS_API int32_t VxTransReleaseTransport(uint32_t version, VxTransInfo* info)
 // mode 1). A local address other than all zero is bound first. threadId: the caller's thread
 // (kept, not used). Writes the endpoint handle and the local address. The outcome comes later as
 // one notice: VXTRANS_NOTICE_CONNECTED or a negative result (VXTRANS_E_REFUSED, VXTRANS_E_TIMED_OUT
-// after 20 s of TCP connecting, ...). Notices go to state when given, else to stateWithData; the
-// SENT notice always goes to stateWithData when given. A TCP connection that the peer closes or
-// resets gives one negative notice (VXTRANS_E_CLOSED or VXTRANS_E_RESET).
+// after 20 s of TCP connecting, ...). Notices go to state when given, else to stateWithData. A TCP
+// connection that the peer closes or resets gives one negative notice (VXTRANS_E_CLOSED or
+// VXTRANS_E_RESET) and nothing more. A UDP association reports an ICMP error that met an earlier
+// datagram as a receive error (VXTRANS_E_UNREACHABLE).
 VXTRANS_API int32_t VxTransOpenConnection(uint32_t threadId, const VxTransAddressPair* pair, uint32_t mode,
                                           VxTransReceiveProc receive, VxTransStateDataProc stateWithData,
                                           VxTransStateProc state, uint32_t* endpoint,
@@ -169,3 +170,8 @@ VXTRANS_API int32_t VxTransSetProperty(uint32_t endpoint, uint32_t option);
 VXTRANS_API int32_t VxTransPreDispatch(void* thread, uint32_t message, uintptr_t wparam, void* record);
 // The largest data length one send takes: 65507 for UDP, 65535 for TCP. reserved: 0.
 VXTRANS_API int32_t VxTransGetMaxChunk(uint32_t endpoint, uint16_t* largest, uint32_t reserved);
+
+// ---- Test hook (never called by the system's own code)
+
+// The socket of an endpoint, so that a test can watch its state; -1 when unknown or closed.
+VXTRANS_API int VxTransTestSocketOf(uint32_t endpoint);

@@ -1,0 +1,107 @@
+// The transport's shared state: endpoints by handle, sockets by epoll token, the I/O thread and
+// the notices waiting for it. One lock guards it all; callbacks run on the I/O thread without that
+// lock, each under its endpoint's callback lock, which VxTransCloseEndpoint takes once to wait for
+// a callback in progress.
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "VxTrans.h"
+
+namespace vxtrans {
+
+enum class Kind { TcpConnection, UdpConnection, UdpDatagram, TcpListener, UdpListener };
+
+struct Callbacks {
+    VxTransReceiveProc receive = nullptr;
+    VxTransStateDataProc stateWithData = nullptr;
+    VxTransStateProc state = nullptr;
+    void* context = nullptr;
+};
+
+// A connection accepted by a TCP listener; its data reaches the listener's receive callback.
+struct Child {
+    int fd = -1;
+    sockaddr_in peer{};
+    sockaddr_in local{};
+};
+
+struct Endpoint {
+    uint32_t handle = 0;
+    Kind kind = Kind::UdpConnection;
+    uint32_t protocol = 0;
+    Callbacks callbacks;
+    int fd = -1;
+    uint64_t token = 0;
+    sockaddr_in peer{};
+    std::atomic<bool> closed{false};
+    std::mutex callbackLock;
+
+    bool connecting = false;     // TCP: connect in progress
+    uint32_t connectDeadline = 0; // tick at which a TCP connect gives up
+    bool ended = false;           // TCP: the stream ended with a negative notice; nothing more comes
+    bool wantWritable = false;    // a send was refused as would-block: notice WRITABLE follows
+    std::vector<uint8_t> outgoing; // TCP: the rest of an accepted send the kernel has not taken
+    size_t outgoingSent = 0;
+
+    std::map<uint64_t, Child> children; // TCP listener: accepted connections by token
+};
+
+using EndpointRef = std::shared_ptr<Endpoint>;
+
+// One callback to run on the I/O thread.
+struct Delivery {
+    EndpointRef endpoint;
+    bool isReceive = false;
+    int32_t value = 0;              // notice value or receive result
+    bool hasSender = false;
+    VxTransAddressPair sender{};
+    std::vector<uint8_t> buffer;    // receive: 4-byte buffer header, then the data
+};
+
+struct Watch {
+    EndpointRef endpoint;
+    bool child = false; // an accepted connection of a TCP listener
+};
+
+struct Transport {
+    std::mutex lock;
+    std::map<uint32_t, EndpointRef> endpoints;
+    std::map<uint64_t, Watch> watches;
+    uint32_t lastHandle = 0;
+    uint64_t lastToken = 0;
+    int epoll = -1;
+    int wake = -1; // eventfd
+    std::thread ioThread;
+    std::vector<Delivery> queued; // notices from calls, delivered by the I/O thread in order
+};
+
+Transport& transport();
+// Starts the I/O thread and its epoll set at first use; false when that fails. Lock held.
+bool startLocked(Transport& state);
+// Queues a notice for the I/O thread and wakes it. Lock held.
+void queueNoticeLocked(Transport& state, const EndpointRef& endpoint, int32_t value);
+// Makes the I/O thread look again (at its connect deadlines too). Lock held.
+void wakeLocked(Transport& state);
+// Adds, changes or removes a socket's epoll registration. Lock held.
+// Returns the socket's token, 0 when epoll refused it.
+uint64_t watchLocked(Transport& state, int fd, const EndpointRef& endpoint, bool child, uint32_t events);
+void rewatchLocked(Transport& state, int fd, uint64_t token, uint32_t events);
+void unwatchLocked(Transport& state, int fd, uint64_t token);
+bool onIoThread();
+
+// Addresses and results.
+bool toSockaddr(const VxTransAddress& address, sockaddr_in& out);
+VxTransAddress fromSockaddr(const sockaddr_in& address);
+bool isUnset(const VxTransAddress& address);
+VxTransAddressPair pairOf(const sockaddr_in& peer, uint32_t protocol, const sockaddr_in& local);
+int32_t resultOfErrno(int error, uint32_t protocol);
+
+} // namespace vxtrans

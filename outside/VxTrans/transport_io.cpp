@@ -1,0 +1,382 @@
+// The I/O thread: one epoll set for every socket. Each round gathers, under the lock, the notices
+// queued by calls and what the sockets report, then runs the callbacks without the lock.
+#include <windows.h>
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "transport_core.h"
+
+namespace vxtrans {
+namespace {
+
+constexpr int kMaxEvents = 64;
+constexpr int kReadsPerEvent = 64;          // then other sockets get their turn
+constexpr int kConnectCheckMs = 100;        // how often pending TCP connects check their deadline
+constexpr size_t kReceiveSize = 65536;
+
+thread_local bool t_ioThread = false;
+
+Delivery notice(const EndpointRef& endpoint, int32_t value)
+{
+    Delivery delivery;
+    delivery.endpoint = endpoint;
+    delivery.value = value;
+    return delivery;
+}
+
+Delivery received(const EndpointRef& endpoint, const VxTransAddressPair& sender, const uint8_t* data, size_t length)
+{
+    Delivery delivery;
+    delivery.endpoint = endpoint;
+    delivery.isReceive = true;
+    delivery.hasSender = true;
+    delivery.sender = sender;
+    delivery.buffer.resize(4 + length);
+    const VxTransBuffer header{0, static_cast<uint16_t>(length)};
+    std::memcpy(delivery.buffer.data(), &header, 4);
+    std::memcpy(delivery.buffer.data() + 4, data, length);
+    return delivery;
+}
+
+Delivery receiveError(const EndpointRef& endpoint, int32_t result)
+{
+    Delivery delivery;
+    delivery.endpoint = endpoint;
+    delivery.isReceive = true;
+    delivery.value = result;
+    return delivery;
+}
+
+sockaddr_in localOf(int fd)
+{
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length);
+    return local;
+}
+
+// The stream ends: one negative notice, and the socket is no longer watched.
+void endStreamLocked(Transport& state, const EndpointRef& endpoint, int32_t result, std::vector<Delivery>& out)
+{
+    endpoint->ended = true;
+    endpoint->connecting = false;
+    unwatchLocked(state, endpoint->fd, endpoint->token);
+    out.push_back(notice(endpoint, result));
+}
+
+void readDatagramsLocked(const EndpointRef& endpoint, std::vector<Delivery>& out)
+{
+    static thread_local std::vector<uint8_t> data(kReceiveSize);
+    const sockaddr_in local = localOf(endpoint->fd);
+    for (int i = 0; i < kReadsPerEvent; ++i) {
+        sockaddr_in sender{};
+        socklen_t length = sizeof sender;
+        const ssize_t got = recvfrom(endpoint->fd, data.data(), data.size(), MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&sender), &length);
+        if (got < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                return;
+            // An ICMP error that met an earlier datagram of a UDP association.
+            out.push_back(receiveError(endpoint, resultOfErrno(errno, endpoint->protocol)));
+            continue;
+        }
+        if (got == 0)
+            continue;
+        if (endpoint->kind == Kind::UdpConnection)
+            sender = endpoint->peer;
+        out.push_back(received(endpoint, pairOf(sender, VXTRANS_PROTOCOL_UDP, local), data.data(),
+                               static_cast<size_t>(got)));
+    }
+}
+
+// Reads a stream; false when it ended (result in *ended: 0 closed by the peer, else the errno).
+bool readStream(int fd, const VxTransAddressPair& pair, const EndpointRef& endpoint, std::vector<Delivery>& out,
+                int& ended)
+{
+    static thread_local std::vector<uint8_t> data(VXTRANS_MAX_CHUNK_TCP);
+    for (int i = 0; i < kReadsPerEvent; ++i) {
+        const ssize_t got = recv(fd, data.data(), data.size(), MSG_DONTWAIT);
+        if (got > 0) {
+            out.push_back(received(endpoint, pair, data.data(), static_cast<size_t>(got)));
+            continue;
+        }
+        if (got < 0 && (errno == EAGAIN || errno == EINTR))
+            return true;
+        ended = got == 0 ? 0 : errno;
+        return false;
+    }
+    return true;
+}
+
+void flushOutgoingLocked(Transport& state, const EndpointRef& endpoint, std::vector<Delivery>& out)
+{
+    if (endpoint->outgoing.empty())
+        return;
+    while (endpoint->outgoingSent < endpoint->outgoing.size()) {
+        const ssize_t sent = send(endpoint->fd, endpoint->outgoing.data() + endpoint->outgoingSent,
+                                  endpoint->outgoing.size() - endpoint->outgoingSent, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EAGAIN || errno == EINTR)
+                return;
+            endStreamLocked(state, endpoint, resultOfErrno(errno, VXTRANS_PROTOCOL_TCP), out);
+            return;
+        }
+        endpoint->outgoingSent += static_cast<size_t>(sent);
+    }
+    endpoint->outgoing.clear();
+    endpoint->outgoingSent = 0;
+    out.push_back(notice(endpoint, VXTRANS_NOTICE_SENT));
+}
+
+void tcpConnectionEventLocked(Transport& state, const EndpointRef& endpoint, uint32_t events,
+                              std::vector<Delivery>& out)
+{
+    if (endpoint->ended)
+        return;
+    if (endpoint->connecting) {
+        int error = 0;
+        socklen_t length = sizeof error;
+        getsockopt(endpoint->fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error != 0) {
+            endStreamLocked(state, endpoint, resultOfErrno(error, VXTRANS_PROTOCOL_TCP), out);
+            return;
+        }
+        if (!(events & EPOLLOUT))
+            return;
+        endpoint->connecting = false;
+        out.push_back(notice(endpoint, VXTRANS_NOTICE_CONNECTED));
+        events &= ~static_cast<uint32_t>(EPOLLIN); // data, if any, on the next round
+    }
+    if (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) {
+        int ended = 0;
+        const VxTransAddressPair pair = pairOf(endpoint->peer, VXTRANS_PROTOCOL_TCP, localOf(endpoint->fd));
+        if (!readStream(endpoint->fd, pair, endpoint, out, ended)) {
+            endStreamLocked(state, endpoint, ended == 0 ? VXTRANS_E_CLOSED : resultOfErrno(ended, VXTRANS_PROTOCOL_TCP),
+                            out);
+            return;
+        }
+    }
+    if (events & EPOLLOUT)
+        flushOutgoingLocked(state, endpoint, out);
+    if (endpoint->ended)
+        return;
+    if (endpoint->outgoing.empty() && endpoint->wantWritable) {
+        endpoint->wantWritable = false;
+        out.push_back(notice(endpoint, VXTRANS_NOTICE_WRITABLE));
+    }
+    rewatchLocked(state, endpoint->fd, endpoint->token,
+                  EPOLLIN | (endpoint->outgoing.empty() && !endpoint->wantWritable ? 0u : EPOLLOUT));
+}
+
+void udpEventLocked(Transport& state, const EndpointRef& endpoint, uint32_t events, std::vector<Delivery>& out)
+{
+    if (events & (EPOLLIN | EPOLLERR))
+        readDatagramsLocked(endpoint, out);
+    if ((events & EPOLLOUT) && endpoint->wantWritable) {
+        endpoint->wantWritable = false;
+        out.push_back(notice(endpoint, VXTRANS_NOTICE_WRITABLE));
+        rewatchLocked(state, endpoint->fd, endpoint->token, EPOLLIN);
+    }
+}
+
+void acceptLocked(Transport& state, const EndpointRef& listener)
+{
+    for (int i = 0; i < kReadsPerEvent; ++i) {
+        Child child;
+        socklen_t length = sizeof child.peer;
+        child.fd = accept4(listener->fd, reinterpret_cast<sockaddr*>(&child.peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (child.fd < 0)
+            return;
+        child.local = localOf(child.fd);
+        const uint64_t token = watchLocked(state, child.fd, listener, true, EPOLLIN);
+        if (token == 0) {
+            close(child.fd);
+            continue;
+        }
+        listener->children[token] = child;
+    }
+}
+
+void childEventLocked(Transport& state, const EndpointRef& listener, uint64_t token, std::vector<Delivery>& out)
+{
+    auto found = listener->children.find(token);
+    if (found == listener->children.end())
+        return;
+    const Child& child = found->second;
+    int ended = 0;
+    if (readStream(child.fd, pairOf(child.peer, VXTRANS_PROTOCOL_TCP, child.local), listener, out, ended))
+        return;
+    unwatchLocked(state, child.fd, token);
+    close(child.fd);
+    listener->children.erase(found);
+}
+
+void socketEventLocked(Transport& state, uint64_t token, uint32_t events, std::vector<Delivery>& out)
+{
+    auto watch = state.watches.find(token);
+    if (watch == state.watches.end())
+        return;
+    const EndpointRef endpoint = watch->second.endpoint;
+    if (endpoint->closed)
+        return;
+    if (watch->second.child) {
+        childEventLocked(state, endpoint, token, out);
+        return;
+    }
+    switch (endpoint->kind) {
+    case Kind::TcpConnection:
+        tcpConnectionEventLocked(state, endpoint, events, out);
+        break;
+    case Kind::TcpListener:
+        acceptLocked(state, endpoint);
+        break;
+    default:
+        udpEventLocked(state, endpoint, events, out);
+        break;
+    }
+}
+
+// TCP connects give up at their deadline; true while any is still pending.
+bool expireConnectsLocked(Transport& state, std::vector<Delivery>& out)
+{
+    const uint32_t now = GetTickCount();
+    bool pending = false;
+    for (auto& [handle, endpoint] : state.endpoints) {
+        if (!endpoint->connecting)
+            continue;
+        if (static_cast<int32_t>(now - endpoint->connectDeadline) >= 0)
+            endStreamLocked(state, endpoint, VXTRANS_E_TIMED_OUT, out);
+        else
+            pending = true;
+    }
+    return pending;
+}
+
+void deliver(const Delivery& delivery)
+{
+    Endpoint& endpoint = *delivery.endpoint;
+    std::lock_guard<std::mutex> lock(endpoint.callbackLock);
+    if (endpoint.closed)
+        return;
+    const Callbacks& callbacks = endpoint.callbacks;
+    if (delivery.isReceive) {
+        if (callbacks.receive != nullptr)
+            callbacks.receive(endpoint.handle, delivery.hasSender ? &delivery.sender : nullptr,
+                              delivery.buffer.empty() ? nullptr
+                                                      : reinterpret_cast<const VxTransBuffer*>(delivery.buffer.data()),
+                              delivery.value);
+    } else if (callbacks.state != nullptr) {
+        callbacks.state(endpoint.handle, delivery.value, callbacks.context);
+    } else if (callbacks.stateWithData != nullptr) {
+        callbacks.stateWithData(endpoint.handle, nullptr, delivery.value, callbacks.context);
+    }
+}
+
+void ioLoop()
+{
+    t_ioThread = true;
+    Transport& state = transport();
+    bool connectsPending = false;
+    epoll_event events[kMaxEvents];
+    for (;;) {
+        const int count = epoll_wait(state.epoll, events, kMaxEvents, connectsPending ? kConnectCheckMs : -1);
+        std::vector<Delivery> deliveries;
+        {
+            std::lock_guard<std::mutex> lock(state.lock);
+            deliveries.swap(state.queued);
+            for (int i = 0; i < count; ++i) {
+                if (events[i].data.u64 == 0) {
+                    uint64_t drained;
+                    (void)!read(state.wake, &drained, sizeof drained);
+                    continue;
+                }
+                socketEventLocked(state, events[i].data.u64, events[i].events, deliveries);
+            }
+            connectsPending = expireConnectsLocked(state, deliveries);
+        }
+        for (const Delivery& delivery : deliveries)
+            deliver(delivery);
+    }
+}
+
+} // namespace
+
+Transport& transport()
+{
+    static Transport* state = new Transport; // the I/O thread runs until the process ends
+    return *state;
+}
+
+bool onIoThread()
+{
+    return t_ioThread;
+}
+
+bool startLocked(Transport& state)
+{
+    if (state.ioThread.joinable())
+        return true;
+    if (state.epoll < 0)
+        state.epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (state.wake < 0)
+        state.wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (state.epoll < 0 || state.wake < 0)
+        return false;
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u64 = 0;
+    if (epoll_ctl(state.epoll, EPOLL_CTL_ADD, state.wake, &event) != 0 && errno != EEXIST)
+        return false;
+    try {
+        state.ioThread = std::thread(ioLoop);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void queueNoticeLocked(Transport& state, const EndpointRef& endpoint, int32_t value)
+{
+    state.queued.push_back(notice(endpoint, value));
+    wakeLocked(state);
+}
+
+void wakeLocked(Transport& state)
+{
+    const uint64_t one = 1;
+    (void)!write(state.wake, &one, sizeof one);
+}
+
+uint64_t watchLocked(Transport& state, int fd, const EndpointRef& endpoint, bool child, uint32_t events)
+{
+    const uint64_t token = ++state.lastToken;
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = token;
+    if (epoll_ctl(state.epoll, EPOLL_CTL_ADD, fd, &event) != 0)
+        return 0;
+    state.watches[token] = Watch{endpoint, child};
+    return token;
+}
+
+void rewatchLocked(Transport& state, int fd, uint64_t token, uint32_t events)
+{
+    epoll_event event{};
+    event.events = events;
+    event.data.u64 = token;
+    epoll_ctl(state.epoll, EPOLL_CTL_MOD, fd, &event);
+}
+
+void unwatchLocked(Transport& state, int fd, uint64_t token)
+{
+    epoll_ctl(state.epoll, EPOLL_CTL_DEL, fd, nullptr);
+    state.watches.erase(token);
+}
+
+} // namespace vxtrans
