@@ -19,3 +19,5 @@
 #include "pal/system.h"
 #include "pal/memory.h"
 #include "pal/mapping.h"
+#include "pal/resources.h"
+#include "pal/dialogs.h"
