@@ -218,38 +218,78 @@ static void RequeueJob(PPortEntry pPort, HANDLE hPrinter, LPCWSTR pszOperation, 
 // ---- WritePort
 
 // One piece of the job through the port's protocol; FALSE (with the error) when the protocol failed.
-// *pbAll tells whether every byte was taken.
-static BOOL WritePiece(PPortEntry pPort, const BYTE* pData, DWORD cbData, int* pError, BOOL* pbAll)
+// *pcbSent tells how many bytes were taken.
+static BOOL WritePiece(PPortEntry pPort, const BYTE* pData, DWORD cbData, int* pError, LPDWORD pcbSent)
 {
-    DWORD cbWritten = 0;
-    BOOL bResult = IsLprPort(pPort) ? LPRWritePort(pPort, pData, cbData, &cbWritten, pError)
-                                    : RawWritePort(pPort, pData, cbData, &cbWritten, pError);
-    *pbAll = bResult && cbWritten == cbData;
+    *pcbSent = 0;
+    BOOL bResult = IsLprPort(pPort) ? LPRWritePort(pPort, pData, cbData, pcbSent, pError)
+                                    : RawWritePort(pPort, pData, cbData, pcbSent, pError);
+    if (!bResult || *pcbSent > cbData)
+        *pcbSent = bResult ? cbData : 0;
     return bResult;
 }
 
-// Sends what the header gathering hands on: the held bytes, then the call's own.
-static BOOL SendGathered(PPortEntry pPort, const HeaderGather* pGather, const BYTE* pData, DWORD cbData,
+// The held bytes that went out leave the buffer; the rest stays held for the next try.
+static void DropSentHeldBytes(PPortEntry pPort, DWORD cbSent)
+{
+    if (cbSent >= pPort->cbHeaderBuf) {
+        FreeHeaderBuffer(pPort);
+        return;
+    }
+    memmove(pPort->pHeaderBuf, pPort->pHeaderBuf + cbSent, pPort->cbHeaderBuf - cbSent);
+    pPort->cbHeaderBuf -= cbSent;
+}
+
+// The call's own bytes joined the held ones but were not sent: they go back to the spooler's buffer
+// (with the stamp the parse wrote into them) and count as not written, so that the spooler hands
+// them in again. A job that ended before its header keeps them held.
+static void ReturnCallBytes(PPortEntry pPort, LPBYTE pData, DWORD cbData)
+{
+    if (cbData == 0 || cbData > pPort->cbHeaderBuf)
+        return;
+    pPort->cbHeaderBuf -= cbData;
+    memcpy(pData, pPort->pHeaderBuf + pPort->cbHeaderBuf, cbData);
+    if (pPort->cbHeaderBuf == 0)
+        FreeHeaderBuffer(pPort);
+}
+
+// Sends what the header gathering hands on: the held bytes, then the call's own. Held bytes live
+// until they are sent or the job ends; the call's bytes count as written only once sent or held.
+static BOOL SendGathered(PPortEntry pPort, const HeaderGather* pGather, LPBYTE pData, DWORD cbData,
                          LPDWORD pcbWritten, int* pError)
 {
-    BOOL bAll = TRUE;
-    BOOL bResult = TRUE;
-    if (pGather->cbHeld > 0)
-        bResult = WritePiece(pPort, pGather->pHeld, pGather->cbHeld, pError, &bAll);
-    if (bAll && pGather->bSendCall && cbData > 0)
-        bResult = WritePiece(pPort, pData, cbData, pError, &bAll);
-    *pcbWritten = bAll ? cbData : 0;
+    *pcbWritten = 0;
+    if (pGather->cbHeld > 0) {
+        DWORD cbSent = 0;
+        BOOL bResult = WritePiece(pPort, pGather->pHeld, pGather->cbHeld, pError, &cbSent);
+        BOOL bAll = bResult && cbSent == pGather->cbHeld;
+        if (!bAll && !pGather->bSendCall && pData)
+            ReturnCallBytes(pPort, pData, cbData);
+        DropSentHeldBytes(pPort, cbSent);
+        if (!bAll)
+            return bResult;
+    }
+    if (!pGather->bSendCall || cbData == 0) {
+        *pcbWritten = cbData;
+        return TRUE;
+    }
+    DWORD cbSent = 0;
+    BOOL bResult = WritePiece(pPort, pData, cbData, pError, &cbSent);
+    *pcbWritten = cbSent;
     return bResult;
 }
 
 // The send step of WritePort (and of EndDocPort for bytes still held): the job's bytes go out, or
 // after a failed start the job is re-queued, once. A failed send leaves the job to the re-queue rule
-// and the event log; the spooler goes on either way.
-static void WriteJobBytes(PPortEntry pPort, const HeaderGather* pGather, const BYTE* pData, DWORD cbData,
+// and the event log; the spooler goes on either way. Bytes handed on to a job that is re-queued are
+// dropped: it starts again from its first byte.
+static void WriteJobBytes(PPortEntry pPort, const HeaderGather* pGather, LPBYTE pData, DWORD cbData,
                           LPDWORD pcbWritten)
 {
     if (pPort->bStartDocFailed) {
         *pcbWritten = cbData;
+        if (pGather->pHeld)
+            FreeHeaderBuffer(pPort);
         if (!pPort->bRequeued) {
             HANDLE hPrinter = OpenFlowPrinter(pPort);
             RequeueJob(pPort, hPrinter, W("WritePort"), FALSE);
@@ -269,8 +309,10 @@ static void WriteJobBytes(PPortEntry pPort, const HeaderGather* pGather, const B
         ClosePrinterIfOpen(hPrinter);
     }
     ReportPortFailure(pPort, W("WritePort"));
-    if (bRequeued)
+    if (bRequeued) {
         *pcbWritten = cbData;
+        FreeHeaderBuffer(pPort);
+    }
 }
 
 BOOL WINAPI JTMXWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcbWritten)
@@ -286,7 +328,7 @@ BOOL WINAPI JTMXWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcb
         SetLastError(ERROR_INVALID_PARAMETER);
         return MonTraceOutBool(W("JTMXWritePort"), FALSE);
     }
-    HeaderGather gather = {NULL, 0, TRUE};
+    HeaderGather gather = {pPort->pHeaderBuf, pPort->cbHeaderBuf, TRUE};  // what a failed send kept
     if (dwState != PORT_STATE_HEADER_DONE) {
         if (ParseJobHeader(pPort, pBuffer, cbBuf, &gather) == 1 &&
             (pPort->bStartDocFailed || !IsByteCountPort(pPort)))
@@ -297,8 +339,6 @@ BOOL WINAPI JTMXWritePort(HANDLE hPort, LPBYTE pBuffer, DWORD cbBuf, LPDWORD pcb
         }
     }
     WriteJobBytes(pPort, &gather, pBuffer, cbBuf, pcbWritten);
-    if (gather.pHeld)
-        FreeHeaderBuffer(pPort);
     return MonTraceOutBool(W("JTMXWritePort"), TRUE);
 }
 
@@ -317,10 +357,10 @@ static BOOL TakePauseRequest(PPortEntry pPort)
     return bRequested;
 }
 
-// Bytes still held because the job ended before its header did.
+// Bytes still held because the job ended before its header did, or kept by a failed send.
 static void FlushHeldBytes(PPortEntry pPort)
 {
-    if (PortState(pPort) == PORT_STATE_HEADER_INCOMPLETE) {
+    if (pPort->pHeaderBuf) {
         HeaderGather gather = {pPort->pHeaderBuf, pPort->cbHeaderBuf, FALSE};
         DWORD cbWritten = 0;
         WriteJobBytes(pPort, &gather, NULL, 0, &cbWritten);
