@@ -122,11 +122,13 @@ DMLP_REPLY_DECODER(DmlpDecodeEventNotification);          // method 10: DmlpEven
 typedef struct DmlpReplyLayout DmlpReplyLayout;
 
 // What a variable part sees beside the walk: the reply header, the request it answers (or null),
-// and one value that the size pass leaves for the decode pass.
+// one value that the size pass leaves for the decode pass, and the context status a refusal
+// reports (0: the cleanup's).
 typedef struct DmlpReplyPass {
     const DmlpHeader* header;
     const DmlpCursor* request;
     uint32_t carry;
+    uint16_t refusalStatus;
 } DmlpReplyPass;
 
 // The variable part of a reply, walked twice: measuring (the walk reserves what the decoded form

@@ -17,7 +17,7 @@ DmlpCoderError DmlpDecodeReply(const DmlpHeader* header, DmlpDecodeContext* cont
     DmlpWalk fixed = DmlpWalkStart(DMLP_WALK_DECODE, header->version, body, nullptr);
     DmlpWalkOps(&fixed, record, layout->fixed, layout->fixedCount);
 
-    DmlpReplyPass pass = {header, request, 0};
+    DmlpReplyPass pass = {header, request, 0, 0};
     DmlpWalk sizing = DmlpWalkStart(DMLP_WALK_DECSIZE, header->version, &fixed.wire, nullptr);
     DmlpCoderError error = DmlpWalkOps(&sizing, record, layout->variable, layout->variableCount);
     if (error == DMLP_CODER_OK && layout->part != nullptr)
@@ -28,6 +28,8 @@ DmlpCoderError DmlpDecodeReply(const DmlpHeader* header, DmlpDecodeContext* cont
         error = DmlpAllocResultBuffer(context, buffer, sizing.mem, &ownBlock);
     if (error != DMLP_CODER_OK) {
         DmlpDecodeCleanup(context, ownRecord, ownBlock);
+        if (pass.refusalStatus != 0)
+            context->status = pass.refusalStatus;
         return error;
     }
 

@@ -424,14 +424,17 @@ DmlpCoderError DmlpReplyRecords(DmlpWalk* walk, uint8_t* record, const DmlpReply
 }
 
 // Reserve and Unreserve: the address form into the DmlpAddress at at[0].
-DmlpCoderError DmlpReplyAddress(DmlpWalk* walk, uint8_t* record, const DmlpReplyLayout* layout, DmlpReplyPass*)
+DmlpCoderError DmlpReplyAddress(DmlpWalk* walk, uint8_t* record, const DmlpReplyLayout* layout, DmlpReplyPass* pass)
 {
     if (Decoding(walk))
         return DmlpReadAddress(&walk->wire, (DmlpAddress*)(record + layout->at[0]));
     const DmlpCoderError error = DmlpCheckAddressLength(&walk->wire);
-    if (error != DMLP_CODER_OK)
-        return Refuse(error, error == DMLP_CODER_TRUNCATED ? 9 : 7, DMLP_TRACE_DECFU, __LINE__);
-    return DMLP_CODER_OK;
+    if (error == DMLP_CODER_OK)
+        return DMLP_CODER_OK;
+    // An address of a kind the library does not know is a bad parameter, not a failure.
+    if (error != DMLP_CODER_TRUNCATED)
+        pass->refusalStatus = DMLP_BAD_PARAMETER;
+    return Refuse(error, error == DMLP_CODER_TRUNCATED ? 9 : 7, DMLP_TRACE_DECFU, __LINE__);
 }
 
 // SendRequest: by kind; kind 1 carries an address only when the reply's status is 18.

@@ -676,7 +676,10 @@ TEST_F(ReplyBodies, ReserveAndUnreserveReadTheirAddress)
 
     Reply unknownKind(Frame(2, Wire().u16(7).u32(8).u16(16).u8(0)), true);
     EXPECT_EQ(unknownKind.error(), DMLP_CODER_BAD_ARGUMENT);
-    EXPECT_EQ(unknownKind.status(), DMLP_INTERNAL_FAILURE) << "the cleanup's status";
+    EXPECT_EQ(unknownKind.status(), DMLP_BAD_PARAMETER) << "an unknown kind is a bad parameter";
+    Reply unknownUnreserve(Frame(63, Wire().u16(16).u8(0)), true);
+    EXPECT_EQ(unknownUnreserve.error(), DMLP_CODER_BAD_ARGUMENT);
+    EXPECT_EQ(unknownUnreserve.status(), DMLP_BAD_PARAMETER);
     Reply shortAddress(Frame(63, Wire().u16(1).u8(6).u8(10).u8(1)), true);
     EXPECT_EQ(shortAddress.error(), DMLP_CODER_TRUNCATED);
     EXPECT_EQ(shortAddress.status(), DMLP_INTERNAL_FAILURE);

@@ -1,0 +1,348 @@
+// The protocol engine's records and the functions its parts share. Everything but the two locks
+// and the posting functions belongs to the worker thread.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "DmlpCoder.h"
+#include "VxDmlpApi.h"
+#include "VxSrvc.h"
+#include "VxRouting.h"
+#include "VxTrans.h"
+
+static_assert(sizeof(VxTransAddressPair) == sizeof(DmlpTransportAddressPair), "one pair layout");
+
+// ---- Messages ------------------------------------------------------------------------------------
+
+enum DmlpMessageId : uint32_t {
+    DMLP_MSG_START = 0x81F5,
+    DMLP_MSG_STOP = 0x81F6,
+    DMLP_MSG_BIND = 0x81F7,
+    DMLP_MSG_UNBIND = 0x81F8,
+    DMLP_MSG_SUBSCRIBE = 0x81F9,
+    DMLP_MSG_UNSUBSCRIBE = 0x81FA,
+    DMLP_MSG_GET_EP_ADDRESS = 0x81FB,
+    DMLP_MSG_GET_EP_PROPERTY = 0x81FC,
+    DMLP_MSG_SET_EP_PROPERTY = 0x81FD,
+    DMLP_MSG_REQUEST = 0x81FF,
+    DMLP_MSG_RAW_SEND = 0x8200,
+    DMLP_MSG_TIMER = 0x8201,
+    DMLP_MSG_COMPLETION = 0x8203,
+    DMLP_MSG_EVENT = 0x8204,
+    DMLP_MSG_RECEIVED = 0x8205,
+    DMLP_MSG_STATE = 0x8206,
+    DMLP_MSG_DEFERRED = 0x8208,
+    DMLP_MSG_RESIZE = 0x8209,
+    DMLP_MSG_RESUME = 0x820A,
+    DMLP_MSG_DISCOVER = 0x820C,
+};
+
+// One block of received bytes; the data follows the record.
+typedef struct DmlpReceiveBlock {
+    struct DmlpReceiveBlock* next;
+    uint16_t length;
+    uint16_t consumed;
+} DmlpReceiveBlock;
+
+static inline uint8_t* DmlpBlockData(DmlpReceiveBlock* block) { return (uint8_t*)(block + 1); }
+
+struct DmlpBindingRecord;
+
+// A thread message record (tag "RQTG"): the common part, then the part of its message id.
+typedef struct DmlpMessage {
+    char tag[4];
+    uint32_t id;
+    uint64_t binding;  // binding handle
+    uint8_t mode;      // DMLP_MODE_SYNC or DMLP_MODE_ASYNC
+    HANDLE event;      // set when a synchronous poster waits
+    DmlpStatus status;
+    DmlpResultCallback function;
+    void* context;
+    union {
+        struct {
+            struct DmlpBindingRecord* record;
+            DmlpAddress peer;
+            DmlpAddress local;
+            DmlpEPProperty property;
+        } bind;
+        struct {
+            uint16_t method;
+            uint8_t requestClass;
+            void* result;
+            uint8_t* frame;
+            uint32_t frameLength;
+            const uint8_t* data;  // raw Send: the caller's data
+            uint32_t dataLength;
+        } request;
+        struct {
+            uint8_t which;
+            DmlpAddress address;
+        } address;
+        DmlpEPProperty property;
+        uint16_t window;
+        struct {
+            uint32_t endpoint;
+            DmlpStatus status;
+            VxTransAddressPair sender;
+            DmlpReceiveBlock* block;
+        } received;
+        struct {
+            uint32_t endpoint;
+            int32_t value;
+        } state;
+        struct {
+            uint16_t method;
+            void* result;
+        } completion;
+    } u;
+} DmlpMessage;
+
+// Allocates a zeroed record for a message id that carries one; null when out of memory or the id
+// carries none (*status then says which).
+DmlpMessage* DmlpNewMessage(uint32_t id, DmlpStatus* status);
+void DmlpFreeMessage(DmlpMessage* message);
+
+// A step the worker runs after the current handler (tag "SGNL"); the function frees nothing of
+// the record, which the worker frees after the call.
+typedef struct DmlpDeferredCall DmlpDeferredCall;
+typedef void (*DmlpDeferredFn)(const DmlpDeferredCall* call);
+struct DmlpDeferredCall {
+    char tag[4];
+    DmlpDeferredFn function;
+    uint64_t args[5];
+};
+// False when out of memory or the worker is gone.
+bool DmlpDefer(DmlpDeferredFn function, uint64_t a0, uint64_t a1 = 0, uint64_t a2 = 0, uint64_t a3 = 0,
+               uint64_t a4 = 0);
+
+// ---- Bindings, requests, send items ---------------------------------------------------------------
+
+enum DmlpBindingState : uint32_t {
+    DMLP_STATE_CONNECTING = 1,
+    DMLP_STATE_BOUND = 2,
+    DMLP_STATE_CLOSED = 3,
+    DMLP_STATE_BUSY = 4,
+};
+
+#define DMLP_BINDING_CLASS1 0x01
+#define DMLP_BINDING_CLASS2 0x02
+#define DMLP_BINDING_EVENT_PORT 0x04
+#define DMLP_BINDING_DISCOVERY 0x08
+
+#define DMLP_WINDOW_DEFAULT 8
+#define DMLP_WINDOW_MAX 32
+
+// Completion of a send item: (status, tick, context, request id).
+typedef void (*DmlpSendDone)(DmlpStatus status, uint32_t tick, uint64_t context, uint16_t requestId);
+
+typedef struct DmlpSendItem {
+    char tag[4];
+    struct DmlpSendItem* next;
+    uint64_t binding;
+    uint16_t requestId;
+    DmlpSendDone done;
+    uint64_t context;
+    const uint8_t* data;
+    uint32_t total;
+    uint32_t remaining;
+    uint32_t inFlight;  // bytes of the chunk in flight
+    bool flying;
+    bool orphaned;      // its request was dropped while a chunk was in flight: nothing more is sent
+} DmlpSendItem;
+
+typedef struct DmlpPendingRequest {
+    char tag[4];
+    struct DmlpPendingRequest* next;          // the binding's pending list
+    struct DmlpPendingRequest* deadlineNext;  // the deadline list
+    bool inDeadlines;
+    bool replyWanted;
+    uint16_t requestId;
+    uint64_t binding;
+    uint16_t method;
+    uint8_t mode;
+    uint32_t sendTime;
+    uint32_t firstSendTime;
+    uint32_t deadline;
+    uint16_t transmissions;  // sends done
+    void* resultTarget;      // the synchronous caller's result record
+    uint8_t* frame;          // the encoded request (owned)
+    uint32_t frameLength;
+    DmlpMessage* caller;     // the caller's record: owned for asynchronous calls
+    // Raw data Send.
+    const uint8_t* data;
+    uint32_t remaining;
+    uint32_t chunk;
+    uint8_t* chunkMessage;
+} DmlpPendingRequest;
+
+typedef struct DmlpReceiveBuffer {
+    DmlpReceiveBlock* first;
+    DmlpReceiveBlock* last;
+    uint32_t buffered;
+    uint32_t frameLength;  // of the frame being cut; 0 while not known
+} DmlpReceiveBuffer;
+
+struct DmlpBindingRecord {
+    char tag[4];
+    struct DmlpBindingRecord* next;  // the binding list
+    uint64_t handle;
+    uint32_t id;
+    uint32_t endpoint;
+    uint32_t state;
+    uint32_t flags;
+    uint8_t connection;
+    uint16_t requestCounter;
+    uint16_t largestChunk;
+    uint8_t* chunkBuffer;
+    DmlpEPProperty property;
+    uint16_t window;
+    uint16_t slotsInUse;
+    uint16_t slots[DMLP_WINDOW_MAX];
+    DmlpSendDone heldDone;
+    uint64_t heldContext;
+    uint16_t heldRequestId;
+    DmlpAddress peer;
+    DmlpAddress local;
+    VxTransAddressPair pair;
+    DmlpPendingRequest* pending;
+    DmlpSendItem* queue;
+    DmlpReceiveBuffer receive;
+    DmlpMessage* connecting;  // the bind caller's record until the transport answers
+};
+
+// ---- Globals ------------------------------------------------------------------------------------
+
+enum DmlpWorkerState : uint32_t {
+    DMLP_WORKER_NONE = 0,
+    DMLP_WORKER_STARTING = 1,
+    DMLP_WORKER_RUNNING = 2,
+    DMLP_WORKER_STOPPING = 3,
+};
+
+#define DMLP_FAMILY_BIT_INET 0x01
+#define DMLP_FAMILY_BIT_IPX 0x02
+#define DMLP_FAMILY_BIT_9707 0x04
+#define DMLP_FAMILY_BIT_9A21 0x08
+
+typedef struct DmlpGlobals {
+    CRITICAL_SECTION startLock;   // serialises start and stop; guards userCount
+    CRITICAL_SECTION workerLock;  // guards workerState across its test and a post
+    uint32_t userCount;
+    std::atomic<uint32_t> workerState;
+    char application[16];         // handed to the runtime, tagged "APPI"
+    std::atomic<DmlpInstance> instance;
+    VxSrvcThread worker;
+    uint32_t workerId;
+    VxSrvcThread notifier;
+    uint32_t notifierId;
+    uint32_t bindingCounter;
+    DmlpBindingRecord* bindings;
+    DmlpPendingRequest* deadlines;
+    VxSrvcTimer timer;
+    uint32_t armedDeadline;
+    bool timerArmed;
+    std::atomic<uint32_t> available;     // DMLP_FAMILY_BIT_*
+    std::atomic<uint32_t> eventCapable;  // the same bits but the last
+    DmlpBindingRecord* eventPorts[4];    // address kinds 1 to 4
+    HMODULE routing;
+    VxRoutingInitializeProc routingInitialize;
+    VxRoutingSelectProc routingSelect;
+    VxRoutingShutdownProc routingShutdown;
+} DmlpGlobals;
+
+extern DmlpGlobals g_dmlp;
+
+// ---- Posting and completing -------------------------------------------------------------------------
+
+// Posts a caller's record to the worker: 2 when it is not running (the record is freed); mode
+// async returns 1 at once, sync waits and returns the record's status (then freed).
+DmlpStatus DmlpPostToWorker(DmlpMessage* message);
+// Posts a message of the library's own (transport, timer, worker) while the worker exists; false
+// when it is gone (the caller keeps its record).
+bool DmlpPostInternal(uint32_t id, uintptr_t wparam, void* record);
+// Synchronous barrier or asynchronous notice to the notification thread.
+DmlpStatus DmlpPostToNotifier(DmlpMessage* message, bool wait);
+// Answers the caller of an operation: sync: status and event; async: a completion notice with
+// method and result, then the record is freed.
+void DmlpComplete(DmlpMessage* caller, DmlpStatus status, uint16_t method, void* result);
+// True while the calling thread is the notification thread.
+bool DmlpOnNotifier(void);
+bool DmlpRunning(void);
+
+// ---- Bindings ---------------------------------------------------------------------------------------
+
+DmlpBindingRecord* DmlpFindBinding(uint64_t handle);
+DmlpBindingRecord* DmlpFindBindingByEndpoint(uint32_t endpoint);
+uint64_t DmlpHandleOf(DmlpBinding binding);
+uint64_t DmlpNextHandle(void);
+// The first status that stops a request on this binding, or 1 when it is bound.
+DmlpStatus DmlpBindingStateStatus(const DmlpBindingRecord* binding);
+uint16_t DmlpNextRequestId(DmlpBindingRecord* binding);
+// Frees send items, chunk buffer and receive buffer of a binding taken off the list, then it.
+void DmlpFreeBinding(DmlpBindingRecord* binding);
+void DmlpRemoveBinding(DmlpBindingRecord* binding);
+// Completes every pending request of the binding with status and frees them (unbind, stop).
+void DmlpFailPending(DmlpBindingRecord* binding, DmlpStatus status);
+
+// Addresses: DmlpAddress <-> transport form.
+bool DmlpToTransport(const DmlpAddress* address, VxTransAddress* transport, uint32_t* protocol);
+bool DmlpFromTransport(const VxTransAddress* transport, uint32_t protocol, uint16_t bindingKind,
+                       DmlpAddress* address);
+uint32_t DmlpFamilyBit(uint16_t kind);
+bool DmlpIsConnectionKind(uint16_t kind);
+
+void DmlpHandleBind(DmlpMessage* message);
+void DmlpHandleUnbind(DmlpMessage* message);
+void DmlpHandleGetEPAddress(DmlpMessage* message);
+void DmlpHandleGetEPProperty(DmlpMessage* message);
+void DmlpHandleSetEPProperty(DmlpMessage* message);
+void DmlpHandleResize(DmlpMessage* message);
+void DmlpHandleState(DmlpMessage* message);
+
+// ---- Requests and the send queue ----------------------------------------------------------------------
+
+void DmlpHandleRequest(DmlpMessage* message);
+void DmlpHandleRawSend(DmlpMessage* message);
+void DmlpHandleResume(uint64_t handle);
+DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, uint16_t requestId, const uint8_t* data, uint32_t length,
+                         DmlpSendDone done, uint64_t context, bool hold);
+void DmlpSendPump(DmlpBindingRecord* binding, int32_t event);
+void DmlpReleaseSlot(DmlpBindingRecord* binding, uint16_t requestId);
+DmlpPendingRequest* DmlpFindPending(const DmlpBindingRecord* binding, uint16_t requestId);
+// Takes the request off every list (pending, deadlines, queue, window) and frees it with its frame;
+// an asynchronous caller's record goes with it.
+void DmlpDropRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request);
+// Completes the request's caller with status (result: the async block or null), then drops it.
+void DmlpFinishRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request, DmlpStatus status, void* result);
+
+// ---- Deadlines ---------------------------------------------------------------------------------------
+
+bool DmlpTickBefore(uint32_t a, uint32_t b);
+void DmlpDeadlineInsert(DmlpPendingRequest* request);
+void DmlpDeadlineRemove(DmlpPendingRequest* request);
+// Sets send time and deadline from tick and enters the deadline list.
+void DmlpStartDeadline(DmlpBindingRecord* binding, DmlpPendingRequest* request, uint32_t tick);
+void DmlpHandleTimer(uint32_t timer, uint32_t deadline);
+void DmlpCancelTimer(void);
+
+// ---- Receiving ----------------------------------------------------------------------------------------
+
+void DmlpHandleReceived(DmlpMessage* message);
+void DmlpEmptyReceiveBuffer(DmlpReceiveBuffer* buffer);
+void DmlpOnReceive(uint32_t endpoint, const VxTransAddressPair* sender, const VxTransBuffer* buffer, int32_t result);
+void DmlpOnState(uint32_t endpoint, int32_t value, void* context);
+void DmlpOnStateData(uint32_t endpoint, void* data, int32_t value, void* context);
+
+// ---- Parameter blocks --------------------------------------------------------------------------------
+
+DmlpParamBlock* DmlpNewParamBlock(void);
+void DmlpFreeParamBlock(DmlpParamBlock* block);
+
+// ---- Routing plug-in ----------------------------------------------------------------------------------
+
+void DmlpLoadRouting(void);
+void DmlpUnloadRouting(void);
+// The local half of pair for the binding: the plug-in's choice, else the transport's own.
+void DmlpSelectLocal(uint32_t endpoint, VxTransAddressPair* pair);

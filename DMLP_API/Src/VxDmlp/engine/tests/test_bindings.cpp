@@ -1,0 +1,244 @@
+// Bindings: bind checks and failures, the connecting and busy states, the window, and unbinding
+// while work is still under way.
+#include <string.h>
+
+#include "EngineTesting.h"
+
+namespace enginetest {
+namespace {
+
+class Bindings : public EngineTest {};
+
+TEST_F(Bindings, BindChecksItsArguments)
+{
+    const DmlpAddress udp = Inet(DMLP_ADDRESS_UDP, 9, 47545);
+    const DmlpEPProperty property = Property(5000, 2);
+    DmlpBinding binding = DmlpBinding(1);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    EXPECT_EQ(DMLP_Bind(instance + 1, &udp, nullptr, &property, &binding), DMLP_BAD_PARAMETER);
+    EXPECT_EQ(DMLP_BindAsync(&callback, instance + 1, &udp, nullptr, &property, &binding), DMLP_WRONG_INSTANCE);
+    EXPECT_EQ(DMLP_Bind(instance, nullptr, nullptr, &property, &binding), DMLP_BAD_PARAMETER);
+    EXPECT_EQ(DMLP_Bind(instance, &udp, nullptr, nullptr, &binding), DMLP_BAD_PARAMETER);
+    const DmlpEPProperty none = Property(5000, 0);
+    EXPECT_EQ(DMLP_Bind(instance, &udp, nullptr, &none, &binding), DMLP_BAD_PARAMETER);
+    const DmlpEPProperty zeroTimeout = Property(0, 1);
+    EXPECT_EQ(DMLP_Bind(instance, &udp, nullptr, &zeroTimeout, &binding), DMLP_BAD_PARAMETER);
+    const DmlpAddress tcpLocal = Inet(DMLP_ADDRESS_TCP, 1, 0);
+    EXPECT_EQ(DMLP_Bind(instance, &udp, &tcpLocal, &property, &binding), DMLP_BAD_PARAMETER);
+    for (uint16_t kind : {5, 16}) {
+        DmlpAddress odd = udp;
+        odd.kind = kind;
+        EXPECT_EQ(DMLP_Bind(instance, &odd, nullptr, &property, &binding), DMLP_BAD_PARAMETER) << kind;
+    }
+    DmlpAddress ipx = {};
+    ipx.kind = DMLP_ADDRESS_IPX;
+    EXPECT_EQ(DMLP_Bind(instance, &ipx, nullptr, &property, &binding), DMLP_NOT_AVAILABLE) << "no IPX transport";
+    DmlpCallback wrongKind = callback;
+    wrongKind.kind = 9;
+    EXPECT_EQ(DMLP_BindAsync(&wrongKind, instance, &udp, nullptr, &property, &binding), DMLP_BAD_PARAMETER);
+    EXPECT_TRUE(vxfake::Endpoints().empty());
+
+    // The asynchronous bind accepts zero transmissions.
+    ASSERT_EQ(DMLP_BindAsync(&callback, instance, &udp, nullptr, &none, &binding), DMLP_SUCCESS);
+    ASSERT_TRUE(completions.waitFor(1));
+    EXPECT_EQ(completions.list()[0].status, DMLP_SUCCESS);
+    EXPECT_EQ(completions.list()[0].method, 0);
+    EXPECT_EQ(completions.list()[0].binding, binding);
+}
+
+TEST_F(Bindings, ConnectionBindingsSendOnceUntilTheCallerAsksForMore)
+{
+    DmlpBinding tcp = Bind(DMLP_ADDRESS_TCP, 5000, 3);
+    DmlpEPProperty property = {};
+    ASSERT_EQ(DMLP_GetEPProperty(tcp, &property), DMLP_SUCCESS);
+    EXPECT_EQ(property.transmissions, 1);
+    property.transmissions = 3;
+    ASSERT_EQ(DMLP_SetEPProperty(tcp, &property), DMLP_SUCCESS);
+    ASSERT_EQ(DMLP_GetEPProperty(tcp, &property), DMLP_SUCCESS);
+    EXPECT_EQ(property.transmissions, 3);
+    EXPECT_EQ(DMLP_GetEPProperty(nullptr, &property), DMLP_UNKNOWN_BINDING);
+    EXPECT_EQ(DMLP_GetEPProperty(tcp, nullptr), DMLP_BAD_PARAMETER);
+
+    DmlpAddress peer = {}, local = {};
+    ASSERT_EQ(DMLP_GetEPAddress(tcp, DMLP_EP_PEER, &peer), DMLP_SUCCESS);
+    EXPECT_EQ(peer.kind, DMLP_ADDRESS_TCP);
+    EXPECT_EQ(peer.u.inet.port, 47545);
+    EXPECT_EQ(peer.u.inet.address[3], 9);
+    ASSERT_EQ(DMLP_GetEPAddress(tcp, DMLP_EP_LOCAL, &local), DMLP_SUCCESS);
+    EXPECT_EQ(local.kind, DMLP_ADDRESS_TCP);
+    EXPECT_EQ(local.u.inet.address[0], 127);
+    EXPECT_NE(local.u.inet.port, 0);
+    EXPECT_EQ(DMLP_GetEPAddress(tcp, 3, &local), DMLP_BAD_PARAMETER);
+    EXPECT_EQ(DMLP_ResizeWindow(tcp, 4), DMLP_UNKNOWN_BINDING) << "connections have no window";
+}
+
+TEST_F(Bindings, RefusedBindsLeaveNoBindingBehind)
+{
+    const DmlpAddress tcp = Inet(DMLP_ADDRESS_TCP, 9, 47545);
+    const DmlpEPProperty property = Property(5000, 1);
+    const struct {
+        int32_t result;
+        DmlpStatus status;
+    } cases[] = {{VXTRANS_E_REFUSED, DMLP_CONNECTION_REFUSED},
+                 {VXTRANS_E_BAD_ADDRESS, DMLP_BAD_PARAMETER},
+                 {VXTRANS_E_FAILED, DMLP_TRANSPORT_FAILURE}};
+    for (const auto& refusal : cases) {
+        vxfake::ScriptResult(vxfake::Call::Open, refusal.result);
+        DmlpBinding binding = DmlpBinding(1);
+        EXPECT_EQ(DMLP_Bind(instance, &tcp, nullptr, &property, &binding), refusal.status);
+        EXPECT_EQ(binding, nullptr) << "a failed bind hands out no handle";
+    }
+
+    // Refused at the connect notice: the endpoint is closed and the binding forgotten.
+    vxfake::SetAutoNotices(false);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    DmlpBinding connecting = nullptr;
+    ASSERT_EQ(DMLP_BindAsync(&callback, instance, &tcp, nullptr, &property, &connecting), DMLP_SUCCESS);
+    ASSERT_TRUE(vxfake::WaitForEndpoints(1, kWaitMs));
+    DmlpEchoParams echo = {};
+    uint8_t result[48];
+    EXPECT_EQ(DMLP_Echo(DMLP_MODE_SYNC, nullptr, connecting, kObject, &echo, result), DMLP_CONNECTING);
+    vxfake::Notify(EndpointOf(0), VXTRANS_E_REFUSED);
+    ASSERT_TRUE(completions.waitFor(1));
+    EXPECT_EQ(completions.list()[0].status, DMLP_CONNECTION_REFUSED);
+    EXPECT_EQ(vxfake::Closes(), std::vector<uint32_t>{EndpointOf(0)});
+    EXPECT_EQ(DMLP_Unbind(connecting), DMLP_UNKNOWN_BINDING);
+
+    // The synchronous bind refused the same way hands back NULL.
+    DmlpBinding binding = DmlpBinding(1);
+    auto bind = InThread([&] { return DMLP_Bind(instance, &tcp, nullptr, &property, &binding); });
+    ASSERT_TRUE(vxfake::WaitForEndpoints(2, kWaitMs));
+    EXPECT_TRUE(vxfake::Notify(EndpointOf(1), VXTRANS_E_FAILED));
+    EXPECT_EQ(Await(bind), DMLP_TRANSPORT_FAILURE);
+    EXPECT_EQ(binding, nullptr);
+}
+
+TEST_F(Bindings, UnbindWhileConnectingAnswersTheBindWithClosed)
+{
+    vxfake::SetAutoNotices(false);
+    const DmlpAddress tcp = Inet(DMLP_ADDRESS_TCP, 9, 47545);
+    const DmlpEPProperty property = Property(5000, 1);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    DmlpBinding binding = nullptr;
+    ASSERT_EQ(DMLP_BindAsync(&callback, instance, &tcp, nullptr, &property, &binding), DMLP_SUCCESS);
+    ASSERT_TRUE(vxfake::WaitForEndpoints(1, kWaitMs));
+    EXPECT_EQ(DMLP_Unbind(binding), DMLP_SUCCESS);
+    ASSERT_EQ(completions.size(), 1u) << "answered before the unbind returned";
+    EXPECT_EQ(completions.list()[0].status, DMLP_BINDING_CLOSED);
+    EXPECT_FALSE(vxfake::Notify(EndpointOf(0), VXTRANS_NOTICE_CONNECTED)) << "the endpoint is closed";
+}
+
+TEST_F(Bindings, TheWindowLimitsRequestsInFlightAndCanBeResized)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    const uint32_t endpoint = EndpointOf(0);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    for (int i = 0; i < 10; ++i)
+        ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    SentAt(7);
+    Flush();
+    EXPECT_EQ(vxfake::Sends().size(), 8u) << "the default window is 8";
+
+    EXPECT_EQ(DMLP_ResizeWindow(binding, 7), DMLP_NOT_AVAILABLE) << "8 in flight";
+    vxfake::Receive(endpoint, ReplyTo(SentAt(0), 40));
+    SentAt(8);
+    Flush();
+    EXPECT_EQ(vxfake::Sends().size(), 9u) << "one answer lets one more out";
+
+    EXPECT_EQ(DMLP_ResizeWindow(binding, 9), DMLP_SUCCESS) << "a full window that grows resumes sending";
+    SentAt(9);
+    for (size_t i = 1; i < 6; ++i)
+        vxfake::Receive(endpoint, ReplyTo(SentAt(i), 40));
+    ASSERT_TRUE(completions.waitFor(6));
+    // Five in flight (6 to 10).
+    EXPECT_EQ(DMLP_ResizeWindow(binding, 4), DMLP_NOT_AVAILABLE);
+    EXPECT_EQ(DMLP_ResizeWindow(binding, 6), DMLP_SUCCESS);
+    EXPECT_EQ(DMLP_ResizeWindow(binding, 0), DMLP_NOT_AVAILABLE) << "0 becomes 1";
+    EXPECT_EQ(DMLP_ResizeWindow(binding, 1000), DMLP_SUCCESS) << "above 32 becomes 32";
+    EXPECT_EQ(DMLP_ResizeWindow(nullptr, 4), DMLP_BAD_PARAMETER);
+    for (size_t i = 6; i < 10; ++i)
+        vxfake::Receive(endpoint, ReplyTo(SentAt(i), 40));
+    ASSERT_TRUE(completions.waitFor(10));
+    completions.release();
+}
+
+TEST_F(Bindings, ABusyBindingHoldsRequestsUntilTheTransportIsWritable)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    const uint32_t endpoint = EndpointOf(0);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    Flush();
+    EXPECT_TRUE(vxfake::Sends().empty());
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    ASSERT_TRUE(completions.waitFor(1));
+    EXPECT_EQ(completions.list()[0].status, DMLP_BUSY);
+
+    vxfake::Notify(endpoint, VXTRANS_NOTICE_WRITABLE);
+    const Bytes first = SentAt(0);
+    vxfake::Receive(endpoint, ReplyTo(first, 40));
+    ASSERT_TRUE(completions.waitFor(2));
+    EXPECT_EQ(completions.list()[1].status, 40);
+    completions.release();
+}
+
+TEST_F(Bindings, AFailedSendFreesItsWindowSlot)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    ASSERT_EQ(DMLP_ResizeWindow(binding, 1), DMLP_SUCCESS);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_FAILED);
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    ASSERT_TRUE(completions.waitFor(1));
+    EXPECT_EQ(completions.list()[0].status, DMLP_TRANSPORT_FAILURE);
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    vxfake::Receive(EndpointOf(0), ReplyTo(SentAt(0), 40));
+    ASSERT_TRUE(completions.waitFor(2)) << "the window of one is free again";
+    completions.release();
+}
+
+TEST_F(Bindings, UnbindWithChunkStepsStillScheduledFreesEverything)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_TCP, 60000, 1);
+    std::vector<uint8_t> data(200000, 0x5A);
+    DmlpSendParams send = {};
+    send.kind = 1;
+    send.length = (uint32_t)data.size();
+    send.data = data.data();
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    vxfake::SetAutoNotices(false);
+    ASSERT_EQ(DMLP_Send(DMLP_MODE_ASYNC, &callback, binding, kObject, &send, nullptr), DMLP_SUCCESS);
+    SentAt(0);
+    EXPECT_EQ(DMLP_Unbind(binding), DMLP_SUCCESS);
+    ASSERT_EQ(completions.size(), 1u);
+    EXPECT_EQ(completions.list()[0].status, DMLP_BINDING_CLOSED);
+    Flush();
+    EXPECT_EQ(vxfake::Sends().size(), 1u);
+}
+
+TEST_F(Bindings, AsynchronousRequestsWithoutCallbackOnAConnectionWantNoReply)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_TCP, 60000, 1);
+    vxfake::SetAutoNotices(false);
+    DmlpDeleteParams cancel = {};
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, nullptr, binding, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    const Bytes sent = SentAt(0);
+    EXPECT_EQ(sent[3], 0);
+    vxfake::NotifySent(EndpointOf(0));
+    Flush();
+    EXPECT_EQ(VxSrvcTestPendingTimers(), 0u) << "no deadline for a request that wants no reply";
+}
+
+} // namespace
+} // namespace enginetest

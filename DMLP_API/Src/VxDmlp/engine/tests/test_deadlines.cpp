@@ -1,0 +1,134 @@
+// Deadlines on the runtime's manual clock: resends, time-outs, the shared timer's tolerance, busy
+// postponements and the wrap of the tick.
+#include "EngineTesting.h"
+
+namespace enginetest {
+namespace {
+
+// Sends are confirmed by hand, so that every deadline is in place before the clock moves.
+class Deadlines : public EngineTest {
+protected:
+    DmlpBinding BindQuiet(uint32_t timeout, uint8_t transmissions, uint8_t last = 9)
+    {
+        vxfake::SetAutoNotices(true);
+        DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, timeout, transmissions, last);
+        vxfake::SetAutoNotices(false);
+        return binding;
+    }
+    // Confirms send sendIndex on the endpoint of binding number bindingIndex.
+    void Confirm(size_t sendIndex, size_t bindingIndex)
+    {
+        SentAt(sendIndex);
+        vxfake::NotifySent(EndpointOf(bindingIndex));
+        Flush();
+    }
+    void Echo(DmlpBinding binding, Completions& completions, size_t sendIndex, size_t bindingIndex = 0)
+    {
+        const DmlpCallback callback = completions.callback();
+        DmlpEchoParams echo = {};
+        ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+        Confirm(sendIndex, bindingIndex);
+    }
+};
+
+TEST_F(Deadlines, AnUnansweredRequestIsSentAgainAndTimesOutAfterAllTransmissions)
+{
+    DmlpBinding binding = BindQuiet(5000, 2);
+    Completions completions;
+    Echo(binding, completions, 0);
+    Advance(4999);
+    EXPECT_EQ(vxfake::Sends().size(), 1u);
+    Advance(1);
+    EXPECT_EQ(SentAt(1), SentAt(0)) << "the same frame again";
+    Confirm(1, 0);
+    Advance(4999);
+    EXPECT_EQ(completions.size(), 0u);
+    Advance(1);
+    ASSERT_TRUE(completions.waitFor(1));
+    EXPECT_EQ(completions.list()[0].status, DMLP_TIMEOUT);
+    EXPECT_EQ(completions.list()[0].tick, kStartTick + 10000);
+    EXPECT_EQ(vxfake::Sends().size(), 2u);
+}
+
+TEST_F(Deadlines, ALateAnswerAfterTheTimeOutIsDiscarded)
+{
+    DmlpBinding binding = BindQuiet(100, 1);
+    Completions completions;
+    Echo(binding, completions, 0);
+    Advance(100);
+    ASSERT_TRUE(completions.waitFor(1));
+    vxfake::Receive(EndpointOf(0), ReplyTo(SentAt(0), 1, Wire().u16(0)));
+    Flush();
+    EXPECT_EQ(completions.size(), 1u);
+}
+
+// Binding A arms the timer for its deadline; binding B's earlier deadline either rides on it
+// (within 5 ticks) or restarts it.
+TEST_F(Deadlines, ANearlyEqualEarlierDeadlineKeepsTheArmedTimer)
+{
+    DmlpBinding a = BindQuiet(5000, 1, 9);
+    DmlpBinding b = BindQuiet(4997, 1, 10);
+    DmlpBinding c = BindQuiet(4992, 1, 11);
+    Completions first, second, third;
+    Echo(a, first, 0, 0);
+    Echo(b, second, 1, 1);
+    Advance(4997);
+    EXPECT_EQ(second.size(), 0u) << "the timer stayed armed for A's deadline";
+    Advance(3);
+    ASSERT_TRUE(second.waitFor(1));
+    ASSERT_TRUE(first.waitFor(1));
+    EXPECT_EQ(second.list()[0].tick, kStartTick + 5000) << "3 ticks late, in the same scan";
+    EXPECT_EQ(first.list()[0].tick, kStartTick + 5000);
+
+    Echo(a, first, 2, 0);
+    Echo(c, third, 3, 2);
+    Advance(4992);
+    ASSERT_TRUE(third.waitFor(1)) << "8 ticks earlier restarts the timer";
+    EXPECT_EQ(third.list()[0].tick, kStartTick + 5000 + 4992);
+    EXPECT_EQ(first.size(), 1u);
+    Advance(8);
+    ASSERT_TRUE(first.waitFor(2));
+}
+
+TEST_F(Deadlines, DeadlinesAcrossTheWrapOfTheTickKeepTheirOrder)
+{
+    VxSrvcTestSetManualClock(0xFFFFFFFFu - 2000 + 1);
+    DmlpBinding late = BindQuiet(3000, 1, 9);
+    DmlpBinding early = BindQuiet(1000, 1, 10);
+    Completions lateDone, earlyDone;
+    Echo(late, lateDone, 0, 0);
+    Echo(early, earlyDone, 1, 1);
+    Advance(1000);
+    ASSERT_TRUE(earlyDone.waitFor(1)) << "due before the wrap";
+    EXPECT_EQ(earlyDone.list()[0].status, DMLP_TIMEOUT);
+    EXPECT_EQ(lateDone.size(), 0u);
+    Advance(2000);
+    ASSERT_TRUE(lateDone.waitFor(1)) << "due after the wrap";
+    EXPECT_EQ(lateDone.list()[0].tick, 999u);
+}
+
+TEST_F(Deadlines, BusyPostponementsEndWhenTheRequestsTimeIsSpent)
+{
+    DmlpBinding binding = BindQuiet(1000, 2);
+    Completions blocked, postponed;
+    Echo(binding, blocked, 0);
+    Advance(10);
+    Echo(binding, postponed, 1);
+    // The resend of the first request meets a full socket: the binding is busy.
+    vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
+    Advance(990);
+    EXPECT_EQ(vxfake::Sends().size(), 2u);
+    for (uint32_t spent = 1000; postponed.size() == 0 && spent < 3000; spent += 50)
+        Advance(50);
+    ASSERT_TRUE(postponed.waitFor(1));
+    EXPECT_EQ(postponed.list()[0].status, DMLP_TIMEOUT);
+    const uint32_t at = postponed.list()[0].tick - kStartTick;
+    EXPECT_GE(at, 10u + 2000u);
+    EXPECT_LE(at, 10u + 2000u + 50u);
+    EXPECT_EQ(blocked.size(), 0u) << "its resend waits for the socket";
+    vxfake::Notify(EndpointOf(0), VXTRANS_NOTICE_WRITABLE);
+    SentAt(2);
+}
+
+} // namespace
+} // namespace enginetest

@@ -1,0 +1,189 @@
+// Library start and stop: the user count, the instance, failed starts, concurrent starts, and the
+// release of callers still waiting when the library stops.
+#include "EngineTesting.h"
+
+namespace enginetest {
+namespace {
+
+DmlpStatus ProbeWorker()
+{
+    DmlpEPProperty property;
+    return DMLP_GetEPProperty(DmlpBinding(~0ull), &property);
+}
+
+class StartStop : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        vxfake::Reset();
+        vxfake::SetAutoNotices(true);
+        liveBefore = VxSrvcTestLiveBlocks();
+    }
+    void TearDown() override { EXPECT_EQ(VxSrvcTestLiveBlocks(), liveBefore); }
+    testsupport::TempRoot root;
+    int64_t liveBefore = 0;
+};
+
+TEST_F(StartStop, UsersShareOneStartAndTheLastStopEndsIt)
+{
+    DmlpInstance first = 0, second = 0;
+    EXPECT_EQ(DMLP_Initialize(15, nullptr, &first), DMLP_NOT_AVAILABLE);
+    EXPECT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, nullptr), DMLP_BAD_PARAMETER);
+    EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE) << "before the start";
+
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &first), DMLP_SUCCESS);
+    EXPECT_NE(first, 0u);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &second), DMLP_SUCCESS);
+    EXPECT_EQ(second, first);
+    EXPECT_EQ(DMLP_Terminate(first + 1), DMLP_WRONG_INSTANCE);
+    EXPECT_EQ(DMLP_Terminate(first), DMLP_SUCCESS);
+    EXPECT_EQ(ProbeWorker(), DMLP_UNKNOWN_BINDING) << "one user is left: the worker runs";
+    EXPECT_EQ(DMLP_Terminate(first), DMLP_SUCCESS);
+    EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE);
+    EXPECT_EQ(DMLP_Terminate(first), DMLP_SUCCESS) << "a count of 0 stays 0";
+
+    uint8_t result[48];
+    memset(result, 0xAB, sizeof result);
+    DmlpEchoParams echo = {};
+    EXPECT_EQ(DMLP_Echo(DMLP_MODE_SYNC, nullptr, DmlpBinding(1), kObject, &echo, result), DMLP_NOT_AVAILABLE);
+    EXPECT_EQ(result[0], 0) << "the result is zeroed first";
+    const DmlpAddress peer = Inet(DMLP_ADDRESS_UDP, 9, 47545);
+    const DmlpEPProperty property = Property(5000, 1);
+    DmlpBinding binding = nullptr;
+    EXPECT_EQ(DMLP_Bind(first, &peer, nullptr, &property, &binding), DMLP_NOT_AVAILABLE);
+    EXPECT_EQ(DMLP_Unbind(DmlpBinding(1)), DMLP_NOT_AVAILABLE);
+    EXPECT_TRUE(vxfake::Endpoints().empty()) << "nothing reached the transport";
+}
+
+TEST_F(StartStop, AStartWhoseThreadDoesNotAnswerIsRolledBackAndALaterStartBeginsAfresh)
+{
+    VxSrvcTestHoldNewThreads();
+    DmlpInstance instance = 0;
+    EXPECT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_INTERNAL_FAILURE);
+    VxSrvcTestReleaseHeldThreads();
+    EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE);
+    EXPECT_EQ(VxSrvcTestLiveBlocks(), liveBefore) << "the abandoned start record is freed";
+    EXPECT_EQ(vxfake::Released().size(), 1u) << "the transport family taken at the start is released";
+
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    EXPECT_NE(instance, 0u);
+    EXPECT_EQ(ProbeWorker(), DMLP_UNKNOWN_BINDING);
+    EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS) << "the count started again from 0";
+    EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE);
+}
+
+TEST_F(StartStop, ConcurrentStartsAndStopsLeaveOneConsistentLibrary)
+{
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::future<DmlpInstance>> starts;
+        for (int i = 0; i < 6; ++i)
+            starts.push_back(std::async(std::launch::async, [] {
+                DmlpInstance instance = 0;
+                return DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) == DMLP_SUCCESS ? instance : 0;
+            }));
+        std::vector<DmlpInstance> instances;
+        for (auto& start : starts)
+            instances.push_back(start.get());
+        for (DmlpInstance instance : instances)
+            EXPECT_EQ(instance, instances[0]);
+        ASSERT_NE(instances[0], 0u);
+        EXPECT_EQ(ProbeWorker(), DMLP_UNKNOWN_BINDING);
+        std::vector<std::future<DmlpStatus>> stops;
+        for (DmlpInstance instance : instances)
+            stops.push_back(std::async(std::launch::async, [instance] { return DMLP_Terminate(instance); }));
+        for (auto& stop : stops)
+            EXPECT_EQ(stop.get(), DMLP_SUCCESS);
+        EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE);
+    }
+}
+
+class Stopping : public EngineTest {};
+
+TEST_F(Stopping, StopReleasesWaitingCallersAndDeliversPendingCompletionsFirst)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    uint8_t result[48];
+    auto waiting = InThread([&] { return DMLP_Echo(DMLP_MODE_SYNC, nullptr, binding, kObject, &echo, result); });
+    SentAt(1);
+
+    EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    EXPECT_EQ(Await(waiting), DMLP_BINDING_CLOSED);
+    ASSERT_EQ(completions.size(), 1u) << "delivered before the stop returned";
+    EXPECT_EQ(completions.list()[0].status, DMLP_BINDING_CLOSED);
+    EXPECT_EQ(completions.list()[0].method, 1);
+    EXPECT_EQ(vxfake::Closes().size(), 1u);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+}
+
+TEST_F(Stopping, UnbindReturnsOnlyAfterTheCallbacksPostedBeforeIt)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    Completions completions;
+    std::atomic<bool> release{false};
+    completions.inside = [&](const Completion&) {
+        // A slow callback: the unbind must still wait for it.
+        WaitUntil([&] { return release.load(); }, 2000);
+    };
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    SentAt(2);
+    auto unbind = InThread([&] { return DMLP_Unbind(binding); });
+    EXPECT_EQ(unbind.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    release = true;
+    EXPECT_EQ(Await(unbind), DMLP_SUCCESS);
+    ASSERT_EQ(completions.size(), 3u);
+    for (const Completion& completion : completions.list())
+        EXPECT_EQ(completion.status, DMLP_BINDING_CLOSED);
+    EXPECT_EQ(DMLP_Unbind(binding), DMLP_UNKNOWN_BINDING) << "a handle is never reused";
+}
+
+TEST_F(Stopping, CallbacksRunOneAtATimeInTheOrderTheRepliesCame)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    Completions completions;
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    const Bytes first = SentAt(0), second = SentAt(1), third = SentAt(2);
+    const uint32_t endpoint = EndpointOf(0);
+    vxfake::Receive(endpoint, ReplyTo(third, 40));
+    vxfake::Receive(endpoint, ReplyTo(first, 41));
+    vxfake::Receive(endpoint, ReplyTo(second, 42));
+    ASSERT_TRUE(completions.waitFor(3));
+    const std::vector<Completion> list = completions.list();
+    EXPECT_EQ(list[0].status, 40);
+    EXPECT_EQ(list[1].status, 41);
+    EXPECT_EQ(list[2].status, 42);
+    completions.release();
+}
+
+TEST_F(Stopping, WaitingExportsOnTheNotificationThreadAreRefused)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    Completions completions;
+    std::atomic<uint16_t> inner{0}, terminate{0};
+    completions.inside = [&](const Completion&) {
+        DmlpEPProperty property;
+        inner = DMLP_GetEPProperty(binding, &property);
+        terminate = DMLP_Terminate(instance);
+    };
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    vxfake::Receive(EndpointOf(0), ReplyTo(SentAt(0), 40));
+    ASSERT_TRUE(completions.waitFor(1));
+    EXPECT_EQ(inner.load(), DMLP_INTERNAL_FAILURE);
+    EXPECT_EQ(terminate.load(), DMLP_INTERNAL_FAILURE) << "the library keeps running";
+    EXPECT_EQ(ProbeWorker(), DMLP_UNKNOWN_BINDING);
+    completions.release();
+}
+
+} // namespace
+} // namespace enginetest
