@@ -8,6 +8,7 @@
 // (VXTRANS_NOTICE_SENT) from its own thread, in order, as the real transport would.
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <vector>
@@ -35,7 +36,8 @@ struct Sent {
 };
 
 // Forgets endpoints, records and scripts; family 2 available, 6, 0x9707 and 0x9A21 not; auto
-// notices off; local addresses 127.0.0.1 with ports from 40000 on. Handles keep growing.
+// notices off; local addresses 127.0.0.1 with ports from 40000 on. Handles keep growing; endpoints
+// of before the reset get no more callbacks.
 void Reset();
 
 // The next call of that kind returns result instead of its normal outcome (queued in order). A
@@ -60,7 +62,7 @@ bool WaitForCloses(size_t count, uint32_t milliseconds);
 
 // Injections. Notice: through the state callback when given, else the one with data (data null).
 bool Notify(uint32_t endpoint, int32_t value);
-// VXTRANS_NOTICE_SENT through the callback with data, with the last sent buffer of the endpoint.
+// Notify(endpoint, VXTRANS_NOTICE_SENT).
 bool NotifySent(uint32_t endpoint);
 // Received bytes with a sender pair (peer = sender; local = the endpoint's local address).
 bool Receive(uint32_t endpoint, const VxTransAddressPair& sender, const std::vector<uint8_t>& bytes);
