@@ -21,3 +21,4 @@
 #include "pal/mapping.h"
 #include "pal/resources.h"
 #include "pal/dialogs.h"
+#include "pal/services.h"
