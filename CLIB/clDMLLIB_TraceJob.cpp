@@ -1,0 +1,174 @@
+#include "clDMLLIB_TraceJob.h"
+
+#include <cstring>
+
+#include "ClibTrace.h"
+
+namespace {
+
+const WORD kJobAttributes[] = {CLIB_ATTR_CLIENT_JOB_ID, CLIB_ATTR_JOB_STATE2};
+const uint8_t kLogRequestKind = 2;
+const uint8_t kLogResultKind = 2;
+const BYTE kNoCompletionId = 255;
+const BYTE kCompletionDone = 1;
+const BYTE kCompletionCancelled = 6;
+const BYTE kJobStateFailed = 1;
+const BYTE kJobStateCompleted = 9;
+const DmlpStatus kUnknownObject = 8;
+
+} // namespace
+
+clDMLLIB_TraceJob::clDMLLIB_TraceJob(DmlpInstance hAplh, const WCHAR* lpPortName, const ClJobID* lpClJobID,
+                                     int nCountOption)
+    : clDMLLIB_Operation(hAplh, lpPortName), m_ClJobID{}, m_byRtnTrace(DMLLIB_TRACE_FAILED),
+      m_nCountOption(nCountOption)
+{
+    clClientJobId ids;
+    ids.Copy(lpClJobID, &m_ClJobID);
+}
+
+// The search goes on past time-outs and incomplete replies; when no object matched, such a reply
+// is what is reported, since the job may have been the object that did not answer.
+WORD clDMLLIB_TraceJob::rtnDoGet2(BYTE* lpbyState)
+{
+    WORD rtnRet = DMLP_SUCCESS;
+    WORD transient = DMLP_SUCCESS;
+    *lpbyState = 0;
+    for (size_t i = 0; *lpbyState == 0 && i < m_Handles.size(); ++i) {
+        DmlpGet2Result reply;
+        rtnRet = rtnGet2Object(0, m_Handles[i], kJobAttributes, 2, &reply);
+        if (rtnRet == DMLP_SUCCESS) {
+            DWORD matched = 0;
+            if (bGetMatchedObjectHandle(&reply, &m_ClJobID, &matched)) {
+                const DmlpGet2Object* object = ClibObjectOf(&reply, matched);
+                auto* state = static_cast<const ClibJobState2*>(
+                    ClibAttributeValue(object->attributes, object->count, CLIB_ATTR_JOB_STATE2));
+                *lpbyState = state ? state->State : 0;
+                CLIB_TRACE(W("Return Value byRtn = [%ld]"), static_cast<LONG>(*lpbyState));
+            }
+            if (*lpbyState == 0)
+                rtnRet = DMLPLIBERR_OTHER_ERROR;
+        } else if (rtnRet == DMLP_TIMEOUT || rtnRet == DMLP_INCOMPLETE_REPLY) {
+            transient = rtnRet;
+        }
+        rtnRet = rtnFreeMemory(rtnRet, &reply.buffer);
+    }
+    bool noMatch = rtnRet == DMLPLIBERR_OTHER_ERROR || rtnRet == kUnknownObject;
+    return noMatch && transient != DMLP_SUCCESS ? transient : rtnRet;
+}
+
+void clDMLLIB_TraceJob::vJudgeJobState(WORD* lpStatus, BYTE byState)
+{
+    switch (*lpStatus) {
+    case DMLP_SUCCESS:
+        m_byRtnTrace = byState == kJobStateFailed      ? DMLLIB_TRACE_FAILED
+                       : byState == kJobStateCompleted ? DMLLIB_TRACE_COMPLETED
+                                                       : DMLLIB_TRACE_PROCESSING;
+        return;
+    case DMLP_INCOMPLETE_REPLY:
+        CLIB_TRACE(W("Imperfect rtnDoGet2."));
+        m_byRtnTrace = DMLLIB_TRACE_INCOMPLETE;
+        break;
+    case DMLP_TIMEOUT:
+        CLIB_TRACE(W("Time out rtnDoGet2."));
+        m_byRtnTrace = DMLLIB_TRACE_PROCESSING;
+        break;
+    case DMLPLIBERR_OTHER_ERROR:
+        CLIB_TRACE(W("Other error rtnDoGet2."));
+        m_byRtnTrace = DMLLIB_TRACE_UNKNOWN;
+        break;
+    case kUnknownObject:
+        CLIB_TRACE(W("Unknown Object rtnDoGet2."));
+        m_byRtnTrace = DMLLIB_TRACE_UNKNOWN;
+        break;
+    default:
+        CLIB_ERROR(CLIB_ERROR_GENERAL);
+        CLIB_TRACE(W("Failed rtnDoGet2."));
+        m_byRtnTrace = DMLLIB_TRACE_FAILED;
+        return;
+    }
+    *lpStatus = DMLP_SUCCESS;
+}
+
+BYTE clDMLLIB_TraceJob::byGetJobCompIDinLog(const DmlpTraceJobResult* lpResult)
+{
+    BYTE byRet = kNoCompletionId;
+    const void* value = ClibAttributeValue(lpResult->attributes, lpResult->count, CLIB_ATTR_JOB_COMPLETION);
+    if (value)
+        byRet = *static_cast<const BYTE*>(value);
+    CLIB_TRACE(W("Return Value byRet = [%d]"), byRet);
+    return byRet;
+}
+
+DWORD clDMLLIB_TraceJob::GetImprCompCnt(const DmlpTraceJobResult* lpResult)
+{
+    DWORD ImprCompCnt = 0;
+    CLIB_TRACE(W("TraceJob List.Count:[%ld]"), static_cast<LONG>(lpResult->count));
+    for (uint16_t i = 0; lpResult->attributes && i < lpResult->count; ++i) {
+        const DmlpAttributeEntry& entry = lpResult->attributes[i];
+        if (entry.id == CLIB_ATTR_IMPRESSIONS && entry.value && entry.length == 0)
+            memcpy(&ImprCompCnt, entry.value, sizeof ImprCompCnt);
+    }
+    CLIB_TRACE(W("Return Value ImprCompCnt = [%ld]"), ImprCompCnt);
+    return ImprCompCnt;
+}
+
+WORD clDMLLIB_TraceJob::rtnDoTraceJob(BYTE* lpbyJobCompID, DWORD* lpImprCompCnt)
+{
+    static const uint16_t withCount[] = {CLIB_ATTR_JOB_COMPLETION, CLIB_ATTR_IMPRESSIONS};
+    DmlpTraceJobParams request = {};
+    request.value1 = CLIB_JOB_CLASS;
+    request.value2 = kLogRequestKind;
+    memcpy(&request.clJobId, &m_ClJobID, sizeof request.clJobId);
+    request.attributeIdCount = m_nCountOption ? 2 : 1;
+    request.attributeIds = withCount;
+    DmlpTraceJobResult result = {};
+    WORD rtnRet = rtnTraceJob(&request, &result);
+    if (rtnRet == DMLP_SUCCESS && result.kind == kLogResultKind) {
+        *lpbyJobCompID = byGetJobCompIDinLog(&result);
+        *lpImprCompCnt = m_nCountOption ? GetImprCompCnt(&result) : 0;
+    }
+    return rtnFreeMemory(rtnRet, &result.buffer);
+}
+
+WORD clDMLLIB_TraceJob::rtnExecute(WORD wStartStatus, DWORD* lpImprCompCnt)
+{
+    if (!bCheckBind()) {
+        m_byRtnTrace = DMLLIB_TRACE_FAILED;
+        return rtnNotBound(wStartStatus);
+    }
+    WORD rtnRet = rtnDoListObjects2();
+    if (rtnRet == DMLP_SUCCESS && m_Handles.empty()) {
+        CLIB_TRACE(W("rtnDoListObjects2 no Objects."));
+        m_byRtnTrace = DMLLIB_TRACE_UNKNOWN;
+    } else if (rtnRet == DMLP_SUCCESS) {
+        BYTE state = 0;
+        rtnRet = rtnDoGet2(&state);
+        vJudgeJobState(&rtnRet, state);
+    } else if (rtnRet == DMLP_TIMEOUT) {
+        CLIB_TRACE(W("Time out rtnDoListObjects2."));
+        rtnRet = DMLP_SUCCESS;
+        m_byRtnTrace = DMLLIB_TRACE_PROCESSING;
+    } else {
+        CLIB_ERROR(CLIB_ERROR_GENERAL);
+        CLIB_TRACE(W("Failed rtnDoListObjects2."));
+        m_byRtnTrace = DMLLIB_TRACE_FAILED;
+    }
+
+    if (m_byRtnTrace == DMLLIB_TRACE_UNKNOWN || m_byRtnTrace == DMLLIB_TRACE_INCOMPLETE) {
+        BYTE byJobCompID = kNoCompletionId;
+        WORD logged = rtnDoTraceJob(&byJobCompID, lpImprCompCnt);
+        CLIB_TRACE(W("rtnDoTraceJob rtnRet:[%d] byJobCompID:[%d]"), logged, byJobCompID);
+        if (logged == DMLP_SUCCESS && byJobCompID == kCompletionDone)
+            m_byRtnTrace = DMLLIB_TRACE_COMPLETED;
+        else if (logged == DMLP_SUCCESS && byJobCompID == kCompletionCancelled)
+            m_byRtnTrace = DMLLIB_TRACE_CANCELLED;
+        else if (logged == DMLP_TIMEOUT && m_byRtnTrace == DMLLIB_TRACE_UNKNOWN)
+            m_byRtnTrace = DMLLIB_TRACE_PROCESSING;
+        rtnRet = DMLP_SUCCESS;
+        if (m_byRtnTrace == DMLLIB_TRACE_INCOMPLETE)
+            m_byRtnTrace = DMLLIB_TRACE_PROCESSING;
+    }
+    CLIB_TRACE(W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
+    return rtnRet;
+}

@@ -1,0 +1,263 @@
+// Job trace and job cancel over scripted device replies: the decision table, the job-log request,
+// the search past time-outs, and the cancel of the matched object.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "FakeDmlp.h"
+#include "JTRKCLIB.h"
+#include "TempRoot.h"
+
+#include "pal/testhooks.h"
+
+using namespace clibtest;
+
+namespace {
+
+const WCHAR kPort[] = W("JT_127.0.0.5");
+const DmlpInstance kInstance = 0x1234;
+
+Bytes logReply(int completion, int impressions = -1, uint8_t kind = 2)
+{
+    std::vector<Bytes> entries;
+    if (completion >= 0)
+        entries.push_back(Attribute(6004, Wire().u8(static_cast<uint32_t>(completion))));
+    if (impressions >= 0)
+        entries.push_back(Attribute(277, U32Value(static_cast<uint32_t>(impressions))));
+    return TraceJobBody(kind, entries);
+}
+
+class TraceFlow : public ::testing::Test {
+protected:
+    void SetUp() override { palSetTimeScale(0.001); }
+    void TearDown() override { palSetTimeScale(1.0); }
+
+    DWORD run(int countOption = 0)
+    {
+        return DMLLIB_TraceJob(kInstance, kPort, &wanted, &trace, FakeDmlp::binding(), &impressions, countOption);
+    }
+
+    testsupport::TempRoot root;
+    FakeDmlp fake;
+    ClJobID wanted = JobId(3);
+    BYTE trace = 0x77;
+    DWORD impressions = 0x77777777;
+};
+
+TEST_F(TraceFlow, AJobInStateNineIsCompletedWithoutTheLog)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, 1, JobObject(11, JobId(9), 9));
+    fake.reply(kGet2, 1, JobObject(12, wanted, 9));
+    EXPECT_EQ(run(1), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
+    EXPECT_EQ(impressions, 0x77777777u) << "the count comes only from the log";
+    EXPECT_TRUE(fake.callsOf(kTraceJob).empty());
+    auto gets = fake.callsOf(kGet2);
+    ASSERT_EQ(gets.size(), 2u);
+    EXPECT_EQ(gets[1].attributes, (std::vector<uint16_t>{280, 283}));
+}
+
+TEST_F(TraceFlow, JobStatesOnTheDevice)
+{
+    const std::pair<uint8_t, BYTE> cases[] = {{1, DMLLIB_TRACE_FAILED}, {4, DMLLIB_TRACE_PROCESSING},
+                                              {9, DMLLIB_TRACE_COMPLETED}};
+    for (auto [state, expected] : cases) {
+        fake.reply(kListObjects2, 1, ListObjects2Body({12}));
+        fake.reply(kGet2, 1, JobObject(12, wanted, state));
+        EXPECT_EQ(run(), 0x00060001u);
+        EXPECT_EQ(trace, expected) << "state " << int(state);
+    }
+    EXPECT_TRUE(fake.callsOf(kTraceJob).empty());
+}
+
+TEST_F(TraceFlow, AJobGoneFromTheDeviceIsLookedUpInTheLog)
+{
+    const std::pair<int, BYTE> cases[] = {
+        {1, DMLLIB_TRACE_COMPLETED}, {6, DMLLIB_TRACE_CANCELLED}, {3, DMLLIB_TRACE_UNKNOWN}, {-1, DMLLIB_TRACE_UNKNOWN}};
+    for (auto [completion, expected] : cases) {
+        fake.reply(kListObjects2, 1, ListObjects2Body({}));
+        fake.reply(kTraceJob, 1, logReply(completion, 12));
+        EXPECT_EQ(run(1), completion == 1 || completion == 6 ? 0x00060001u : 0x00060001u);
+        EXPECT_EQ(trace, expected) << "completion " << completion;
+        EXPECT_EQ(impressions, 12u);
+    }
+    auto logs = fake.callsOf(kTraceJob);
+    ASSERT_EQ(logs.size(), 4u);
+    EXPECT_EQ(logs[0].objectClass, 501u);
+    EXPECT_EQ(logs[0].handles, (std::vector<uint32_t>{2}));
+    EXPECT_EQ(memcmp(&logs[0].clJobId, &wanted, sizeof wanted), 0);
+    EXPECT_EQ(logs[0].attributes, (std::vector<uint16_t>{6004, 277}));
+    EXPECT_EQ(fake.liveBlocks(), 0);
+}
+
+TEST_F(TraceFlow, WithoutTheCountOptionTheLogCountIsZero)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({}));
+    fake.reply(kTraceJob, 1, logReply(1, 12));
+    EXPECT_EQ(run(0), 0x00060001u);
+    EXPECT_EQ(impressions, 0u);
+    EXPECT_EQ(fake.callsOf(kTraceJob)[0].attributes, (std::vector<uint16_t>{6004}));
+}
+
+TEST_F(TraceFlow, ALogOfAnotherKindLeavesTheCountAlone)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({}));
+    fake.reply(kTraceJob, 1, TraceJobBody(3, {}));
+    EXPECT_EQ(run(1), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_UNKNOWN);
+    EXPECT_EQ(impressions, 0x77777777u);
+}
+
+TEST_F(TraceFlow, ObjectsThatDoNotMatchAreLookedUpInTheLog)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, 1, JobObject(11, JobId(8), 4));
+    fake.reply(kGet2, 8);  // gone meanwhile
+    fake.reply(kTraceJob, 1, logReply(1));
+    EXPECT_EQ(run(), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
+}
+
+TEST_F(TraceFlow, AnIncompleteReplyAndASilentLogMeanStillInProgress)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({12}));
+    fake.reply(kGet2, DMLP_INCOMPLETE_REPLY);
+    fake.reply(kTraceJob, 1, logReply(-1));
+    EXPECT_EQ(run(), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+}
+
+// The search goes past a handle that timed out; when no other matches, the job may be that
+// handle's, so it is reported in progress, not unknown.
+TEST_F(TraceFlow, ATimedOutHandleWithoutMatchIsNotUnknown)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, DMLP_TIMEOUT);
+    fake.reply(kGet2, 1, JobObject(12, JobId(8), 4));
+    EXPECT_EQ(run(), 0x000A0001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+    EXPECT_TRUE(fake.callsOf(kTraceJob).empty()) << "no log request";
+}
+
+TEST_F(TraceFlow, AnIncompleteHandleWithoutMatchAsksTheLog)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, DMLP_INCOMPLETE_REPLY);
+    fake.reply(kGet2, 1, JobObject(12, JobId(8), 4));
+    fake.reply(kTraceJob, 1, logReply(-1));
+    EXPECT_EQ(run(), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+}
+
+TEST_F(TraceFlow, ATimedOutLogRequestIsNotUnknown)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({}));
+    fake.reply(kTraceJob, DMLP_TIMEOUT);
+    EXPECT_EQ(run(1), 0x00080001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+    EXPECT_EQ(impressions, 0x77777777u);
+}
+
+TEST_F(TraceFlow, ListFailures)
+{
+    fake.reply(kListObjects2, DMLP_TIMEOUT);
+    EXPECT_EQ(run(), 0x000B0001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+    fake.reply(kListObjects2, DMLP_TRANSPORT_FAILURE);
+    EXPECT_EQ(run(), 0x000B8001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_FAILED);
+    fake.reply(kListObjects2, 1, ListObjects2Body({12}));
+    fake.reply(kGet2, DMLP_TRANSPORT_FAILURE);
+    EXPECT_EQ(run(), 0x000A8001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_FAILED);
+    EXPECT_TRUE(fake.callsOf(kTraceJob).empty());
+}
+
+TEST_F(TraceFlow, EveryLogRequestWaitsItsPause)
+{
+    palSetTimeScale(0.1);
+    fake.reply(kListObjects2, 1, ListObjects2Body({}));
+    fake.reply(kTraceJob, 1, logReply(1));
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run(), 0x00060001u);
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(140)) << "1500 ms at a tenth of the time";
+}
+
+// ---- Cancel -------------------------------------------------------------------------------------
+
+class CancelFlow : public TraceFlow {
+protected:
+    DWORD cancel() { return DMLLIB_CancelJob(kInstance, kPort, &wanted, FakeDmlp::binding()); }
+    Bytes idOnly(uint32_t handle, const ClJobID& id) { return Get2Body({{handle, {Attribute(280, ClientJobIdValue(id))}}}); }
+};
+
+TEST_F(CancelFlow, TheThirdOfThreeIsCancelled)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12, 13}));
+    fake.reply(kGet2, 1, idOnly(11, JobId(7)));
+    fake.reply(kGet2, 1, idOnly(12, JobId(8)));
+    fake.reply(kGet2, 1, idOnly(13, wanted));
+    fake.reply(kCancelJob, 1, Wire().u32(0));
+    EXPECT_EQ(cancel(), 0x00090001u);
+    auto gets = fake.callsOf(kGet2);
+    ASSERT_EQ(gets.size(), 3u);
+    EXPECT_EQ(gets[2].attributes, (std::vector<uint16_t>{280}));
+    auto cancels = fake.callsOf(kCancelJob);
+    ASSERT_EQ(cancels.size(), 1u);
+    EXPECT_EQ(cancels[0].handles, (std::vector<uint32_t>{13}));
+    EXPECT_EQ(fake.liveBlocks(), 0);
+}
+
+TEST_F(CancelFlow, ATimeOutThenAMatchCancels)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, DMLP_TIMEOUT);
+    fake.reply(kGet2, 1, idOnly(12, wanted));
+    fake.reply(kCancelJob, 1, Wire().u32(0));
+    EXPECT_EQ(cancel(), 0x00090001u);
+    EXPECT_EQ(fake.callsOf(kCancelJob)[0].handles, (std::vector<uint32_t>{12}));
+}
+
+TEST_F(CancelFlow, ATimeOutWithoutMatchCancelsNothing)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, 1, idOnly(11, JobId(7)));
+    fake.reply(kGet2, DMLP_TIMEOUT);
+    EXPECT_EQ(cancel(), 0x000A0001u);
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, DMLP_TIMEOUT);
+    fake.reply(kGet2, 1, idOnly(12, JobId(8)));
+    EXPECT_EQ(cancel(), 0x000A0001u) << "the time-out is reported although the last handle did not match";
+    EXPECT_TRUE(fake.callsOf(kCancelJob).empty());
+}
+
+TEST_F(CancelFlow, NoObjectsOrNoMatchIsUnknown)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({}));
+    EXPECT_EQ(cancel(), 0x00060008u);
+    fake.reply(kListObjects2, 1, ListObjects2Body({11}));
+    fake.reply(kGet2, 1, idOnly(11, JobId(7)));
+    EXPECT_EQ(cancel(), 0x000A0008u);
+    EXPECT_TRUE(fake.callsOf(kCancelJob).empty());
+}
+
+TEST_F(CancelFlow, ListFailuresEndTheFlow)
+{
+    fake.reply(kListObjects2, DMLP_TIMEOUT);
+    EXPECT_EQ(cancel(), 0x000B0014u);
+    fake.reply(kListObjects2, DMLP_TRANSPORT_FAILURE);
+    EXPECT_EQ(cancel(), 0x000B8001u);
+    EXPECT_TRUE(fake.callsOf(kGet2).empty());
+}
+
+TEST_F(CancelFlow, ARefusedCancelReportsItsStatus)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11}));
+    fake.reply(kGet2, 1, idOnly(11, wanted));
+    fake.reply(kCancelJob, 8);
+    EXPECT_EQ(cancel(), 0x00090008u);
+}
+
+} // namespace
