@@ -196,3 +196,52 @@ TEST(IpHelper, AddressTableSizeFirstThenRows)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(Icmp, UnreachableStubGivesOneReplyWithItsStatus)
+{
+    stubs("127.0.0.6 unreachable\n");
+    alignas(8) unsigned char buffer[256];
+    ASSERT_EQ(echo(ipv4(127, 0, 0, 6), buffer, sizeof buffer), 1u);
+    ICMP_ECHO_REPLY reply = replyIn(buffer);
+    EXPECT_EQ(reply.Status, static_cast<ULONG>(IP_DEST_HOST_UNREACHABLE));
+    EXPECT_EQ(reply.Address, ipv4(127, 0, 0, 6));
+    EXPECT_EQ(reply.DataSize, 0);
+}
+
+class RouteStub : public ::testing::Test {
+protected:
+    void routes(const std::string& lines)
+    {
+        std::filesystem::create_directories(root.file("config"));
+        std::ofstream(root.file("config/routes")) << lines;
+    }
+    testsupport::TempRoot root;
+    MIB_IPFORWARDROW row = {};
+};
+
+TEST_F(RouteStub, LinesComeBeforeTheMachinesTable)
+{
+    routes("# test routes\n127.0.0.0/8 via 10.9.9.9\n127.0.0.5/32 direct 127.0.0.7\n10.9.0.0/16 none\n"
+           "bad line\n127.0.0.6/33 none\n");
+    ASSERT_EQ(GetBestRoute(ipv4(127, 0, 0, 5), 0, &row), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(row.dwForwardType, static_cast<DWORD>(MIB_IPROUTE_TYPE_DIRECT)) << "the longest prefix wins";
+    EXPECT_EQ(row.dwForwardNextHop, ipv4(127, 0, 0, 7));
+    EXPECT_EQ(row.dwForwardMask, ipv4(255, 255, 255, 255));
+    ASSERT_EQ(GetBestRoute(ipv4(127, 0, 0, 6), 0, &row), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(row.dwForwardType, static_cast<DWORD>(MIB_IPROUTE_TYPE_INDIRECT));
+    EXPECT_EQ(row.dwForwardNextHop, ipv4(10, 9, 9, 9));
+    EXPECT_EQ(row.dwForwardDest, ipv4(127, 0, 0, 0));
+    EXPECT_EQ(GetBestRoute(ipv4(10, 9, 9, 9), 0, &row), static_cast<DWORD>(ERROR_NOT_FOUND));
+}
+
+TEST_F(RouteStub, WithoutAMatchingLineTheMachineDecides)
+{
+    routes("10.0.0.0/8 none\n");
+    ASSERT_EQ(GetBestRoute(ipv4(127, 0, 0, 5), 0, &row), static_cast<DWORD>(NO_ERROR));
+    EXPECT_EQ(row.dwForwardType, static_cast<DWORD>(MIB_IPROUTE_TYPE_DIRECT));
+    EXPECT_EQ(row.dwForwardNextHop, ipv4(127, 0, 0, 1));
+}
+
+} // namespace

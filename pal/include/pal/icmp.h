@@ -6,6 +6,8 @@
 // Before that it reads the stub table <root>/config/icmp, one address a line:
 //     127.0.0.9 silent     never answers: IP_REQ_TIMED_OUT once the time-out has passed
 //     127.0.0.5 reply      answers at once (round trip 0, TTL 128, the request data echoed)
+//     127.0.0.6 unreachable one reply at once whose Status is IP_DEST_HOST_UNREACHABLE, as when a
+//                          router answers with an ICMP error
 // (blank lines and lines starting with '#' ignored; read at every call), so that tests can make a
 // loopback device silent although the kernel answers every 127/8 address.
 //
@@ -23,7 +25,12 @@
 //                                 the request could not be sent
 // Only IP_REQ_TIMED_OUT means that the destination was asked and stayed silent.
 //
-// GetBestRoute: 127/8 is reached directly over the loopback interface (next hop 127.0.0.1); other
+// GetBestRoute first reads the route stub <root>/config/routes (read at every call; the longest
+// matching prefix wins), one route a line:
+//     10.1.0.0/16 via 127.0.0.2        indirect, next hop the gateway
+//     127.0.0.2/32 direct 127.0.0.9    direct over the interface with that address (the next hop)
+//     192.168.0.0/16 none              no route: ERROR_NOT_FOUND
+// Destinations without a stub line: 127/8 is reached directly over the loopback interface (next hop 127.0.0.1); other
 // destinations follow the longest matching route of /proc/net/route. A route over a gateway is
 // MIB_IPROUTE_TYPE_INDIRECT with the gateway as next hop; a direct route is
 // MIB_IPROUTE_TYPE_DIRECT with the interface's own address as next hop. No route: ERROR_NOT_FOUND.

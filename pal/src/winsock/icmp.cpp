@@ -11,6 +11,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -36,7 +37,7 @@ constexpr uint32_t kLoopbackMask = 0xFF000000;
 
 class IcmpObject : public Object {};
 
-enum class Stub { None, Silent, Reply };
+enum class Stub { None, Silent, Reply, Unreachable };
 
 Stub stubFor(IPAddr destination)
 {
@@ -56,6 +57,8 @@ Stub stubFor(IPAddr destination)
             return Stub::Silent;
         if (behaviour == "reply")
             return Stub::Reply;
+        if (behaviour == "unreachable")
+            return Stub::Unreachable;
     }
     return Stub::None;
 }
@@ -232,7 +235,7 @@ DWORD storeReply(void* buffer, DWORD size, const Echo& echo)
         std::memcpy(room, echo.data.data(), copied);
     ICMP_ECHO_REPLY reply{};
     reply.Address = echo.from;
-    reply.Status = IP_SUCCESS;
+    reply.Status = echo.error;
     reply.RoundTripTime = echo.roundTrip;
     reply.DataSize = static_cast<USHORT>(copied);
     reply.Data = room;
@@ -248,6 +251,65 @@ DWORD noReply(DWORD error)
 }
 
 // ---- IP helper
+
+// A line of the route stub <root>/config/routes: "DEST/BITS via GW", "DEST/BITS direct IFADDR" or
+// "DEST/BITS none" (addresses dotted, in network order once parsed).
+struct StubRoute {
+    enum Kind { Via, Direct, None } kind = None;
+    DWORD destination = 0, mask = 0, hop = 0;
+    int bits = 0;
+};
+
+bool parseStubRoute(const std::string& line, StubRoute& route)
+{
+    std::istringstream words(line);
+    std::string prefix, kind, hop;
+    if (!(words >> prefix >> kind) || prefix[0] == '#')
+        return false;
+    size_t slash = prefix.find('/');
+    if (slash == std::string::npos)
+        return false;
+    in_addr parsed{};
+    if (inet_pton(AF_INET, prefix.substr(0, slash).c_str(), &parsed) != 1)
+        return false;
+    char* end = nullptr;
+    long bits = std::strtol(prefix.c_str() + slash + 1, &end, 10);
+    if (*end != '\0' || bits < 0 || bits > 32)
+        return false;
+    route.bits = static_cast<int>(bits);
+    route.mask = bits == 0 ? 0 : htonl(0xFFFFFFFFu << (32 - bits));
+    route.destination = parsed.s_addr & route.mask;
+    if (kind == "none") {
+        route.kind = StubRoute::None;
+        return true;
+    }
+    in_addr next{};
+    if (!(words >> hop) || inet_pton(AF_INET, hop.c_str(), &next) != 1)
+        return false;
+    route.kind = kind == "via" ? StubRoute::Via : StubRoute::Direct;
+    route.hop = next.s_addr;
+    return kind == "via" || kind == "direct";
+}
+
+// The longest matching line of the route stub; false when the stub has none.
+bool findStubRoute(DWORD destination, StubRoute& best)
+{
+    std::string root = rootPath();
+    if (root.empty())
+        return false;
+    std::ifstream table(root + "/config/routes");
+    std::string line;
+    bool found = false;
+    while (std::getline(table, line)) {
+        StubRoute route;
+        if (parseStubRoute(line, route) && (destination & route.mask) == route.destination &&
+            (!found || route.bits > best.bits)) {
+            best = route;
+            found = true;
+        }
+    }
+    return found;
+}
 
 uint32_t hostOrder(DWORD networkOrder)
 {
@@ -369,6 +431,12 @@ DWORD IcmpSendEcho(HANDLE IcmpHandle, IPAddr DestinationAddress, LPVOID RequestD
         echo.data.assign(static_cast<unsigned char*>(RequestData),
                          static_cast<unsigned char*>(RequestData) + RequestSize);
         break;
+    case Stub::Unreachable:
+        // An ICMP error comes back as one reply whose status names it.
+        echo.error = IP_DEST_HOST_UNREACHABLE;
+        echo.from = DestinationAddress;
+        echo.ttl = kStubTtl;
+        return storeReply(ReplyBuffer, ReplySize, echo);
     case Stub::None:
         echo = sendEcho(DestinationAddress, RequestData, RequestSize, RequestOptions, waitMs);
         break;
@@ -383,6 +451,17 @@ DWORD GetBestRoute(DWORD dwDestAddr, DWORD, PMIB_IPFORWARDROW pBestRoute)
     if (!pBestRoute)
         return ERROR_INVALID_PARAMETER;
     *pBestRoute = MIB_IPFORWARDROW{};
+    StubRoute stub;
+    if (findStubRoute(dwDestAddr, stub)) {
+        if (stub.kind == StubRoute::None)
+            return ERROR_NOT_FOUND;
+        pBestRoute->dwForwardDest = stub.destination;
+        pBestRoute->dwForwardMask = stub.mask;
+        pBestRoute->dwForwardProto = MIB_IPPROTO_NETMGMT;
+        pBestRoute->dwForwardType = stub.kind == StubRoute::Via ? MIB_IPROUTE_TYPE_INDIRECT : MIB_IPROUTE_TYPE_DIRECT;
+        pBestRoute->dwForwardNextHop = stub.hop;
+        return NO_ERROR;
+    }
     if (isLoopback(dwDestAddr)) {
         pBestRoute->dwForwardDest = htonl(kLoopbackNet);
         pBestRoute->dwForwardMask = htonl(kLoopbackMask);
