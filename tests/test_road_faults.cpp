@@ -1,6 +1,17 @@
 // The printing road under faults, across processes: the spooler host with the port monitor, the
 // simulated device and the service's pipe (played by the pipe stub in this process).
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <condition_variable>
+#include <csignal>
+#include <fstream>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -38,6 +49,97 @@ size_t stampOffset()
 {
     return jobmsg::jobStart().size() + jobmsg::kHeaderBytes + 2 + 4 + 16;
 }
+
+// A raw connection to the spooler host's socket; -1 when it cannot be made.
+int connectToHost(const std::string& root)
+{
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::string path = root + "/run/spoolsv.sock";
+    if (path.size() >= sizeof address.sun_path)
+        return -1;
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) < 0) {
+        ::close(fd);
+        fd = -1;
+    }
+    return fd;
+}
+
+// The process id of the spooler host, from its socket; -1 when it cannot be reached.
+pid_t hostPid(const std::string& root)
+{
+    int fd = connectToHost(root);
+    ucred peer{};
+    peer.pid = -1;
+    socklen_t size = sizeof peer;
+    if (fd < 0 || ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) < 0)
+        peer.pid = -1;
+    if (fd >= 0)
+        ::close(fd);
+    return peer.pid;
+}
+
+// A number field ("Threads:", "VmRSS:" in kB) of /proc/<pid>/status; 0 when missing.
+long processStatus(pid_t pid, const std::string& field)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.compare(0, field.size(), field) == 0)
+            return std::strtol(line.c_str() + field.size(), nullptr, 10);
+    return 0;
+}
+
+// True once the host has ended the connection (a read would find its end).
+bool closedByHost(int fd)
+{
+    pollfd ready{fd, POLLIN | POLLRDHUP, 0};
+    if (::poll(&ready, 1, 0) <= 0)
+        return false;
+    char byte;
+    return ::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK) == 0 || (ready.revents & (POLLRDHUP | POLLHUP | POLLERR));
+}
+
+// Connections to the host, closed at the end of the scope.
+struct Connections {
+    ~Connections()
+    {
+        for (int fd : fds)
+            ::close(fd);
+    }
+    std::vector<int> fds;
+};
+
+// Kills the process if it has not ended by itself in time, so that a hanging stop fails the test
+// instead of eating its time-out.
+class Watchdog {
+public:
+    Watchdog(pid_t pid, std::chrono::seconds limit)
+        : thread_([this, pid, limit] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!done_.wait_for(lock, limit, [this] { return finished_; }) && pid > 0)
+                  ::kill(pid, SIGKILL);
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        done_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool finished_ = false;
+    std::thread thread_;
+};
 
 bool portFailureLogged(const std::u16string& port, const std::u16string& operation)
 {
@@ -128,6 +230,129 @@ TEST_F(RoadFaults, HeldHeaderBytesOutliveARefusedConnection)
     DWORD status = 0;
     EXPECT_TRUE(spoolertest::eventually(
         [&] { return road::jobStatus(u"Office", id, status) && (status & JOB_STATUS_PRINTED); }));
+}
+
+// A stop does not wait for ports that retry for ever (the default): one device refuses the
+// connection, the other accepts it and never reads. The host ends within its stop limit, and both
+// jobs go out whole after the next start.
+TEST_F(RoadFaults, StopLeavesStuckDeliveriesAndTheirJobsGoOutAfterARestart)
+{
+    ASSERT_TRUE(road::writeRootFile("config/icmp", "127.0.0.5 reply\n127.0.0.6 reply\n"));
+    devsim::RawSinkOptions refusing;
+    refusing.address = "127.0.0.5";
+    refusing.port = 0;
+    refusing.listen = false;
+    devsim::RawSinkOptions stalling;
+    stalling.address = "127.0.0.6";
+    stalling.port = 0;
+    stalling.stallAfter = 0;
+    auto refused = std::make_unique<devsim::RawSink>(refusing);
+    auto stalled = std::make_unique<devsim::RawSink>(stalling);
+    std::string error;
+    ASSERT_TRUE(refused->start(error)) << error;
+    ASSERT_TRUE(stalled->start(error)) << error;
+    refusing.port = refused->port();
+    stalling.port = stalled->port();
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_REFUSED", u"127.0.0.5", refusing.port)), 0u);
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_STALLED", u"127.0.0.6", stalling.port)), 0u);
+    ASSERT_EQ(road::addPrinter(u"Refused", u"JT_REFUSED"), 0u);
+    ASSERT_EQ(road::addPrinter(u"Stalled", u"JT_STALLED"), 0u);
+    std::vector<BYTE> job = longHeaderJob(8 * 1024 * 1024);  // more than the socket buffers hold
+    DWORD first = road::submit(u"Refused", job, u"refused.prn");
+    DWORD second = road::submit(u"Stalled", job, u"stalled.prn");
+    ASSERT_NE(first, 0u);
+    ASSERT_NE(second, 0u);
+    ASSERT_TRUE(stalled->waitUntil([](const std::vector<devsim::RawJob>& jobs) { return !jobs.empty(); },
+                                   std::chrono::seconds(60)));
+    DWORD status = 0;
+    ASSERT_TRUE(spoolertest::eventually(
+        [&] { return road::jobStatus(u"Refused", first, status) && (status & JOB_STATUS_PRINTING); }));
+
+    auto began = std::chrono::steady_clock::now();
+    {
+        Watchdog watchdog(hostPid(root.path()), std::chrono::seconds(60));
+        EXPECT_EQ(host.stop(), 0);
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(30));
+
+    refused.reset();
+    stalled.reset();
+    refusing.listen = true;
+    stalling.stallAfter.reset();
+    devsim::RawSink refusedBack(refusing);
+    devsim::RawSink stalledBack(stalling);
+    ASSERT_TRUE(refusedBack.start(error)) << error;
+    ASSERT_TRUE(stalledBack.start(error)) << error;
+    ASSERT_TRUE(host.start());
+    auto whole = [&](const std::vector<devsim::RawJob>& jobs) {
+        return !jobs.empty() && jobs.back().end == devsim::JobEnd::SenderClosed && jobs.back().data.size() == job.size();
+    };
+    EXPECT_TRUE(refusedBack.waitUntil(whole, std::chrono::seconds(60)));
+    EXPECT_TRUE(stalledBack.waitUntil(whole, std::chrono::seconds(60)));
+}
+
+// Frames announce up to 64 MiB; the host's buffer grows only with the bytes that come.
+TEST_F(RoadFaults, AnnouncedFrameLengthsReserveNoMemory)
+{
+    pid_t pid = hostPid(root.path());
+    ASSERT_GT(pid, 0);
+    long rssBefore = processStatus(pid, "VmRSS:");
+    Connections peers;
+    const uint8_t announce[8] = {0x00, 0x00, 0x00, 0x04, 'a', 'b', 'c', 'd'};  // 64 MiB, then 4 bytes
+    for (int i = 0; i < 40; i++) {
+        int fd = connectToHost(root.path());
+        ASSERT_GE(fd, 0);
+        peers.fds.push_back(fd);
+        ASSERT_EQ(::send(fd, announce, sizeof announce, MSG_NOSIGNAL), ssize_t(sizeof announce));
+    }
+    // Each connection has its thread, which has its frame under way.
+    ASSERT_TRUE(spoolertest::eventually([&] { return processStatus(pid, "Threads:") > 40; }));
+    EXPECT_TRUE(spoolertest::runProgram({"pal-spool", "ports"}).exitCode == 0);
+    EXPECT_LT(processStatus(pid, "VmRSS:") - rssBefore, 64 * 1024) << "kB more than before";
+}
+
+// Beyond its bound the host closes new connections at once, and makes no thread for them; once the
+// crowd is gone, callers are served again.
+TEST_F(RoadFaults, ConnectionsBeyondTheBoundAreClosed)
+{
+    pid_t pid = hostPid(root.path());
+    ASSERT_GT(pid, 0);
+    long threadsBefore = processStatus(pid, "Threads:");
+    {
+        Connections idle;
+        for (int i = 0; i < 300; i++) {
+            int fd = connectToHost(root.path());
+            ASSERT_GE(fd, 0);
+            idle.fds.push_back(fd);
+        }
+        size_t closed = 0;
+        EXPECT_TRUE(spoolertest::eventually([&] {
+            closed = size_t(std::count_if(idle.fds.begin(), idle.fds.end(), closedByHost));
+            return closed >= 300 - 64;
+        })) << closed;
+        EXPECT_LE(processStatus(pid, "Threads:"), threadsBefore + 64);
+        EXPECT_LE(closed, 300u - 64 + 1);  // one connection of the bound may have ended already
+    }
+    EXPECT_TRUE(spoolertest::eventually([] { return spoolertest::runProgram({"pal-spool", "ports"}).exitCode == 0; }));
+}
+
+// A peer that stops in the middle of a frame is cut off; one that is idle between frames is not.
+TEST_F(RoadFaults, PeerStalledInAFrameIsCutOff)
+{
+    EXPECT_EQ(host.stop(), 0);
+    setenv("PAL_TIME_SCALE", "0.01", 1);  // the host's 30 s stall limit takes 0.3 s
+    ASSERT_TRUE(host.start());
+    unsetenv("PAL_TIME_SCALE");
+    Connections peers;
+    int stalled = connectToHost(root.path());
+    int idle = connectToHost(root.path());
+    ASSERT_GE(stalled, 0);
+    ASSERT_GE(idle, 0);
+    peers.fds = {stalled, idle};
+    const uint8_t partial[6] = {100, 0, 0, 0, 1, 0};  // 100 bytes announced, 2 sent
+    ASSERT_EQ(::send(stalled, partial, sizeof partial, MSG_NOSIGNAL), ssize_t(sizeof partial));
+    EXPECT_TRUE(spoolertest::eventually([&] { return closedByHost(stalled); }, std::chrono::seconds(30)));
+    EXPECT_FALSE(closedByHost(idle));
 }
 
 } // namespace

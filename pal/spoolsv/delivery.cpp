@@ -109,6 +109,7 @@ void Queues::deliveryLoop(Printer& printer)
         lease.reset(); // may close a port its monitor gave up: no lock held
         lock.lock();
     }
+    SetEvent(printer.deliveryEnded);
 }
 
 std::shared_ptr<Job> Queues::nextJob(const Printer& printer, ULONGLONG now) const

@@ -103,6 +103,10 @@ void Listener::acceptLoop()
             continue;
         std::lock_guard<std::mutex> lock(mutex_);
         reapFinished();
+        if (connections_.size() >= kMaxConnections) {
+            ::close(fd);  // the peer sees the connection end before its first reply
+            continue;
+        }
         Connection& connection = connections_.emplace_back();
         connection.fd = fd;
         connection.caller = {nextSession_++, isAdmin(fd)};
@@ -113,7 +117,7 @@ void Listener::acceptLoop()
 void Listener::serve(Connection& connection)
 {
     pal::spool::Bytes request;
-    while (pal::spool::receiveFrame(connection.fd, request)) {
+    while (pal::spool::receiveFrame(connection.fd, request, kStallLimitMs)) {
         if (!pal::spool::sendFrame(connection.fd, dispatcher_.serve(connection.caller, request)))
             break;
     }

@@ -1,4 +1,9 @@
 // The host's socket: accepts connections of other processes and serves each on its own thread.
+// The socket is open to every local user, so what one peer can take is bounded: at most
+// kMaxConnections connections (and threads) at once, a connection beyond them is closed at once;
+// a frame's buffer grows only with the bytes that arrive; a peer that stalls in the middle of a
+// frame for kStallLimitMs is cut off. A connection that is idle between frames is kept (a client
+// holds its printer handle on it).
 #pragma once
 
 #include <atomic>
@@ -15,6 +20,9 @@ namespace spoolsv {
 
 class Listener {
 public:
+    static constexpr size_t kMaxConnections = 64;
+    static constexpr DWORD kStallLimitMs = 30000;  // scaled by the time knob
+
     // Callers running as root or as adminOwner administer the server, unless everyone is refused
     // (the host's --non-admin setting).
     Listener(Dispatcher& dispatcher, uid_t adminOwner, bool refuseAdmin)

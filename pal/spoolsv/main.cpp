@@ -27,12 +27,16 @@ const char kUsage[] =
     "...\\Control\\Print\\Printers and the jobs kept in <root>/spool, delivers the jobs\n"
     "through their ports and serves the spooler API on <root>/run/spoolsv.sock. Runs in\n"
     "the foreground until SIGTERM or SIGINT and prints \"spoolsv: ready\" once it accepts\n"
-    "calls.\n"
+    "calls. A stop waits at most 10 s for the deliveries under way; a job whose device\n"
+    "does not let its delivery end stays queued and goes out after the next start.\n"
     "\n"
     "  --root DIR    platform root (default: PAL_ROOT)\n"
     "  --non-admin   treat every calling process as a non-administrator\n"
     "                (SERVER_ACCESS_ADMINISTER is never granted)\n"
     "  --help        show this text\n";
+
+// How long a stop waits for the deliveries (scaled by the time knob, as every wait).
+constexpr DWORD kStopLimitMs = 10000;
 
 struct Options {
     std::string root;
@@ -179,7 +183,14 @@ int main(int argc, char** argv)
         exitCode = 1;
     }
     listener.stop();
-    spooler.shutdown();
+    if (!spooler.shutdown(kStopLimitMs)) {
+        // A monitor keeps retrying a device that refuses or never reads. The job is in the spool
+        // and goes out after the next start; nothing of it is lost by leaving now.
+        std::fprintf(stderr, "spoolsv: a delivery did not end within %u ms; its job stays queued\n",
+                     unsigned(kStopLimitMs));
+        std::fflush(stderr);
+        _exit(exitCode);
+    }
     palRegisterBuiltinModule(W("SPOOLSS.DLL"), nullptr, nullptr);
     pal::spool::setLocalServer(nullptr);
     return exitCode;

@@ -96,7 +96,7 @@ void Queues::start(const std::string& spoolFolder)
     }
 }
 
-void Queues::stop()
+bool Queues::stop(DWORD limitMs)
 {
     {
         Lock lock(mutex_);
@@ -104,17 +104,27 @@ void Queues::stop()
         for (auto& [name, printer] : printers_)
             SetEvent(printer->wake);
     }
+    ULONGLONG deadline = limitMs == INFINITE ? 0 : GetTickCount64() + limitMs;
+    for (auto& [name, printer] : printers_) {
+        ULONGLONG now = GetTickCount64();
+        DWORD wait = limitMs == INFINITE ? INFINITE : deadline > now ? DWORD(deadline - now) : 0;
+        if (printer->delivery.joinable() && WaitForSingleObject(printer->deliveryEnded, wait) != WAIT_OBJECT_0)
+            return false;
+    }
     for (auto& [name, printer] : printers_)
         if (printer->delivery.joinable())
             printer->delivery.join();
     links_.closeAll();
+    return true;
 }
 
 Queues::~Queues()
 {
     stop();
-    for (auto& [name, printer] : printers_)
+    for (auto& [name, printer] : printers_) {
         CloseHandle(printer->wake);
+        CloseHandle(printer->deliveryEnded);
+    }
 }
 
 Queues::Printer* Queues::findPrinter(std::u16string_view name) const
@@ -128,6 +138,7 @@ Queues::Printer* Queues::addPrinterLocked(PrinterSettings settings)
     auto printer = std::make_unique<Printer>();
     printer->settings = std::move(settings);
     printer->wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    printer->deliveryEnded = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Printer* added = printer.get();
     printers_[foldName(added->settings.name)] = std::move(printer);
     added->delivery = std::thread(&Queues::deliveryLoop, this, std::ref(*added));

@@ -92,8 +92,10 @@ public:
 
     // Loads the printers from the registry and the jobs from spoolFolder, then starts delivering.
     void start(const std::string& spoolFolder);
-    // Ends every delivery (the jobs stay for the next start) and closes the ports.
-    void stop();
+    // Ends every delivery (the jobs stay for the next start) and closes the ports. False when a
+    // delivery is still in its port monitor after limitMs (a device that refuses or never reads,
+    // with endless retries): the host must then leave without ending anything else.
+    bool stop(DWORD limitMs = INFINITE);
 
     // ERROR_INVALID_PRINTER_NAME when there is no such printer.
     DWORD openPrinter(const Caller& caller, std::u16string_view name, bool hasDefaults, ACCESS_MASK access,
@@ -119,6 +121,7 @@ private:
         PrinterSettings settings;
         std::map<DWORD, std::shared_ptr<Job>> jobs; // queue order
         HANDLE wake = nullptr;
+        HANDLE deliveryEnded = nullptr;  // manual reset: the delivery thread has returned
         std::thread delivery;
     };
     using Lock = std::unique_lock<std::mutex>;

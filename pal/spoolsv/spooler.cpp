@@ -128,9 +128,10 @@ DWORD Spooler::loadMonitor(const std::u16string& name, const std::u16string& dll
     return ERROR_SUCCESS;
 }
 
-void Spooler::shutdown()
+bool Spooler::shutdown(DWORD limitMs)
 {
-    queues_.stop();
+    if (!queues_.stop(limitMs))
+        return false;
     std::vector<OpenHandle> handles;
     std::vector<std::shared_ptr<const Monitor>> monitors;
     {
@@ -143,6 +144,7 @@ void Spooler::shutdown()
     release(handles);
     while (!monitors.empty())
         monitors.pop_back();
+    return true;
 }
 
 void Spooler::release(std::vector<OpenHandle>& handles)

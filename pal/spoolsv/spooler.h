@@ -58,7 +58,8 @@ public:
     // Loads the printers and their jobs (spool folder) and starts delivering; after the monitors.
     void startQueues(const std::string& spoolFolder) { queues_.start(spoolFolder); }
     // Ends the deliveries, closes every handle, then shuts the monitors down and unloads them.
-    void shutdown();
+    // False, with nothing else done, when a delivery is still in its monitor after limitMs.
+    bool shutdown(DWORD limitMs = INFINITE);
 
     std::shared_ptr<const Monitor> portOwner(std::u16string_view port) const override;
     bool portStatus(std::u16string_view port, DWORD& status, std::u16string& text) const override;

@@ -52,8 +52,10 @@
 // with ERROR_NOT_SUPPORTED.
 #pragma once
 
+#include <poll.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -62,6 +64,7 @@
 #include <string_view>
 #include <vector>
 
+#include "pal/threads.h"
 #include "pal/types.h"
 
 namespace pal::spool {
@@ -393,9 +396,28 @@ inline bool sendAll(int fd, const uint8_t* data, size_t size)
     return true;
 }
 
-inline bool receiveAll(int fd, uint8_t* data, size_t size)
+// Bytes a frame's payload grows by as they arrive.
+constexpr size_t kReceiveStep = 64 * 1024;
+// How often a wait for the rest of a frame looks at the clock, in real milliseconds.
+constexpr int kStallPollMs = 50;
+
+// Receives exactly size bytes. With a stall limit (milliseconds of GetTickCount64, so scaled by the
+// time knob), false when no byte arrives for that long.
+inline bool receiveAll(int fd, uint8_t* data, size_t size, DWORD stallLimitMs = INFINITE)
 {
+    ULONGLONG lastByte = GetTickCount64();
     while (size > 0) {
+        if (stallLimitMs != INFINITE) {
+            pollfd ready{fd, POLLIN, 0};
+            int polled = ::poll(&ready, 1, kStallPollMs);
+            if (polled < 0 && errno != EINTR)
+                return false;
+            if (polled <= 0) {
+                if (GetTickCount64() - lastByte >= stallLimitMs)
+                    return false;
+                continue;
+            }
+        }
         ssize_t got = ::recv(fd, data, size, 0);
         if (got < 0 && errno == EINTR)
             continue;
@@ -403,6 +425,7 @@ inline bool receiveAll(int fd, uint8_t* data, size_t size)
             return false;
         data += got;
         size -= size_t(got);
+        lastByte = GetTickCount64();
     }
     return true;
 }
@@ -416,16 +439,26 @@ inline bool sendFrame(int fd, const Bytes& payload)
     return sendAll(fd, head.bytes().data(), 4) && sendAll(fd, payload.data(), payload.size());
 }
 
-inline bool receiveFrame(int fd, Bytes& payload)
+// Receives one frame. The wait for a frame's first byte has no limit; once a frame has begun, a
+// peer that sends nothing for stallLimitMs loses the connection. The payload grows with the bytes
+// that arrive: an announced length reserves nothing.
+inline bool receiveFrame(int fd, Bytes& payload, DWORD stallLimitMs = INFINITE)
 {
     uint8_t head[4];
-    if (!receiveAll(fd, head, sizeof head))
+    if (!receiveAll(fd, head, 1) || !receiveAll(fd, head + 1, sizeof head - 1, stallLimitMs))
         return false;
     uint32_t size = Reader(head, sizeof head).u32();
     if (size > kMaxFrame)
         return false;
-    payload.resize(size);
-    return receiveAll(fd, payload.data(), size);
+    payload.clear();
+    while (payload.size() < size) {
+        size_t at = payload.size();
+        size_t piece = std::min<size_t>(size - at, kReceiveStep);
+        payload.resize(at + piece);
+        if (!receiveAll(fd, payload.data() + at, piece, stallLimitMs))
+            return false;
+    }
+    return true;
 }
 
 // Names of ports, monitors and printers compare without regard to (ASCII) case.
