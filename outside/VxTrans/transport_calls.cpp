@@ -145,6 +145,7 @@ int32_t open(const OpenRequest& request, uint32_t* handle, VxTransEndpointAddres
     } else if (tcpConnect) {
         endpoint->connecting = true;
         endpoint->connectDeadline = GetTickCount() + kConnectGiveUpMs;
+        state.connecting.insert(endpoint->handle);
         wakeLocked(state);
     } else {
         queueNoticeLocked(state, endpoint, VXTRANS_NOTICE_CONNECTED);
@@ -268,6 +269,7 @@ int32_t VxTransCloseEndpoint(uint32_t handle)
             return VXTRANS_E_BAD_HANDLE;
         endpoint->closed = true;
         state.endpoints.erase(handle);
+        state.connecting.erase(handle);
         for (auto& [token, child] : endpoint->children) {
             unwatchLocked(state, child.fd, token);
             close(child.fd);

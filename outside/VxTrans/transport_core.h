@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -75,6 +76,7 @@ struct Transport {
     std::mutex lock;
     std::map<uint32_t, EndpointRef> endpoints;
     std::map<uint64_t, Watch> watches;
+    std::set<uint32_t> connecting; // TCP connections whose connect is in progress
     uint32_t lastHandle = 0;
     uint64_t lastToken = 0;
     int epoll = -1;

@@ -66,6 +66,7 @@ void endStreamLocked(Transport& state, const EndpointRef& endpoint, int32_t resu
 {
     endpoint->ended = true;
     endpoint->connecting = false;
+    state.connecting.erase(endpoint->handle);
     unwatchLocked(state, endpoint->fd, endpoint->token);
     out.push_back(notice(endpoint, result));
 }
@@ -150,6 +151,7 @@ void tcpConnectionEventLocked(Transport& state, const EndpointRef& endpoint, uin
         if (!(events & EPOLLOUT))
             return;
         endpoint->connecting = false;
+        state.connecting.erase(endpoint->handle);
         out.push_back(notice(endpoint, VXTRANS_NOTICE_CONNECTED));
         events &= ~static_cast<uint32_t>(EPOLLIN); // data, if any, on the next round
     }
@@ -245,17 +247,16 @@ void socketEventLocked(Transport& state, uint64_t token, uint32_t events, std::v
 // TCP connects give up at their deadline; true while any is still pending.
 bool expireConnectsLocked(Transport& state, std::vector<Delivery>& out)
 {
+    if (state.connecting.empty())
+        return false;
     const uint32_t now = GetTickCount();
-    bool pending = false;
-    for (auto& [handle, endpoint] : state.endpoints) {
-        if (!endpoint->connecting)
-            continue;
+    const std::set<uint32_t> connecting = state.connecting;
+    for (uint32_t handle : connecting) {
+        const EndpointRef& endpoint = state.endpoints.at(handle);
         if (static_cast<int32_t>(now - endpoint->connectDeadline) >= 0)
             endStreamLocked(state, endpoint, VXTRANS_E_TIMED_OUT, out);
-        else
-            pending = true;
     }
-    return pending;
+    return !state.connecting.empty();
 }
 
 void deliver(const Delivery& delivery)
