@@ -1,0 +1,239 @@
+// bench-dmlp-requests: the request rate of VxDmlp against a simulated device, synchronous and with
+// 8 requests in flight, beside a bare UDP loop that sends the same request bytes.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "DmlpCoder.h"
+#include "TempRoot.h"
+#include "VxDmlpApi.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: bench-dmlp-requests [--requests N]\n"
+    "\n"
+    "Starts the device simulator devsim (beside this program) with DMLP on a free UDP port of\n"
+    "127.0.0.1 and asks it for its device state (Get2 512/601/282) N times (default 20000):\n"
+    "synchronously on one binding (rate, median and 99th percentile of the round trip), with 8\n"
+    "asynchronous requests in flight, and through a bare UDP socket that sends the same request\n"
+    "bytes and waits for each answer. Prints the three rates and the ratio of the synchronous rate\n"
+    "to the bare loop's (the target is at least 0.4).\n"
+    "Exit status 0 when every request was answered, 1 when a step failed, 2 for a wrong command line.\n";
+
+using Clock = std::chrono::steady_clock;
+const uint32_t kObject[2] = {0, 0};
+const uint32_t kDeviceObject = 601;
+const uint16_t kDeviceState = 282;
+
+double Seconds(Clock::duration duration) { return std::chrono::duration<double>(duration).count(); }
+
+DmlpGet2Params DeviceStateRequest()
+{
+    DmlpGet2Params params = {};
+    params.value1 = 512;
+    params.objectCount = 1;
+    params.objects = &kDeviceObject;
+    params.attributeIdCount = 1;
+    params.attributeIds = &kDeviceState;
+    return params;
+}
+
+int Fail(const std::string& message)
+{
+    fprintf(stderr, "bench-dmlp-requests: %s\n", message.c_str());
+    return 1;
+}
+
+// Synchronous requests: the rate and the round-trip percentiles.
+bool RunSynchronous(DmlpBinding binding, size_t requests, double& rate, double& p50, double& p99)
+{
+    const DmlpGet2Params params = DeviceStateRequest();
+    std::vector<double> times;
+    times.reserve(requests);
+    const Clock::time_point start = Clock::now();
+    for (size_t i = 0; i < requests; ++i) {
+        DmlpGet2Result result = {};
+        const Clock::time_point sent = Clock::now();
+        const DmlpStatus status = DMLP_Get2(DMLP_MODE_SYNC, nullptr, binding, kObject, &params, &result);
+        times.push_back(Seconds(Clock::now() - sent) * 1e6);
+        DMLP_FreeMemory(&result.buffer);
+        if (status != DMLP_SUCCESS)
+            return false;
+        if (i % (requests / 10 + 1) == 0)
+            fprintf(stderr, ".");
+    }
+    rate = requests / Seconds(Clock::now() - start);
+    std::sort(times.begin(), times.end());
+    p50 = times[times.size() / 2];
+    p99 = times[times.size() * 99 / 100];
+    fprintf(stderr, "\n");
+    return true;
+}
+
+// Keeps 8 asynchronous requests in flight until all are answered.
+struct InFlight {
+    std::mutex mutex;
+    std::condition_variable done;
+    size_t issued = 0, answered = 0, failed = 0, total = 0;
+    DmlpBinding binding = nullptr;
+    DmlpGet2Params params = DeviceStateRequest();
+    DmlpCallback callback = {};
+
+    bool Issue()
+    {
+        return DMLP_Get2(DMLP_MODE_ASYNC, &callback, binding, kObject, &params, nullptr) == DMLP_SUCCESS;
+    }
+    static uint16_t Answered(DmlpBinding, uint16_t, void* context, uint16_t status, void* result)
+    {
+        InFlight* self = (InFlight*)context;
+        if (result != nullptr)
+            DMLP_ReleaseParam(result);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        ++self->answered;
+        self->failed += status != DMLP_SUCCESS;
+        if (self->issued < self->total && self->Issue())
+            ++self->issued;
+        self->done.notify_all();
+        return 0;
+    }
+};
+
+bool RunInFlight(DmlpBinding binding, size_t requests, double& rate)
+{
+    InFlight flight;
+    flight.binding = binding;
+    flight.total = requests;
+    flight.callback.kind = DMLP_CALLBACK_KIND;
+    flight.callback.function.result = &InFlight::Answered;
+    flight.callback.context = &flight;
+    const Clock::time_point start = Clock::now();
+    {
+        std::lock_guard<std::mutex> lock(flight.mutex);
+        for (int i = 0; i < 8 && flight.issued < requests; ++i)
+            if (flight.Issue())
+                ++flight.issued;
+    }
+    std::unique_lock<std::mutex> lock(flight.mutex);
+    const bool finished = flight.done.wait_for(lock, std::chrono::seconds(120),
+                                               [&] { return flight.answered >= flight.issued && flight.issued == requests; });
+    rate = requests / Seconds(Clock::now() - start);
+    return finished && flight.failed == 0;
+}
+
+// The same request bytes through a plain socket, one at a time.
+bool RunBare(uint16_t port, size_t requests, double& rate)
+{
+    DmlpCoderInitialize();
+    DmlpHeader header = {};
+    header.magic = DMLP_HEADER_MAGIC;
+    header.version = DMLP_HEADER_VERSION;
+    header.method = 102;
+    const DmlpGet2Params params = DeviceStateRequest();
+    DmlpCursor frame = {nullptr, 0};
+    if (DmlpEncodeMessage(&header, &params, &frame) != DMLP_CODER_OK)
+        return false;
+    std::vector<uint8_t> request(frame.ptr, frame.ptr + frame.count);
+    DmlpFree(frame.ptr);
+    request[3] = DMLP_FLAG_REPLY_WANTED;
+    const int socket_ = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in device = {};
+    device.sin_family = AF_INET;
+    device.sin_port = htons(port);
+    device.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(socket_, (sockaddr*)&device, sizeof device) != 0)
+        return false;
+    uint8_t reply[65536];
+    bool whole = true;
+    const Clock::time_point start = Clock::now();
+    for (size_t i = 0; i < requests && whole; ++i) {
+        const uint16_t id = (uint16_t)(i % 65535 + 1);
+        request[6] = (uint8_t)(id >> 8);
+        request[7] = (uint8_t)id;
+        send(socket_, request.data(), request.size(), 0);
+        pollfd ready = {socket_, POLLIN, 0};
+        whole = poll(&ready, 1, 5000) == 1 && recv(socket_, reply, sizeof reply, 0) >= 20;
+    }
+    rate = requests / Seconds(Clock::now() - start);
+    close(socket_);
+    return whole;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    size_t requests = 20000;
+    for (int i = 1; i < argc; ++i) {
+        if (!strcmp(argv[i], "--help")) {
+            fputs(kUsage, stdout);
+            return 0;
+        }
+        char* end = nullptr;
+        if (!strcmp(argv[i], "--requests") && i + 1 < argc && (requests = strtoul(argv[++i], &end, 10)) > 0 &&
+            *end == '\0')
+            continue;
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    testsupport::TempRoot root;
+    testsupport::ChildProcess device(testsupport::besideSelf("devsim"),
+                                     {"--no-raw", "--dmlp", "127.0.0.1:0", "--root", root.path()});
+    uint16_t port = 0;
+    for (std::string line = device.readLine(); !line.empty() && port == 0; line = device.readLine()) {
+        const size_t at = line.find("DMLP on 127.0.0.1:");
+        if (at != std::string::npos)
+            port = (uint16_t)atoi(line.c_str() + at + strlen("DMLP on 127.0.0.1:"));
+    }
+    if (port == 0)
+        return Fail("the device simulator did not open its DMLP port");
+
+    DmlpInstance instance = 0;
+    if (DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) != DMLP_SUCCESS)
+        return Fail("the protocol library did not start");
+    DmlpAddress peer = {};
+    peer.kind = DMLP_ADDRESS_UDP;
+    peer.u.inet.address[0] = 127;
+    peer.u.inet.address[3] = 1;
+    peer.u.inet.port = port;
+    DmlpEPProperty property = {};
+    property.timeout = 5000;
+    property.transmissions = 1;
+    DmlpBinding binding = nullptr;
+    if (DMLP_Bind(instance, &peer, nullptr, &property, &binding) != DMLP_SUCCESS)
+        return Fail("cannot bind to the device");
+
+    double warm, syncRate = 0, p50 = 0, p99 = 0, flightRate = 0, bareRate = 0;
+    fprintf(stderr, "warming up");
+    bool good = RunSynchronous(binding, std::min<size_t>(requests / 10 + 1, 2000), warm, p50, p99);
+    fprintf(stderr, "synchronous");
+    good = good && RunSynchronous(binding, requests, syncRate, p50, p99);
+    fprintf(stderr, "8 in flight\n");
+    good = good && RunInFlight(binding, requests, flightRate);
+    DMLP_Unbind(binding);
+    DMLP_Terminate(instance);
+    fprintf(stderr, "bare UDP\n");
+    good = good && RunBare(port, requests, bareRate);
+    if (!good)
+        return Fail("a request failed or went unanswered");
+    printf("requests          %zu\n", requests);
+    printf("synchronous       %.0f requests/s  p50 %.1f us  p99 %.1f us\n", syncRate, p50, p99);
+    printf("8 in flight       %.0f requests/s\n", flightRate);
+    printf("bare UDP loop     %.0f requests/s\n", bareRate);
+    printf("synchronous/bare  %.2f (target 0.40)\n", syncRate / bareRate);
+    return 0;
+}

@@ -1,0 +1,330 @@
+// dmlp-query: asks a DMLP device through VxDmlp.so what the client library asks it (its job
+// objects, a job's trace in the job log, the device state), echoes text, or cancels a job.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <arpa/inet.h>
+
+#include "VxDmlpApi.h"
+
+namespace {
+
+const uint32_t kJobClass = 501;
+const uint32_t kNoObject[2] = {0, 0};
+
+void usage(FILE* out)
+{
+    fprintf(out,
+            "usage: dmlp-query [options] ADDRESS COMMAND\n"
+            "Asks the DMLP device at ADDRESS (IPv4) through VxDmlp:\n"
+            "  echo TEXT       the device sends TEXT back; prints it\n"
+            "  jobs            the device's job objects, one line each: HANDLE STATE IMPRESSIONS ID\n"
+            "                  (ID: the 64 bytes of the client job id as they go on the wire, in hex)\n"
+            "  device          the device state: STATUS ONLINE HINT CODE...\n"
+            "  trace ID        the job log's answer for client job id ID: COMPLETION IMPRESSIONS\n"
+            "  cancel HANDLE   cancels the job object HANDLE\n"
+            "options:\n"
+            "  --port N        DMLP port (default 47545)\n"
+            "  --tcp           over TCP instead of UDP\n"
+            "  --timeout MS    reply time-out per transmission (default 2000)\n"
+            "  --retry N       transmissions of a request over UDP (default 3)\n"
+            "  --root PATH     the platform root (default: PAL_ROOT)\n"
+            "A failed request prints its DMLP status in decimal and exits 1; a wrong command line\n"
+            "exits 2.\n");
+}
+
+bool parseNumber(const char* text, unsigned long max, unsigned long& value)
+{
+    char* end = nullptr;
+    errno = 0;
+    value = strtoul(text, &end, 0);
+    return *text != '\0' && *end == '\0' && errno == 0 && value <= max;
+}
+
+int fail(DmlpStatus status)
+{
+    printf("%u\n", status);
+    return 1;
+}
+
+// A request result record with its data block, freed whatever became of the request.
+template <typename Result>
+struct Reply {
+    Result record = {};
+    ~Reply() { DMLP_FreeMemory(&record.buffer); }
+};
+
+const DmlpAttributeEntry* findAttribute(const DmlpGet2Object& object, uint16_t id)
+{
+    for (uint16_t i = 0; i < object.count; ++i) {
+        if (object.attributes[i].id == id)
+            return &object.attributes[i];
+    }
+    return nullptr;
+}
+
+// The client job id as it crosses the wire: the three numbers big-endian.
+std::string wireHex(const DmlpClientJobId& id)
+{
+    uint8_t wire[64];
+    const uint32_t data1 = htonl(id.Data1);
+    const uint16_t data2 = htons(id.Data2), data3 = htons(id.Data3);
+    memcpy(wire, &data1, 4);
+    memcpy(wire + 4, &data2, 2);
+    memcpy(wire + 6, &data3, 2);
+    memcpy(wire + 8, id.Data4, 8);
+    memcpy(wire + 16, id.JobText, 48);
+    std::string text;
+    char digits[3];
+    for (uint8_t byte : wire) {
+        snprintf(digits, sizeof digits, "%02x", byte);
+        text += digits;
+    }
+    return text;
+}
+
+bool parseWireHex(const char* text, DmlpClientJobId& id)
+{
+    if (strlen(text) != 128)
+        return false;
+    uint8_t wire[64];
+    for (int i = 0; i < 64; ++i) {
+        char pair[3] = {text[2 * i], text[2 * i + 1], 0};
+        char* end = nullptr;
+        wire[i] = (uint8_t)strtoul(pair, &end, 16);
+        if (*end != '\0' || !isxdigit((unsigned char)pair[0]) || !isxdigit((unsigned char)pair[1]))
+            return false;
+    }
+    uint32_t data1;
+    uint16_t data2, data3;
+    memcpy(&data1, wire, 4);
+    memcpy(&data2, wire + 4, 2);
+    memcpy(&data3, wire + 6, 2);
+    id.Data1 = ntohl(data1);
+    id.Data2 = ntohs(data2);
+    id.Data3 = ntohs(data3);
+    memcpy(id.Data4, wire + 8, 8);
+    memcpy(id.JobText, wire + 16, 48);
+    return true;
+}
+
+DmlpStatus get2(DmlpBinding binding, uint16_t objectClass, uint32_t handle, std::vector<uint16_t> ids,
+                Reply<DmlpGet2Result>& reply)
+{
+    DmlpGet2Params params = {};
+    params.value1 = objectClass;
+    params.objectCount = 1;
+    params.objects = &handle;
+    params.attributeIdCount = (uint16_t)ids.size();
+    params.attributeIds = ids.data();
+    return DMLP_Get2(DMLP_MODE_SYNC, nullptr, binding, kNoObject, &params, &reply.record);
+}
+
+int echo(DmlpBinding binding, const char* text)
+{
+    DmlpEchoParams params = {text, (uint16_t)strlen(text)};
+    Reply<DmlpEchoResult> reply;
+    const DmlpStatus status = DMLP_Echo(DMLP_MODE_SYNC, nullptr, binding, kNoObject, &params, &reply.record);
+    if (status != DMLP_SUCCESS)
+        return fail(status);
+    const uint8_t* echoed = reply.record.echoed != nullptr ? reply.record.echoed : reply.record.data;
+    printf("%.*s\n", (int)reply.record.length, echoed != nullptr ? (const char*)echoed : "");
+    return 0;
+}
+
+int jobs(DmlpBinding binding)
+{
+    DmlpListObjects2Params list = {0, 0, 0, 201, 22, kJobClass, 0, 0};
+    Reply<DmlpListObjects2Result> listed;
+    DmlpStatus status = DMLP_ListObjects2(DMLP_MODE_SYNC, nullptr, binding, kNoObject, &list, &listed.record);
+    if (status != DMLP_SUCCESS)
+        return fail(status);
+    for (uint16_t i = 0; i < listed.record.count; ++i) {
+        const uint32_t handle = listed.record.objects[i];
+        Reply<DmlpGet2Result> reply;
+        status = get2(binding, 0, handle, {280, 283, 277}, reply);
+        if (status != DMLP_SUCCESS)
+            return fail(status);
+        for (uint16_t o = 0; o < reply.record.count; ++o) {
+            const DmlpGet2Object& object = reply.record.objects[o];
+            const DmlpAttributeEntry* id = findAttribute(object, 280);
+            const DmlpAttributeEntry* state = findAttribute(object, 283);
+            const DmlpAttributeEntry* impressions = findAttribute(object, 277);
+            printf("%u %u %u %s\n", object.handle,
+                   state != nullptr && state->value != nullptr ? *(const uint8_t*)state->value : 0,
+                   impressions != nullptr && impressions->value != nullptr ? *(const uint32_t*)impressions->value : 0,
+                   id != nullptr && id->value != nullptr ? wireHex(*(const DmlpClientJobId*)id->value).c_str() : "-");
+        }
+    }
+    return 0;
+}
+
+// The decoded device state (attribute 282).
+struct DeviceState {
+    uint8_t status;
+    uint8_t value2;
+    uint8_t unused[6];
+    uint8_t count;
+    uint8_t unused2[7];
+    const uint32_t* codes;
+    uint32_t hint;
+    uint8_t online;
+};
+
+int device(DmlpBinding binding)
+{
+    Reply<DmlpGet2Result> reply;
+    const DmlpStatus status = get2(binding, 512, 601, {282}, reply);
+    if (status != DMLP_SUCCESS)
+        return fail(status);
+    const DmlpAttributeEntry* entry =
+        reply.record.count > 0 ? findAttribute(reply.record.objects[0], 282) : nullptr;
+    if (entry == nullptr || entry->value == nullptr)
+        return fail(0xFFFF);
+    const DeviceState* state = (const DeviceState*)entry->value;
+    printf("%u %u %08X", state->status, state->online, state->hint);
+    for (uint8_t i = 0; i < state->count; ++i)
+        printf(" %08X", state->codes[i]);
+    printf("\n");
+    return 0;
+}
+
+int trace(DmlpBinding binding, const DmlpClientJobId& id)
+{
+    const uint16_t entries[] = {6004, 277};
+    DmlpTraceJobParams params = {};
+    params.value1 = kJobClass;
+    params.value2 = 2;
+    params.clJobId = id;
+    params.attributeIdCount = 2;
+    params.attributeIds = entries;
+    Reply<DmlpTraceJobResult> reply;
+    const DmlpStatus status = DMLP_TraceJob(DMLP_MODE_SYNC, nullptr, binding, kNoObject, &params, &reply.record);
+    if (status != DMLP_SUCCESS)
+        return fail(status);
+    unsigned completion = 255, impressions = 0;
+    bool completionFound = false;
+    for (uint16_t i = 0; reply.record.kind == 2 && i < reply.record.count; ++i) {
+        const DmlpAttributeEntry& entry = reply.record.attributes[i];
+        if (entry.value == nullptr)
+            continue;
+        if (entry.id == 6004 && !completionFound) {
+            completion = *(const uint8_t*)entry.value;
+            completionFound = true;
+        } else if (entry.id == 277) {
+            impressions = *(const uint32_t*)entry.value;
+        }
+    }
+    printf("%u %u\n", completion, impressions);
+    return 0;
+}
+
+int cancel(DmlpBinding binding, uint32_t handle)
+{
+    DmlpCancelJobParams params = {handle};
+    DmlpDeleteResult result = {};
+    const DmlpStatus status = DMLP_CancelJob(DMLP_MODE_SYNC, nullptr, binding, kNoObject, &params, &result);
+    return status == DMLP_SUCCESS ? 0 : fail(status);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    unsigned long port = 47545, timeout = 2000, retry = 3;
+    bool tcp = false;
+    std::vector<const char*> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--help") {
+            usage(stdout);
+            return 0;
+        } else if (arg == "--tcp") {
+            tcp = true;
+        } else if (arg == "--port" && hasValue) {
+            if (!parseNumber(argv[++i], 65535, port) || port == 0) {
+                fprintf(stderr, "dmlp-query: %s is not a port\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--timeout" && hasValue) {
+            if (!parseNumber(argv[++i], 600000, timeout) || timeout == 0) {
+                fprintf(stderr, "dmlp-query: %s is not a time-out in milliseconds\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--retry" && hasValue) {
+            if (!parseNumber(argv[++i], 255, retry) || retry == 0) {
+                fprintf(stderr, "dmlp-query: %s is not a number of transmissions (1 to 255)\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--root" && hasValue) {
+            setenv("PAL_ROOT", argv[++i], 1);
+        } else if (arg.size() > 1 && arg[0] == '-' && arg[1] == '-') {
+            fprintf(stderr, "dmlp-query: unknown option %s\n", arg.c_str());
+            usage(stderr);
+            return 2;
+        } else {
+            words.push_back(argv[i]);
+        }
+    }
+    const std::string command = words.size() >= 2 ? words[1] : "";
+    const bool oneArgument = command == "echo" || command == "trace" || command == "cancel";
+    const bool noArgument = command == "jobs" || command == "device";
+    if (!((oneArgument && words.size() == 3) || (noArgument && words.size() == 2))) {
+        usage(stderr);
+        return 2;
+    }
+    DmlpAddress peer = {};
+    peer.kind = tcp ? DMLP_ADDRESS_TCP : DMLP_ADDRESS_UDP;
+    if (inet_pton(AF_INET, words[0], peer.u.inet.address) != 1) {
+        fprintf(stderr, "dmlp-query: %s is not an IPv4 address\n", words[0]);
+        return 2;
+    }
+    peer.u.inet.port = (uint16_t)port;
+    DmlpClientJobId id = {};
+    unsigned long handle = 0;
+    if (command == "trace" && !parseWireHex(words[2], id)) {
+        fprintf(stderr, "dmlp-query: the client job id is 128 hexadecimal digits\n");
+        return 2;
+    }
+    if (command == "cancel" && !parseNumber(words[2], 0xFFFFFFFFul, handle)) {
+        fprintf(stderr, "dmlp-query: %s is not a job object handle\n", words[2]);
+        return 2;
+    }
+
+    DmlpInstance instance = 0;
+    DmlpStatus status = DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance);
+    if (status != DMLP_SUCCESS) {
+        fprintf(stderr, "dmlp-query: the protocol library did not start\n");
+        return fail(status);
+    }
+    DmlpEPProperty property = {};
+    property.timeout = (uint32_t)timeout;
+    property.transmissions = (uint8_t)retry;
+    DmlpBinding binding = nullptr;
+    status = DMLP_Bind(instance, &peer, nullptr, &property, &binding);
+    int result;
+    if (status != DMLP_SUCCESS && status != DMLP_BOUND_2001) {
+        fprintf(stderr, "dmlp-query: cannot bind to %s\n", words[0]);
+        result = fail(status);
+    } else {
+        if (command == "echo")
+            result = echo(binding, words[2]);
+        else if (command == "jobs")
+            result = jobs(binding);
+        else if (command == "device")
+            result = device(binding);
+        else if (command == "trace")
+            result = trace(binding, id);
+        else
+            result = cancel(binding, (uint32_t)handle);
+        DMLP_Unbind(binding);
+    }
+    DMLP_Terminate(instance);
+    return result;
+}
