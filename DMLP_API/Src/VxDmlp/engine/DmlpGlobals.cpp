@@ -426,15 +426,17 @@ DmlpStatus DmlpPostToWorker(DmlpMessage* message)
             return DMLP_INTERNAL_FAILURE;
         }
     }
+    // Once posted, an asynchronous record belongs to the worker: it is not touched again.
+    const HANDLE event = message->event;
     const bool posted = VxSrvcPostMessage(g_dmlp.worker, message->id, 0, message) >= 0;
     LeaveCriticalSection(&g_dmlp.workerLock);
     DmlpStatus status = posted ? DMLP_SUCCESS : DMLP_OUT_OF_MEMORY;
     if (posted && wait) {
-        WaitForSingleObject(message->event, INFINITE);
+        WaitForSingleObject(event, INFINITE);
         status = message->status;
     }
-    if (message->event != nullptr)
-        CloseHandle(message->event);
+    if (event != nullptr)
+        CloseHandle(event);
     if (!posted)
         FreeUnposted(message);
     else if (wait)

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -76,9 +77,11 @@ public:
     // Releases every result block received.
     void release()
     {
-        for (const Completion& completion : list())
-            if (completion.result != nullptr)
+        for (const Completion& completion : list()) {
+            if (completion.result != nullptr) {
                 EXPECT_EQ(DMLP_ReleaseParam(completion.result), DMLP_SUCCESS);
+            }
+        }
     }
 
 private:
@@ -192,10 +195,15 @@ protected:
         return call.get();
     }
 
+    // Recorders live as long as the fixture, so that completions delivered by the stop in
+    // TearDown still find theirs.
+    Completions& Recorder() { return recorders_.emplace_back(); }
+
     testsupport::TempRoot root;
     DmlpInstance instance = 0;
 
 private:
+    std::deque<Completions> recorders_;
     int64_t liveBefore_ = 0;
 };
 

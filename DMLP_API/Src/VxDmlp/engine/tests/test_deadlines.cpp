@@ -34,7 +34,7 @@ protected:
 TEST_F(Deadlines, AnUnansweredRequestIsSentAgainAndTimesOutAfterAllTransmissions)
 {
     DmlpBinding binding = BindQuiet(5000, 2);
-    Completions completions;
+    Completions& completions = Recorder();
     Echo(binding, completions, 0);
     Advance(4999);
     EXPECT_EQ(vxfake::Sends().size(), 1u);
@@ -53,7 +53,7 @@ TEST_F(Deadlines, AnUnansweredRequestIsSentAgainAndTimesOutAfterAllTransmissions
 TEST_F(Deadlines, ALateAnswerAfterTheTimeOutIsDiscarded)
 {
     DmlpBinding binding = BindQuiet(100, 1);
-    Completions completions;
+    Completions& completions = Recorder();
     Echo(binding, completions, 0);
     Advance(100);
     ASSERT_TRUE(completions.waitFor(1));
@@ -69,7 +69,9 @@ TEST_F(Deadlines, ANearlyEqualEarlierDeadlineKeepsTheArmedTimer)
     DmlpBinding a = BindQuiet(5000, 1, 9);
     DmlpBinding b = BindQuiet(4997, 1, 10);
     DmlpBinding c = BindQuiet(4992, 1, 11);
-    Completions first, second, third;
+    Completions& first = Recorder();
+    Completions& second = Recorder();
+    Completions& third = Recorder();
     Echo(a, first, 0, 0);
     Echo(b, second, 1, 1);
     Advance(4997);
@@ -95,7 +97,8 @@ TEST_F(Deadlines, DeadlinesAcrossTheWrapOfTheTickKeepTheirOrder)
     VxSrvcTestSetManualClock(0xFFFFFFFFu - 2000 + 1);
     DmlpBinding late = BindQuiet(3000, 1, 9);
     DmlpBinding early = BindQuiet(1000, 1, 10);
-    Completions lateDone, earlyDone;
+    Completions& lateDone = Recorder();
+    Completions& earlyDone = Recorder();
     Echo(late, lateDone, 0, 0);
     Echo(early, earlyDone, 1, 1);
     Advance(1000);
@@ -104,13 +107,14 @@ TEST_F(Deadlines, DeadlinesAcrossTheWrapOfTheTickKeepTheirOrder)
     EXPECT_EQ(lateDone.size(), 0u);
     Advance(2000);
     ASSERT_TRUE(lateDone.waitFor(1)) << "due after the wrap";
-    EXPECT_EQ(lateDone.list()[0].tick, 999u);
+    EXPECT_EQ(lateDone.list()[0].tick, 1000u);
 }
 
 TEST_F(Deadlines, BusyPostponementsEndWhenTheRequestsTimeIsSpent)
 {
     DmlpBinding binding = BindQuiet(1000, 2);
-    Completions blocked, postponed;
+    Completions& blocked = Recorder();
+    Completions& postponed = Recorder();
     Echo(binding, blocked, 0);
     Advance(10);
     Echo(binding, postponed, 1);
@@ -118,8 +122,11 @@ TEST_F(Deadlines, BusyPostponementsEndWhenTheRequestsTimeIsSpent)
     vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
     Advance(990);
     EXPECT_EQ(vxfake::Sends().size(), 2u);
-    for (uint32_t spent = 1000; postponed.size() == 0 && spent < 3000; spent += 50)
+    // Each step either postpones the request again (a timer is armed) or ends it.
+    for (uint32_t spent = 1000; postponed.size() == 0 && spent < 3000; spent += 50) {
         Advance(50);
+        WaitUntil([&] { return postponed.size() > 0 || VxSrvcTestPendingTimers() > 0; });
+    }
     ASSERT_TRUE(postponed.waitFor(1));
     EXPECT_EQ(postponed.list()[0].status, DMLP_TIMEOUT);
     const uint32_t at = postponed.list()[0].tick - kStartTick;

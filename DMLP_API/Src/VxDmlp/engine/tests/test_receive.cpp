@@ -31,7 +31,7 @@ TEST_F(Receiving, FramesAreCutFromAStreamWhateverItsBlocks)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_TCP, 60000, 1);
     const uint32_t endpoint = EndpointOf(0);
-    Completions completions;
+    Completions& completions = Recorder();
     const Bytes first = Cancel(binding, completions, 0);
     const Bytes second = Cancel(binding, completions, 1);
     const Bytes third = Cancel(binding, completions, 2);
@@ -59,7 +59,7 @@ TEST_F(Receiving, RepliesMatchOnRequestIdAndMethod)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 1000, 1);
     const uint32_t endpoint = EndpointOf(0);
-    Completions completions;
+    Completions& completions = Recorder();
     const Bytes request = Cancel(binding, completions, 0);
     WaitArmed();
     Bytes otherMethod = ReplyTo(request, 1, Wire().u32(1));
@@ -80,10 +80,10 @@ TEST_F(Receiving, BadRepliesCompleteWithTheirOwnStatus)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
     const uint32_t endpoint = EndpointOf(0);
-    Completions completions;
+    Completions& completions = Recorder();
     vxfake::Receive(endpoint, ReplyTo(Cancel(binding, completions, 0), 1, Wire().u32(1), 0));
     vxfake::Receive(endpoint, ReplyTo(Cancel(binding, completions, 1), 1, Wire().u16(1)));
-    vxfake::Receive(endpoint, ReplyTo(Cancel(binding, completions, 2), 33));
+    vxfake::Receive(endpoint, ReplyTo(Cancel(binding, completions, 2), 33, Wire().u32(5)));
     ASSERT_TRUE(completions.waitFor(3));
     EXPECT_EQ(completions.list()[0].status, DMLP_BAD_REPLY) << "no status flag";
     EXPECT_EQ(completions.list()[1].status, DMLP_BAD_REPLY) << "a body the coder cannot decode";
@@ -96,7 +96,7 @@ TEST_F(Receiving, PartialRepliesCompleteAsynchronousCallsPartByPart)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 1000, 1);
     const uint32_t endpoint = EndpointOf(0);
-    Completions completions;
+    Completions& completions = Recorder();
     const Bytes request = Cancel(binding, completions, 0);
     WaitArmed();
     const uint8_t more = DMLP_FLAG_STATUS | DMLP_FLAG_MORE;
@@ -132,7 +132,7 @@ TEST_F(Receiving, EachDatagramIsFramedAlone)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
     const uint32_t endpoint = EndpointOf(0);
-    Completions completions;
+    Completions& completions = Recorder();
     const Bytes request = Cancel(binding, completions, 0);
     // A datagram whose header promises more than it carries cannot swallow the next one.
     Bytes truncated = ReplyTo(request, 1, Wire().u32(1).fill(80, 0));
@@ -149,7 +149,7 @@ TEST_F(Receiving, AcquireResourceDataIsCopiedOnceIntoTheResult)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
     const uint32_t endpoint = EndpointOf(0);
-    Completions completions;
+    Completions& completions = Recorder();
     const DmlpCallback callback = completions.callback();
     DmlpDeleteParams acquire = {};
     ASSERT_EQ(DMLP_AcquireResource(DMLP_MODE_ASYNC, &callback, binding, kObject, &acquire, nullptr), DMLP_SUCCESS);

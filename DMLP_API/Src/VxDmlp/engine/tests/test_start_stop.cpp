@@ -102,7 +102,7 @@ class Stopping : public EngineTest {};
 TEST_F(Stopping, StopReleasesWaitingCallersAndDeliversPendingCompletionsFirst)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
-    Completions completions;
+    Completions& completions = Recorder();
     const DmlpCallback callback = completions.callback();
     DmlpEchoParams echo = {};
     ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
@@ -122,7 +122,7 @@ TEST_F(Stopping, StopReleasesWaitingCallersAndDeliversPendingCompletionsFirst)
 TEST_F(Stopping, UnbindReturnsOnlyAfterTheCallbacksPostedBeforeIt)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
-    Completions completions;
+    Completions& completions = Recorder();
     std::atomic<bool> release{false};
     completions.inside = [&](const Completion&) {
         // A slow callback: the unbind must still wait for it.
@@ -146,7 +146,7 @@ TEST_F(Stopping, UnbindReturnsOnlyAfterTheCallbacksPostedBeforeIt)
 TEST_F(Stopping, CallbacksRunOneAtATimeInTheOrderTheRepliesCame)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
-    Completions completions;
+    Completions& completions = Recorder();
     const DmlpCallback callback = completions.callback();
     DmlpEchoParams echo = {};
     for (int i = 0; i < 3; ++i)
@@ -167,7 +167,7 @@ TEST_F(Stopping, CallbacksRunOneAtATimeInTheOrderTheRepliesCame)
 TEST_F(Stopping, WaitingExportsOnTheNotificationThreadAreRefused)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
-    Completions completions;
+    Completions& completions = Recorder();
     std::atomic<uint16_t> inner{0}, terminate{0};
     completions.inside = [&](const Completion&) {
         DmlpEPProperty property;
