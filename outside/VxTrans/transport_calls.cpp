@@ -88,7 +88,11 @@ int32_t openSocket(const OpenRequest& request, int& fd, bool& refusedAtOnce)
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (request.kind == Kind::UdpDatagram)
         setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    if (request.bindLocal && bind(fd, reinterpret_cast<const sockaddr*>(&request.local), sizeof request.local) != 0)
+    // An unconnected endpoint without a local address gets its port now, so that its local
+    // address is known before the first send.
+    const bool bindAny = !request.bindLocal && request.kind == Kind::UdpDatagram;
+    const sockaddr_in local = bindAny ? sockaddr_in{AF_INET, 0, {INADDR_ANY}, {}} : request.local;
+    if ((request.bindLocal || bindAny) && bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         return resultOfErrno(errno, request.protocol);
     if (request.kind == Kind::TcpListener && listen(fd, SOMAXCONN) != 0)
         return resultOfErrno(errno, request.protocol);

@@ -155,8 +155,10 @@ TEST_F(VxTransUdp, DatagramModeHearsEverySenderAndMayBroadcast)
 
     PlainSocket everyone(SOCK_DGRAM, "127.255.255.255", 0);
     ASSERT_GE(everyone.fd, 0);
-    ASSERT_EQ(openConnection("127.255.255.255", everyone.port(), VXTRANS_PROTOCOL_UDP, VXTRANS_MODE_DATAGRAM, &endpoint),
+    ASSERT_EQ(openConnection("127.255.255.255", everyone.port(), VXTRANS_PROTOCOL_UDP, VXTRANS_MODE_DATAGRAM, &endpoint,
+                             &local),
               VXTRANS_OK);
+    EXPECT_NE(portOf(local.address), 0) << "the local port is known before the first send";
     ASSERT_EQ(sendText(endpoint, "anyone?"), VXTRANS_OK);
     EXPECT_EQ(everyone.receive(), "anyone?");
     VxTransCloseEndpoint(endpoint);
