@@ -2,7 +2,9 @@
 // the search past time-outs, and the cancel of the matched object.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <thread>
 
 #include "FakeDmlp.h"
 #include "JTRKCLIB.h"
@@ -183,6 +185,41 @@ TEST_F(TraceFlow, EveryLogRequestWaitsItsPause)
     EXPECT_EQ(run(), 0x00060001u);
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(140)) << "1500 ms at a tenth of the time";
+}
+
+// The service traces on its job-control thread and reads the status on its device-watch thread,
+// both on one binding.
+TEST_F(TraceFlow, TwoThreadsTraceAndReadStatusOnOneBinding)
+{
+    const int rounds = 50;
+    for (int i = 0; i < 2 * rounds; ++i)
+        fake.reply(kListObjects2, 1, ListObjects2Body({}));
+    for (int i = 0; i < rounds; ++i) {
+        fake.reply(kTraceJob, 1, logReply(1, i));
+        fake.reply(kGet2, 1, Get2Body({{601, {Attribute(111, IdListValue({280}))}}}));
+    }
+    std::atomic<int> traced{0}, read{0};
+    std::thread tracer([&] {
+        for (int i = 0; i < rounds; ++i) {
+            BYTE byte = 0;
+            DWORD count = 0;
+            if (DMLLIB_TraceJob(kInstance, kPort, &wanted, &byte, FakeDmlp::binding(), &count, 1) == 0x00060001u &&
+                byte == DMLLIB_TRACE_COMPLETED)
+                ++traced;
+        }
+    });
+    std::thread reader([&] {
+        for (int i = 0; i < rounds; ++i) {
+            StatusInfo info = {};
+            if (DMLLIB_GetStatusInfo(kInstance, kPort, &wanted, &info, FakeDmlp::binding(), 1) == 0x00060001u)
+                ++read;
+        }
+    });
+    tracer.join();
+    reader.join();
+    EXPECT_EQ(traced.load(), rounds);
+    EXPECT_EQ(read.load(), rounds);
+    EXPECT_EQ(fake.liveBlocks(), 0);
 }
 
 // ---- Cancel -------------------------------------------------------------------------------------

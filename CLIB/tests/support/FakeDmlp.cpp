@@ -224,10 +224,8 @@ DmlpStatus FakeDmlp::request(uint16_t method, Call call, void* result, size_t re
     DmlpCursor in = {frame.data(), static_cast<int32_t>(frame.size())};
     if (DmlpDecodeMessage(&header, &context, &in, nullptr) != DMLP_CODER_OK)
         return DMLP_BAD_REPLY;
-    if (context.held && context.held->data) {
-        std::lock_guard<std::mutex> hold(lock_);
+    if (context.held && context.held->data)
         ++liveBlocks_;
-    }
     return DMLP_SUCCESS;
 }
 

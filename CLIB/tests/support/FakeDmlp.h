@@ -3,6 +3,7 @@
 // the caller's result record, exactly as the engine fills it. Every call is recorded.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -78,7 +79,7 @@ private:
     std::map<uint16_t, uint16_t> statuses_;
     std::vector<Call> calls_;
     int unanswered_ = 0;
-    int liveBlocks_ = 0;
+    std::atomic<int> liveBlocks_{0};
     DmlpEntryPoints saved_;
 };
 
