@@ -28,6 +28,8 @@
 #include "pal/resources.h"
 #include "pal/types.h"
 
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
+
 // Window styles of dialog template items.
 #define WS_VISIBLE 0x10000000u
 #define WS_DISABLED 0x08000000u
