@@ -17,6 +17,7 @@
 
 #include "JobMessages.h"
 #include "JobPipeStub.h"
+#include "LprReceiver.h"
 #include "RawSink.h"
 #include "Road.h"
 #include "TempRoot.h"
@@ -353,6 +354,40 @@ TEST_F(RoadFaults, PeerStalledInAFrameIsCutOff)
     ASSERT_EQ(::send(stalled, partial, sizeof partial, MSG_NOSIGNAL), ssize_t(sizeof partial));
     EXPECT_TRUE(spoolertest::eventually([&] { return closedByHost(stalled); }, std::chrono::seconds(30)));
     EXPECT_FALSE(closedByHost(idle));
+}
+
+// A job deleted while its device accepts it and never reads leaves the port at once (the
+// connection is reset): the next job does not wait out the device's close (LprRecvCount x
+// LprRecvInterval, 5 minutes by default).
+TEST_F(RoadFaults, DeletedJobOnADeviceThatNeverReadsFreesThePortAtOnce)
+{
+    devsim::LprReceiverOptions options;
+    options.address = kDevice;
+    options.port = 0;
+    devsim::LprReceiver device(options);
+    devsim::LprScript stall;
+    std::string error;
+    ASSERT_TRUE(devsim::parseLprScript("df@0=stall", stall, error)) << error;
+    device.queueScript(stall);  // the first connection only
+    ASSERT_TRUE(device.start(error)) << error;
+    ASSERT_TRUE(road::writeRootFile("config/connect-redirect",
+                                    kDevice + ":515 " + kDevice + ":" + std::to_string(device.port()) + "\n"));
+    ASSERT_EQ(road::addPort(road::lprPort(u"JT_LPR", kDeviceWide, 0)), 0u);
+    ASSERT_EQ(road::addPrinter(u"Lpr", u"JT_LPR"), 0u);
+
+    DWORD stuck = road::submit(u"Lpr", longHeaderJob(8 * 1024 * 1024), u"stuck.prn");
+    ASSERT_NE(stuck, 0u);
+    ASSERT_TRUE(device.waitUntil([](const std::vector<devsim::LprJob>& jobs) { return !jobs.empty() && jobs[0].stalled; },
+                                 std::chrono::seconds(60)));
+    spoolertest::ProgramResult deleted =
+        spoolertest::runProgram({"pal-spool", "job", "Lpr", std::to_string(stuck), "delete"});
+    ASSERT_EQ(deleted.exitCode, 0) << deleted.output;
+    std::vector<BYTE> next = longHeaderJob(1000);
+    ASSERT_NE(road::submit(u"Lpr", next, u"next.prn"), 0u);
+    EXPECT_TRUE(device.waitUntil([&](const std::vector<devsim::LprJob>& jobs) {
+        return jobs.size() >= 2 && jobs[1].complete() && jobs[1].dataFiles.size() == 1 &&
+               jobs[1].dataFiles[0].bytes.size() == next.size();
+    }, std::chrono::seconds(60)));
 }
 
 } // namespace

@@ -246,6 +246,10 @@ int Close(int* pError, PPortEntry pPort);
 BOOL ShutdownAndDrain(PPortEntry pPort, int* pError);
 void CloseSocketRetrying(PPortEntry pPort);
 void AbortClose(PPortEntry pPort);
+// A deleted or cancelled job does not wait for the device's orderly close, which a device that
+// never reads would hold up for LprRecvCount x LprRecvInterval: its connection is reset at once.
+BOOL IsJobCancelled(const PortEntry* pPort);
+void ResetClose(PPortEntry pPort);
 BOOL IsJobStopping(const PortEntry* pPort);
 // GetJobW at a level into an allocation of the needed size (the caller frees it); NULL on failure.
 LPBYTE QueryJob(HANDLE hPrinter, DWORD dwJobId, DWORD dwLevel);

@@ -239,6 +239,10 @@ void LprGracefulClose(PPortEntry pPort)
 {
     if (pPort->hSocket == INVALID_SOCKET)
         return;
+    if (IsJobCancelled(pPort)) {
+        ResetClose(pPort);
+        return;
+    }
     int nError = 0;
     if (ShutdownAndDrain(pPort, &nError))
         AwaitLprPeerClose(pPort);

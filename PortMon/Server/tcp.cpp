@@ -318,11 +318,27 @@ BOOL ShutdownAndDrain(PPortEntry pPort, int* pError)
     return TRUE;
 }
 
-// Graceful close: our side first, then the device's.
+BOOL IsJobCancelled(const PortEntry* pPort)
+{
+    return (GetJobStatus(pPort->hPrinter, pPort->dwJobId) & (JOB_STATUS_DELETING | JOB_STATUS_DELETED)) != 0;
+}
+
+void ResetClose(PPortEntry pPort)
+{
+    struct linger reset = {1, 0};
+    setsockopt(pPort->hSocket, SOL_SOCKET, SO_LINGER, (const char*)&reset, sizeof(reset));
+    CloseSocketRetrying(pPort);
+}
+
+// Graceful close: our side first, then the device's; a cancelled job's connection is reset.
 int Close(int* pError, PPortEntry pPort)
 {
     if (pPort->hSocket == INVALID_SOCKET)
         return 0;
+    if (IsJobCancelled(pPort)) {
+        ResetClose(pPort);
+        return 0;
+    }
     if (!ShutdownAndDrain(pPort, pError))
         return -1;
     AwaitPeerClose(pPort);
