@@ -177,13 +177,7 @@ intptr_t WorkerProc(VxSrvcThread thread, uint32_t id, uintptr_t wparam, void* re
         DmlpFree(record);
         break;
     }
-    default:
-        // Subscriptions and discovery are not served by this library version.
-        if (message->event != nullptr)
-            Answer(message, DMLP_NOT_SUPPORTED);
-        else
-            DmlpComplete(message, DMLP_NOT_SUPPORTED, 0, nullptr);
-        break;
+    default: Discard(id, record); break;
     }
     return 0;
 }

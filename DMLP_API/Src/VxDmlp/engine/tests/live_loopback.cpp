@@ -9,6 +9,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "../../tests/WireBytes.h"
@@ -149,6 +152,80 @@ TEST_F(Loopback, AnAbsentDeviceTimesOutAfterEveryTransmission)
     EXPECT_EQ(DMLP_CancelJob(DMLP_MODE_SYNC, nullptr, binding, kObject, &cancel, &result), DMLP_TIMEOUT);
     EXPECT_GE(GetTickCount() - start, 390u);
     EXPECT_EQ(DMLP_Unbind(binding), DMLP_SUCCESS);
+}
+
+// The routing plug-in is looked for beside the library's module path, C:\Program Files here.
+class Routing : public ::testing::Test {
+protected:
+    void Install(const char* plugin)
+    {
+        const std::filesystem::path folder = std::filesystem::path(root.path()) / "drive_c" / "Program Files";
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(plugin, folder / "VxRouting.so");
+    }
+    std::string Journal()
+    {
+        std::ifstream file(journal);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+    DmlpAddress BindAndReadLocal(uint16_t port)
+    {
+        DmlpInstance instance = 0;
+        EXPECT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+        const DmlpAddress peer = Udp(port);
+        DmlpEPProperty property = {};
+        property.timeout = 1000;
+        property.transmissions = 1;
+        DmlpBinding binding = nullptr;
+        DmlpAddress local = {};
+        EXPECT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
+        EXPECT_EQ(DMLP_GetEPAddress(binding, DMLP_EP_LOCAL, &local), DMLP_SUCCESS);
+        EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+        return local;
+    }
+    testsupport::TempRoot root;
+    std::string journal = root.file("routing.journal");
+};
+
+TEST_F(Routing, ThePluginChoosesTheLocalAddressAndTheTransportItsPort)
+{
+    Install(VXROUTING_PLUGIN);
+    setenv("VXROUTING_JOURNAL", journal.c_str(), 1);
+    setenv("VXROUTING_LOCAL", "127.0.0.1", 1);
+    Responder device;
+    const DmlpAddress local = BindAndReadLocal(device.port());
+    EXPECT_EQ(local.u.inet.address[0], 127);
+    EXPECT_EQ(local.u.inet.address[3], 1);
+    EXPECT_NE(local.u.inet.port, 0) << "the port is the transport's";
+    const std::string lines = Journal();
+    EXPECT_EQ(lines.find("initialize\n"), 0u) << lines;
+    EXPECT_NE(lines.find("select 127.0.0.1:"), std::string::npos) << lines;
+    EXPECT_NE(lines.find("shutdown\n"), std::string::npos) << "unloaded at the last stop";
+
+    // A zero choice leaves the transport's own address.
+    setenv("VXROUTING_LOCAL", "0.0.0.0", 1);
+    const DmlpAddress fallback = BindAndReadLocal(device.port());
+    EXPECT_EQ(fallback.u.inet.address[0], 127);
+    EXPECT_NE(fallback.u.inet.port, 0);
+    unsetenv("VXROUTING_JOURNAL");
+    unsetenv("VXROUTING_LOCAL");
+}
+
+TEST_F(Routing, APluginWithoutSelectOrNoPluginAtAllLeavesTheTransportsAddress)
+{
+    Responder device;
+    const DmlpAddress none = BindAndReadLocal(device.port());
+    EXPECT_EQ(none.u.inet.address[0], 127);
+    EXPECT_NE(none.u.inet.port, 0);
+    Install(VXROUTING_PLUGIN_WITHOUT_SELECT);
+    setenv("VXROUTING_JOURNAL", journal.c_str(), 1);
+    const DmlpAddress withoutSelect = BindAndReadLocal(device.port());
+    EXPECT_EQ(withoutSelect.u.inet.address[0], 127);
+    EXPECT_NE(withoutSelect.u.inet.port, 0);
+    EXPECT_EQ(Journal(), "initialize\nshutdown\n");
+    unsetenv("VXROUTING_JOURNAL");
 }
 
 } // namespace

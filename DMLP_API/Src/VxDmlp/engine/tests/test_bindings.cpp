@@ -240,5 +240,35 @@ TEST_F(Bindings, AsynchronousRequestsWithoutCallbackOnAConnectionWantNoReply)
     EXPECT_EQ(VxSrvcTestPendingTimers(), 0u) << "no deadline for a request that wants no reply";
 }
 
+// A kind-11 binding has no time-out: an unanswered request ends with success 2 ticks after it went.
+TEST_F(Bindings, Kind11BindingsNeedTimeOutZeroAndEndUnansweredRequestsWithSuccess)
+{
+    vxfake::SetAvailable(VXTRANS_FAMILY_9A21, true);
+    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    DmlpAddress peer = {};
+    peer.kind = DMLP_ADDRESS_9A21;
+    peer.u.family9A21.address = 0x0807060504030201ull;
+    DmlpBinding binding = nullptr;
+    const DmlpEPProperty timed = Property(5000, 1);
+    EXPECT_EQ(DMLP_Bind(instance, &peer, nullptr, &timed, &binding), DMLP_BAD_PARAMETER);
+    const DmlpEPProperty untimed = Property(0, 1);
+    ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &untimed, &binding), DMLP_SUCCESS);
+    const vxfake::Endpoint endpoint = vxfake::Endpoints().at(0);
+    EXPECT_EQ(endpoint.pair.protocol, 0xC601u);
+    EXPECT_EQ(endpoint.pair.peer.family, VXTRANS_FAMILY_9A21);
+    EXPECT_EQ(endpoint.pair.peer.bytes[6], 1) << "the address at +8 of the transport form";
+    Completions& completions = Recorder();
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    SentAt(0);
+    WaitArmed();
+    Advance(2);
+    ASSERT_TRUE(completions.waitFor(1));
+    EXPECT_EQ(completions.list()[0].status, DMLP_SUCCESS);
+    EXPECT_EQ(completions.list()[0].tick, kStartTick + 2);
+}
+
 } // namespace
 } // namespace enginetest
