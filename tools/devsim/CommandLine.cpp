@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -13,7 +14,9 @@ const char kUsage[] =
     "reaches this machine, so 127.0.0.5 needs no set-up). A printer takes jobs by RAW printing\n"
     "(every connection is one job, its bytes exactly as sent) and, when given an LPR port, by LPR\n"
     "(RFC 1179: the receive-job command with its control-file, data-file and abort subcommands;\n"
-    "data files announced by size or ended by the connection's close).\n"
+    "data files announced by size or ended by the connection's close). It answers DMLP requests\n"
+    "on UDP about its job objects (one per job, with the client job id read from the job messages\n"
+    "at the front of the data) and its state, and sends event notifications to its subscribers.\n"
     "\n"
     "Printers:\n"
     "  --device ADDRESS       begin another printer on ADDRESS; the printer options that follow\n"
@@ -29,6 +32,20 @@ const char kUsage[] =
     "  --resume-after MS      read on MS milliseconds after a stall (default: never)\n"
     "  --close-delay MS       close MS milliseconds after the sender's shutdown (default 0)\n"
     "  --no-listen            bind the RAW port but do not listen: connections are refused\n"
+    "DMLP (per printer):\n"
+    "  --dmlp [ADDRESS:]PORT  its DMLP port on UDP (default 47545; port 0 takes a free port)\n"
+    "  --no-dmlp              no DMLP\n"
+    "  --dmlp-tcp             DMLP on TCP too, on the same port number\n"
+    "  --dmlp-fault RULE      METHOD:ACTION[/N]: METHOD a name (Echo, Get2, ListObjects2, TraceJob,\n"
+    "                         CancelJob, AppendToList, DeleteFromList, SetListElement), a number or\n"
+    "                         any; ACTION drop, delay:MS, duplicate, malformed:magic|length|nostatus|\n"
+    "                         body, status:N or parts:N. METHOD event for notifications: drop,\n"
+    "                         duplicate, after-unsubscribe, unreachable. /N: the next N only.\n"
+    "  --print-time MS        a job prints this long once its data is in (default 1000)\n"
+    "  --impressions N        impressions of each job, rising while it prints (default 1)\n"
+    "  --keep-done MS         a done job stays listed this long, then goes to the job log (default 5000)\n"
+    "  --no-282               the device does not report its state as attribute 282\n"
+    "  --no-106               the device does not offer SetListElement (106)\n"
     "LPR behaviour (per printer):\n"
     "  --lpr-script SCRIPT    how to answer every connection (default: acknowledge every step)\n"
     "  --lpr-once SCRIPT      how to answer the next connection only; repeat it for the ones after\n"
@@ -39,6 +56,12 @@ const char kUsage[] =
     "  refuse[:BYTE] (default byte 1), stall (never answer), close or reset; df@N=stall|close|reset\n"
     "  acts after N bytes of each data file. Example: --lpr-script cf=refuse:2,df@4096=close\n"
     "General:\n"
+    "  --control PATH         serve control commands on the Unix socket PATH (client: devsim-ctl)\n"
+    "  --request-log FILE     append one line per DMLP request to FILE\n"
+    "  --subscription-lifetime MS  subscriptions not renewed within MS end (default: never)\n"
+    "  --broadcast            answer Echo sent to 127.255.255.255:47545 from every device\n"
+    "  --completions-per-second N  jobs of all printers complete at most N a second\n"
+    "  --root DIR             platform root, whose ICMP stub table a power-off writes (default PAL_ROOT)\n"
     "  --config FILE          read options from FILE (separated by white space; # starts a comment)\n"
     "  --out DIR              write RAW jobs to DIR/raw-NNNNN.bin and LPR jobs to DIR/lpr-NNNNN.cf\n"
     "                         (control file), .df (data file; .df2 and on for more), .stream (every\n"
@@ -46,8 +69,9 @@ const char kUsage[] =
     "  --jobs N               exit after N jobs (RAW and LPR, all printers) have ended\n"
     "  --help                 show this help\n"
     "\n"
-    "Prints \"devsim: RAW on ADDRESS:PORT\" and \"devsim: LPR on ADDRESS:PORT\" for each port when it\n"
-    "is ready and one line per finished job; runs until SIGINT or SIGTERM (or --jobs). Exit status\n"
+    "Prints \"devsim: RAW on ADDRESS:PORT\", \"devsim: LPR on ADDRESS:PORT\" and \"devsim: DMLP on\n"
+    "ADDRESS:PORT (udp)\" for each port when it is ready, one line per finished job, per completed\n"
+    "job object and per subscription change; runs until SIGINT or SIGTERM (or --jobs). Exit status\n"
     "0, 1 when a port cannot be opened or DIR cannot be made, 2 for a wrong command line.\n";
 
 namespace {
@@ -161,6 +185,16 @@ bool Parser::takeFlag(const std::string& option)
         current().settings.rawOptions.listen = false;
     else if (option == "--no-raw")
         current().settings.raw = false;
+    else if (option == "--no-dmlp")
+        current().settings.device.dmlp = false;
+    else if (option == "--dmlp-tcp")
+        current().settings.device.dmlpTcp = true;
+    else if (option == "--no-282")
+        current().settings.device.reportsDeviceState = false;
+    else if (option == "--no-106")
+        current().settings.device.setsListElements = false;
+    else if (option == "--broadcast")
+        settings_.simulator.broadcast = true;
     else
         return false;
     return true;
@@ -184,12 +218,26 @@ std::string Parser::takeValue(const std::string& option, const std::string& valu
         current().settings.lpr = true;
         return takeEndpoint(option, value, current().settings.lprOptions.port);
     }
-    if (option == "--lpr-script" || option == "--lpr-once")
-        return takeScript(option, value);
-    if (option == "--out") {
-        settings_.outFolder = value;
+    if (option == "--dmlp") {
+        current().settings.device.dmlp = true;
+        return takeEndpoint(option, value, current().settings.device.dmlpPort);
+    }
+    if (option == "--dmlp-fault") {
+        FaultRule rule;
+        std::string complaint = parseFaultRule(value, rule);
+        if (!complaint.empty())
+            return "--dmlp-fault: " + complaint;
+        current().settings.device.faults.push_back(rule);
         return {};
     }
+    if (option == "--lpr-script" || option == "--lpr-once")
+        return takeScript(option, value);
+    for (auto [name, text] : {std::pair{"--out", &settings_.outFolder}, {"--control", &settings_.simulator.control},
+                              {"--request-log", &settings_.simulator.requestLog}, {"--root", &settings_.simulator.root}})
+        if (option == name) {
+            *text = value;
+            return {};
+        }
     return takeRawNumber(option, value);
 }
 
@@ -213,6 +261,16 @@ std::string Parser::takeRawNumber(const std::string& option, const std::string& 
         current().settings.lprOptions.sizeUnknownFrom = number;
     else if (option == "--jobs")
         settings_.jobLimit = number;
+    else if (option == "--print-time")
+        current().settings.device.printTime = std::chrono::milliseconds(number);
+    else if (option == "--keep-done")
+        current().settings.device.keepDone = std::chrono::milliseconds(number);
+    else if (option == "--impressions")
+        current().settings.device.impressions = static_cast<uint32_t>(std::min<uint64_t>(number, 100000));
+    else if (option == "--subscription-lifetime")
+        settings_.simulator.subscriptionLifetime = std::chrono::milliseconds(number);
+    else if (option == "--completions-per-second")
+        settings_.simulator.completionsPerSecond = static_cast<double>(number);
     else
         return "unknown option '" + option + "'";
     return numeric ? std::string() : wrong;
@@ -254,11 +312,14 @@ std::string Parser::takeScript(const std::string& option, const std::string& val
 std::string Parser::finish()
 {
     current(); // without printer options, one printer with the defaults
+    if (settings_.simulator.root.empty())
+        if (const char* root = std::getenv("PAL_ROOT"))
+            settings_.simulator.root = root;
     for (Printer& printer : printers_) {
         PrinterSettings& settings = printer.settings;
-        if (!settings.raw && !settings.lpr)
-            return "the printer on " + settings.address + " has no port (--no-raw without --lpr)";
-        settings.rawOptions.address = settings.lprOptions.address = settings.address;
+        if (!settings.raw && !settings.lpr && !settings.device.dmlp)
+            return "the printer on " + settings.address + " has no port (--no-raw and --no-dmlp without --lpr)";
+        settings.rawOptions.address = settings.lprOptions.address = settings.device.address = settings.address;
         settings_.printers.push_back(std::move(settings));
     }
     return {};

@@ -6,22 +6,14 @@
 #include <string>
 #include <vector>
 
-#include "LprReceiver.h"
-#include "RawSink.h"
+#include "Printer.h"
+#include "Simulator.h"
 
 namespace devsim {
 
-struct PrinterSettings {
-    std::string address = "127.0.0.1";
-    bool raw = true;
-    RawSinkOptions rawOptions;
-    bool lpr = false;
-    LprReceiverOptions lprOptions;
-    std::vector<LprScript> lprOnce; // one per connection, in order
-};
-
 struct Settings {
     std::vector<PrinterSettings> printers;
+    SimulatorSettings simulator;
     std::string outFolder;
     uint64_t jobLimit = 0;
     bool help = false;

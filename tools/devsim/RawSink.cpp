@@ -32,8 +32,8 @@ bool reached(const std::optional<uint64_t>& limit, uint64_t received)
 
 } // namespace
 
-RawSink::RawSink(RawSinkOptions options, JobEnded jobEnded)
-    : options_(std::move(options)), jobEnded_(std::move(jobEnded))
+RawSink::RawSink(RawSinkOptions options, JobEnded jobEnded, JobData jobData)
+    : options_(std::move(options)), jobEnded_(std::move(jobEnded)), jobData_(std::move(jobData))
 {
 }
 
@@ -50,6 +50,15 @@ bool RawSink::start(std::string& error)
 void RawSink::stop()
 {
     serving_.stop();
+}
+
+void RawSink::drop(size_t index)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropRequested_.push_back(index);
+    }
+    serving_.wake();
 }
 
 void RawSink::resume()
@@ -100,11 +109,16 @@ void RawSink::run()
         if (serving_.stopRequested())
             break;
         bool resumeAll;
+        std::vector<size_t> drops;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             resumeAll = resumeRequested_;
             resumeRequested_ = false;
+            drops.swap(dropRequested_);
         }
+        for (Connection& connection : connections_)
+            if (connection.fd >= 0 && std::find(drops.begin(), drops.end(), connection.job) != drops.end())
+                reset(connection);
         const size_t known = connections_.size();
         if (options_.listen && watched[1].revents)
             acceptConnections();
@@ -163,8 +177,11 @@ void RawSink::readFrom(Connection& connection)
     }
     ssize_t got = ::recv(connection.fd, buffer, wanted, 0);
     if (got > 0) {
-        if (connection.recording)
+        if (connection.recording) {
             updateJob(connection.job, [&](RawJob& job) { job.data.insert(job.data.end(), buffer, buffer + got); });
+            if (jobData_)
+                jobData_(connection.job, buffer, static_cast<size_t>(got));
+        }
         connection.received += got;
         applyLimits(connection);
     } else if (got == 0) {
@@ -182,9 +199,7 @@ void RawSink::applyLimits(Connection& connection)
     if (!connection.recording)
         return;
     if (reached(options_.resetAfter, connection.received)) {
-        linger abortive{1, 0};
-        setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
-        endJob(connection, JobEnd::ResetBySink);
+        reset(connection);
         return;
     }
     if (reached(options_.closeAfter, connection.received)) {
@@ -200,6 +215,13 @@ void RawSink::applyLimits(Connection& connection)
             connection.resumeAt = Clock::now() + *options_.resumeAfter;
         updateJob(connection.job, [](RawJob& job) { job.stalled = true; });
     }
+}
+
+void RawSink::reset(Connection& connection)
+{
+    linger abortive{1, 0};
+    setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+    endJob(connection, JobEnd::ResetBySink);
 }
 
 void RawSink::runTimers(Connection& connection)

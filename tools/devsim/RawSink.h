@@ -51,8 +51,10 @@ struct RawJob {
 class RawSink {
 public:
     using JobEnded = std::function<void(size_t index, const RawJob& job)>;
+    // Each run of bytes as it is taken, on the sink's thread.
+    using JobData = std::function<void(size_t index, const uint8_t* data, size_t size)>;
 
-    explicit RawSink(RawSinkOptions options, JobEnded jobEnded = {});
+    explicit RawSink(RawSinkOptions options, JobEnded jobEnded = {}, JobData jobData = {});
     ~RawSink();
     RawSink(const RawSink&) = delete;
     RawSink& operator=(const RawSink&) = delete;
@@ -65,6 +67,8 @@ public:
     uint16_t port() const { return serving_.port(); }
     // Stalled jobs read on.
     void resume();
+    // Resets the connection of a job still open (JobEnd::ResetBySink).
+    void drop(size_t index);
 
     std::vector<RawJob> jobs() const;
     // Waits until `condition` holds for the jobs; false when the time ran out first.
@@ -78,18 +82,21 @@ private:
     void acceptConnections();
     void readFrom(Connection& connection);
     void applyLimits(Connection& connection);
+    void reset(Connection& connection);
     void runTimers(Connection& connection);
     void endJob(Connection& connection, JobEnd end);
     void updateJob(size_t index, const std::function<void(RawJob&)>& change);
 
     const RawSinkOptions options_;
     const JobEnded jobEnded_;
+    const JobData jobData_;
     std::vector<Connection> connections_; // the sink's thread only
 
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<RawJob> jobs_;
     bool resumeRequested_ = false;
+    std::vector<size_t> dropRequested_;
     ServingThread serving_; // last: stopped before the members its thread uses go
 };
 

@@ -4,87 +4,73 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <list>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "CommandLine.h"
 #include "JobLog.h"
+#include "Printer.h"
+#include "Simulator.h"
 
 namespace {
 
-// The printers' ports, started in order; each prints its ready line.
+void say(const std::string& line)
+{
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+}
+
+bool failed(const std::string& error)
+{
+    std::fprintf(stderr, "devsim: %s\n", error.c_str());
+    return false;
+}
+
+// The printers' job ports, each with its device's DMLP side.
 class Printers {
 public:
-    explicit Printers(devsim::JobLog& log) : log_(log) {}
+    Printers(devsim::JobLog& log, devsim::Simulator& simulator) : log_(log), simulator_(simulator) {}
 
-    bool start(const devsim::PrinterSettings& printer)
+    bool start(const std::vector<devsim::PrinterSettings>& all)
     {
-        if (printer.raw && !startRaw(printer.rawOptions))
-            return false;
-        return !printer.lpr || startLpr(printer.lprOptions, printer.lprOnce);
+        devsim::PrinterReports reports;
+        reports.ready = [](const std::string& kind, const std::string& port, const std::string& note) {
+            say("devsim: " + kind + " on " + port + note);
+        };
+        reports.rawEnded = [this](const std::string& port, const devsim::RawJob& job) { log_.rawEnded(port, job); };
+        reports.lprEnded = [this](const std::string& port, const devsim::LprJob& job) { log_.lprEnded(port, job); };
+        for (const devsim::PrinterSettings& settings : all) {
+            if (settings.device.dmlp)
+                simulator_.addDevice(settings.device);
+            printers_.push_back(std::make_unique<devsim::Printer>(settings, &simulator_, reports));
+        }
+        simulator_.setPowerSwitch([this](const std::string& address, bool on, std::string& error) {
+            for (auto& printer : printers_)
+                if (printer->address() == address)
+                    return printer->power(on, error);
+            return true;
+        });
+        std::string error;
+        if (!simulator_.start(error))
+            return failed(error);
+        for (auto& printer : printers_)
+            if (!printer->start(error))
+                return failed(error);
+        return true;
     }
 
     void stop()
     {
-        for (auto& sink : rawSinks_)
-            sink->stop();
-        for (auto& receiver : lprReceivers_)
-            receiver->stop();
+        for (auto& printer : printers_)
+            printer->stop();
+        simulator_.stop();
     }
 
 private:
-    bool startRaw(const devsim::RawSinkOptions& options)
-    {
-        // The callbacks name the port once it is bound; the thread that runs them starts later.
-        auto& sink = rawSinks_.emplace_back();
-        sink = std::make_unique<devsim::RawSink>(options, [this, &sink](size_t, const devsim::RawJob& job) {
-            log_.rawEnded(portName(*sink), job);
-        });
-        std::string error;
-        if (!sink->start(error))
-            return failed(error);
-        ready("RAW", portName(*sink), options.listen ? "" : " (not listening)");
-        return true;
-    }
-
-    bool startLpr(const devsim::LprReceiverOptions& options, const std::vector<devsim::LprScript>& once)
-    {
-        auto& receiver = lprReceivers_.emplace_back();
-        receiver = std::make_unique<devsim::LprReceiver>(options, [this, &receiver](size_t, const devsim::LprJob& job) {
-            log_.lprEnded(portName(*receiver), job);
-        });
-        for (const devsim::LprScript& script : once)
-            receiver->queueScript(script);
-        std::string error;
-        if (!receiver->start(error))
-            return failed(error);
-        ready("LPR", portName(*receiver), "");
-        return true;
-    }
-
-    template <typename Port>
-    static std::string portName(const Port& port)
-    {
-        return port.address() + ":" + std::to_string(port.port());
-    }
-
-    static bool failed(const std::string& error)
-    {
-        std::fprintf(stderr, "devsim: %s\n", error.c_str());
-        return false;
-    }
-
-    static void ready(const char* kind, const std::string& name, const char* note)
-    {
-        std::printf("devsim: %s on %s%s\n", kind, name.c_str(), note);
-        std::fflush(stdout);
-    }
-
     devsim::JobLog& log_;
-    std::list<std::unique_ptr<devsim::RawSink>> rawSinks_; // lists: the callbacks refer to their entries
-    std::list<std::unique_ptr<devsim::LprReceiver>> lprReceivers_;
+    devsim::Simulator& simulator_;
+    std::vector<std::unique_ptr<devsim::Printer>> printers_;
 };
 
 } // namespace
@@ -116,10 +102,10 @@ int main(int argc, char** argv)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     devsim::JobLog log(settings.outFolder, settings.jobLimit, [] { kill(getpid(), SIGUSR1); });
-    Printers printers(log);
-    for (const devsim::PrinterSettings& printer : settings.printers)
-        if (!printers.start(printer))
-            return 1;
+    devsim::Simulator simulator(settings.simulator, say);
+    Printers printers(log, simulator);
+    if (!printers.start(settings.printers))
+        return 1;
 
     int received = 0;
     sigwait(&signals, &received);

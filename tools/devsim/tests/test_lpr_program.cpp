@@ -69,8 +69,8 @@ TEST(DevsimLprProgram, ServesSeveralPrintersAndWritesTheirJobs)
 {
     testsupport::TempRoot root;
     const std::string out = root.file("jobs");
-    ChildProcess devsim(DEVSIM_PROGRAM, {"--device", "127.0.0.5", "--raw", "0", "--lpr", "0", "--device", "127.0.0.6",
-                                         "--no-raw", "--lpr", "0", "--out", out, "--jobs", "3"});
+    ChildProcess devsim(DEVSIM_PROGRAM, {"--device", "127.0.0.5", "--raw", "0", "--lpr", "0", "--no-dmlp", "--device",
+                                         "127.0.0.6", "--no-raw", "--lpr", "0", "--no-dmlp", "--out", out, "--jobs", "3"});
     const uint16_t raw5 = readyPort(devsim.readLine(), "RAW on 127.0.0.5");
     const uint16_t lpr5 = readyPort(devsim.readLine(), "LPR on 127.0.0.5");
     const uint16_t lpr6 = readyPort(devsim.readLine(), "LPR on 127.0.0.6");
@@ -127,7 +127,7 @@ TEST(DevsimLprProgram, AnswersAsItsScriptsFromAConfigurationFileSay)
     testsupport::TempRoot root;
     const std::string config = root.file("printers.conf");
     std::ofstream(config) << "# a printer that refuses control files\n"
-                             "--device 127.0.0.5 --no-raw --lpr 0\n"
+                             "--device 127.0.0.5 --no-raw --no-dmlp --lpr 0\n"
                              "--lpr-script cf=refuse:1   # every connection\n"
                              "--lpr-once queue=refuse:2  # but the first\n";
     ChildProcess devsim(DEVSIM_PROGRAM, {"--config", config, "--jobs", "2"});
@@ -166,7 +166,7 @@ TEST(DevsimLprProgram, WrongCommandLinesAreRefused)
         {{"--raw", "127.0.0.6:0", "--lpr", "127.0.0.5:0"}, "is not on the printer's address 127.0.0.6"},
         {{"--device", "localhost"}, "--device wants an IPv4 address, not 'localhost'"},
         {{"--lpr", "70000"}, "--lpr wants [IPv4-ADDRESS:]PORT, not '70000'"},
-        {{"--no-raw"}, "the printer on 127.0.0.1 has no port"},
+        {{"--no-raw", "--no-dmlp"}, "the printer on 127.0.0.1 has no port"},
         {{"--size-unknown-from", "many"}, "--size-unknown-from wants a number"},
         {{"--config", "/nonexistent/devsim.conf"}, "cannot read the configuration file '/nonexistent/devsim.conf'"},
     };
@@ -196,7 +196,7 @@ TEST(DevsimLprProgram, ABusyLprPortEndsTheProgram)
     const std::string where = "127.0.0.5:" + std::to_string(busy.port());
     testsupport::ChildOptions childOptions;
     childOptions.pipeErrors = true;
-    const auto result = testsupport::runProgram(DEVSIM_PROGRAM, {"--no-raw", "--lpr", where}, childOptions);
+    const auto result = testsupport::runProgram(DEVSIM_PROGRAM, {"--no-raw", "--no-dmlp", "--lpr", where}, childOptions);
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(contains(result.err, "cannot listen on " + where)) << result.err;
 }

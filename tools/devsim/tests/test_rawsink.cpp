@@ -321,7 +321,7 @@ struct Program {
         posix_spawn_file_actions_adddup2(&actions, err[1], 2);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         posix_spawn_file_actions_addclose(&actions, err[0]);
-        arguments.insert(arguments.begin(), DEVSIM_PROGRAM);
+        arguments.insert(arguments.begin(), {DEVSIM_PROGRAM, "--no-dmlp"});
         std::vector<char*> argv;
         for (auto& argument : arguments)
             argv.push_back(argument.data());
