@@ -82,7 +82,7 @@ WORD clDMLLIB_Operation::rtnSubscribe(BYTE byPhase, decltype(&DMLP_SubscribeEven
     WORD rtnRet = DMLPLIBERR_NOT_CALLED;
     if (dwObjectClass != 0 && lpEvents && lpCallback) {
         vSetPhase(byPhase);
-        rtnRet = lpExport(m_hBind, m_RequestId, kSubscribeReserved, dwObjectClass, lpEvents, kSubscribeExtra,
+        rtnRet = !lpExport ? DMLP_NOT_SUPPORTED : lpExport(m_hBind, m_RequestId, kSubscribeReserved, dwObjectClass, lpEvents, kSubscribeExtra,
                           lpCallback);
     }
     CLIB_TRACE(W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
@@ -106,7 +106,7 @@ WORD clDMLLIB_Operation::rtnUnsubscribe(BYTE byPhase, decltype(&DMLP_Unsubscribe
     WORD rtnRet = DMLPLIBERR_NOT_CALLED;
     if (dwObjectClass != 0) {
         vSetPhase(byPhase);
-        rtnRet = lpExport(m_hBind, m_RequestId, dwObjectClass);
+        rtnRet = !lpExport ? DMLP_NOT_SUPPORTED : lpExport(m_hBind, m_RequestId, dwObjectClass);
     }
     CLIB_TRACE(W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
     return rtnRet;
