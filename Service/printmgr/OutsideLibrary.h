@@ -1,0 +1,34 @@
+// An outside library bound at run time: loaded on first use under a lock (a failure is not
+// remembered, so the next call tries again), each entry resolved once into its cache slot.
+#pragma once
+
+#include <mutex>
+
+#include <windows.h>
+
+// Every outside entry takes one pointer to its parameter block and returns an int.
+typedef int (*OUTSIDE_ENTRY)(void* block);
+
+#define OUTSIDE_NOT_AVAILABLE (-2)
+
+class clOutsideLibrary {
+public:
+    // Writes the library's full path into a buffer of pathBytes; FALSE: not installed.
+    typedef BOOL (*PathBuilder)(char* path, size_t pathBytes);
+
+    explicit clOutsideLibrary(PathBuilder buildPath) : m_buildPath(buildPath) {}
+
+    // The entry in *entry and 0; or OUTSIDE_NOT_AVAILABLE when the path cannot be built, the library
+    // is not found (2 or 126) or the entry is missing; -1 for other load failures.
+    int iResolve(LPCSTR name, OUTSIDE_ENTRY* slot, OUTSIDE_ENTRY* entry);
+    // Resolves and calls; *resolved tells a missing entry from the entry's own result.
+    int iCall(LPCSTR name, OUTSIDE_ENTRY* slot, void* block, bool* resolved = nullptr);
+
+private:
+    static constexpr size_t kPathBytes = 261;
+
+    PathBuilder m_buildPath;
+    std::mutex m_lock;
+    HMODULE m_module = nullptr;
+    char m_path[kPathBytes] = {};
+};

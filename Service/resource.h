@@ -1,0 +1,37 @@
+// String resources of the service (language 1041).
+#pragma once
+
+// Reasons of a refused print-manager start notice.
+#define IDS_PRINTMGR_NOT_RUNNING 108
+#define IDS_PRINTMGR_NO_PRINTER 109
+#define IDS_PRINTMGR_NO_JOB 110
+#define IDS_PRINTMGR_NO_DOCUMENT 111
+
+// Device texts; each ends in the printer, document and user inserts %1, %2, %3.
+#define IDS_WIM_DEVICEPOWEROFF 201
+#define IDS_WIM_PAPERJAM 202
+#define IDS_WIM_NOPAPER 203
+#define IDS_WIM_NOTONER 204
+#define IDS_WIM_BUSY 205
+#define IDS_WIM_COVEROPEN 206
+#define IDS_WIM_OFFLINE 207
+#define IDS_WIM_OUTOFMEMORY 208
+#define IDS_WIM_OUTPUTBINFULL 209
+#define IDS_WIM_PAPERPROBLEM 210
+#define IDS_WIM_OPERATORCALL 211
+#define IDS_WIM_HARDWAREERROR 212
+#define IDS_WIM_OTHERERROR 213
+#define IDS_WIM_SETTINGIGNORED 214
+#define IDS_WIM_PAPERMISMATCH 215
+#define IDS_WIM_NOTONERCARTRIDGE 216
+#define IDS_WIM_WARMINGUP 217
+#define IDS_WIM_RESETTING 218
+// No paper of size k (0-19): 251 + k; another size loaded: 301 + k.
+#define IDS_WIM_NOPAPER_SIZE 251
+#define IDS_WIM_PAPERMISMATCH_SIZE 301
+#define IDS_PAPER_SIZES 20
+#define IDS_WIM_DEVICEPOWEROFF_HOLD 321
+#define IDS_WIM_DELETEFAILED 322
+#define IDS_WIM_DATARESET 323
+#define IDS_WIM_POWERRESET 324
+#define IDS_WIM_ATTRIBUTEFAILED 325

@@ -1,0 +1,231 @@
+// Stand-in for the print manager's client library HBPHSTD64.dll. Every entry takes one pointer to
+// its parameter block and returns an int. It answers as HBPHSTD64.ini beside it says, read at every
+// call, and writes each call as one JSON line to journal.log beside it.
+//
+// HBPHSTD64.ini:
+//   [PrintManager]  Level=N (0-2, default 2)      the interface level PrGetMonIfLevelD reports
+//                   HeldJobs=ID,ID,...            jobs the print manager holds: the status 0x400
+//                                                 is answered 1 for them
+//                   Rename=TEXT                   start notices rewrite the document to TEXT
+//   [ENTRY]         Result=N (default 0)          the result of that entry
+//                   LastError=N                   the last error it leaves, when given
+// The document buffer of a start notice holds 260 bytes: a rename is cut to 259.
+// Built twice: HBPHSTD64 with every entry, and HBPHSTD64-legacy without the Ex entries.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <windows.h>
+
+#include "Journal.h"
+
+#define STANDIN_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+constexpr size_t kDocumentBytes = 260;
+constexpr DWORD kPrintingStatus = 0x400;
+
+std::string besideLibrary(const char* name)
+{
+    static const int anchor = 0;
+    return journal::folderOf(&anchor) + "/" + name;
+}
+
+int setting(const char* section, const char* key, int fallback)
+{
+    return static_cast<int>(GetPrivateProfileIntA(section, key, fallback, besideLibrary("HBPHSTD64.ini").c_str()));
+}
+
+std::string textSetting(const char* section, const char* key)
+{
+    char value[1024] = {};
+    GetPrivateProfileStringA(section, key, "", value, sizeof value, besideLibrary("HBPHSTD64.ini").c_str());
+    return value;
+}
+
+bool jobHeld(DWORD jobId)
+{
+    std::string held = textSetting("PrintManager", "HeldJobs");
+    for (const char* p = held.c_str(); *p;) {
+        char* end = nullptr;
+        unsigned long id = strtoul(p, &end, 10);
+        if (end == p)
+            break;
+        if (id == jobId)
+            return true;
+        p = *end ? end + 1 : end;
+    }
+    return false;
+}
+
+// The configured result of entry.
+int answer(const char* entry)
+{
+    return setting(entry, "Result", 0);
+}
+
+template <class T>
+T field(const void* block, size_t offset)
+{
+    T value;
+    memcpy(&value, static_cast<const BYTE*>(block) + offset, sizeof value);
+    return value;
+}
+
+// Journals the call and leaves the entry's configured last error, if any.
+void record(journal::Line& line, const char* entry, int result)
+{
+    journal::append(besideLibrary("journal.log"), line.number("result", result).str());
+    int error = setting(entry, "LastError", -1);
+    if (error >= 0)
+        SetLastError(static_cast<DWORD>(error));
+}
+
+// Cut to the buffer without splitting a double-byte character.
+void rename(char* document)
+{
+    std::string name = textSetting("PrintManager", "Rename");
+    if (name.empty() || !document)
+        return;
+    size_t length = 0;
+    while (length < name.size()) {
+        size_t step = IsDBCSLeadByte(static_cast<BYTE>(name[length])) ? 2 : 1;
+        if (length + step > kDocumentBytes - 1)
+            break;
+        length += step;
+    }
+    memcpy(document, name.data(), length);
+    document[length] = 0;
+}
+
+#ifndef HBPHSTD_LEGACY
+// The extended information as a JSON array of its DWORDs.
+std::string extValues(const BYTE* info, DWORD size)
+{
+    std::string values = "[";
+    for (DWORD offset = 0; info && offset + 4 <= size; offset += 4) {
+        DWORD value;
+        memcpy(&value, info + offset, 4);
+        values += (offset ? "," : "") + std::to_string(value);
+    }
+    return values + "]";
+}
+#endif
+
+std::string noticeJson(const BYTE* notice)
+{
+    if (!notice)
+        return "null";
+    journal::Line line;
+    line.number("msgNo", field<WORD>(notice, 0)).number("msgType", field<WORD>(notice, 2));
+    line.text("sender", field<LPCSTR>(notice, 8));
+    return line.str();
+}
+
+int statusAnswer(const char* entry, DWORD jobId, DWORD status)
+{
+    int result = answer(entry);
+    return (status & kPrintingStatus) && jobHeld(jobId) ? 1 : result;
+}
+
+#ifndef HBPHSTD_LEGACY
+HANDLE newNoticeHandle()
+{
+    auto* handle = static_cast<DWORD*>(LocalAlloc(LPTR, 3 * sizeof(DWORD)));
+    if (handle) {
+        handle[0] = 2;
+        handle[1] = 1;
+        handle[2] = static_cast<DWORD>(-1);
+    }
+    return handle;
+}
+#endif
+
+} // namespace
+
+STANDIN_EXPORT int PrGetMonIfLevelD(void* block)
+{
+    int level = setting("PrintManager", "Level", 2);
+    DWORD* out = field<DWORD*>(block, 0);
+    if (out)
+        *out = static_cast<DWORD>(level);
+    journal::Line line;
+    line.utf8("entry", "PrGetMonIfLevelD").number("level", level);
+    int result = answer("PrGetMonIfLevelD");
+    record(line, "PrGetMonIfLevelD", result);
+    return result;
+}
+
+STANDIN_EXPORT int PrStatusNoticeStartD(void* block)
+{
+    journal::Line line;
+    line.utf8("entry", "PrStatusNoticeStartD").hex("block", block, 32);
+    line.text("printer", field<LPCSTR>(block, 8)).text("document", field<LPCSTR>(block, 16));
+    line.number("job", field<DWORD>(block, 24)).number("fields", field<DWORD>(block, 28));
+    int result = answer("PrStatusNoticeStartD");
+    if (result == 0)
+        rename(field<char*>(block, 16));
+    record(line.text("renamed", field<LPCSTR>(block, 16)), "PrStatusNoticeStartD", result);
+    return result;
+}
+
+STANDIN_EXPORT int PrStatusSendD(void* block)
+{
+    const DWORD jobId = field<DWORD>(block, 16);
+    const DWORD status = field<DWORD>(block, 20);
+    journal::Line line;
+    line.utf8("entry", "PrStatusSendD").hex("block", block, 48);
+    line.text("printer", field<LPCSTR>(block, 8)).number("job", jobId).number("status", status);
+    line.json("notice", noticeJson(field<const BYTE*>(block, 24))).text("text", field<LPCSTR>(block, 32));
+    int result = statusAnswer("PrStatusSendD", jobId, status);
+    record(line, "PrStatusSendD", result);
+    return result;
+}
+
+STANDIN_EXPORT int PrStatusNoticeEndD(void* block)
+{
+    journal::Line line;
+    line.utf8("entry", "PrStatusNoticeEndD").hex("block", block, 20);
+    line.text("printer", field<LPCSTR>(block, 8)).number("job", field<DWORD>(block, 16));
+    int result = answer("PrStatusNoticeEndD");
+    record(line, "PrStatusNoticeEndD", result);
+    return result;
+}
+
+#ifndef HBPHSTD_LEGACY
+STANDIN_EXPORT int PrStatusNoticeStartExD(void* block)
+{
+    const DWORD* jobId = field<const DWORD*>(block, 16);
+    const DWORD* fields = field<const DWORD*>(block, 24);
+    HANDLE* handle = field<HANDLE*>(block, 32);
+    journal::Line line;
+    line.utf8("entry", "PrStatusNoticeStartExD").hex("block", block, 40);
+    line.text("printer", field<LPCSTR>(block, 0)).text("document", field<LPCSTR>(block, 8));
+    line.number("job", jobId ? *jobId : 0).number("fields", fields ? *fields : 0);
+    int result = answer("PrStatusNoticeStartExD");
+    if (result == 0) {
+        rename(field<char*>(block, 8));
+        if (handle)
+            *handle = newNoticeHandle();
+    }
+    record(line.text("renamed", field<LPCSTR>(block, 8)), "PrStatusNoticeStartExD", result);
+    return result;
+}
+
+STANDIN_EXPORT int PrStatusSendExD(void* block)
+{
+    const DWORD jobId = field<DWORD>(block, 16);
+    const DWORD status = field<DWORD>(block, 20);
+    const DWORD extSize = field<DWORD>(block, 40);
+    journal::Line line;
+    line.utf8("entry", "PrStatusSendExD").hex("block", block, 72);
+    line.text("printer", field<LPCSTR>(block, 8)).number("job", jobId).number("status", status);
+    line.number("extCount", field<DWORD>(block, 24)).number("extSize", extSize);
+    line.json("ext", extValues(field<const BYTE*>(block, 32), extSize));
+    line.json("notice", noticeJson(field<const BYTE*>(block, 48))).text("text", field<LPCSTR>(block, 56));
+    int result = statusAnswer("PrStatusSendExD", jobId, status);
+    record(line, "PrStatusSendExD", result);
+    return result;
+}
+#endif
