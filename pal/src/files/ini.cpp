@@ -11,24 +11,13 @@
 #include "files/file_paths.h"
 #include "files/file_share.h"
 #include "files/file_text.h"
+#include "files/ini_text.h"
 #include "pal/ini.h"
 #include "text/text_case.h"
 #include "text/text_utf8.h"
 
 namespace pal {
-namespace {
-
-enum class Encoding { Ansi, Utf8, Utf16 };
-
-struct Line {
-    std::u16string text;
-    std::u16string ending; // "\r\n", "\n", "\r" or "" on a last line without one
-};
-
-struct IniText {
-    Encoding encoding = Encoding::Ansi;
-    std::vector<Line> lines;
-};
+namespace ini {
 
 const char kUtf16Bom[] = "\xFF\xFE";
 const char kUtf8Bom[] = "\xEF\xBB\xBF";
@@ -55,12 +44,6 @@ std::u16string_view unquoted(std::u16string_view value)
         return value.substr(1, value.size() - 2);
     return value;
 }
-
-struct Parsed {
-    enum Kind { Other, Section, Entry } kind = Other;
-    std::u16string_view name;  // section name or key
-    std::u16string_view value; // of an entry, trimmed, quotes kept
-};
 
 Parsed parse(std::u16string_view line)
 {
@@ -140,6 +123,12 @@ std::string encode(const IniText& ini)
         return ansiFromWide(text);
     }
 }
+
+} // namespace ini
+
+namespace {
+
+using namespace ini;
 
 // The whole file; errno when it cannot be read (ENOENT when it is missing).
 bool readBytes(const std::string& path, std::string& bytes)

@@ -138,28 +138,22 @@ bool Link::deliverFrames()
         at = kHelloSize;
     }
     auto end = end_.lock();
-    bool valid = true;
-    while (input_.size() - at >= kLengthSize) {
-        uint32_t length = wordAt(&input_[at]);
-        if (length == kDisconnectMark) {
-            if (end)
-                end->serverDisconnected(this);
-            at += kLengthSize;
-            continue;
-        }
-        if (length > kMaxMessage) {
-            valid = false;
+    for (;;) {
+        FrameStep step = nextFrame(input_.data(), input_.size(), at);
+        if (step.kind == FrameKind::Invalid)
+            return false;
+        if (step.kind == FrameKind::NeedMore)
             break;
+        if (end && step.kind == FrameKind::Disconnect)
+            end->serverDisconnected(this);
+        if (end && step.kind == FrameKind::Message) {
+            auto first = input_.begin() + static_cast<ptrdiff_t>(step.messageAt);
+            end->deliver(this, std::vector<unsigned char>(first, first + step.messageSize));
         }
-        if (input_.size() - at - kLengthSize < length)
-            break;
-        auto first = input_.begin() + static_cast<ptrdiff_t>(at + kLengthSize);
-        if (end)
-            end->deliver(this, std::vector<unsigned char>(first, first + length));
-        at += kLengthSize + length;
+        at = step.next;
     }
     input_.erase(input_.begin(), input_.begin() + static_cast<ptrdiff_t>(at));
-    return valid;
+    return true;
 }
 
 DWORD Link::sendMessage(const void* data, DWORD size, Clock::time_point deadline)

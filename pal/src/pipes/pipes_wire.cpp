@@ -39,6 +39,27 @@ bool mustWait(int error)
 
 } // namespace
 
+FrameStep nextFrame(const unsigned char* input, size_t size, size_t at)
+{
+    FrameStep step;
+    step.next = at;
+    if (at > size || size - at < kLengthSize)
+        return step;
+    uint32_t length = wordAt(input + at);
+    if (length == kDisconnectMark) {
+        step.kind = FrameKind::Disconnect;
+        step.next = at + kLengthSize;
+    } else if (length > kMaxMessage) {
+        step.kind = FrameKind::Invalid;
+    } else if (size - at - kLengthSize >= length) {
+        step.kind = FrameKind::Message;
+        step.messageAt = at + kLengthSize;
+        step.messageSize = length;
+        step.next = step.messageAt + length;
+    }
+    return step;
+}
+
 Clock::time_point deadlineAfter(DWORD scaledMilliseconds)
 {
     if (scaledMilliseconds == INFINITE)

@@ -35,6 +35,18 @@ inline uint32_t wordAt(const unsigned char* at)
            static_cast<uint32_t>(at[3]) << 24;
 }
 
+// One step through the bytes a pipe socket carried, from offset at: a message (its bytes lie at
+// [messageAt, messageAt + messageSize)), the disconnect mark, too few bytes yet, or garbage (a
+// length over kMaxMessage, which ends the connection). next is where the following step begins.
+enum class FrameKind { NeedMore, Message, Disconnect, Invalid };
+struct FrameStep {
+    FrameKind kind = FrameKind::NeedMore;
+    size_t messageAt = 0;
+    uint32_t messageSize = 0;
+    size_t next = 0;
+};
+FrameStep nextFrame(const unsigned char* input, size_t size, size_t at);
+
 Clock::time_point deadlineAfter(DWORD scaledMilliseconds);
 
 // Sends everything on a (non-blocking) socket, waiting while it is full; a Windows error:

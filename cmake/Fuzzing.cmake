@@ -1,0 +1,15 @@
+# libFuzzer targets, built by scripts/fuzz.sh with clang and -DJTRK_FUZZ=ON.
+option(JTRK_FUZZ "Build the libFuzzer targets (clang)" OFF)
+set(JTRK_FUZZING OFF)
+if(JTRK_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  set(JTRK_FUZZING ON)
+endif()
+
+# jtrk_add_fuzz_target(NAME SOURCES src... LIBS lib...)
+function(jtrk_add_fuzz_target name)
+  cmake_parse_arguments(F "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${F_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+endfunction()
