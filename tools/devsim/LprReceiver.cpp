@@ -22,10 +22,18 @@ struct LprReceiver::Connection {
     LprSession session;
     std::string pending;   // read but not yet taken: a stall holds it
     bool draining = false; // the device closed its end; what still comes is read and dropped
+    size_t dataReported = 0;   // bytes of the first data file shown to jobData
+    bool dataWanted = true;
 };
 
-LprReceiver::LprReceiver(LprReceiverOptions options, JobEnded jobEnded)
-    : options_(std::move(options)), jobEnded_(std::move(jobEnded))
+namespace {
+
+constexpr size_t kMostReportedData = 65536;
+
+} // namespace
+
+LprReceiver::LprReceiver(LprReceiverOptions options, JobEnded jobEnded, JobData jobData)
+    : options_(std::move(options)), jobEnded_(std::move(jobEnded)), jobData_(std::move(jobData))
 {
 }
 
@@ -98,11 +106,16 @@ void LprReceiver::run()
         if (serving_.stopRequested())
             break;
         bool resumeAll;
+        std::vector<size_t> drops;
         {
             std::lock_guard<std::mutex> lock(mutex_);
             resumeAll = resumeRequested_;
             resumeRequested_ = false;
+            drops.swap(dropRequested_);
         }
+        for (Connection& connection : connections_)
+            if (connection.fd >= 0 && std::find(drops.begin(), drops.end(), connection.job) != drops.end())
+                reset(connection);
 
         auto entry = watched.begin() + 2;
         for (Connection& connection : connections_) {
@@ -191,6 +204,7 @@ void LprReceiver::serve(Connection& connection, bool resuming)
         }
     }
     changed_.notify_all();
+    reportData(connection);
     connection.pending.erase(0, result.taken);
     sendQuietly(connection.fd, result.replies);
     if (result.then == LprSession::Then::Close) {
@@ -200,10 +214,41 @@ void LprReceiver::serve(Connection& connection, bool resuming)
         connection.pending.clear();
         endJob(connection, LprEnd::ClosedByDevice);
     } else if (result.then == LprSession::Then::Reset) {
-        linger abortive{1, 0};
-        setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
-        endJob(connection, LprEnd::ResetByDevice);
+        reset(connection);
     }
+}
+
+void LprReceiver::reportData(Connection& connection)
+{
+    if (!jobData_ || !connection.dataWanted)
+        return;
+    std::string data;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const LprJob& job = jobs_[connection.job];
+        if (job.dataFiles.empty() || job.dataFiles.front().bytes.size() == connection.dataReported ||
+            connection.dataReported >= kMostReportedData)
+            return;
+        data = job.dataFiles.front().bytes.substr(0, kMostReportedData);
+    }
+    connection.dataReported = data.size();
+    connection.dataWanted = !jobData_(connection.job, data);
+}
+
+void LprReceiver::drop(size_t index)
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropRequested_.push_back(index);
+    }
+    serving_.wake();
+}
+
+void LprReceiver::reset(Connection& connection)
+{
+    linger abortive{1, 0};
+    setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abortive, sizeof(abortive));
+    endJob(connection, LprEnd::ResetByDevice);
 }
 
 // Records how the job ended (once) and closes the connection, unless the device only closed its

@@ -13,6 +13,7 @@
 #include <list>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "LprJob.h"
@@ -31,8 +32,11 @@ struct LprReceiverOptions {
 class LprReceiver {
 public:
     using JobEnded = std::function<void(size_t index, const LprJob& job)>;
+    // The first data file so far (up to 64 KiB), on the receiver's thread each time it grows,
+    // until the callback returns true.
+    using JobData = std::function<bool(size_t index, std::string_view firstDataFile)>;
 
-    explicit LprReceiver(LprReceiverOptions options, JobEnded jobEnded = {});
+    explicit LprReceiver(LprReceiverOptions options, JobEnded jobEnded = {}, JobData jobData = {});
     ~LprReceiver();
     LprReceiver(const LprReceiver&) = delete;
     LprReceiver& operator=(const LprReceiver&) = delete;
@@ -48,6 +52,8 @@ public:
     void queueScript(LprScript script);
     // Stalled connections go on; an answer held back is sent as an acknowledgement.
     void resume();
+    // Resets the connection of a job still open (LprEnd::ResetByDevice).
+    void drop(size_t index);
 
     std::vector<LprJob> jobs() const;
     // Waits until `condition` holds for the jobs; false when the time ran out first.
@@ -64,9 +70,12 @@ private:
     void readFrom(Connection& connection);
     void serve(Connection& connection, bool resuming);
     void endJob(Connection& connection, LprEnd end);
+    void reportData(Connection& connection);
+    void reset(Connection& connection);
 
     const LprReceiverOptions options_;
     const JobEnded jobEnded_;
+    const JobData jobData_;
     std::list<Connection> connections_; // the receiver's thread only
 
     mutable std::mutex mutex_;
@@ -74,6 +83,7 @@ private:
     std::vector<LprJob> jobs_;
     std::deque<LprScript> queued_;
     bool resumeRequested_ = false;
+    std::vector<size_t> dropRequested_;
     ServingThread serving_; // last: stopped before the members its thread uses go
 };
 

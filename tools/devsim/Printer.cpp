@@ -71,8 +71,10 @@ bool Printer::startRaw(std::string& error)
 
 bool Printer::startLpr(std::string& error)
 {
-    lprReceiver_ = std::make_unique<LprReceiver>(settings_.lprOptions,
-                                                 [this](size_t, const LprJob& job) { lprEnded(job); });
+    lprJobs_.clear();
+    lprReceiver_ = std::make_unique<LprReceiver>(
+        settings_.lprOptions, [this](size_t index, const LprJob& job) { lprEnded(index, job); },
+        [this](size_t index, std::string_view data) { return lprData(index, data); });
     for (const LprScript& script : settings_.lprOnce)
         lprReceiver_->queueScript(script);
     settings_.lprOnce.clear(); // once: not again after a power cycle
@@ -93,39 +95,53 @@ uint32_t Printer::arrived(const ClientId& id, std::function<void()> drop)
 
 void Printer::rawData(size_t index, const uint8_t* data, size_t size)
 {
-    RawProgress& progress = rawJobs_[index];
+    Progress& progress = rawJobs_[index];
+    progress.taken += size;
     if (progress.handle || !progress.header.take(data, size))
         return;
     RawSink* sink = rawSink_.get();
     progress.handle = arrived(progress.header.clientJobId(), [sink, index] { sink->drop(index); });
 }
 
+bool Printer::lprData(size_t index, std::string_view firstDataFile)
+{
+    Progress& progress = lprJobs_[index];
+    const auto* bytes = reinterpret_cast<const uint8_t*>(firstDataFile.data());
+    if (!progress.handle && progress.header.take(bytes + progress.taken, firstDataFile.size() - progress.taken)) {
+        LprReceiver* receiver = lprReceiver_.get();
+        progress.handle = arrived(progress.header.clientJobId(), [receiver, index] { receiver->drop(index); });
+    }
+    progress.taken = firstDataFile.size();
+    return progress.handle != 0 || progress.header.done();
+}
+
+// The job's data ended, complete or not. A job whose header never came to an end (a short job)
+// becomes a job object now, if it brought any data.
+void Printer::ended(std::map<size_t, Progress>& jobs, size_t index, bool complete)
+{
+    auto progress = jobs.find(index);
+    if (progress == jobs.end())
+        return;
+    Progress& job = progress->second;
+    if (!job.handle && job.taken > 0) {
+        job.header.finish();
+        job.handle = arrived(job.header.clientJobId(), nullptr);
+    }
+    if (simulator_ && job.handle)
+        simulator_->jobDataEnded(job.handle, complete);
+    jobs.erase(progress);
+}
+
 void Printer::rawEnded(size_t index, const RawJob& job)
 {
-    auto progress = rawJobs_.find(index);
-    if (progress != rawJobs_.end()) {
-        if (!progress->second.handle) {
-            progress->second.header.finish();
-            progress->second.handle = arrived(progress->second.header.clientJobId(), nullptr);
-        }
-        if (simulator_ && progress->second.handle)
-            simulator_->jobDataEnded(progress->second.handle, job.end == JobEnd::SenderClosed);
-        rawJobs_.erase(progress);
-    }
+    ended(rawJobs_, index, job.end == JobEnd::SenderClosed);
     if (reports_.rawEnded)
         reports_.rawEnded(settings_.address + ":" + std::to_string(rawPort_), job);
 }
 
-void Printer::lprEnded(const LprJob& job)
+void Printer::lprEnded(size_t index, const LprJob& job)
 {
-    if (job.complete() && !job.dataFiles.empty()) {
-        JobHeaderReader header;
-        const std::string& data = job.dataFiles.front().bytes;
-        header.take(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-        header.finish();
-        if (const uint32_t handle = arrived(header.clientJobId(), nullptr); handle && simulator_)
-            simulator_->jobDataEnded(handle, true);
-    }
+    ended(lprJobs_, index, job.complete());
     if (reports_.lprEnded)
         reports_.lprEnded(settings_.address + ":" + std::to_string(lprPort_), job);
 }

@@ -51,8 +51,10 @@ public:
     uint16_t lprPort() const { return lprPort_; }
 
 private:
-    struct RawProgress {
+    // A job on its way in: its header as read so far, its job object once there is one.
+    struct Progress {
         JobHeaderReader header;
+        size_t taken = 0;
         uint32_t handle = 0;
     };
 
@@ -60,7 +62,9 @@ private:
     bool startLpr(std::string& error);
     void rawData(size_t index, const uint8_t* data, size_t size);
     void rawEnded(size_t index, const RawJob& job);
-    void lprEnded(const LprJob& job);
+    bool lprData(size_t index, std::string_view firstDataFile);
+    void lprEnded(size_t index, const LprJob& job);
+    void ended(std::map<size_t, Progress>& jobs, size_t index, bool complete);
     uint32_t arrived(const ClientId& id, std::function<void()> drop);
 
     PrinterSettings settings_;
@@ -69,7 +73,8 @@ private:
     std::mutex powerMutex_;
     std::unique_ptr<RawSink> rawSink_;
     std::unique_ptr<LprReceiver> lprReceiver_;
-    std::map<size_t, RawProgress> rawJobs_; // the RAW sink's thread only
+    std::map<size_t, Progress> rawJobs_;    // the RAW sink's thread only
+    std::map<size_t, Progress> lprJobs_;    // the LPR receiver's thread only
     std::atomic<uint16_t> rawPort_{0};      // read by the ports' threads
     std::atomic<uint16_t> lprPort_{0};
 };

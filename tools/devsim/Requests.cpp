@@ -93,11 +93,12 @@ void Simulator::Impl::handleFrame(Device& device, const Peer& peer, const uint8_
 {
     Request request;
     std::string complaint;
+    const std::string bytes = " frame=" + hexBytes(data, size);
     if (!decodeRequest(data, size, request, complaint)) {
-        logRequest(device, peer, "malformed: " + complaint);
+        logRequest(device, peer, "malformed: " + complaint + bytes);
         return;
     }
-    logRequest(device, peer, describeRequest(request) + (device.powered ? "" : " (off)"));
+    logRequest(device, peer, describeRequest(request) + (device.powered ? "" : " (off)") + bytes);
     if (device.powered)
         answer(device, peer, request);
 }
@@ -261,7 +262,9 @@ void Simulator::Impl::broadcastEcho(const uint8_t* data, size_t size, const sock
     for (auto& device : devices) {
         if (device->udp < 0)
             continue;
-        logRequest(*device, peer, describeRequest(request) + " (broadcast)" + (device->powered ? "" : " (off)"));
+        logRequest(*device, peer,
+                   describeRequest(request) + " (broadcast)" + (device->powered ? "" : " (off)") + " frame=" +
+                       hexBytes(data, size));
         if (device->powered)
             answer(*device, peer, request);
     }

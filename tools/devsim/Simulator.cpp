@@ -20,6 +20,8 @@ namespace {
 
 constexpr size_t kMostDatagram = 65536;
 constexpr size_t kMostControlLine = 4096;
+// The request log kept for the control command; the file keeps every line.
+constexpr size_t kMostLoggedRequests = 20000;
 
 sockaddr_in endpoint(const std::string& address, uint16_t port)
 {
@@ -504,6 +506,8 @@ void Simulator::Impl::logRequest(const Device& device, const Peer& peer, const s
         std::fflush(requestFile);
     }
     requests.push_back(std::move(line));
+    if (requests.size() > kMostLoggedRequests)
+        requests.erase(requests.begin(), requests.begin() + static_cast<std::ptrdiff_t>(requests.size() / 2));
 }
 
 Device* Simulator::Impl::findDevice(const std::string& address)

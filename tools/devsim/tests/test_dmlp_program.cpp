@@ -82,7 +82,7 @@ TEST(DevsimDmlpProgram, AJobFollowedThroughTheControlSocketAndTheRequestLog)
     ASSERT_TRUE(std::getline(log, first));
     ASSERT_TRUE(std::getline(log, second));
     const std::string from = "127.0.0.5 udp 127.0.0.1:" + std::to_string(peer.port()) + " ";
-    EXPECT_EQ(first, from + "Echo id=1 bytes=1");
+    EXPECT_EQ(first, from + "Echo id=1 bytes=1 frame=cdca1004000100010001000000000000000000006" "1");
     EXPECT_EQ(second, from + "reply dropped");
 
     const auto cancel = ctl(socket, {"job", "1", "cancel"});

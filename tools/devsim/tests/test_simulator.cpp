@@ -181,6 +181,50 @@ TEST_F(SimulatorTest, RawAndLprJobsBecomeJobObjectsWithTheirClientJobIds)
     printer.stop();
 }
 
+TEST_F(SimulatorTest, DroppedConnectionsAbortTheirJobs)
+{
+    start(quick());
+    devsim::PrinterSettings settings;
+    settings.address = kDevice;
+    settings.rawOptions.port = 0;
+    settings.lpr = true;
+    settings.lprOptions.port = 0;
+    devsim::Printer printer(settings, simulator_.get(), {});
+    std::string error;
+    ASSERT_TRUE(printer.start(error)) << error;
+    const jobmsg::Bytes header = jobmsg::typicalHeader(jobmsg::ClientJobId::make(1, 2, 3, "ABCDEFGH", "JobInfo1"), 1);
+    const std::string text(reinterpret_cast<const char*>(header.data()), header.size());
+
+    // RAW: the header is in, the rest still to come.
+    lprtest::LprClient raw(kDevice, printer.rawPort());
+    ASSERT_TRUE(raw.send(text));
+    ASSERT_TRUE(waitForJobs([](const std::vector<JobInfo>& jobs) { return jobs.size() == 1; }));
+    // LPR: a data file of 100000 bytes, its header sent.
+    lprtest::LprClient lpr(kDevice, printer.lprPort());
+    EXPECT_EQ(lpr.exchange("\x02lp\n"), lprtest::Heard::of(0));
+    EXPECT_EQ(lpr.exchange("\x03" "100000 dfA001host\n"), lprtest::Heard::of(0));
+    ASSERT_TRUE(lpr.send(text));
+    ASSERT_TRUE(waitForJobs([](const std::vector<JobInfo>& jobs) { return jobs.size() == 2; }));
+    const auto jobs = simulator_->jobs();
+    for (const JobInfo& job : jobs) {
+        EXPECT_TRUE(job.receiving);
+        EXPECT_EQ(job.clientJobId[3], 1);
+        EXPECT_EQ(control("job " + std::to_string(job.handle) + " drop"), "ok\n");
+    }
+    EXPECT_EQ(raw.next(), lprtest::Heard{lprtest::Heard::Reset});
+    EXPECT_EQ(lpr.next(), lprtest::Heard{lprtest::Heard::Reset});
+    ASSERT_TRUE(waitForJobs([](const std::vector<JobInfo>& jobs) {
+        return jobs.size() == 2 && !jobs[0].receiving && !jobs[1].receiving;
+    }));
+    for (const JobInfo& job : simulator_->jobs())
+        EXPECT_EQ(job.state, devsim::kJobAborted);
+    ASSERT_TRUE(waitForJobs([](const std::vector<JobInfo>& jobs) { return jobs.empty(); }));
+    const std::string log = control("log");
+    EXPECT_NE(log.find(" " + std::to_string(jobs[0].handle) + " 3 0 "), std::string::npos) << log;
+    EXPECT_NE(log.find(" " + std::to_string(jobs[1].handle) + " 3 0 "), std::string::npos) << log;
+    printer.stop();
+}
+
 TEST_F(SimulatorTest, AJobPrintsItsImpressionsThenIsDoneThenLeavesForTheLog)
 {
     devsim::DeviceSettings device;
@@ -353,6 +397,14 @@ TEST_F(SimulatorTest, SubscribersGetTheEventsTheyChose)
     EXPECT_EQ(Bytes(subscribed.begin() + 18, subscribed.end()), (Bytes{0, 1, 0, 0, 1, 0xF5, 0, 2, 0, 0}));
     EXPECT_EQ(status(ask(kSetListElement, setListElementBody(2, 501, element({154}, 2, states.port())))), 1);
     EXPECT_TRUE(waitForLine("devsim: 127.0.0.5 subscribe 501 [154,18] udp 127.0.0.1:" + std::to_string(both.port())));
+    const std::string logged = simulator_->requestLog().front();
+    const std::string port = std::to_string(both.port());
+    char portHex[8];
+    std::snprintf(portHex, sizeof(portHex), "%04x", both.port());
+    EXPECT_EQ(logged.substr(logged.find(" AppendToList")),
+              " AppendToList id=1 op=3 value=501 attr=2 ids=154,18 to=udp 127.0.0.1:" + port +
+                  " frame=cdca100400080001002200000000000000000000" "03000001f500020000" "0002009a0012" "00000007"
+                  "0009000206" "7f000001" + portHex + "01000000");
 
     const uint32_t handle = oneJob();
     std::string from;
