@@ -66,8 +66,9 @@ static void ReportPipeFailure(const PortEntry* pPort, DWORD dwError, LPCWSTR psz
 BOOL SendJobReport(PPortEntry pPort, DWORD dwMessageId, LPCWSTR pszOperation, BOOL bWithDocument)
 {
     MonTraceIn(W("SendJobReport"));
-    JobEventRequest* pRequest = (JobEventRequest*)calloc(1, sizeof(JobEventRequest));
-    JobEventRequest* pReply = (JobEventRequest*)calloc(1, sizeof(JobEventRequest));
+    // Without memory for them the report is skipped; the job goes on.
+    JobEventRequest* pRequest = (JobEventRequest*)LocalAlloc(LPTR, sizeof(JobEventRequest));
+    JobEventRequest* pReply = (JobEventRequest*)LocalAlloc(LPTR, sizeof(JobEventRequest));
     BOOL bSent = FALSE;
     if (pRequest && pReply) {
         FillJobReport(pPort, dwMessageId, pRequest);
@@ -80,7 +81,7 @@ BOOL SendJobReport(PPortEntry pPort, DWORD dwMessageId, LPCWSTR pszOperation, BO
         if (!bSent)
             ReportPipeFailure(pPort, dwError, pszOperation, bWithDocument);
     }
-    free(pRequest);
-    free(pReply);
+    LocalFree(pRequest);
+    LocalFree(pReply);
     return MonTraceOutBool(W("SendJobReport"), bSent);
 }

@@ -36,7 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    const size_t piece = size_t(data[0]) * 7 + 1;
+    const size_t piece = (size_t(data[0]) + 1) * 16;
     std::vector<unsigned char> whole(data + 1, data + size);
     size_t at = 0;
     std::vector<long> all;

@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (size == 0)
         return 0;
     JobHeaderScan(data + 1, DWORD(size - 1));
-    const size_t piece = size_t(data[0]) * 61 + 1;
+    const size_t piece = (size_t(data[0]) + 1) * 64;
     std::vector<BYTE> job(data + 1, data + size);
     std::vector<BYTE> handedOn;
     PortEntry port;

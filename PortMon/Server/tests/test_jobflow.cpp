@@ -9,6 +9,7 @@
 #include "job_harness.h"
 #include "silent_listener.h"
 
+#include "pal/memory.h"
 #include "pal/testhooks.h"
 
 using namespace montest;
@@ -603,6 +604,49 @@ TEST_F(MonJobFlow, SlotsAreTraced)
     for (const char16_t* line : {u"JTMXStartDocPort IN", u"JTMXStartDocPort OUT(TRUE)", u"JTMXWritePort IN",
                                  u"JTMXWritePort OUT(TRUE)", u"JTMXEndDocPort IN", u"JTMXEndDocPort OUT(TRUE)"})
         EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end()) << std::string(line, line + 5);
+}
+
+} // namespace
+
+namespace {
+
+// Bytes a job left held (a spooler that never ended it) do not reach the next job.
+TEST_F(MonJobFlow, BytesHeldFromAnEarlierJobAreDroppedAtTheNextStart)
+{
+    startSink();
+    openRawPort();
+    const char stale[] = "STALE BYTES OF ANOTHER JOB";
+    h.entry()->pHeaderBuf = (LPBYTE)malloc(sizeof stale);
+    std::memcpy(h.entry()->pHeaderBuf, stale, sizeof stale);
+    h.entry()->cbHeaderBuf = sizeof stale;
+    Bytes job = jobmsg::concat({jobmsg::typicalHeader(kId, 1), textBytes("data")});
+    h.addJob(kJob, DWORD(job.size()), u"fresh.doc");
+    ASSERT_TRUE(h.startDoc(kJob));
+    ASSERT_TRUE(h.writeAll(job, {30, 1000}));
+    ASSERT_TRUE(h.endDoc());
+    std::vector<devsim::RawJob> jobs = deviceJobs(1);
+    EXPECT_EQ(Bytes(jobs[0].data.begin(), jobs[0].data.end()), stampedHeader(job));
+}
+
+// Without memory for a report's buffers the report is skipped, and the job goes out whole.
+TEST_F(MonJobFlow, JobReportWithoutMemoryIsSkippedAndTheJobGoesOn)
+{
+    ASSERT_TRUE(h.startService());
+    startSink();
+    openRawPort();
+    Bytes job = jobmsg::concat({jobmsg::typicalHeader(kId, 1), textBytes("data")});
+    h.addJob(kJob, DWORD(job.size()), u"tight.doc");
+    ASSERT_TRUE(h.startDoc(kJob));
+    DWORD written = 0;
+    palFailAllocations(0, 1);
+    BOOL wrote = h.write(job, &written);
+    palFailAllocations(0, 0);
+    ASSERT_TRUE(wrote);
+    EXPECT_EQ(written, job.size());
+    ASSERT_TRUE(h.endDoc());
+    std::vector<devsim::RawJob> jobs = deviceJobs(1);
+    EXPECT_EQ(Bytes(jobs[0].data.begin(), jobs[0].data.end()), stampedHeader(job));
+    EXPECT_TRUE(h.reports().empty());
 }
 
 } // namespace

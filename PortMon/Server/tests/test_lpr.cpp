@@ -164,6 +164,23 @@ TEST_F(MonLpr, ByteCountPastFourGibibytesIsNoEmptyJob)
     EXPECT_EQ(received(0), byteCountExchange(controlFile("huge.ps"), job));
 }
 
+// The transfer starts with nothing staged: bytes an earlier round left (a connection that failed
+// in the middle of a step) do not go out on the new connection.
+TEST_F(MonLpr, TransferStartsWithNothingStaged)
+{
+    startPeer();
+    openLprPort(TRANSFER_BYTECOUNT);
+    Bytes job = textBytes("%!PS-Adobe-3.0 a job after a broken round");
+    h.addJob(kJob, DWORD(job.size()), u"after.ps");
+    ASSERT_TRUE(h.startDoc(kJob));
+    ASSERT_TRUE(h.writeAll(job, {1000}));
+    std::memcpy(h.entry()->SendBuf, "\2stale\n", 7);
+    h.entry()->cSendReqLen = 7;
+    h.entry()->dwSendReqOffset = 2;
+    ASSERT_TRUE(h.endDoc());
+    EXPECT_EQ(received(0), byteCountExchange(controlFile("after.ps"), job));
+}
+
 TEST_F(MonLpr, StreamingSendsThroughItsBufferAndEndsTheFileByClosing)
 {
     ASSERT_TRUE(h.startService());
