@@ -124,9 +124,12 @@ public:
         return pid_ > 0 && readLine() == "spoolsv: ready";
     }
 
-    // SIGTERM, then the host's exit code (0 for a clean stop with no sanitizer report).
+    // SIGTERM, then the host's exit code (0 for a clean stop with no sanitizer report); -1 when
+    // it was not started (kill(-1) would signal every process).
     int stop()
     {
+        if (pid_ <= 0)
+            return -1;
         ::kill(pid_, SIGTERM);
         int code = exitCodeOf(pid_);
         pid_ = -1;
@@ -137,6 +140,8 @@ public:
     // Ends the host at once, as a crash would; its exit code (128 + SIGKILL).
     int kill()
     {
+        if (pid_ <= 0)
+            return -1;
         ::kill(pid_, SIGKILL);
         return wait();
     }

@@ -1,0 +1,322 @@
+// The client library over the real protocol engine and the simulated device: the flows' success
+// codes, what goes on the wire (the simulator's request log), events reaching the caller's
+// callback, and the binding through the spooler host and the port monitor.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <dlfcn.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "JTRKCLIB.h"
+#include "Simulator.h"
+#include "TempRoot.h"
+#include "VxDmlpApi.h"
+
+#include "pal/testhooks.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const uint32_t kNoObject[2] = {0, 0};
+
+// A loopback address of this test process's own, so that parallel tests do not share a device.
+std::string deviceAddress()
+{
+    unsigned pid = static_cast<unsigned>(getpid());
+    return "127." + std::to_string(64 + ((pid >> 16) & 63)) + "." + std::to_string((pid >> 8) & 0xFF) + "." +
+           std::to_string(pid & 0xFF);
+}
+
+ClJobID jobId(uint32_t number)
+{
+    ClJobID id = {};
+    id.Data1 = 0x51000000 + number;
+    id.Data2 = static_cast<WORD>(0x100 + number);
+    id.Data3 = 0x0203;
+    id.Data4[7] = static_cast<BYTE>(number);
+    snprintf(reinterpret_cast<char*>(id.JobText), sizeof id.JobText, "%08X engine job", number);
+    return id;
+}
+
+devsim::ClientId wireId(const ClJobID& id)
+{
+    devsim::ClientId wire{};
+    uint32_t data1 = htonl(id.Data1);
+    uint16_t data2 = htons(id.Data2), data3 = htons(id.Data3);
+    memcpy(wire.data(), &data1, 4);
+    memcpy(wire.data() + 4, &data2, 2);
+    memcpy(wire.data() + 6, &data3, 2);
+    memcpy(wire.data() + 8, id.Data4, 8);
+    memcpy(wire.data() + 16, id.JobText, 48);
+    return wire;
+}
+
+struct EventSink {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::pair<uint16_t, uint32_t>> seen;  // event id, job handle
+    std::vector<uint32_t> impressions;
+    std::vector<void*> contexts;
+    DmlpInstance instance = 0;
+    std::u16string port;
+    DWORD lastRelease = 0;
+
+    bool waitFor(uint16_t id, std::chrono::milliseconds limit)
+    {
+        std::unique_lock<std::mutex> hold(lock);
+        return changed.wait_for(hold, limit, [&] {
+            for (auto& event : seen)
+                if (event.first == id)
+                    return true;
+            return false;
+        });
+    }
+};
+
+void onEvent(const DmlpAddress*, void* context, void* event)
+{
+    auto* sink = static_cast<EventSink*>(context);
+    {
+        std::lock_guard<std::mutex> hold(sink->lock);
+        const auto* record = static_cast<const DmlpEventRecord*>(event);
+        for (uint8_t i = 0; i < record->count; ++i) {
+            const DmlpEventEntry& entry = record->entries[i];
+            if (entry.id == 154) {
+                sink->seen.emplace_back(154, static_cast<const JobState3*>(entry.body)->Job);
+            } else if (entry.id == 18) {
+                auto* count = static_cast<const DmlpImpressionEvent*>(entry.body);
+                sink->seen.emplace_back(18, count->Job);
+                sink->impressions.push_back(count->ImprCompCnt);
+            }
+            sink->contexts.push_back(context);
+        }
+        sink->lastRelease = DMLLIB_ReleaseBuff(sink->instance, sink->port.c_str(), event);
+    }
+    sink->changed.notify_all();
+}
+
+class EngineFlows : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        palSetTimeScale(0.01);  // the job log's pause
+        device.address = address;
+        device.printTime = 1h;
+        device.keepDone = 0ms;
+    }
+    void start()
+    {
+        simulator.addDevice(device);
+        std::string error;
+        ASSERT_TRUE(simulator.start(error)) << error;
+        ASSERT_TRUE(DMLLIB_Initialize(&instance));
+        DmlpAddress peer = {};
+        peer.kind = DMLP_ADDRESS_UDP;
+        inet_pton(AF_INET, address.c_str(), peer.u.inet.address);
+        peer.u.inet.port = 47545;
+        DmlpEPProperty property = {};
+        property.timeout = 500;
+        property.transmissions = 2;
+        ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
+    }
+    void TearDown() override
+    {
+        if (binding)
+            DMLP_Unbind(binding);
+        if (instance)
+            DMLLIB_Terminate(instance);
+        simulator.stop();
+        palSetTimeScale(1.0);
+    }
+    void addFault(const std::string& text)
+    {
+        devsim::FaultRule rule;
+        ASSERT_EQ(devsim::parseFaultRule(text, rule), "");
+        device.faults.push_back(rule);
+    }
+    // A control command; false when the simulator refused it.
+    bool tell(const std::vector<std::string>& words)
+    {
+        std::string reply = simulator.command(words);
+        return reply.find("error") == std::string::npos;
+    }
+    // Subscriptions need the engine's subscription exports.
+    static bool engineSubscribes() { return dlsym(RTLD_DEFAULT, "DMLP_SubscribeEvent2") != nullptr; }
+    uint32_t arrive(uint32_t number) { return simulator.jobArrived(address, wireId(jobId(number)), nullptr); }
+    // Request log lines that contain text.
+    std::vector<std::string> requests(const std::string& text)
+    {
+        std::vector<std::string> found;
+        for (const std::string& line : simulator.requestLog())
+            if (line.find(text) != std::string::npos)
+                found.push_back(line);
+        return found;
+    }
+
+    testsupport::TempRoot root;
+    std::string address = deviceAddress();
+    devsim::DeviceSettings device;
+    devsim::Simulator simulator{devsim::SimulatorSettings{}, [](const std::string&) {}};
+    DmlpInstance instance = 0;
+    DmlpBinding binding = nullptr;
+    const WCHAR* port = W("JT_ENGINE");
+};
+
+TEST_F(EngineFlows, StatusOfTheThirdOfThreeJobs)
+{
+    start();
+    arrive(1);
+    arrive(2);
+    uint32_t third = arrive(3);
+    ASSERT_TRUE(tell({"job", std::to_string(third), "codes", "0x0A000001"}));
+    ASSERT_TRUE(tell({"device", address, "hint", "0x09000002", "online", "1"}));
+    ClJobID wanted = jobId(3);
+    StatusInfo info = {};
+    EXPECT_EQ(DMLLIB_GetStatusInfo(instance, port, &wanted, &info, binding, 1), 0x00060001u);
+    EXPECT_EQ(info.lStatusCode, 0x0A000001u);
+    EXPECT_EQ(info.byOnline, 1);
+    EXPECT_EQ(requests("Get2 ").size(), 5u) << "three jobs, the support check, the device state";
+    EXPECT_EQ(requests("attrs=280,283,277").size(), 3u);
+    EXPECT_EQ(requests("class=490 handles=601 attrs=111").size(), 1u);
+    EXPECT_EQ(requests("class=512 handles=601 attrs=282").size(), 1u);
+}
+
+TEST_F(EngineFlows, ADeviceWithout282IsNotAsked)
+{
+    device.reportsDeviceState = false;
+    start();
+    ClJobID wanted = jobId(1);
+    StatusInfo info = {0x77, 0x77777777, 0};
+    EXPECT_EQ(DMLLIB_GetStatusInfo(instance, port, &wanted, &info, binding, 0), 0x00060001u);
+    EXPECT_EQ(info.lStatusCode, 0x77777777u);
+    EXPECT_TRUE(requests("attrs=282").empty());
+}
+
+TEST_F(EngineFlows, ATimedOutGet2LeavesTheStatusAlone)
+{
+    addFault("Get2:drop");
+    start();
+    arrive(1);
+    ClJobID wanted = jobId(1);
+    StatusInfo info = {0x77, 0x77777777, 0x77777777};
+    EXPECT_EQ(DMLLIB_GetStatusInfo(instance, port, &wanted, &info, binding, 1), 0x000A0014u);
+    EXPECT_EQ(info.lStatusCode, 0x77777777u);
+    EXPECT_EQ(info.ImprCompCnt, 0x77777777u);
+}
+
+TEST_F(EngineFlows, TraceFromLiveToCancelledThroughTheLog)
+{
+    start();
+    uint32_t handle = arrive(1);
+    ClJobID wanted = jobId(1);
+    BYTE trace = 0;
+    DWORD impressions = 0x77;
+    EXPECT_EQ(DMLLIB_TraceJob(instance, port, &wanted, &trace, binding, &impressions, 1), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+    EXPECT_EQ(impressions, 0x77u) << "no log request";
+
+    EXPECT_EQ(DMLLIB_CancelJob(instance, port, &wanted, binding), 0x00090001u);
+    EXPECT_EQ(requests("CancelJob id=").size(), 1u);
+    EXPECT_NE(requests("CancelJob").front().find("handles=" + std::to_string(handle)), std::string::npos);
+    ASSERT_TRUE(simulator.waitForJobs([](const auto& jobs) { return jobs.empty(); }, 10s));
+    EXPECT_EQ(DMLLIB_TraceJob(instance, port, &wanted, &trace, binding, &impressions, 1), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_CANCELLED) << "the job log says 6";
+    EXPECT_EQ(requests("TraceJob").size(), 1u);
+    EXPECT_NE(requests("TraceJob").front().find("attrs=6004,277"), std::string::npos);
+}
+
+TEST_F(EngineFlows, AJobCompletedOnTheDevice)
+{
+    start();
+    uint32_t handle = arrive(1);
+    ASSERT_TRUE(tell({"job", std::to_string(handle), "state", "9"}));
+    ClJobID wanted = jobId(1);
+    BYTE trace = 0;
+    DWORD impressions = 0;
+    EXPECT_EQ(DMLLIB_TraceJob(instance, port, &wanted, &trace, binding, &impressions, 0), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
+}
+
+TEST_F(EngineFlows, CancelOfAJobTheDeviceDoesNotHave)
+{
+    start();
+    ClJobID wanted = jobId(4);
+    EXPECT_EQ(DMLLIB_CancelJob(instance, port, &wanted, binding), 0x00060008u);
+    EXPECT_TRUE(requests("Get2").empty());
+}
+
+TEST_F(EngineFlows, ListTimeOutEndsTheCancel)
+{
+    addFault("ListObjects2:drop");
+    start();
+    ClJobID wanted = jobId(1);
+    EXPECT_EQ(DMLLIB_CancelJob(instance, port, &wanted, binding), 0x000B0014u);
+}
+
+TEST_F(EngineFlows, ClientJobIdOfAnObject)
+{
+    start();
+    uint32_t handle = arrive(6);
+    ClJobID got = {};
+    EXPECT_EQ(DMLLIB_GetClientJobID(instance, port, handle, &got, binding), 0x00060001u);
+    ClJobID wanted = jobId(6);
+    EXPECT_EQ(memcmp(&got, &wanted, sizeof got), 0);
+}
+
+TEST_F(EngineFlows, EventsReachTheCallbackWithItsContext)
+{
+    if (!engineSubscribes())
+        GTEST_SKIP() << "VxDmlp.so has no subscriptions yet";
+    start();
+    EventSink sink;
+    sink.instance = instance;
+    sink.port = port;
+    DmlpCallback callback = {};
+    callback.kind = DMLP_CALLBACK_KIND;
+    callback.function.event = onEvent;
+    callback.context = &sink;
+    DmlpBinding held = binding;
+    EXPECT_EQ(DMLLIB_SubscribeEvent(instance, port, 0, &callback, &held, nullptr, 1), 0x000D0001u)
+        << "the device offers SetListElement: the second version";
+    EXPECT_EQ(held, binding) << "the held binding is adopted";
+    uint32_t handle = arrive(1);
+    ASSERT_TRUE(tell({"job", std::to_string(handle), "impressions", "3"}));
+    ASSERT_TRUE(tell({"job", std::to_string(handle), "state", "9"}));
+    EXPECT_TRUE(sink.waitFor(154, 10s));
+    EXPECT_TRUE(sink.waitFor(18, 10s));
+    {
+        std::lock_guard<std::mutex> hold(sink.lock);
+        for (void* context : sink.contexts)
+            EXPECT_EQ(context, &sink);
+        EXPECT_EQ(sink.lastRelease, 0x00050001u);
+    }
+    EXPECT_EQ(DMLLIB_SubscribeEvent(instance, port, 1, &callback, &held, nullptr, 1), 0x00040001u);
+    binding = nullptr;  // unbound by mode 1
+    EXPECT_EQ(requests("SetListElement").size(), 2u);
+}
+
+TEST_F(EngineFlows, ADeviceWithout106GetsTheFirstVersion)
+{
+    if (!engineSubscribes())
+        GTEST_SKIP() << "VxDmlp.so has no subscriptions yet";
+    device.setsListElements = false;
+    start();
+    EventSink sink;
+    DmlpCallback callback = {};
+    callback.kind = DMLP_CALLBACK_KIND;
+    callback.function.event = onEvent;
+    callback.context = &sink;
+    DmlpBinding held = binding;
+    EXPECT_EQ(DMLLIB_SubscribeEvent(instance, port, 0, &callback, &held, nullptr, 0), 0x000C0001u);
+    EXPECT_EQ(requests("AppendToList").size(), 1u);
+    EXPECT_NE(requests("AppendToList").front().find("ids=154"), std::string::npos);
+}
+
+} // namespace
