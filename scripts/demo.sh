@@ -101,4 +101,19 @@ echo "--- jobs in the spooler (a delivered job stays listed until the tracking s
 "$bin/pal-spool" jobs "Office LPR"
 echo "--- event log"
 "$bin/pal-eventlog"
-echo "=== done: the tracking service and the DMLP job tracking are not built yet"
+
+echo "=== the RAW job on its device, read through the client library (jtrk-query)"
+listed=$("$bin/jtrk-query" "Office RAW" jobs)
+echo "$listed"
+raw_job=$(sed -n 's/^#[0-9]* \([0-9a-f]\{128\}\) .*/\1/p' <<< "$listed" | tail -1)
+[ -n "$raw_job" ] || { echo "demo: the device does not list the job" >&2; exit 1; }
+echo "--- traced until the device reports it completed"
+for _ in $(seq 100); do
+  traced=$("$bin/jtrk-query" --count "Office RAW" trace "$raw_job" || true)
+  grep -q "trace 1 completed" <<< "$traced" && break
+  sleep 0.2
+done
+echo "$traced"
+grep -q "trace 1 completed" <<< "$traced" || { echo "demo: the job did not complete" >&2; exit 1; }
+"$bin/jtrk-query" "Office RAW" status "$raw_job"
+echo "=== done: the tracking service is not built yet"

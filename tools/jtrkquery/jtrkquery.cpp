@@ -472,11 +472,14 @@ int main(int argc, char** argv)
         exitCode = rebind(query, line.localPort);
     }
 
-    if (byAddress && command != "watch")
+    if (byAddress && command != "watch") {
         DMLP_Unbind(query.binding);
-    else
-        printResult("unsubscribe", DMLLIB_SubscribeEvent(query.instance, query.port.c_str(), DMLLIB_EVENT_UNSUBSCRIBE,
-                                                         &callback, &query.binding, nullptr, query.countOption));
+    } else {
+        DWORD code = DMLLIB_SubscribeEvent(query.instance, query.port.c_str(), DMLLIB_EVENT_UNSUBSCRIBE, &callback,
+                                           &query.binding, nullptr, query.countOption);
+        if (command == "watch")
+            printResult("unsubscribe", code);
+    }
     DMLLIB_Terminate(query.instance);
     return exitCode;
 }
