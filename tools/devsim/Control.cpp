@@ -22,7 +22,7 @@ const char kHelp[] =
     "device [DEVICE] [status N] [online N] [hint CODE] [codes C,...|none]\n"
     "support [DEVICE] 282|106 on|off    attribute 282 in the 111 list, operation 106 in the 1001 list\n"
     "subs [DEVICE]                      subscriptions: DEVICE VALUE [IDS] TRANSPORT ADDRESS:PORT sent N failures N\n"
-    "event DEVICE [ref=N] [unfiltered] [count=N] ID...   send a notification to the subscribers\n"
+    "event DEVICE|all [ref=N] [unfiltered] [count=N] [rate=N] ID...   notifications to the subscribers\n"
     "power [DEVICE] off|on              off: no DMLP, RAW and LPR refused, ICMP echo silent\n"
     "requests [DEVICE] [clear]          the request log\n";
 
@@ -170,6 +170,38 @@ bool setIcmpSilent(const std::string& root, const std::string& address, bool sil
     if (failure)
         error = "cannot write " + table.string() + ": " + failure.message();
     return !failure;
+}
+
+// Notifications that the event command sends, device after device, at a rate or all at once.
+struct EventRun {
+    std::vector<Device*> devices;
+    std::vector<EventEntry> events;
+    std::optional<uint32_t> reference;
+    bool unfiltered = false;
+    uint64_t total = 0;
+    uint64_t sent = 0;
+    double rate = 0; // notifications a second; 0: at once
+    Clock::time_point start;
+};
+
+void sendEvents(Simulator::Impl& impl, const std::shared_ptr<EventRun>& run)
+{
+    uint64_t due = run->total;
+    if (run->rate > 0) {
+        const double elapsed = std::chrono::duration<double>(Clock::now() - run->start).count();
+        due = std::min<uint64_t>(run->total, static_cast<uint64_t>(elapsed * run->rate) + 1);
+    }
+    for (; run->sent < due; ++run->sent) {
+        Device& device = *run->devices[run->sent % run->devices.size()];
+        for (EventEntry& entry : run->events)
+            if (entry.id == kEventJobState || entry.id == kEventDeviceStatus)
+                eventBody(entry.id, device, entry.body); // a fresh send time; the device's own state
+        impl.notify(device, run->events, run->reference, run->unfiltered);
+    }
+    if (run->sent < run->total)
+        impl.at(run->start + std::chrono::duration_cast<Clock::duration>(
+                                 std::chrono::duration<double>(static_cast<double>(run->sent) / run->rate)),
+                [&impl, run] { sendEvents(impl, run); });
 }
 
 class Command {
@@ -425,42 +457,47 @@ std::string Command::subscriptions()
 
 std::string Command::event()
 {
-    Device* target = more() && isAddress(words_[next_]) ? device(true) : nullptr;
-    if (!target) {
+    auto run = std::make_shared<EventRun>();
+    if (more() && words_[next_] == "all") {
+        ++next_;
+        for (auto& owned : impl_.devices)
+            if (owned->udp >= 0)
+                run->devices.push_back(owned.get());
+    } else if (more() && isAddress(words_[next_])) {
+        if (Device* target = device(true))
+            run->devices.push_back(target);
+    }
+    if (run->devices.empty()) {
         if (error_.empty())
-            error_ = "event DEVICE [ref=N] [unfiltered] [count=N] ID...";
+            error_ = "event DEVICE|all [ref=N] [unfiltered] [count=N] [rate=N] ID...";
         return {};
     }
-    std::optional<uint32_t> reference;
-    bool unfiltered = false;
     uint32_t count = 1;
-    std::vector<EventEntry> events;
     while (more() && error_.empty()) {
         const std::string& item = word();
         uint32_t value = 0;
         if (item == "unfiltered")
-            unfiltered = true;
+            run->unfiltered = true;
         else if (item.rfind("ref=", 0) == 0 && number(item.substr(4), value))
-            reference = value;
+            run->reference = value;
         else if (item.rfind("count=", 0) == 0 && number(item.substr(6), value))
             count = value;
+        else if (item.rfind("rate=", 0) == 0 && number(item.substr(5), value) && value > 0)
+            run->rate = value;
         else if (number(item, value) && value <= 0xFFFF) {
-            events.push_back({static_cast<uint16_t>(value), {}});
-            if (!eventBody(events.back().id, *target, events.back().body))
+            run->events.push_back({static_cast<uint16_t>(value), {}});
+            if (!eventBody(run->events.back().id, *run->devices.front(), run->events.back().body))
                 error_ = "the simulator has no body for event " + item;
         } else
             error_ = "event: what is '" + item + "'?";
     }
-    if (error_.empty() && events.empty())
+    if (error_.empty() && run->events.empty())
         error_ = "event: no event ids";
     if (!error_.empty())
         return {};
-    for (uint32_t sent = 0; sent < count; ++sent) {
-        for (EventEntry& entry : events)
-            if (entry.id == kEventJobState)
-                eventBody(entry.id, *target, entry.body); // a fresh send time each
-        impl_.notify(*target, events, reference, unfiltered);
-    }
+    run->total = static_cast<uint64_t>(count) * run->devices.size();
+    run->start = Clock::now();
+    sendEvents(impl_, run);
     return {};
 }
 

@@ -18,7 +18,8 @@ const char kUsage[] =
     "  job H state S|impressions N|codes LIST|cancel|lose|drop,\n"
     "  device [DEVICE] [status N] [online N] [hint CODE] [codes LIST|none],\n"
     "  support [DEVICE] 282|106 on|off, subs [DEVICE],\n"
-    "  event DEVICE [ref=N] [unfiltered] [count=N] ID..., power [DEVICE] off|on,\n"
+    "  event DEVICE|all [ref=N] [unfiltered] [count=N] [rate=N] ID...,\n"
+    "  power [DEVICE] off|on,\n"
     "  requests [DEVICE] [clear].\n";
 
 int connectTo(const std::string& path)

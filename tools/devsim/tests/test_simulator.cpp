@@ -472,6 +472,22 @@ TEST_F(SimulatorTest, EventFaultsAndSyntheticEvents)
         EXPECT_EQ(eventIds(*watcher.receive()), std::vector<uint16_t>{19});
     EXPECT_NE(control("event 127.0.0.5 9999").find("error: the simulator has no body for event 9999"),
               std::string::npos);
+    // Bodies with every count and length 0: their layouts' fixed bytes (and an empty attribute list).
+    for (auto [id, size] : {std::pair{2, 6}, {4, 2}, {11, 10}, {48, 87}, {55, 285}, {60, 16}, {94, 10}, {120, 10},
+                            {152, 16}, {158, 29}, {222, 23}, {225, 18}}) {
+        EXPECT_EQ(control("event 127.0.0.5 unfiltered " + std::to_string(id)), "ok\n");
+        auto frame = watcher.receive();
+        ASSERT_TRUE(frame);
+        EXPECT_EQ(frame->size(), 20u + 5 + 3 + size) << id;
+        EXPECT_EQ(get16(*frame, 25), id);
+    }
+    // Paced: every device, 3 rounds at 20 a second (2 devices: 6 notifications over 250 ms).
+    const auto paced = std::chrono::steady_clock::now();
+    EXPECT_EQ(control("event all count=3 rate=20 154"), "ok\n");
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(eventIds(*watcher.receive()), std::vector<uint16_t>{154});
+    EXPECT_GE(std::chrono::steady_clock::now() - paced, 200ms);
+    EXPECT_FALSE(watcher.receive(kQuiet));
 
     // Device status changes reach the subscribers as event 19 {code, name}.
     EXPECT_EQ(control("device 127.0.0.5 hint 0x09030000").find("ok\n") != std::string::npos, true);
