@@ -408,6 +408,18 @@ TEST_F(MonXcv, FailedFirstAddPortRemovesThePortsKeyItCreated)
     EXPECT_FALSE(keyExists(kMonitorKey + u"\\Ports"));
 }
 
+// An empty Ports key that was there before a failed AddPort stays: only what the call created goes.
+TEST_F(MonXcv, FailedAddPortKeepsAnEmptyPortsKeyThatWasThere)
+{
+    ASSERT_EQ(deletePort(u"P1"), 0u);
+    ASSERT_TRUE(keyExists(kMonitorKey + u"\\Ports"));
+    PortConfigData bad = defaultConfig(u"NEW1", u"127.0.0.7");
+    bad.dwProtocol = 3;
+    EXPECT_EQ(addPort(bad), 1287u);
+    EXPECT_FALSE(keyExists(portKey(u"NEW1")));
+    EXPECT_TRUE(keyExists(kMonitorKey + u"\\Ports"));
+}
+
 // ---- GetConfigInfo and ConfigPort
 
 TEST_F(MonXcv, GetConfigInfoLeavesTheFieldsItDoesNotRead)
