@@ -14,9 +14,11 @@
 #include <thread>
 
 #include "JTRKCLIB.h"
+#include "Road.h"
 #include "Simulator.h"
 #include "TempRoot.h"
 #include "VxDmlpApi.h"
+#include "test_spooler_host.h"
 
 #include "pal/testhooks.h"
 
@@ -122,8 +124,9 @@ protected:
         inet_pton(AF_INET, address.c_str(), peer.u.inet.address);
         peer.u.inet.port = 47545;
         DmlpEPProperty property = {};
-        property.timeout = 500;
-        property.transmissions = 2;
+        // One transmission, so that the request log counts each request once even on a loaded machine.
+        property.timeout = 2000;
+        property.transmissions = 1;
         ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
     }
     void TearDown() override
@@ -317,6 +320,85 @@ TEST_F(EngineFlows, ADeviceWithout106GetsTheFirstVersion)
     EXPECT_EQ(DMLLIB_SubscribeEvent(instance, port, 0, &callback, &held, nullptr, 0), 0x000C0001u);
     EXPECT_EQ(requests("AppendToList").size(), 1u);
     EXPECT_NE(requests("AppendToList").front().find("ids=154"), std::string::npos);
+}
+
+} // namespace
+
+namespace {
+
+// A UDP port of the address that no one holds right now (taken and given back).
+uint16_t freeUdpPort(const std::string& address, int* keep = nullptr)
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, address.c_str(), &local.sin_addr);
+    bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local);
+    socklen_t size = sizeof local;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&local), &size);
+    if (keep)
+        *keep = fd;
+    else
+        close(fd);
+    return ntohs(local.sin_port);
+}
+
+// Rebinding through the spooler host and the port monitor, against the simulated device.
+class EngineRebind : public EngineFlows {
+protected:
+    void SetUp() override
+    {
+        EngineFlows::SetUp();
+        ASSERT_TRUE(started = host.start());
+        ASSERT_TRUE(road::addMonitor());
+        std::u16string wide(address.begin(), address.end());
+        ASSERT_EQ(road::addPort(road::rawPort(u"JT_ENGINE", wide, 9100)), 0u);
+        ASSERT_TRUE(road::writeRootFile("config/icmp", address + " reply\n"));
+        ASSERT_TRUE(road::writeRootFile("config/routes", address + "/32 direct 127.0.0.9\n"));
+        start();
+    }
+    void TearDown() override
+    {
+        EngineFlows::TearDown();
+        if (started) {
+            EXPECT_EQ(host.stop(), 0);
+        }
+    }
+    spoolertest::SpoolerHost host;
+    bool started = false;
+};
+
+TEST_F(EngineRebind, TheDeviceSeesTheNewLocalAddressAndPort)
+{
+    uint16_t localPort = freeUdpPort("127.0.0.9");
+    ASSERT_EQ(DMLLIB_ResetBind(instance, port, &binding, localPort), 1u);
+    ASSERT_NE(binding, nullptr);
+    ClJobID wanted = jobId(1);
+    StatusInfo info = {};
+    EXPECT_EQ(DMLLIB_GetStatusInfo(instance, port, &wanted, &info, binding, 0), 0x00060001u);
+    auto lists = requests("ListObjects2");
+    ASSERT_FALSE(lists.empty());
+    EXPECT_NE(lists.back().find(" 127.0.0.9:" + std::to_string(localPort) + " "), std::string::npos) << lists.back();
+}
+
+TEST_F(EngineRebind, ATakenLocalPortLeavesNoBinding)
+{
+    int holder = -1;
+    uint16_t localPort = freeUdpPort("127.0.0.9", &holder);
+    DWORD status = DMLLIB_ResetBind(instance, port, &binding, localPort);
+    close(holder);
+    EXPECT_NE(status, 0u);
+    EXPECT_NE(status, 1u);
+    EXPECT_EQ(binding, nullptr) << "the old binding was dropped, the new bind failed";
+}
+
+TEST_F(EngineRebind, ASilentDeviceKeepsItsBinding)
+{
+    ASSERT_TRUE(road::writeRootFile("config/icmp", address + " silent\n"));
+    DmlpBinding before = binding;
+    EXPECT_EQ(DMLLIB_ResetBind(instance, port, &binding, 0), 0u);
+    EXPECT_EQ(binding, before);
+    EXPECT_TRUE(simulator.requestLog().empty());
 }
 
 } // namespace
