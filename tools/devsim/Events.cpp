@@ -15,7 +15,9 @@ namespace devsim {
 namespace {
 
 constexpr uint16_t kAddressTcp = 1;
-constexpr size_t kMostQueuedEventBytes = 1 << 20;
+// A device's modest buffers: a subscriber that stops reading soon loses notifications.
+constexpr size_t kMostQueuedEventBytes = 256 * 1024;
+constexpr int kEventSendBuffer = 65536;
 constexpr Milliseconds kUnreachableWait{2000};
 
 std::string idList(const std::vector<uint16_t>& ids)
@@ -39,6 +41,7 @@ sockaddr_in socketAddress(uint32_t address, uint16_t port)
 int connectFrom(const std::string& local, int type, const sockaddr_in& to)
 {
     int fd = ::socket(AF_INET, type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kEventSendBuffer, sizeof(kEventSendBuffer));
     sockaddr_in self{};
     self.sin_family = AF_INET;
     inet_pton(AF_INET, local.c_str(), &self.sin_addr);

@@ -209,6 +209,8 @@ public:
     TcpEventListener()
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 16384; // a subscriber that stops reading is soon full
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &small, sizeof(small));
         sockaddr_in local = endpoint("127.0.0.1", 0);
         ::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof(local));
         ::listen(fd_, 4);

@@ -538,7 +538,7 @@ TEST_F(SimulatorTest, TcpSubscribersAndAStalledOneDelaysNobody)
     ASSERT_TRUE(stalled.accept()); // connected, never read
     ASSERT_TRUE(udp.receive());
     // More than the stalled subscriber can take; the others get every notification.
-    for (int batch = 0; batch < 200; ++batch) {
+    for (int batch = 0; batch < 40; ++batch) {
         ASSERT_EQ(control("event 127.0.0.5 count=100 154"), "ok\n");
         for (int i = 0; i < 100; ++i) {
             ASSERT_TRUE(udp.receive()) << batch << " " << i;
@@ -549,7 +549,8 @@ TEST_F(SimulatorTest, TcpSubscribersAndAStalledOneDelaysNobody)
     const std::string stalledLine = "127.0.0.5 501 [154] tcp 127.0.0.1:" + std::to_string(stalled.port()) + " sent ";
     const size_t at = subs.find(stalledLine);
     ASSERT_NE(at, std::string::npos) << subs;
-    EXPECT_EQ(subs.find(" failures 0\n", at), subs.find('\n', at) - 11) << "the stalled one lost none: " << subs;
+    const std::string line = subs.substr(at, subs.find('\n', at) - at);
+    EXPECT_GT(std::stoul(line.substr(line.find(" failures ") + 10)), 0u) << "the stalled one lost none: " << line;
 }
 
 TEST_F(SimulatorTest, SubscriptionsExpireUnlessRenewed)
