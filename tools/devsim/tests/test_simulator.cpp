@@ -251,6 +251,30 @@ TEST_F(SimulatorTest, AJobPrintsItsImpressionsThenIsDoneThenLeavesForTheLog)
     EXPECT_EQ(log.at(20 + 1 + 8 + 2 + 4), 1); // completion 1
 }
 
+TEST_F(SimulatorTest, CompletionsKeepTheirPaceOverAllDevices)
+{
+    devsim::DeviceSettings device = quick();
+    device.printTime = 0ms;
+    devsim::SimulatorSettings settings;
+    settings.completionsPerSecond = 5;
+    start(device, settings);
+    const uint32_t first = oneJob(1);
+    const uint32_t second = simulator_->jobArrived("127.0.0.6", clientId(2), nullptr);
+    simulator_->jobDataEnded(first, true);
+    simulator_->jobDataEnded(second, true);
+    ASSERT_TRUE(waitForLine("devsim: 127.0.0.6 job " + std::to_string(second) + " done at "));
+    // "done at T ms (monotonic)": the second 200 ms after the first.
+    std::vector<double> times;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const std::string& line : lines_)
+            if (line.find(" done at ") != std::string::npos)
+                times.push_back(std::stod(line.substr(line.find(" done at ") + 9)));
+    }
+    ASSERT_EQ(times.size(), 2u);
+    EXPECT_GE(times[1] - times[0], 190.0);
+}
+
 TEST_F(SimulatorTest, CancelJobAndUnknownHandles)
 {
     start(quick());
