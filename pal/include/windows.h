@@ -22,3 +22,4 @@
 #include "pal/resources.h"
 #include "pal/dialogs.h"
 #include "pal/services.h"
+#include "pal/com.h"
