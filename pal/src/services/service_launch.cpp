@@ -15,6 +15,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "files/file_paths.h"
 #include "files/root.h"
@@ -29,6 +30,7 @@ namespace pal::services {
 namespace {
 
 constexpr DWORD kConnectTimeoutMs = 30000;
+constexpr int kReleaseWaitMs = 5000;
 
 bool isBlank(char16_t c)
 {
@@ -188,6 +190,19 @@ DWORD awaitConnect(int fd)
     return ERROR_SERVICE_REQUEST_TIMEOUT;
 }
 
+// A process that ended closes its pipe and its status file in no fixed order: the failed start
+// returns only once the live lock is gone too, so that the status reads stopped at once.
+void awaitRelease(const std::string& name)
+{
+    int fd = open(statusPath(name).c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kReleaseWaitMs);
+    while (!claimLive(fd) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    close(fd);
+}
+
 } // namespace
 
 Image parseImagePath(std::u16string_view imagePath)
@@ -272,6 +287,8 @@ DWORD launchService(const ServiceConfig& config, const std::vector<std::u16strin
     if (child > 0)
         result = awaitConnect(connect[0]);
     close(connect[0]);
+    if (result != ERROR_SUCCESS)
+        awaitRelease(name);
     return result;
 }
 
