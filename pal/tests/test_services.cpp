@@ -275,7 +275,9 @@ TEST(ServiceLifecycle, AServiceThatEndsWithoutStoppingReadsAborted)
     std::string log = fileText(root.file("run/services/Killed.log"));
     size_t at = log.find("pid ");
     ASSERT_NE(at, std::string::npos);
-    ASSERT_EQ(kill(std::atoi(log.c_str() + at + 4), SIGKILL), 0);
+    pid_t pid = std::atoi(log.c_str() + at + 4);
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(kill(pid, SIGKILL), 0);
     ASSERT_TRUE(reaches(killed.service, SERVICE_STOPPED, &status));
     EXPECT_EQ(status.dwWin32ExitCode, static_cast<DWORD>(ERROR_PROCESS_ABORTED));
     EXPECT_FALSE(ControlService(killed.service, SERVICE_CONTROL_STOP, &status));
