@@ -18,7 +18,7 @@ const char kHelp[] =
     "fault [DEVICE] [RULE|clear]        list, add or clear DMLP faults (METHOD:ACTION[/N])\n"
     "jobs [DEVICE]                      job objects: DEVICE HANDLE STATE IMPRESSIONS ID [receiving]\n"
     "log [DEVICE]                       job log: DEVICE HANDLE COMPLETION IMPRESSIONS ID\n"
-    "job H state S|impressions N|codes C,...|none|cancel|lose|drop\n"
+    "job H state S [reason R]|impressions N|codes C,...|none|cancel|lose|drop\n"
     "device [DEVICE] [status N] [online N] [hint CODE] [codes C,...|none]\n"
     "support [DEVICE] 282|106 on|off    attribute 282 in the 111 list, operation 106 in the 1001 list\n"
     "subs [DEVICE]                      subscriptions: DEVICE VALUE [IDS] TRANSPORT ADDRESS:PORT sent N failures N\n"
@@ -339,7 +339,7 @@ std::string Command::job()
 {
     uint32_t handle = 0;
     if (!more() || !number(word(), handle) || !more()) {
-        error_ = "job H state S|impressions N|codes LIST|cancel|lose|drop";
+        error_ = "job H state S [reason R]|impressions N|codes LIST|cancel|lose|drop";
         return {};
     }
     Job* job = nullptr;
@@ -369,6 +369,15 @@ std::string Command::job()
         ++job->generation; // told, not printed: the job stops printing by itself
         impl_.setImpressions(*owner, *job, value);
     } else if (action == "state" && number(argument, value) && value <= 255) {
+        uint32_t reason = 0;
+        if (more() && words_[next_] == "reason") {
+            ++next_;
+            if (!more() || !number(word(), reason) || reason > 255) {
+                error_ = "job H state S reason R: R is a number up to 255";
+                return {};
+            }
+        }
+        job->reason = static_cast<uint8_t>(reason);
         const uint8_t state = static_cast<uint8_t>(value);
         const uint8_t completion = state == kJobDone       ? kCompletedNormally
                                    : state == kJobCanceled ? kCompletedCanceled

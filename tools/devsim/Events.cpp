@@ -116,7 +116,7 @@ void Simulator::Impl::notifyJob(Device& device, const Job& job, bool state, bool
 {
     std::vector<EventEntry> events;
     if (state)
-        events.push_back({kEventJobState, jobStateEvent(job.handle, job.state, 0, 0, job.clientJobId)});
+        events.push_back({kEventJobState, jobStateEvent(job.handle, job.state, job.reason, 0, job.clientJobId)});
     if (impressions)
         events.push_back({kEventImpressions, impressionsEvent(job.handle, job.impressions)});
     notify(device, events, std::nullopt, false);

@@ -21,6 +21,7 @@ struct Job {
     uint32_t handle = 0;
     ClientId clientJobId{};
     uint8_t state = kJobPrinting;
+    uint8_t reason = 0; // the device's reason code in its job-state events
     uint32_t impressions = 0;
     std::vector<uint32_t> codes;
     bool receiving = true;

@@ -15,7 +15,7 @@ const char kUsage[] =
     "its answer. Exit status 0 when devsim answered ok, 1 when it answered an error or could not be\n"
     "reached, 2 for a wrong command line. `devsim-ctl --control PATH help` lists the commands:\n"
     "  fault [DEVICE] [RULE|clear], jobs [DEVICE], log [DEVICE],\n"
-    "  job H state S|impressions N|codes LIST|cancel|lose|drop,\n"
+    "  job H state S [reason R]|impressions N|codes LIST|cancel|lose|drop,\n"
     "  device [DEVICE] [status N] [online N] [hint CODE] [codes LIST|none],\n"
     "  support [DEVICE] 282|106 on|off, subs [DEVICE],\n"
     "  event DEVICE|all [ref=N] [unfiltered] [count=N] [rate=N] ID...,\n"

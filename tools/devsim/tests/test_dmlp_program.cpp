@@ -115,6 +115,12 @@ TEST(DevsimDmlpProgram, WrongCommandLines)
         EXPECT_EQ(result.status, 2) << arguments[0];
         EXPECT_NE(result.err.find("(see devsim --help)"), std::string::npos) << result.err;
     }
+    const auto help = testsupport::runProgram(DEVSIM_PROGRAM, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--dmlp [ADDRESS:]PORT", "--no-dmlp", "--dmlp-tcp", "--dmlp-fault RULE", "--print-time",
+                               "--impressions", "--keep-done", "--no-282", "--no-106", "--control PATH",
+                               "--request-log", "--subscription-lifetime", "--broadcast", "--completions-per-second"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
     EXPECT_EQ(testsupport::runProgram(DEVSIM_CTL_PROGRAM, {"jobs"}).status, 2);
     EXPECT_EQ(testsupport::runProgram(DEVSIM_CTL_PROGRAM, {"--help"}).status, 0);
     const auto absent = testsupport::runProgram(DEVSIM_CTL_PROGRAM, {"--control", "/nonexistent/devsim.ctl", "jobs"});

@@ -458,6 +458,12 @@ TEST_F(SimulatorTest, SubscribersGetTheEventsTheyChose)
     EXPECT_EQ(status(ask(kSetListElement, setListElementBody(2, 501, element({18}, 2, both.port())))), 1);
     EXPECT_EQ(control("job " + std::to_string(handle) + " impressions 5"), "ok\n");
     EXPECT_EQ(eventIds(*both.receive()), std::vector<uint16_t>{18});
+    EXPECT_EQ(control("job " + std::to_string(handle) + " state 2 reason 21"), "ok\n");
+    auto reasoned = states.receive();
+    ASSERT_TRUE(reasoned);
+    EXPECT_EQ(reasoned->at(25 + 3 + 12), 2);
+    EXPECT_EQ(reasoned->at(25 + 3 + 13), 21);
+    EXPECT_NE(control("job " + std::to_string(handle) + " state 2 reason x").find("error: "), std::string::npos);
     EXPECT_FALSE(both.receive(kQuiet));
     EXPECT_FALSE(states.receive(kQuiet));
 
@@ -466,7 +472,7 @@ TEST_F(SimulatorTest, SubscribersGetTheEventsTheyChose)
     EXPECT_EQ(control("job " + std::to_string(handle) + " impressions 6"), "ok\n");
     EXPECT_FALSE(both.receive(kQuiet));
     const std::string subs = control("subs 127.0.0.5");
-    EXPECT_EQ(subs.rfind("127.0.0.5 501 [154] udp 127.0.0.1:" + std::to_string(states.port()) + " sent 2 failures 0\n", 0),
+    EXPECT_EQ(subs.rfind("127.0.0.5 501 [154] udp 127.0.0.1:" + std::to_string(states.port()) + " sent 3 failures 0\n", 0),
               0u)
         << subs;
 }
