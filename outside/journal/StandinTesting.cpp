@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include "ChildProcess.h"
 #include "TestFiles.h"
 
@@ -43,6 +45,22 @@ std::string installPrintManager(const std::string& ini, bool legacy, const std::
                    static_cast<DWORD>(value.size() + 1));
     RegCloseKey(key);
     return target;
+}
+
+testsupport::ChildProcess startMessageManager(const std::vector<std::string>& options)
+{
+    std::vector<std::string> args = {"run", "C:\\Msgm"};
+    args.insert(args.end(), options.begin(), options.end());
+    testsupport::ChildProcess manager(testsupport::besideSelf("hbmsgm"), args);
+    std::string ready = manager.readLine();
+    if (ready.rfind("hbmsgm: ready", 0) != 0)
+        ADD_FAILURE() << "hbmsgm did not start: " << ready;
+    return manager;
+}
+
+std::string messageJournal()
+{
+    return rootPath() + "/drive_c/Msgm/journal.log";
 }
 
 std::vector<std::string> journalLines(const std::string& path, const std::string& entry)

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ChildProcess.h"
+
 namespace standin {
 
 // Places HBPHSTD64.so (or the legacy build) from beside the test program in <root>/drive_c/FOLDER,
@@ -12,6 +14,11 @@ namespace standin {
 std::string installPrintManager(const std::string& ini, bool legacy = false, const std::string& folder = "Harbor");
 // Replaces HBPHSTD64.ini of an installed print manager.
 void configurePrintManager(const std::string& ini, const std::string& folder = "Harbor");
+
+// 'hbmsgm run C:\Msgm' (from beside the test program) with options, once it serves; its journal is
+// <root>/drive_c/Msgm/journal.log.
+testsupport::ChildProcess startMessageManager(const std::vector<std::string>& options = {});
+std::string messageJournal();
 
 // The lines of a journal; with entry, only those whose "entry" is that name.
 std::vector<std::string> journalLines(const std::string& path, const std::string& entry = "");

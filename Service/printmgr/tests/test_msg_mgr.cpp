@@ -24,16 +24,6 @@ bool libraryLoaded()
     return GetModuleHandleA("HBMSGM64") != nullptr;
 }
 
-// hbmsgm run C:\Msgm with the given options, ready to serve.
-ChildProcess startManager(const std::vector<std::string>& options = {})
-{
-    std::vector<std::string> args = {"run", "C:\\Msgm"};
-    args.insert(args.end(), options.begin(), options.end());
-    ChildProcess manager(testsupport::besideSelf("hbmsgm"), args);
-    EXPECT_EQ(manager.readLine().rfind("hbmsgm: ready", 0), 0u);
-    return manager;
-}
-
 // A section of our own, as a message manager would publish it.
 HANDLE publish(const void* bytes, size_t size)
 {
@@ -125,7 +115,7 @@ TEST(MsgMgrBinding, AFolderWithoutTerminatorIsCutAndNotLoaded)
 TEST(MsgMgrBinding, AFolderWithoutSeparatorNamesAnotherFile)
 {
     testsupport::TempRoot root;
-    ChildProcess manager = startManager();
+    ChildProcess manager = standin::startMessageManager();
     HANDLE section = OpenFileMappingA(FILE_MAP_WRITE, FALSE, "Global\\HBMSGMMF");
     ASSERT_NE(section, nullptr);
     char* view = static_cast<char*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0));
@@ -139,7 +129,7 @@ TEST(MsgMgrBinding, AFolderWithoutSeparatorNamesAnotherFile)
 TEST(MsgMgrBinding, AMessageAnsweredByPolicySignalsItsEvent)
 {
     testsupport::TempRoot root;
-    ChildProcess manager = startManager({"--policy", "hold,continue"});
+    ChildProcess manager = standin::startMessageManager({"--policy", "hold,continue"});
     HANDLE event = nullptr;
     ULONGLONG value = 0;
     ASSERT_EQ(MsgmiCreateNamedEvent_d(&event, &value), 0);
@@ -156,7 +146,7 @@ TEST(MsgMgrBinding, AMessageAnsweredByPolicySignalsItsEvent)
     EXPECT_GE(MsgmiReceiveMessage_d(static_cast<DWORD>(id), &reply), 0);
     EXPECT_EQ(reply.dwSelect, 3u) << "hold is the third choice";
 
-    std::string journal = root.file("drive_c/Msgm/journal.log");
+    std::string journal = standin::messageJournal();
     auto lines = standin::journalLines(journal);
     ASSERT_EQ(lines.size(), 2u);
     EXPECT_EQ(jsonText(lines[0], "event"), "message");
@@ -188,7 +178,7 @@ TEST(MsgMgrBinding, AMessageAnsweredByPolicySignalsItsEvent)
 TEST(MsgMgrBinding, AnAnswerFromTheCommandLineAndACancel)
 {
     testsupport::TempRoot root;
-    ChildProcess manager = startManager();
+    ChildProcess manager = standin::startMessageManager();
     HANDLE event = nullptr;
     ULONGLONG value = 0;
     ASSERT_EQ(MsgmiCreateNamedEvent_d(&event, &value), 0);
@@ -217,7 +207,7 @@ TEST(MsgMgrBinding, AnAnswerFromTheCommandLineAndACancel)
     EXPECT_EQ(MsgmiCancelReplyV31_d(0, static_cast<DWORD>(second)), 0);
     listed = testsupport::runProgram(testsupport::besideSelf("hbmsgm"), {"list"});
     EXPECT_EQ(listed.out, "");
-    auto lines = standin::journalLines(root.file("drive_c/Msgm/journal.log"));
+    auto lines = standin::journalLines(standin::messageJournal());
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(jsonText(lines[2], "by"), "command");
     EXPECT_EQ(jsonText(lines[3], "event"), "close");
