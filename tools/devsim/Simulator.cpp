@@ -279,6 +279,7 @@ bool Simulator::Impl::open(std::string& error)
                 broadcastEcho(buffer, static_cast<size_t>(got), sender);
             }
         });
+        say("devsim: broadcast Echo on 127.255.255.255:" + std::to_string(boundPort(broadcastFd)));
     }
     if (!settings.control.empty()) {
         sockaddr_un local{};

@@ -667,6 +667,7 @@ TEST_F(SimulatorTest, BroadcastEchoIsAnsweredByEachDevice)
     settings.broadcast = true;
     settings.broadcastPort = 0;
     start({}, settings);
+    EXPECT_TRUE(waitForLine("devsim: broadcast Echo on 127.255.255.255:" + std::to_string(simulator_->broadcastPort())));
     peer_.send("127.255.255.255", simulator_->broadcastPort(), request(kEcho, 1, {}));
     std::set<std::string> senders;
     for (int i = 0; i < 2; ++i) {
