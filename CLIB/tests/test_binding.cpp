@@ -173,6 +173,37 @@ TEST_F(Binding, AFailedNewBindGivesItsStatusAndNoBinding)
     EXPECT_EQ(fake.callsOf(kUnbind).size(), 1u);
 }
 
+// The port's device address changes to a name the monitor cannot give as an address while the
+// old binding is dropped: the new binding is built from what was gathered before.
+DmlpStatus unbindWhileThePortChanges(DmlpBinding binding)
+{
+    HKEY key = nullptr;
+    const WCHAR path[] = W("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TALLY-DESK Output Beacon Port2\\Ports\\JT_127.0.0.5");
+    const WCHAR name[] = W("printer.example");
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegSetValueExW(key, W("ServerName"), 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);
+        RegCloseKey(key);
+    }
+    Call call;
+    call.method = kUnbind;
+    call.binding = binding;
+    return FakeDmlp::current->status(kUnbind, call);
+}
+
+TEST_F(Binding, TheNewBindingNeedsNoSecondAddressLookup)
+{
+    writeFile(root.file("config/icmp"), "127.0.0.5 reply\n");
+    g_DmlpEntries.Unbind = unbindWhileThePortChanges;
+    DmlpBinding binding = FakeDmlp::binding();
+    EXPECT_EQ(DMLLIB_ResetBind(kInstance, kPort, &binding, 47616), 1u);
+    EXPECT_EQ(binding, FakeDmlp::newBinding());
+    ASSERT_EQ(fake.callsOf(kBind).size(), 1u);
+    EXPECT_EQ(fake.callsOf(kBind)[0].peer.u.inet.address[3], 5);
+    DmlpBinding none = nullptr;
+    EXPECT_EQ(DMLLIB_SubscribeEvent(kInstance, kPort, 0, nullptr, &none, nullptr, 0), 0x0003FFF0u)
+        << "the port no longer gives an address";
+}
+
 // ---- Route walk ---------------------------------------------------------------------------------
 
 class RouteWalk : public ::testing::Test {

@@ -263,6 +263,39 @@ TEST_F(EngineFlows, ListTimeOutEndsTheCancel)
     EXPECT_EQ(DMLLIB_CancelJob(instance, port, &wanted, binding), 0x000B0014u);
 }
 
+// The service traces on its job-control thread and reads the status on its device-watch thread,
+// both on one binding.
+TEST_F(EngineFlows, TwoThreadsOnOneBinding)
+{
+    start();
+    arrive(1);
+    arrive(2);
+    const int rounds = 40;
+    std::atomic<int> good{0};
+    auto tracer = [&] {
+        ClJobID wanted = jobId(2);
+        for (int i = 0; i < rounds; ++i) {
+            BYTE trace = 0;
+            DWORD impressions = 0;
+            if (DMLLIB_TraceJob(instance, port, &wanted, &trace, binding, &impressions, 1) == 0x00060001u &&
+                trace == DMLLIB_TRACE_PROCESSING)
+                ++good;
+        }
+    };
+    auto reader = [&] {
+        ClJobID wanted = jobId(1);
+        for (int i = 0; i < rounds; ++i) {
+            StatusInfo info = {};
+            if (DMLLIB_GetStatusInfo(instance, port, &wanted, &info, binding, 1) == 0x00060001u)
+                ++good;
+        }
+    };
+    std::thread first(tracer), second(reader);
+    first.join();
+    second.join();
+    EXPECT_EQ(good.load(), 2 * rounds);
+}
+
 TEST_F(EngineFlows, ClientJobIdOfAnObject)
 {
     start();
