@@ -240,6 +240,13 @@ public:
         return connection_ >= 0;
     }
     const std::string& peer() const { return peer_; }
+    // The subscriber goes away: its connection closes (the listener stays).
+    void hangUp()
+    {
+        ::close(connection_);
+        connection_ = -1;
+        buffer_.clear();
+    }
 
     // The next whole frame from the connection.
     std::optional<Bytes> frame(std::chrono::milliseconds wait = kWait)

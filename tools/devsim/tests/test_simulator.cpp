@@ -583,6 +583,26 @@ TEST_F(SimulatorTest, TcpSubscribersAndAStalledOneDelaysNobody)
     EXPECT_GT(std::stoul(line.substr(line.find(" failures ") + 10)), 0u) << "the stalled one lost none: " << line;
 }
 
+TEST_F(SimulatorTest, AKeptConnectionThatBreaksIsMadeAgain)
+{
+    start(quick());
+    TcpEventListener tcp;
+    ASSERT_EQ(status(ask(8, appendToListBody(501, element({154}, 1, tcp.port())))), 1);
+    EXPECT_EQ(control("event 127.0.0.5 154"), "ok\n");
+    ASSERT_TRUE(tcp.accept());
+    ASSERT_TRUE(tcp.frame());
+    tcp.hangUp();
+    // The device finds the connection gone (a lost notification at most), then connects again.
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    bool again = false;
+    while (!again && std::chrono::steady_clock::now() < deadline) {
+        EXPECT_EQ(control("event 127.0.0.5 154"), "ok\n");
+        again = tcp.accept(100ms);
+    }
+    ASSERT_TRUE(again);
+    EXPECT_TRUE(tcp.frame());
+}
+
 TEST_F(SimulatorTest, SubscriptionsExpireUnlessRenewed)
 {
     devsim::SimulatorSettings settings;
