@@ -388,47 +388,14 @@ void DmlpHandleUnbind(DmlpMessage* message)
 
 namespace {
 
-DmlpStatus PostQuery(uint32_t id, DmlpBinding binding, DmlpMessage** answered)
+DmlpMessage* NewQuery(uint32_t id, DmlpBinding binding, DmlpStatus* status)
 {
-    DmlpStatus status;
-    DmlpMessage* message = DmlpNewMessage(id, &status);
-    if (message == nullptr)
-        return status;
-    message->mode = DMLP_MODE_SYNC;
-    message->binding = DmlpHandleOf(binding);
-    *answered = message;
-    return DMLP_SUCCESS;
-}
-
-// Posts and waits; the record's answer is copied out by the caller's copy function before it is
-// freed, so queries keep their own record.
-template <typename Copy>
-DmlpStatus AskWorker(DmlpMessage* message, Copy copyOut)
-{
-    if (DmlpOnNotifier()) {
-        DmlpFreeMessage(message);
-        return DMLP_INTERNAL_FAILURE;
+    DmlpMessage* message = DmlpNewMessage(id, status);
+    if (message != nullptr) {
+        message->mode = DMLP_MODE_SYNC;
+        message->binding = DmlpHandleOf(binding);
     }
-    EnterCriticalSection(&g_dmlp.workerLock);
-    if (g_dmlp.workerState != DMLP_WORKER_RUNNING) {
-        LeaveCriticalSection(&g_dmlp.workerLock);
-        DmlpFreeMessage(message);
-        return DMLP_NOT_AVAILABLE;
-    }
-    message->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    const bool posted = message->event != nullptr && VxSrvcPostMessage(g_dmlp.worker, message->id, 0, message) >= 0;
-    LeaveCriticalSection(&g_dmlp.workerLock);
-    DmlpStatus status = DMLP_INTERNAL_FAILURE;
-    if (posted) {
-        WaitForSingleObject(message->event, INFINITE);
-        status = message->status;
-        if (status == DMLP_SUCCESS)
-            copyOut(message);
-    }
-    if (message->event != nullptr)
-        CloseHandle(message->event);
-    DmlpFreeMessage(message);
-    return status;
+    return message;
 }
 
 } // namespace
@@ -439,12 +406,13 @@ DmlpStatus DMLP_GetEPAddress(DmlpBinding binding, uint8_t which, DmlpAddress* ad
         return DMLP_UNKNOWN_BINDING;
     if (address == nullptr || (which != DMLP_EP_PEER && which != DMLP_EP_LOCAL))
         return DMLP_BAD_PARAMETER;
-    DmlpMessage* message = nullptr;
-    DmlpStatus status = PostQuery(DMLP_MSG_GET_EP_ADDRESS, binding, &message);
-    if (status != DMLP_SUCCESS)
+    DmlpStatus status;
+    DmlpMessage* message = NewQuery(DMLP_MSG_GET_EP_ADDRESS, binding, &status);
+    if (message == nullptr)
         return status;
-    message->u.address.which = which;
-    return AskWorker(message, [address](DmlpMessage* answered) { *address = answered->u.address.address; });
+    message->u.query.which = which;
+    message->u.query.address = address;
+    return DmlpPostToWorker(message);
 }
 
 DmlpStatus DMLP_GetEPProperty(DmlpBinding binding, DmlpEPProperty* property)
@@ -453,11 +421,12 @@ DmlpStatus DMLP_GetEPProperty(DmlpBinding binding, DmlpEPProperty* property)
         return DMLP_UNKNOWN_BINDING;
     if (property == nullptr)
         return DMLP_BAD_PARAMETER;
-    DmlpMessage* message = nullptr;
-    DmlpStatus status = PostQuery(DMLP_MSG_GET_EP_PROPERTY, binding, &message);
-    if (status != DMLP_SUCCESS)
+    DmlpStatus status;
+    DmlpMessage* message = NewQuery(DMLP_MSG_GET_EP_PROPERTY, binding, &status);
+    if (message == nullptr)
         return status;
-    return AskWorker(message, [property](DmlpMessage* answered) { *property = answered->u.property; });
+    message->u.query.propertyOut = property;
+    return DmlpPostToWorker(message);
 }
 
 DmlpStatus DMLP_SetEPProperty(DmlpBinding binding, const DmlpEPProperty* property)
@@ -466,12 +435,12 @@ DmlpStatus DMLP_SetEPProperty(DmlpBinding binding, const DmlpEPProperty* propert
         return DMLP_UNKNOWN_BINDING;
     if (property == nullptr)
         return DMLP_BAD_PARAMETER;
-    DmlpMessage* message = nullptr;
-    DmlpStatus status = PostQuery(DMLP_MSG_SET_EP_PROPERTY, binding, &message);
-    if (status != DMLP_SUCCESS)
+    DmlpStatus status;
+    DmlpMessage* message = NewQuery(DMLP_MSG_SET_EP_PROPERTY, binding, &status);
+    if (message == nullptr)
         return status;
-    message->u.property = *property;
-    return AskWorker(message, [](DmlpMessage*) {});
+    message->u.query.property = *property;
+    return DmlpPostToWorker(message);
 }
 
 DmlpStatus DMLP_ResizeWindow(DmlpBinding binding, uint32_t size)
@@ -483,12 +452,12 @@ DmlpStatus DMLP_ResizeWindow(DmlpBinding binding, uint32_t size)
         window = 1;
     if (window > DMLP_WINDOW_MAX)
         window = DMLP_WINDOW_MAX;
-    DmlpMessage* message = nullptr;
-    DmlpStatus status = PostQuery(DMLP_MSG_RESIZE, binding, &message);
-    if (status != DMLP_SUCCESS)
+    DmlpStatus status;
+    DmlpMessage* message = NewQuery(DMLP_MSG_RESIZE, binding, &status);
+    if (message == nullptr)
         return status;
-    message->u.window = window;
-    return AskWorker(message, [](DmlpMessage*) {});
+    message->u.query.window = window;
+    return DmlpPostToWorker(message);
 }
 
 void DmlpHandleGetEPAddress(DmlpMessage* message)
@@ -498,7 +467,7 @@ void DmlpHandleGetEPAddress(DmlpMessage* message)
     if (status == DMLP_BUSY)
         status = DMLP_SUCCESS;
     if (status == DMLP_SUCCESS)
-        message->u.address.address = message->u.address.which == DMLP_EP_PEER ? binding->peer : binding->local;
+        *message->u.query.address = message->u.query.which == DMLP_EP_PEER ? binding->peer : binding->local;
     DmlpComplete(message, status, 0, nullptr);
 }
 
@@ -506,7 +475,7 @@ void DmlpHandleGetEPProperty(DmlpMessage* message)
 {
     DmlpBindingRecord* binding = DmlpFindBinding(message->binding);
     if (binding != nullptr)
-        message->u.property = binding->property;
+        *message->u.query.propertyOut = binding->property;
     DmlpComplete(message, binding != nullptr ? DMLP_SUCCESS : DMLP_UNKNOWN_BINDING, 0, nullptr);
 }
 
@@ -514,7 +483,7 @@ void DmlpHandleSetEPProperty(DmlpMessage* message)
 {
     DmlpBindingRecord* binding = DmlpFindBinding(message->binding);
     if (binding != nullptr) {
-        binding->property = message->u.property;
+        binding->property = message->u.query.property;
         if (binding->peer.kind == DMLP_ADDRESS_9707)
             VxTransSetProperty(binding->endpoint, binding->property.transportOption);
     }
@@ -523,7 +492,7 @@ void DmlpHandleSetEPProperty(DmlpMessage* message)
 
 void DmlpHandleResize(DmlpMessage* message)
 {
-    const uint16_t window = message->u.window;
+    const uint16_t window = message->u.query.window;
     DmlpBindingRecord* binding = DmlpFindBinding(message->binding);
     DmlpStatus status = DMLP_SUCCESS;
     if (window < 1 || window > DMLP_WINDOW_MAX) {

@@ -76,12 +76,15 @@ typedef struct DmlpMessage {
             const uint8_t* data;  // raw Send: the caller's data
             uint32_t dataLength;
         } request;
+        // The binding queries: the worker writes the answer through the caller's pointer while
+        // the caller waits.
         struct {
             uint8_t which;
-            DmlpAddress address;
-        } address;
-        DmlpEPProperty property;
-        uint16_t window;
+            DmlpAddress* address;
+            DmlpEPProperty* propertyOut;
+            DmlpEPProperty property;
+            uint16_t window;
+        } query;
         struct {
             uint32_t endpoint;
             DmlpStatus status;
@@ -264,6 +267,9 @@ DmlpStatus DmlpPostToWorker(DmlpMessage* message);
 bool DmlpPostInternal(uint32_t id, uintptr_t wparam, void* record);
 // Synchronous barrier or asynchronous notice to the notification thread.
 DmlpStatus DmlpPostToNotifier(DmlpMessage* message, bool wait);
+// The auto-reset event on which the calling thread waits for its synchronous posts; null when it
+// cannot be created.
+HANDLE DmlpCallerEvent(void);
 // Answers the caller of an operation: sync: status and event; async: a completion notice with
 // method and result, then the record is freed.
 void DmlpComplete(DmlpMessage* caller, DmlpStatus status, uint16_t method, void* result);

@@ -307,11 +307,9 @@ DmlpStatus StopLibrary()
     status = DmlpPostToWorker(stop);
     DmlpStatus flushStatus;
     if (DmlpMessage* flush = DmlpNewMessage(DMLP_MSG_STOP, &flushStatus)) {
-        flush->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        flush->event = DmlpCallerEvent();
         if (flush->event != nullptr && VxSrvcPostMessage(g_dmlp.worker, DMLP_MSG_STOP, 0, flush) >= 0)
             WaitForSingleObject(flush->event, INFINITE);
-        if (flush->event != nullptr)
-            CloseHandle(flush->event);
         DmlpFreeMessage(flush);
     }
     DestroyThreads();
@@ -389,6 +387,29 @@ void DmlpFreeMessage(DmlpMessage* message) { DmlpFree(message); }
 
 bool DmlpOnNotifier(void) { return t_onNotifier; }
 
+namespace {
+
+// One event per thread serves all its synchronous posts: each is set exactly once, by the
+// answer the thread waits for.
+struct CallerEvent {
+    HANDLE event = nullptr;
+    ~CallerEvent()
+    {
+        if (event != nullptr)
+            CloseHandle(event);
+    }
+};
+thread_local CallerEvent t_callerEvent;
+
+} // namespace
+
+HANDLE DmlpCallerEvent(void)
+{
+    if (t_callerEvent.event == nullptr)
+        t_callerEvent.event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    return t_callerEvent.event;
+}
+
 bool DmlpRunning(void) { return g_dmlp.workerState == DMLP_WORKER_RUNNING; }
 
 // A record the worker never saw still owns its encoded request.
@@ -413,7 +434,7 @@ DmlpStatus DmlpPostToWorker(DmlpMessage* message)
         return DMLP_NOT_AVAILABLE;
     }
     if (wait) {
-        message->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        message->event = DmlpCallerEvent();
         if (message->event == nullptr) {
             LeaveCriticalSection(&g_dmlp.workerLock);
             FreeUnposted(message);
@@ -429,8 +450,6 @@ DmlpStatus DmlpPostToWorker(DmlpMessage* message)
         WaitForSingleObject(event, INFINITE);
         status = message->status;
     }
-    if (event != nullptr)
-        CloseHandle(event);
     if (!posted)
         FreeUnposted(message);
     else if (wait)
@@ -450,15 +469,13 @@ bool DmlpPostInternal(uint32_t id, uintptr_t wparam, void* record)
 DmlpStatus DmlpPostToNotifier(DmlpMessage* message, bool wait)
 {
     if (wait) {
-        message->event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        message->event = DmlpCallerEvent();
         if (message->event == nullptr) {
             DmlpFreeMessage(message);
             return DMLP_OUT_OF_MEMORY;
         }
     }
     if (VxSrvcPostMessage(g_dmlp.notifier, message->id, 0, message) < 0) {
-        if (message->event != nullptr)
-            CloseHandle(message->event);
         if (message->id == DMLP_MSG_COMPLETION && message->u.completion.result != nullptr)
             DMLP_ReleaseParam(message->u.completion.result);
         DmlpFreeMessage(message);
@@ -466,7 +483,6 @@ DmlpStatus DmlpPostToNotifier(DmlpMessage* message, bool wait)
     }
     if (wait) {
         WaitForSingleObject(message->event, INFINITE);
-        CloseHandle(message->event);
         DmlpFreeMessage(message);
     }
     return DMLP_SUCCESS;
