@@ -116,4 +116,7 @@ done
 echo "$traced"
 grep -q "trace 1 completed" <<< "$traced" || { echo "demo: the job did not complete" >&2; exit 1; }
 "$bin/jtrk-query" "Office RAW" status "$raw_job"
+echo "--- the devices' job objects over DMLP (dmlp-query: HANDLE STATE IMPRESSIONS CLIENT-JOB-ID)"
+"$bin/dmlp-query" 127.0.0.5 jobs
+"$bin/dmlp-query" 127.0.0.6 jobs
 echo "=== done: the tracking service is not built yet"
