@@ -1,16 +1,31 @@
-// The service's string table (language 1041): the print manager's refusal reasons and the device
-// texts shown to the user. Compiled into the program (and the tests) as its module resources.
+// The service's string table (language 1041): the event-log texts of client-library results, the
+// print manager's refusal reasons and the device texts shown to the user. Compiled into the program (and the tests) as its module resources.
 #include <windows.h>
 
+#include "ServiceStrings.h"
 #include "resource.h"
 
 namespace {
 
 const PAL_STRING_RESOURCE g_strings[] = {
+    {IDS_ACTION_CHECK_PORT, W("プリンタのポート設定が正しく行われているか確認してください。")},
+    {IDS_ACTION_CHECK_PRINTER, W("以下の点についてご確認ください。\n・プリンタが本ソフトウェアによるジョブ追跡に対応していること\n・プリンタが利用可能であること")},
+    {IDS_ACTION_SUBSCRIBE_AGAIN, W("印刷実行時に再度イベント登録処理を行います。")},
+    {IDS_REASON_NOT_TRACKED, W("現在処理している印刷ジョブは追跡ができません。")},
     {108, W("Print Managerサービスが動作していません。")},
     {109, W("指定したプリンタが定義されていません。")},
     {110, W("指定した番号の印刷ドキュメントが存在しません。")},
     {111, W("指定したドキュメント名の印刷がありません。")},
+    {IDS_REASON_NO_ADDRESS, W("プリンタのIPアドレスが取得できないこと")},
+    {IDS_REASON_NO_ANSWER, W("プリンタからの応答がないこと")},
+    {IDS_REASON_NOT_SUPPORTED, W("サポートされていないプリンタであること")},
+    {IDS_API_CHECKDEVICE, W("DMLLIB_CheckDevice")},
+    {IDS_API_GETSTATUSINFO, W("DMLLIB_GetStatusInfo")},
+    {IDS_API_TRACEJOB, W("DMLLIB_TraceJob")},
+    {IDS_API_CANCELJOB, W("DMLLIB_CancelJob")},
+    {IDS_API_SUBSCRIBEEVENT, W("DMLLIB_SubscribeEvent")},
+    {IDS_API_GETCLIENTJOBID, W("DMLLIB_GetClientJobID")},
+    {IDS_API_RELEASEBUFF, W("DMLLIB_ReleaseBuff")},
     {201, W("プリンタ本体との通信ができません。\nプリンタ本体が起動しているかを確認してください。\n印刷中のジョブを保留または削除してください。\n\nプリンタ名：%1\n文書名：%2\nユーザ名：%3")},
     {202, W("プリンタに用紙が詰まりました。\n用紙を取り除くと印刷を続行します。\n\nプリンタ名：%1\n文書名：%2\nユーザ名：%3")},
     {203, W("プリンタには印刷実行時に指定された用紙がありません。\nプリンタに用紙をセットしてください。\n\nプリンタ名：%1\n文書名：%2\nユーザ名：%3")},

@@ -1,0 +1,128 @@
+// Removing a job at the device: through the client library, or through JCSDK for SDK printers.
+#include <string>
+
+#include "ControlJob.h"
+#include "JobUtilities.h"
+#include "Notices.h"
+#include "PrnComData.h"
+#include "PrnJobData4V2.h"
+#include "SendMsg.h"
+#include "ServiceStrings.h"
+#include "ServiceTrace.h"
+
+namespace {
+
+const char kSource[] = "JobUtilities";
+
+#define CANCEL_STATUS_SUCCESS 1
+#define CANCEL_STATUS_DELETED 2
+#define CANCEL_STATUS_NO_JOB 8
+#define CANCEL_STATUS_TIMEOUT 20
+#define MSG_DELETE_FAILED 1019
+#define MSG_TYPE_CHOICES 2
+#define IDS_DELETE_FAILED_TEXT 322
+
+// The device no longer has the job the service did not delete itself: the user is told that the
+// data sent may have been printed.
+void tellDeleteFailed(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId)
+{
+    clPrnJobData4V2& jobs = *context->pPrnJobData4V2;
+    MsgJobInfo info = {};
+    jobs.GetMessageJobInfo(printer, jobId, &info);
+    if (info.PrtName && info.MachineName && info.Document && info.UserName)
+        SVC_TRACE(kSource, "CancelJob", W("PrtName:[%hs] MachineName:[%hs] Document:[%hs] UserName:[%hs]"), info.PrtName,
+                  info.MachineName, info.Document, info.UserName);
+    if (info.PrtName) {
+        LONG result = SendMsg(printer, jobId, MSG_DELETE_FAILED, MSG_TYPE_CHOICES, IDS_DELETE_FAILED_TEXT, &info);
+        SVC_TRACE(kSource, "CancelJob", W("SendMsg lRetMsg:[%ld]"), result);
+    }
+    jobs.DelMessageJobInfo(&info);
+}
+
+// Ends the job here: last impressions, print manager, spooler, table.
+void endJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJobID& clJobId, WORD status,
+            const std::u16string& port)
+{
+    if (context->GetPageCount && status != CANCEL_STATUS_TIMEOUT) {
+        BYTE traceByte = DMLLIB_TRACE_FAILED;
+        DoTraceJob(context, printer, clJobId, &traceByte, jobId);
+    }
+    if (SendStatus(context, printer, jobId, PMSTATUS_PRINTING, nullptr) == JTRK_PRINTMGR_PAUSED) {
+        SetPrintJobInfoOnCommand(printer, jobId, JOB_CONTROL_PAUSE, port.c_str());
+        SetPrintJobInfoOnCommand(printer, jobId, JOB_CONTROL_RESTART, port.c_str());
+    }
+    context->pPrnJobData4V2->RemoveJobData(printer, &clJobId);
+    SendNoticeEnd(printer, jobId);
+}
+
+} // namespace
+
+BOOL CancelJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, BOOL* done, LPCWSTR port)
+{
+    if (done)
+        *done = 1;
+    if (!context || context->hAplh.load() == 0 || !printer || jobId == 0)
+        return 0;
+    clPrnJobData4V2& jobs = *context->pPrnJobData4V2;
+    DWORD handle = 0;
+    if (!jobs.GetJobHANDLE(printer, jobId, &handle))
+        return 0; // the table does not know the job: nothing to cancel or to end
+    DWORD resetFlg = 0;
+    jobs.GetResetFlg(printer, jobId, &resetFlg);
+    ClJobID clJobId = {};
+    BOOL result = jobs.GetDeviceJobId(printer, jobId, &clJobId);
+    std::u16string portName = port ? port : u"";
+    WORD status = 0;
+    if (result) {
+        DWORD address = 0;
+        DmlpBinding binding = nullptr;
+        result = context->pPrnComData->GetIPAddress2(portName.c_str(), &address);
+        if (result && address != 0)
+            result = context->pPrnComData->GetClibEpHandle2(address, &binding);
+        DMLLIB_RESULTCODE code = DMLLIB_CancelJob(context->hAplh.load(), portName.c_str(), &clJobId, binding);
+        status = DMLLIB_RESULT_STATUS(code);
+        if (status == CANCEL_STATUS_SUCCESS) {
+            jobs.SetDelSuccess(printer, jobId);
+            return result;
+        }
+        if (status != CANCEL_STATUS_TIMEOUT && resetFlg != JOB_RESET_DATA && resetFlg != JOB_RESET_POWER) {
+            OutputClibErrEventLog(printer, code, IDS_API_CANCELJOB, jobId);
+            if (status == CANCEL_STATUS_NO_JOB && jobs.GetDelSuccess(printer, jobId) != 1)
+                tellDeleteFailed(context, printer, jobId);
+        }
+        if (status == CANCEL_STATUS_DELETED) {
+            jobs.SetDelSuccess(printer, jobId);
+            return result;
+        }
+    }
+    if (status == CANCEL_STATUS_NO_JOB && jobs.GetDelSuccess(printer, jobId) == 1)
+        return result;
+    endJob(context, printer, jobId, clJobId, status, portName);
+    if (status == CANCEL_STATUS_TIMEOUT && done)
+        *done = 0;
+    return result;
+}
+
+BOOL RemovePrintJob(JTRKServiceContext* context, LPCWSTR printer, LPCWSTR port, DWORD jobId, BOOL* doCancel)
+{
+    if (!context || !printer || !doCancel)
+        return FALSE;
+    if (context->pPrnComData->GetSDKUse(port, printer)) {
+        // No path of the service gives an SDK printer its spooler interface.
+        SVC_ERROR(TRACE_ERROR_PARAMETER, kSource, "RemovePrintJob");
+        return FALSE;
+    }
+    SVC_TRACE(kSource, "RemovePrintJob", W("pbDoCancelJob = [ %ls ]"), SvcBoolText(*doCancel));
+    if (*doCancel) {
+        BOOL done = TRUE;
+        BOOL result = CancelJob(context, printer, jobId, &done, port);
+        *doCancel = done;
+        return result;
+    }
+    clPrnJobData4V2& jobs = *context->pPrnJobData4V2;
+    ClJobID clJobId = {};
+    BOOL result = jobs.GetDeviceJobId(printer, jobId, &clJobId);
+    jobs.RemoveJobData(printer, &clJobId);
+    SendNoticeEnd(printer, jobId);
+    return result;
+}

@@ -1,0 +1,222 @@
+#include "PipeServer.h"
+
+#include <cstring>
+#include <string>
+
+#include "JobUtilities.h"
+#include "Notices.h"
+#include "PrnComData.h"
+#include "PrnJobData4V2.h"
+#include "SendMsg.h"
+#include "ServiceEvents.h"
+#include "ServiceTrace.h"
+#include "jtrkjobevent.h"
+
+namespace {
+
+const char kSource[] = "WaitJob";
+
+#define PIPE_TRACE(...) SVC_TRACE(kSource, "WaitJobThread", __VA_ARGS__)
+
+#define MSG_ATTRIBUTES_FAILED 1022
+#define MSG_TYPE_CHOICES 2
+#define IDS_ATTRIBUTES_FAILED_TEXT 325
+
+// The fields of a request this thread reads, with both names terminated whatever the sender wrote.
+struct JobReport {
+    DWORD messageId;
+    WCHAR printer[JOBEVENT_PRINTER_NAME_CHARS];
+    WCHAR port[JOBEVENT_PORT_NAME_CHARS];
+    DWORD jobId;
+    ClJobID clJobId;
+    DWORD nup;
+};
+
+void readReport(const JobEventRequest& request, JobReport* report)
+{
+    report->messageId = request.dwMessageID;
+    memcpy(report->printer, request.wszPrnName, sizeof report->printer);
+    report->printer[JOBEVENT_PRINTER_NAME_CHARS - 1] = 0;
+    memcpy(report->port, request.wszPortName, sizeof report->port);
+    report->port[JOBEVENT_PORT_NAME_CHARS - 1] = 0;
+    report->jobId = request.dwJobId;
+    memcpy(&report->clJobId, request.ClientJobId, sizeof report->clJobId);
+    report->nup = request.dwNup;
+}
+
+class PipeServer {
+public:
+    PipeServer(JTRKServiceContext* context, HANDLE event) : m_context(context), m_event(event) {}
+
+    // One connection: connect, read, handle, reply, disconnect. FALSE when the thread must end.
+    bool serveOne();
+
+private:
+    bool waitForOwnEvent();
+    bool pending(BOOL done);
+    void handle(const JobReport& report);
+    void startTracking(const JobReport& report);
+    void reject(const JobReport& report);
+
+    JTRKServiceContext* m_context;
+    HANDLE m_event;
+    OVERLAPPED m_overlapped{};
+    BOOL m_v1 = FALSE; // the latest start request came from a device of the first protocol version
+};
+
+bool PipeServer::waitForOwnEvent()
+{
+    HANDLE handles[2] = {m_context->hSvcEvent, m_event};
+    return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
+}
+
+// After an overlapped call: TRUE to go on, FALSE when the wait ended on anything but the call.
+bool PipeServer::pending(BOOL done)
+{
+    if (done || GetLastError() != ERROR_IO_PENDING || waitForOwnEvent())
+        return true;
+    CancelIoEx(m_context->hPipe, &m_overlapped); // the call must not outlive its buffer
+    return false;
+}
+
+void armOverlapped(OVERLAPPED* overlapped, HANDLE event)
+{
+    memset(overlapped, 0, sizeof *overlapped);
+    overlapped->hEvent = event;
+    ResetEvent(event);
+}
+
+bool PipeServer::serveOne()
+{
+    HANDLE pipe = m_context->hPipe;
+    bool keepOn = true;
+    armOverlapped(&m_overlapped, m_event);
+    if (pending(ConnectNamedPipe(pipe, &m_overlapped))) {
+        armOverlapped(&m_overlapped, m_event);
+        JobEventRequest request;
+        memset(&request, 0, sizeof request);
+        DWORD read = 0;
+        if (pending(ReadFile(pipe, &request, sizeof request, &read, &m_overlapped))) {
+            if (request.dwSize == sizeof(JobEventRequest) && request.dwMessageID != 0) {
+                JobReport report;
+                readReport(request, &report);
+                handle(report);
+            }
+        } else {
+            keepOn = false;
+        }
+        armOverlapped(&m_overlapped, m_event);
+        DWORD written = 0;
+        if (!pending(WriteFile(pipe, nullptr, 0, &written, &m_overlapped)))
+            keepOn = false;
+    } else {
+        keepOn = false;
+    }
+    DisconnectNamedPipe(pipe);
+    return keepOn;
+}
+
+void PipeServer::handle(const JobReport& report)
+{
+    PIPE_TRACE(W("MessageID:[%d]"), report.messageId);
+    bool named = report.printer[0] != 0 && report.jobId != 0;
+    if (report.messageId == JOBEVENT_JOBSTART && named) {
+        startTracking(report);
+    } else if (report.messageId == JOBEVENT_REQUEUED && named) {
+        // The job was requeued after a send error, whatever device sent it before.
+        m_context->pPrnJobData4V2->SetDevPowOffErrFlg(report.printer, report.jobId, TRUE);
+    } else {
+        reject(report);
+    }
+}
+
+void PipeServer::startTracking(const JobReport& report)
+{
+    clPrnComData& printers = *m_context->pPrnComData;
+    m_v1 = report.clJobId.Data1 == 0;
+    PIPE_TRACE(W("DMLPV1:[%ls]"), SvcBoolText(m_v1));
+    DWORD state = printers.GetPortPrinterStatus(report.port, report.printer);
+    if ((state == 0 || state == SDKSTATE_NOTAVAILABLE) && !printers.SetPrinterActive(report.printer, report.port, m_v1))
+        return;
+    if (m_v1)
+        return;
+    if (SendNoticeStart(report.printer, report.jobId) != 0)
+        return;
+    int nupResult = SendPrintStatus(m_context, report.printer, report.jobId, report.nup);
+    if (SendStatus(m_context, report.printer, report.jobId, 0x400, nullptr) != 0)
+        return;
+    JOB_INFO_1A* info = nullptr;
+    GetPrintJobInfoA(report.printer, report.jobId, &info);
+    LPCRITICAL_SECTION lock = printers.GetCriticalObj(report.port, report.printer);
+    if (lock)
+        EnterCriticalSection(lock);
+    clPrnJobData4V2& jobs = *m_context->pPrnJobData4V2;
+    BOOL added = jobs.AddJobData(report.printer, report.port, &report.clJobId, report.jobId, info);
+    if (nupResult < 0) {
+        MsgJobInfo texts = {};
+        jobs.GetMessageJobInfo(report.printer, report.jobId, &texts);
+        SendMsg(report.printer, report.jobId, MSG_ATTRIBUTES_FAILED, MSG_TYPE_CHOICES, IDS_ATTRIBUTES_FAILED_TEXT, &texts);
+        jobs.DelMessageJobInfo(&texts);
+        PIPE_TRACE(W("SetPrintStatus Failed!!"));
+    }
+    if (added && printers.GetPortPrinterStatus(report.port, report.printer) != SDKSTATE_PRINTING)
+        printers.ChangeDeviceThreadStatus(report.port, SDKSTATE_PRINTING, report.printer);
+    LocalFree(info);
+    if (lock)
+        LeaveCriticalSection(lock);
+}
+
+void PipeServer::reject(const JobReport& report)
+{
+    if (m_v1)
+        return;
+    WCHAR job[16];
+    swprintf_s(job, 16, W("%lu"), report.jobId);
+    std::u16string document;
+    JOB_INFO_1W* info = nullptr;
+    bool haveDocument = GetPrintJobInfo(report.printer, report.jobId, &info) == JOBREAD_FOUND;
+    if (haveDocument) {
+        if (info->pDocument)
+            document = info->pDocument;
+        LocalFree(info);
+    }
+    LPCWSTR strings[3] = {report.printer, job, document.c_str()};
+    WriteServiceEvent(EVENTLOG_ERROR_TYPE, JTRK_EVENT_REQUEST_REJECTED, haveDocument ? 3 : 2, strings);
+    SVC_ERROR(TRACE_ERROR_PARAMETER, kSource, "WaitJobThread");
+}
+
+} // namespace
+
+HANDLE CreateJobPipe()
+{
+    SECURITY_DESCRIPTOR descriptor;
+    if (!InitializeSecurityDescriptor(&descriptor, 1)) {
+        SVC_TRACE(kSource, "JTRKServiceMain", W("Failed to InitializeSecurityDescriptor API()."));
+        return nullptr;
+    }
+    if (!SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE)) {
+        SVC_TRACE(kSource, "JTRKServiceMain", W("Failed to SetSecurityDescriptorDacl API()."));
+        return nullptr;
+    }
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+    return CreateNamedPipeW(JTRK_SERVICE_PIPE_NAME, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, 0, 0, JTRK_PIPE_TIMEOUT_MS,
+                            &attributes);
+}
+
+unsigned __stdcall WaitJobThread(void* argument)
+{
+    auto* context = static_cast<JTRKServiceContext*>(argument);
+    HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!event) {
+        PIPE_TRACE(W("Failed to CreateEvent API()."));
+        return 1;
+    }
+    {
+        PipeServer server(context, event);
+        while (server.serveOne()) {
+        }
+    }
+    CloseHandle(event);
+    return 0;
+}

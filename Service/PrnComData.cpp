@@ -1,0 +1,430 @@
+#include "PrnComData.h"
+
+#include <mutex>
+#include <vector>
+
+#include <winspool.h>
+
+#include "PrnJobData4V2.h"
+#include "ServiceTrace.h"
+#include "ThreadMessages.h"
+#include "WatchDevice.h"
+
+namespace {
+
+const char kSource[] = "PrnComData";
+
+#define COM_TRACE(function, ...) SVC_TRACE(kSource, "clPrnComData::" function, __VA_ARGS__)
+
+#define XCV_NAME_CHARS 260
+#define STARTJOB_RETRY_MS 100
+
+const WCHAR kXcvPrefix[] = W(",XcvPort ");
+
+BOOL xcvPortName(LPCWSTR port, WCHAR* name)
+{
+    if (!port || lstrlenW(kXcvPrefix) + lstrlenW(port) >= XCV_NAME_CHARS)
+        return FALSE;
+    lstrcpyW(name, kXcvPrefix);
+    lstrcatW(name, port);
+    return TRUE;
+}
+
+// The port of a printer as the spooler knows it, as an Xcv object name.
+BOOL printerXcvPortName(LPCWSTR printer, WCHAR* name)
+{
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE handle = nullptr;
+    if (!OpenPrinterW(const_cast<LPWSTR>(printer), &handle, &defaults)) {
+        COM_TRACE("bGetXcvPortName", W("Failed to OpenPrinter API()."));
+        return FALSE;
+    }
+    DWORD needed = 0;
+    BOOL done = FALSE;
+    GetPrinterW(handle, 2, nullptr, 0, &needed);
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER && needed > 0) {
+        std::vector<BYTE> buffer(needed);
+        if (GetPrinterW(handle, 2, buffer.data(), needed, &needed)) {
+            auto* info = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data());
+            done = xcvPortName(info->pPortName, name);
+        }
+    }
+    if (!done)
+        COM_TRACE("bGetXcvPortName", W("Failed to GetPrinter API()."));
+    ClosePrinter(handle);
+    return done;
+}
+
+// XcvDataW on the port's Xcv object; TRUE when the call and its status succeed.
+BOOL callXcv(LPCWSTR xcvName, LPCWSTR method, BYTE* input, DWORD inputSize, BYTE* output, DWORD outputSize,
+             const char* function)
+{
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, SERVER_ACCESS_ADMINISTER};
+    HANDLE handle = nullptr;
+    if (!OpenPrinterW(const_cast<LPWSTR>(xcvName), &handle, &defaults)) {
+        SVC_TRACE(kSource, function, W("Error Code = %d"), GetLastError());
+        SVC_TRACE(kSource, function, W("Failed to OpenPrinter API()."));
+        return FALSE;
+    }
+    DWORD needed = 0;
+    DWORD status = ERROR_GEN_FAILURE;
+    BOOL called = XcvDataW(handle, method, input, inputSize, output, outputSize, &needed, &status);
+    ClosePrinter(handle);
+    SVC_TRACE(kSource, function, W("Return XcvData bRtn = [%ls]"), SvcBoolText(called));
+    SVC_TRACE(kSource, function, W("dwStatus = [%d]"), status);
+    return called && status == ERROR_SUCCESS;
+}
+
+} // namespace
+
+PrinterData::PrinterData()
+    : pVxSpooler(nullptr),
+      pVxDevice(nullptr),
+      pEventSink(nullptr),
+      hThread(nullptr),
+      dwThreadId(0),
+      dwState(SDKSTATE_AVAILABLE),
+      ErrSent(ERRSENT_NONE),
+      lRet(0),
+      SysJobId(0),
+      ResetFlg(0),
+      bSDKUse(FALSE),
+      ClibRetValue(0)
+{
+    InitializeCriticalSectionAndSpinCount(&cs, 0);
+}
+
+PrinterData::~PrinterData()
+{
+    DeleteCriticalSection(&cs);
+}
+
+clPrnComData::clPrnComData() = default;
+
+clPrnComData::~clPrnComData() = default;
+
+PrinterData* clPrnComData::findEntry(LPCWSTR port, LPCWSTR printer) const
+{
+    if (!port || !printer)
+        return nullptr;
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    auto portData = m_ports.find(port);
+    if (portData == m_ports.end())
+        return nullptr;
+    auto entry = portData->second.find(printer);
+    return entry == portData->second.end() ? nullptr : const_cast<PrinterData*>(&entry->second);
+}
+
+DWORD clPrnComData::GetPortPrinterStatus(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    return entry ? entry->dwState.load() : 0;
+}
+
+BOOL clPrnComData::watchThreadRuns(const PrinterData* entry) const
+{
+    HANDLE thread = entry->hThread.load();
+    if (!thread || WaitForSingleObject(thread, 0) != WAIT_TIMEOUT)
+        return FALSE;
+    return !m_context || !m_context->hSvcEvent || WaitForSingleObject(m_context->hSvcEvent, 0) == WAIT_TIMEOUT;
+}
+
+BOOL clPrnComData::postToWatchThread(PrinterData* entry, UINT message, LPCWSTR printer)
+{
+    return PostThreadMessageW(entry->dwThreadId.load(), message, reinterpret_cast<WPARAM>(printer), 0);
+}
+
+BOOL clPrnComData::ChangeDeviceThreadStatus(LPCWSTR port, DWORD state, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (!entry)
+        return FALSE;
+    switch (state) {
+    case SDKSTATE_AVAILABLE:
+        if (!postToWatchThread(entry, JTRK_MSG_ENDJOB, printer)) {
+            COM_TRACE("ChangeDeviceThreadStatus", W("PostThreadMessage: JTRK_MSG_ENDJOB Fail"));
+            return FALSE;
+        }
+        entry->dwState = SDKSTATE_AVAILABLE;
+        COM_TRACE("ChangeDeviceThreadStatus", W("PostThreadMessage: JTRK_MSG_ENDJOB Success"));
+        COM_TRACE("ChangeDeviceThreadStatus", W("Status Changed: SDKSTATE_AVAILABLE."));
+        return TRUE;
+    case SDKSTATE_NOTAVAILABLE:
+        entry->dwState = SDKSTATE_NOTAVAILABLE;
+        COM_TRACE("ChangeDeviceThreadStatus", W("Status Changed: SDKSTATE_NOTAVAILABLE."));
+        return TRUE;
+    case SDKSTATE_PRINTING:
+        // A thread just started may not have its queue yet; one that has ended never will.
+        while (!postToWatchThread(entry, JTRK_MSG_STARTJOB, printer)) {
+            COM_TRACE("ChangeDeviceThreadStatus", W("PostThreadMessage: JTRK_MSG_STARTJOB Fail, ErrorCode [%d]"),
+                      GetLastError());
+            if (!watchThreadRuns(entry))
+                return FALSE;
+            Sleep(STARTJOB_RETRY_MS);
+        }
+        entry->dwState = SDKSTATE_PRINTING;
+        COM_TRACE("ChangeDeviceThreadStatus", W("PostThreadMessage: JTRK_MSG_STARTJOB Success"));
+        COM_TRACE("ChangeDeviceThreadStatus", W("Status Changed: SDKSTATE_PRINTING."));
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+DWORD clPrnComData::GetPrinterErrSent(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    return entry ? entry->ErrSent.load() : 0;
+}
+
+BOOL clPrnComData::ChangeDeviceThreadErrSent(LPCWSTR port, LPCWSTR printer, DWORD value)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (!entry)
+        return FALSE;
+    entry->ErrSent = value;
+    return TRUE;
+}
+
+LONG clPrnComData::GetPrinterlRetParley(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    LONG value = entry ? entry->lRet.load() : 0;
+    COM_TRACE("GetPrinterlRetParley", W("Return Value:[%ld]"), value);
+    return value;
+}
+
+BOOL clPrnComData::ChangeDeviceThreadlRetParley(LPCWSTR port, LPCWSTR printer, LONG value)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (!entry)
+        return FALSE;
+    entry->lRet = value;
+    if (value == 0) {
+        entry->SysJobId = 0;
+        entry->ResetFlg = 0;
+    }
+    return TRUE;
+}
+
+DWORD clPrnComData::GetPrinterSysJobIdParley(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    DWORD value = entry ? entry->SysJobId.load() : 0;
+    COM_TRACE("GetPrinterSysJobIdParley", W("Return Value:[%ld]"), value);
+    return value;
+}
+
+BOOL clPrnComData::ChangeDeviceThreadSysJobIdParley(LPCWSTR port, LPCWSTR printer, DWORD value)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (!entry)
+        return FALSE;
+    entry->SysJobId = value;
+    return TRUE;
+}
+
+DWORD clPrnComData::GetPrinterResetFlgParley(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    DWORD value = entry ? entry->ResetFlg.load() : 0;
+    COM_TRACE("GetPrinterResetFlgParley", W("Return Value:[%ls]"), SvcOnOffText(value != 0));
+    return value;
+}
+
+BOOL clPrnComData::ChangeDeviceThreadResetFlgParley(LPCWSTR port, LPCWSTR printer, DWORD value)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (entry)
+        entry->ResetFlg = value;
+    COM_TRACE("ChangeDeviceThreadResetFlgParley", W("Return Value:[%ls]"), SvcSuccessText(entry != nullptr));
+    return entry != nullptr;
+}
+
+BOOL clPrnComData::GetSDKUse(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    BOOL use = entry ? entry->bSDKUse.load() : FALSE;
+    COM_TRACE("GetSDKUse", W("Return Value bRet = [%ls]"), SvcBoolText(use));
+    return use;
+}
+
+void clPrnComData::SetSDKUse(LPCWSTR port, LPCWSTR printer, BOOL use)
+{
+    if (PrinterData* entry = findEntry(port, printer))
+        entry->bSDKUse = use;
+}
+
+DWORD clPrnComData::GetClibRetValue(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    return entry ? entry->ClibRetValue.load() : 0;
+}
+
+BOOL clPrnComData::SetClibRetValue(LPCWSTR port, LPCWSTR printer, DWORD value)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (!entry)
+        return FALSE;
+    entry->ClibRetValue = value;
+    return TRUE;
+}
+
+LPCRITICAL_SECTION clPrnComData::GetCriticalObj(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    return entry ? &entry->cs : nullptr;
+}
+
+BOOL clPrnComData::GetIPAddress2(LPCWSTR port, DWORD* address)
+{
+    if (!port || !address)
+        return FALSE;
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    auto found = IPAddrList.find(port);
+    if (found == IPAddrList.end())
+        return FALSE;
+    *address = found->second;
+    return TRUE;
+}
+
+BOOL clPrnComData::SetIPAddress2(LPCWSTR port, DWORD address)
+{
+    if (!port || address == 0)
+        return FALSE;
+    std::unique_lock<std::shared_mutex> guard(m_lock);
+    auto [found, inserted] = IPAddrList.insert_or_assign(port, address);
+    COM_TRACE("SetIPAddress2", inserted ? W("IPAddrList([%ls]) Insert") : W("IPAddrList([%ls]) Update"), port);
+    return TRUE;
+}
+
+BOOL clPrnComData::GetClibEpHandle2(DWORD address, DmlpBinding* handle)
+{
+    if (address == 0 || !handle)
+        return FALSE;
+    std::shared_lock<std::shared_mutex> guard(m_lock);
+    auto found = EPHList.find(address);
+    if (found == EPHList.end())
+        return FALSE;
+    *handle = found->second;
+    return TRUE;
+}
+
+BOOL clPrnComData::SetClibEpHandle2(DWORD address, DmlpBinding handle)
+{
+    if (address == 0 || !handle)
+        return FALSE;
+    std::unique_lock<std::shared_mutex> guard(m_lock);
+    auto [found, inserted] = EPHList.insert_or_assign(address, handle);
+    COM_TRACE("SetClibEpHandle2", inserted ? W("EPHList Insert") : W("EPHList Update"));
+    return TRUE;
+}
+
+void clPrnComData::AvailablePrinter(LPCWSTR printer)
+{
+    if (!printer)
+        return;
+    std::vector<std::pair<LPCWSTR, PrinterData*>> entries;
+    {
+        std::shared_lock<std::shared_mutex> guard(m_lock);
+        for (auto& [port, portData] : m_ports) {
+            auto entry = portData.find(printer);
+            if (entry != portData.end())
+                entries.emplace_back(port.c_str(), &entry->second);
+        }
+    }
+    for (auto [port, entry] : entries) {
+        EnterCriticalSection(&entry->cs);
+        // A job reported since the caller counted keeps the printer watched.
+        bool idle = !m_context || !m_context->pPrnJobData4V2 || m_context->pPrnJobData4V2->GetJobCountForDevice(printer) == 0;
+        if (idle && entry->dwState.load() != SDKSTATE_AVAILABLE)
+            ChangeDeviceThreadStatus(port, SDKSTATE_AVAILABLE, printer);
+        LeaveCriticalSection(&entry->cs);
+    }
+}
+
+BOOL clPrnComData::CreateDeviceThread(LPCWSTR printer, LPCWSTR port)
+{
+    LPCWSTR printerKey = nullptr;
+    LPCWSTR portKey = nullptr;
+    PrinterData* entry = nullptr;
+    {
+        std::shared_lock<std::shared_mutex> guard(m_lock);
+        auto portData = m_ports.find(port);
+        if (portData == m_ports.end())
+            return FALSE;
+        auto found = portData->second.find(printer);
+        if (found == portData->second.end())
+            return FALSE;
+        portKey = portData->first.c_str();
+        printerKey = found->first.c_str();
+        entry = &found->second;
+    }
+    BOOL started = FALSE;
+    DeviceThreadParam* param = NewDeviceThreadParam(printerKey, portKey, m_context);
+    if (param) {
+        unsigned threadId = 0;
+        HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchDeviceThreadEx, param, 0, &threadId));
+        if (thread) {
+            entry->hThread = thread;
+            entry->dwThreadId = threadId;
+            entry->dwState = SDKSTATE_AVAILABLE;
+            entry->ErrSent = ERRSENT_NONE;
+            entry->lRet = 0;
+            started = TRUE;
+        } else {
+            FreeDeviceThreadParam(param);
+        }
+    }
+    DWORD address = 0;
+    if (GetIPAddress(port, &address) && address != 0 && m_context && m_context->IPAddrMap)
+        m_context->IPAddrMap->Append(address, printerKey);
+    return started;
+}
+
+BOOL clPrnComData::InitializePrinterInstance()
+{
+    WCHAR iniPath[MAX_PATH];
+    if (GetModuleIniPath(iniPath, MAX_PATH))
+        Port = static_cast<WORD>(GetPrivateProfileIntW(W("Device"), W("Port"), DEVICE_PORT_DEFAULT, iniPath));
+    COM_TRACE("InitializePrinterInstance", W("Return Value bReturn = [%ls]"), SvcBoolText(TRUE));
+    return TRUE;
+}
+
+BOOL clPrnComData::GetIPAddress(LPCWSTR port, DWORD* address)
+{
+    *address = 0;
+    WCHAR name[XCV_NAME_CHARS];
+    if (!xcvPortName(port, name)) {
+        COM_TRACE("GetIPAddress", W("Failed to bGetXcvPortName()."));
+        return FALSE;
+    }
+    COM_TRACE("GetIPAddress", W("Port Name = %s"), name);
+    DWORD value = 0;
+    BOOL done = callXcv(name, W("GetIPAddress"), nullptr, 0, reinterpret_cast<BYTE*>(&value), sizeof value,
+                        "clPrnComData::GetIPAddress");
+    if (done)
+        *address = value;
+    COM_TRACE("GetIPAddress", W("Return Value bRtn = [%ls]"), SvcBoolText(done));
+    return done;
+}
+
+BOOL clPrnComData::SetPausedFlag(LPCWSTR printer, DWORD sysJobId)
+{
+    if (!printer) {
+        COM_TRACE("SetPausedFlag", W("NULL == lpwszPrinterName"));
+        return FALSE;
+    }
+    if (sysJobId == 0) {
+        COM_TRACE("SetPausedFlag", W("0 == dwSysJobID"));
+        return FALSE;
+    }
+    WCHAR name[XCV_NAME_CHARS];
+    if (!printerXcvPortName(printer, name)) {
+        COM_TRACE("SetPausedFlag", W("Failed to bGetXcvPortName()."));
+        return FALSE;
+    }
+    COM_TRACE("SetPausedFlag", W("OpenPrinter() Success. Call XcvData"));
+    return callXcv(name, W("SetPausedFlag"), reinterpret_cast<BYTE*>(&sysJobId), sizeof sysJobId, nullptr, 0,
+                   "clPrnComData::SetPausedFlag");
+}

@@ -1,0 +1,121 @@
+// The printers the service watches: per port and printer a PrinterData entry with its watch thread,
+// job state, dialog state and lock; the device address of each port and the client-library binding
+// of each device address; the two Xcv calls the service makes to the port monitor.
+#pragma once
+
+#include <atomic>
+#include <map>
+#include <shared_mutex>
+#include <string>
+
+#include <windows.h>
+
+#include "ServiceContext.h"
+
+#define SDKSTATE_AVAILABLE 1    // watch thread idle, no job
+#define SDKSTATE_NOTAVAILABLE 2
+#define SDKSTATE_PRINTING 3     // jobs being watched
+
+#define ERRSENT_NONE 0x10000000 // no device status reported for the printer
+#define DEVICE_PORT_DEFAULT 47616
+
+struct IJCSDKSpooler;
+struct IJCSDKDevice;
+class JCSDKEventSink;
+
+// One printer on one port. Emplaced in its port's map and never moved; the fields are read and
+// written by several threads.
+struct PrinterData {
+    PrinterData();
+    ~PrinterData();
+    PrinterData(const PrinterData&) = delete;
+    PrinterData& operator=(const PrinterData&) = delete;
+
+    std::atomic<IJCSDKSpooler*> pVxSpooler;
+    std::atomic<IJCSDKDevice*> pVxDevice;
+    std::atomic<JCSDKEventSink*> pEventSink;
+    std::atomic<HANDLE> hThread;
+    std::atomic<DWORD> dwThreadId;
+    std::atomic<DWORD> dwState;
+    std::atomic<DWORD> ErrSent;
+    std::atomic<LONG> lRet;
+    std::atomic<DWORD> SysJobId;
+    std::atomic<DWORD> ResetFlg;
+    std::atomic<BOOL> bSDKUse;
+    std::atomic<DWORD> ClibRetValue;
+    CRITICAL_SECTION cs;
+};
+
+typedef std::map<std::u16string, PrinterData> PortData;
+
+class clPrnComData {
+public:
+    clPrnComData();
+    ~clPrnComData();
+    clPrnComData(const clPrnComData&) = delete;
+    clPrnComData& operator=(const clPrnComData&) = delete;
+
+    void SetContext(JTRKServiceContext* context) { m_context = context; }
+    JTRKServiceContext* GetContext() const { return m_context; }
+    WORD GetPort() const { return Port.load(); }
+    void SetPort(WORD port) { Port.store(port); }
+
+    DWORD GetPortPrinterStatus(LPCWSTR port, LPCWSTR printer);
+    // 1 posts JTRK_MSG_ENDJOB, 3 posts JTRK_MSG_STARTJOB (retried while the watch thread lives and
+    // the service runs), 2 only sets the state.
+    BOOL ChangeDeviceThreadStatus(LPCWSTR port, DWORD state, LPCWSTR printer);
+    DWORD GetPrinterErrSent(LPCWSTR port, LPCWSTR printer);
+    BOOL ChangeDeviceThreadErrSent(LPCWSTR port, LPCWSTR printer, DWORD value);
+    LONG GetPrinterlRetParley(LPCWSTR port, LPCWSTR printer);
+    // 0 also clears SysJobId and ResetFlg.
+    BOOL ChangeDeviceThreadlRetParley(LPCWSTR port, LPCWSTR printer, LONG value);
+    DWORD GetPrinterSysJobIdParley(LPCWSTR port, LPCWSTR printer);
+    BOOL ChangeDeviceThreadSysJobIdParley(LPCWSTR port, LPCWSTR printer, DWORD value);
+    DWORD GetPrinterResetFlgParley(LPCWSTR port, LPCWSTR printer);
+    BOOL ChangeDeviceThreadResetFlgParley(LPCWSTR port, LPCWSTR printer, DWORD value);
+    BOOL GetSDKUse(LPCWSTR port, LPCWSTR printer);
+    void SetSDKUse(LPCWSTR port, LPCWSTR printer, BOOL use);
+    DWORD GetClibRetValue(LPCWSTR port, LPCWSTR printer);
+    BOOL SetClibRetValue(LPCWSTR port, LPCWSTR printer, DWORD value);
+    LPCRITICAL_SECTION GetCriticalObj(LPCWSTR port, LPCWSTR printer);
+    // An added reference, or NULL.
+    IJCSDKSpooler* GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer);
+    IJCSDKDevice* GetVxDevicePointer(LPCWSTR port, LPCWSTR printer);
+
+    BOOL GetIPAddress2(LPCWSTR port, DWORD* address);
+    BOOL SetIPAddress2(LPCWSTR port, DWORD address);
+    BOOL GetClibEpHandle2(DWORD address, DmlpBinding* handle);
+    BOOL SetClibEpHandle2(DWORD address, DmlpBinding handle);
+
+    // Every entry of the printer that is not available goes back to available under its own lock,
+    // when the printer still has no job.
+    void AvailablePrinter(LPCWSTR printer);
+    BOOL CreateDeviceThread(LPCWSTR printer, LPCWSTR port);
+    BOOL InitializePrinterInstance();
+    BOOL GetIPAddress(LPCWSTR port, DWORD* address);
+    BOOL SetPausedFlag(LPCWSTR printer, DWORD sysJobId);
+
+    BOOL SetPrinterActive(LPCWSTR printer, LPCWSTR port, BOOL firstVersion);
+    HRESULT EndReceiver(LPCWSTR port, LPCWSTR printer);
+    BOOL TerminatePrinterInstance();
+    // TRUE when a watch thread outlived TerminatePrinterInstance: the object must then stay.
+    BOOL WatchThreadsRunning() const { return m_threadsRunning.load(); }
+
+private:
+    PrinterData* findEntry(LPCWSTR port, LPCWSTR printer) const;
+    BOOL postToWatchThread(PrinterData* entry, UINT message, LPCWSTR printer);
+    BOOL watchThreadRuns(const PrinterData* entry) const;
+    void removeEntry(LPCWSTR port, LPCWSTR printer);
+    PrinterData* addEntry(LPCWSTR port, LPCWSTR printer, bool* created);
+    BOOL activateEntry(LPCWSTR printer, LPCWSTR port, std::u16string* errorText);
+    void reportActivationFailure(LPCWSTR printer, const std::u16string& errorText);
+    void releaseSdk(PrinterData* entry, bool resetJobEvents);
+
+    mutable std::shared_mutex m_lock; // the three maps
+    std::map<std::u16string, PortData> m_ports;
+    std::map<std::u16string, DWORD> IPAddrList;
+    std::map<DWORD, DmlpBinding> EPHList;
+    JTRKServiceContext* m_context = nullptr;
+    std::atomic<WORD> Port{0};
+    std::atomic<BOOL> m_threadsRunning{FALSE};
+};

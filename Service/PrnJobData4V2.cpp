@@ -1,0 +1,435 @@
+#include "PrnJobData4V2.h"
+
+#include <cstring>
+
+#include "Notices.h"
+#include "ServiceTrace.h"
+
+namespace {
+
+const char kSource[] = "PrnJobData4V2";
+
+#define JOB_TRACE(function, ...) SVC_TRACE(kSource, "clPrnJobData4V2::" function, __VA_ARGS__)
+
+bool samePrinter(const PrnJobRecord4V2& record, LPCWSTR printer)
+{
+    return lstrcmpW(record.PrntName(), printer) == 0;
+}
+
+size_t wideBytes(LPCWSTR text)
+{
+    return (static_cast<size_t>(lstrlenW(text)) + 1) * sizeof(WCHAR);
+}
+
+// A machine name is kept without the two backslashes of a UNC name.
+LPCSTR machineNameOf(LPCSTR machine)
+{
+    return machine && machine[0] == '\\' && machine[1] == '\\' ? machine + 2 : machine;
+}
+
+std::string unknownText(LPCWSTR text)
+{
+    int size = WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(size > 0 ? size - 1 : 0, '\0');
+    if (size > 1)
+        WideCharToMultiByte(CP_THREAD_ACP, 0, text, -1, narrow.data(), size, nullptr, nullptr);
+    return narrow;
+}
+
+// Lays out printer, port and the four message texts in one block.
+void fillTexts(PrnJobRecord4V2& record, LPCWSTR printer, LPCWSTR port, const std::string (&messages)[4])
+{
+    size_t printerBytes = wideBytes(printer);
+    size_t portBytes = wideBytes(port);
+    size_t total = printerBytes + portBytes;
+    for (const std::string& text : messages)
+        total += text.size() + 1;
+    record.texts.reset(new char[total]);
+    char* out = record.texts.get();
+    memcpy(out, printer, printerBytes);
+    record.portOffset = static_cast<DWORD>(printerBytes);
+    memcpy(out + printerBytes, port, portBytes);
+    size_t at = printerBytes + portBytes;
+    for (int i = 0; i < 4; ++i) {
+        record.messageOffset[i] = static_cast<DWORD>(at);
+        memcpy(out + at, messages[i].c_str(), messages[i].size() + 1);
+        at += messages[i].size() + 1;
+    }
+}
+
+LPSTR copyText(LPCSTR text)
+{
+    size_t size = strlen(text) + 1;
+    LPSTR copy = new char[size];
+    memcpy(copy, text, size);
+    return copy;
+}
+
+} // namespace
+
+class clPrnJobData4V2::Lock {
+public:
+    explicit Lock(CRITICAL_SECTION* cs) : m_cs(cs) { EnterCriticalSection(m_cs); }
+    ~Lock() { LeaveCriticalSection(m_cs); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+
+private:
+    CRITICAL_SECTION* m_cs;
+};
+
+clPrnJobData4V2::clPrnJobData4V2()
+{
+    InitializeCriticalSectionAndSpinCount(&m_cs, 0);
+}
+
+clPrnJobData4V2::~clPrnJobData4V2()
+{
+    // The notices go out without the lock: nothing else uses the table any more.
+    for (const PrnJobRecord4V2& record : JobArray) {
+        JOB_TRACE("~clPrnJobData4V2", W("PrntName:[%ls] SysJobID:[%08d]"), record.PrntName(), record.SysJobID);
+        SendNoticeEnd(record.PrntName(), record.SysJobID);
+    }
+    DeleteCriticalSection(&m_cs);
+}
+
+PrnJobRecord4V2* clPrnJobData4V2::findBySysJobId(LPCWSTR printer, DWORD sysJobId)
+{
+    for (PrnJobRecord4V2& record : JobArray) {
+        if (record.SysJobID == sysJobId && samePrinter(record, printer))
+            return &record;
+    }
+    return nullptr;
+}
+
+PrnJobRecord4V2* clPrnJobData4V2::findByClJobId(LPCWSTR printer, const ClJobID* clJobId)
+{
+    for (PrnJobRecord4V2& record : JobArray) {
+        if (m_clientJobId.Identical(&record.ClJobID, clJobId) && samePrinter(record, printer))
+            return &record;
+    }
+    return nullptr;
+}
+
+BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
+                                 const JOB_INFO_1A* info)
+{
+    if (!printer || !clJobId || sysJobId == 0)
+        return FALSE;
+    JOB_TRACE("AddJobData", W("System Job ID:[%ld]"), sysJobId);
+    std::string messages[4];
+    if (info) {
+        LPCSTR texts[4] = {info->pPrinterName, machineNameOf(info->pMachineName), info->pDocument, info->pUserName};
+        for (int i = 0; i < 4; ++i)
+            messages[i] = texts[i] ? texts[i] : "";
+    } else {
+        messages[0] = unknownText(W("Unknown Printer"));
+        messages[1] = unknownText(W("Unknown MachineName"));
+        messages[2] = unknownText(W("Unknown Document"));
+        messages[3] = unknownText(W("Unknown UserName"));
+    }
+    // Only a missing port becomes "Unknown Port"; a port given is kept with or without job information.
+    LPCWSTR portName = port ? port : W("Unknown Port");
+    JOB_TRACE("AddJobData", W("PrtName:[%hs], MachineName:[%hs], Document:[%hs], UserName:[%hs]"), messages[0].c_str(),
+              messages[1].c_str(), messages[2].c_str(), messages[3].c_str());
+
+    Lock lock(&m_cs);
+    PrnJobRecord4V2& record = JobArray.emplace_back();
+    m_clientJobId.Copy(clJobId, &record.ClJobID);
+    record.SysJobID = sysJobId;
+    record.ImprCompCnt = 0;
+    record.hObj = 0;
+    record.DelSuccess = 0;
+    record.DevPowOffErrFlg = 0;
+    record.ResetFlg = JOB_RESET_NONE;
+    record.SkipCount = 0;
+    fillTexts(record, printer, portName, messages);
+    JOB_TRACE("AddJobData", W("JobArray.size:[%ld]"), static_cast<LONG>(JobArray.size()));
+    return TRUE;
+}
+
+BOOL clPrnJobData4V2::RemoveJobData(LPCWSTR printer, const ClJobID* clJobId)
+{
+    if (!printer || !clJobId)
+        return FALSE;
+    Lock lock(&m_cs);
+    BOOL removed = FALSE;
+    if (PrnJobRecord4V2* record = findByClJobId(printer, clJobId)) {
+        JOB_TRACE("RemoveJobData", W("PrntName:[%ls] hObj:[%08x] ClJobID.JobInfo1:[%08d]"), printer, record->hObj,
+                  JobInfo1Number(clJobId->JobText));
+        JobArray.erase(JobArray.begin() + (record - JobArray.data()));
+        removed = TRUE;
+    }
+    JOB_TRACE("RemoveJobData", W("JobArray.size:[%ld]"), static_cast<LONG>(JobArray.size()));
+    JOB_TRACE("RemoveJobData", W("Return Value bRet = [%ls]"), SvcBoolText(removed));
+    return removed;
+}
+
+DWORD clPrnJobData4V2::GetSystemJobId(LPCWSTR printer)
+{
+    if (!printer)
+        return 0;
+    Lock lock(&m_cs);
+    for (const PrnJobRecord4V2& record : JobArray) {
+        if (samePrinter(record, printer))
+            return record.SysJobID;
+    }
+    return 0;
+}
+
+DWORD clPrnJobData4V2::GetSystemJobId(LPCWSTR printer, const ClJobID* clJobId)
+{
+    if (!printer || !clJobId)
+        return 0;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findByClJobId(printer, clJobId);
+    return record ? record->SysJobID : 0;
+}
+
+BOOL clPrnJobData4V2::GetDeviceJobId(LPCWSTR printer, DWORD sysJobId, ClJobID* clJobId)
+{
+    if (!printer || sysJobId == 0 || !clJobId)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    m_clientJobId.Copy(&record->ClJobID, clJobId);
+    return clJobId->JobText[0] != 0;
+}
+
+BOOL clPrnJobData4V2::GetDeviceJobId2(LPCWSTR printer, DWORD hObj, ClJobID* clJobId)
+{
+    if (!printer || hObj == 0 || !clJobId)
+        return FALSE;
+    Lock lock(&m_cs);
+    for (const PrnJobRecord4V2& record : JobArray) {
+        if (record.hObj == hObj && samePrinter(record, printer)) {
+            m_clientJobId.Copy(&record.ClJobID, clJobId);
+            return clJobId->JobText[0] != 0;
+        }
+    }
+    return FALSE;
+}
+
+BOOL clPrnJobData4V2::GetJobHANDLE(LPCWSTR printer, DWORD sysJobId, DWORD* hObj)
+{
+    if (!printer || sysJobId == 0 || !hObj)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    *hObj = record->hObj;
+    return TRUE;
+}
+
+BOOL clPrnJobData4V2::SetJobHANDLE(LPCWSTR printer, DWORD hObj, const ClJobID* clJobId)
+{
+    if (!printer || hObj == 0 || !clJobId)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findByClJobId(printer, clJobId);
+    if (!record)
+        return FALSE;
+    record->hObj = hObj;
+    JOB_TRACE("SetJobHANDLE", W("PrntName:[%ls] hObj:[%08x] ClJobID.JobInfo1:[%08d]"), printer, hObj,
+              JobInfo1Number(clJobId->JobText));
+    return TRUE;
+}
+
+BOOL clPrnJobData4V2::GetImpressionCompletedCnt(LPCWSTR printer, DWORD sysJobId, DWORD* count)
+{
+    if (!printer || sysJobId == 0 || !count)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    *count = record->ImprCompCnt;
+    return TRUE;
+}
+
+BOOL clPrnJobData4V2::UpdateImpressionCompletedCnt(LPCWSTR printer, const ClJobID* clJobId, DWORD count)
+{
+    if (!printer || !clJobId)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findByClJobId(printer, clJobId);
+    if (!record)
+        return FALSE;
+    JOB_TRACE("UpdateImpressionCompletedCnt", W("<BEFORE> PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer,
+              record->SysJobID, record->ImprCompCnt);
+    JOB_TRACE("UpdateImpressionCompletedCnt", W("<UPDATE> PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer,
+              record->SysJobID, count);
+    BOOL grew = record->ImprCompCnt < count;
+    if (grew)
+        record->ImprCompCnt = count;
+    JOB_TRACE("UpdateImpressionCompletedCnt", W("< NEW  > PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer,
+              record->SysJobID, record->ImprCompCnt);
+    return grew;
+}
+
+DWORD clPrnJobData4V2::GetJobCountForDevice(LPCWSTR printer)
+{
+    if (!printer)
+        return 0;
+    Lock lock(&m_cs);
+    DWORD count = 0;
+    for (const PrnJobRecord4V2& record : JobArray)
+        count += samePrinter(record, printer) ? 1 : 0;
+    return count;
+}
+
+DWORD clPrnJobData4V2::GetJobListForDevice(LPCWSTR printer, DWORD** list)
+{
+    if (!printer || !list) {
+        SVC_ERROR(TRACE_ERROR_PARAMETER, kSource, "clPrnJobData4V2::GetJobListForDevice");
+        return 0;
+    }
+    Lock lock(&m_cs);
+    std::vector<DWORD> ids;
+    for (const PrnJobRecord4V2& record : JobArray) {
+        if (samePrinter(record, printer))
+            ids.push_back(record.SysJobID);
+    }
+    if (ids.empty())
+        return 0;
+    *list = new DWORD[ids.size()];
+    memcpy(*list, ids.data(), ids.size() * sizeof(DWORD));
+    return static_cast<DWORD>(ids.size());
+}
+
+BOOL clPrnJobData4V2::GetMessageJobInfo(LPCWSTR printer, DWORD sysJobId, MsgJobInfo* info)
+{
+    if (!printer || sysJobId == 0 || !info)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    info->PrtName = copyText(record->MessageText(0));
+    info->MachineName = copyText(record->MessageText(1));
+    info->Document = copyText(record->MessageText(2));
+    info->UserName = copyText(record->MessageText(3));
+    return TRUE;
+}
+
+BOOL clPrnJobData4V2::DelMessageJobInfo(MsgJobInfo* info)
+{
+    if (!info)
+        return FALSE;
+    for (LPSTR* text : {&info->PrtName, &info->MachineName, &info->Document, &info->UserName}) {
+        delete[] *text;
+        *text = nullptr;
+    }
+    return TRUE;
+}
+
+std::u16string clPrnJobData4V2::GetPortName(DWORD sysJobId)
+{
+    if (sysJobId != 0) {
+        Lock lock(&m_cs);
+        for (const PrnJobRecord4V2& record : JobArray) {
+            if (record.SysJobID == sysJobId)
+                return record.PortName();
+        }
+    }
+    SVC_ERROR(SVC_ERROR_GENERAL, kSource, "clPrnJobData4V2::GetPortName");
+    return std::u16string();
+}
+
+BOOL clPrnJobData4V2::GetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag)
+{
+    if (!printer || sysJobId == 0 || !flag)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (record)
+        *flag = record->ResetFlg;
+    JOB_TRACE("GetResetFlg", W("Return Value bReturn:[%ls] SysJobID:[%d] pFlgPos:[%d]"), SvcSuccessText(record != nullptr),
+              sysJobId, record ? record->ResetFlg : 0);
+    return record != nullptr;
+}
+
+BOOL clPrnJobData4V2::SetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag, int maxResetCount)
+{
+    if (!printer || sysJobId == 0)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    if (flag == JOB_RESET_POWER && record->SkipCount < maxResetCount) {
+        ++record->SkipCount;
+        JOB_TRACE("SetResetFlg", W("Skip SetResetFlag: SysJobID:[%d] SkipCount:[%d]"), sysJobId, record->SkipCount);
+    } else {
+        record->ResetFlg = flag;
+    }
+    JOB_TRACE("SetResetFlg", W("Return Value bReturn:[%ls] SysJobID:[%d]"), SvcSuccessText(TRUE), sysJobId);
+    return TRUE;
+}
+
+BOOL clPrnJobData4V2::InitResetCount(LPCWSTR printer, DWORD sysJobId)
+{
+    if (!printer || sysJobId == 0)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    record->SkipCount = 0;
+    return TRUE;
+}
+
+DWORD clPrnJobData4V2::GetDelSuccess(LPCWSTR printer, DWORD sysJobId)
+{
+    if (!printer || sysJobId == 0)
+        return 0;
+    Lock lock(&m_cs);
+    for (auto record = JobArray.rbegin(); record != JobArray.rend(); ++record) {
+        if (record->SysJobID == sysJobId && samePrinter(*record, printer))
+            return record->DelSuccess;
+    }
+    return 0;
+}
+
+BOOL clPrnJobData4V2::SetDelSuccess(LPCWSTR printer, DWORD sysJobId)
+{
+    if (!printer || sysJobId == 0)
+        return FALSE;
+    Lock lock(&m_cs);
+    BOOL marked = FALSE;
+    for (PrnJobRecord4V2& record : JobArray) {
+        if (record.SysJobID == sysJobId && samePrinter(record, printer)) {
+            record.DelSuccess = 1;
+            marked = TRUE;
+        }
+    }
+    JOB_TRACE("SetDelSuccess", W("Return Value bReturn:[%ls]"), SvcSuccessText(marked));
+    return marked;
+}
+
+BOOL clPrnJobData4V2::GetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag)
+{
+    if (!printer || sysJobId == 0 || !flag)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    *flag = record->DevPowOffErrFlg;
+    return TRUE;
+}
+
+BOOL clPrnJobData4V2::SetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag)
+{
+    if (!printer)
+        return FALSE;
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return FALSE;
+    record->DevPowOffErrFlg = flag;
+    return TRUE;
+}

@@ -1,0 +1,87 @@
+// The job table: every print job the service follows on a device, in the order the jobs were
+// reported, keyed by printer and spooler job id, client job id or device object handle.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+#include <winspool.h>
+
+#include "ClientJobId.h"
+#include "MsgJobInfo.h"
+
+// Values of a record's ResetFlg.
+#define JOB_RESET_NONE 1
+#define JOB_RESET_DATA 2  // the device deleted the job's data or was reset
+#define JOB_RESET_POWER 3 // a power-off or reset of the device was detected
+
+// One job. Its texts (printer, port and the four message texts) share one block.
+struct PrnJobRecord4V2 {
+    ::_ClJobID ClJobID;
+    DWORD SysJobID;
+    DWORD ImprCompCnt;
+    DWORD hObj;
+    DWORD DelSuccess;
+    DWORD DevPowOffErrFlg;
+    DWORD ResetFlg;
+    LONG SkipCount;
+    std::unique_ptr<char[]> texts;
+    DWORD portOffset; // byte offsets into texts; the printer name is at 0
+    DWORD messageOffset[4];
+
+    LPCWSTR PrntName() const { return reinterpret_cast<LPCWSTR>(texts.get()); }
+    LPCWSTR PortName() const { return reinterpret_cast<LPCWSTR>(texts.get() + portOffset); }
+    LPCSTR MessageText(int index) const { return texts.get() + messageOffset[index]; }
+};
+
+class clPrnJobData4V2 {
+public:
+    clPrnJobData4V2();
+    // Sends the end notice of every job still in the table, in table order.
+    ~clPrnJobData4V2();
+    clPrnJobData4V2(const clPrnJobData4V2&) = delete;
+    clPrnJobData4V2& operator=(const clPrnJobData4V2&) = delete;
+
+    // Appends a job; port may be NULL, info may be NULL (then the texts say "Unknown ...").
+    BOOL AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId, const JOB_INFO_1A* info);
+    BOOL RemoveJobData(LPCWSTR printer, const ClJobID* clJobId);
+    // The printer's first job; 0 when none.
+    DWORD GetSystemJobId(LPCWSTR printer);
+    DWORD GetSystemJobId(LPCWSTR printer, const ClJobID* clJobId);
+    BOOL GetDeviceJobId(LPCWSTR printer, DWORD sysJobId, ClJobID* clJobId);
+    BOOL GetDeviceJobId2(LPCWSTR printer, DWORD hObj, ClJobID* clJobId);
+    BOOL GetJobHANDLE(LPCWSTR printer, DWORD sysJobId, DWORD* hObj);
+    BOOL SetJobHANDLE(LPCWSTR printer, DWORD hObj, const ClJobID* clJobId);
+    BOOL GetImpressionCompletedCnt(LPCWSTR printer, DWORD sysJobId, DWORD* count);
+    // TRUE only when the stored count grew.
+    BOOL UpdateImpressionCompletedCnt(LPCWSTR printer, const ClJobID* clJobId, DWORD count);
+    DWORD GetJobCountForDevice(LPCWSTR printer);
+    // The printer's spooler job ids in table order in a new[] array (caller delete[]s); none: 0, no array.
+    DWORD GetJobListForDevice(LPCWSTR printer, DWORD** list);
+    // Four fresh copies of the job's texts; free them with DelMessageJobInfo.
+    BOOL GetMessageJobInfo(LPCWSTR printer, DWORD sysJobId, MsgJobInfo* info);
+    BOOL DelMessageJobInfo(MsgJobInfo* info);
+    // A copy of the port of the first job with that id, of any printer; empty when none.
+    std::u16string GetPortName(DWORD sysJobId);
+    BOOL GetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag);
+    // Flag 3 is absorbed while fewer than maxResetCount requests were skipped.
+    BOOL SetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag, int maxResetCount);
+    BOOL InitResetCount(LPCWSTR printer, DWORD sysJobId);
+    // The last record with that id decides.
+    DWORD GetDelSuccess(LPCWSTR printer, DWORD sysJobId);
+    // Marks every record with that id.
+    BOOL SetDelSuccess(LPCWSTR printer, DWORD sysJobId);
+    BOOL GetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag);
+    BOOL SetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag);
+
+private:
+    class Lock;
+    PrnJobRecord4V2* findBySysJobId(LPCWSTR printer, DWORD sysJobId);
+    PrnJobRecord4V2* findByClJobId(LPCWSTR printer, const ClJobID* clJobId);
+
+    std::vector<PrnJobRecord4V2> JobArray;
+    CRITICAL_SECTION m_cs;
+    clClientJobId m_clientJobId;
+};

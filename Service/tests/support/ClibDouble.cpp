@@ -1,0 +1,133 @@
+#include "ClibDouble.h"
+
+#include <cstring>
+
+namespace {
+
+std::string key(const ClJobID& id)
+{
+    return std::string(reinterpret_cast<const char*>(&id), sizeof id);
+}
+
+ClJobID idOf(const ClJobID* id)
+{
+    ClJobID copy;
+    memset(&copy, 0, sizeof copy);
+    if (id)
+        copy = *id;
+    return copy;
+}
+
+} // namespace
+
+ClibDouble& ClibDouble::instance()
+{
+    static ClibDouble clib;
+    return clib;
+}
+
+void ClibDouble::reset()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_traces.clear();
+    m_cancels.clear();
+    m_calls.clear();
+    initializeResult = TRUE;
+    terminateResult = TRUE;
+    releaseResult = 1;
+}
+
+void ClibDouble::answerTrace(const ClJobID& id, TraceAnswer answer)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_traces[key(id)] = answer;
+}
+
+void ClibDouble::answerCancel(const ClJobID& id, DMLLIB_RESULTCODE code)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_cancels[key(id)] = code;
+}
+
+std::vector<ClibCall> ClibDouble::calls()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_calls;
+}
+
+size_t ClibDouble::count(const std::string& name)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    size_t n = 0;
+    for (const ClibCall& call : m_calls)
+        n += call.name == name ? 1 : 0;
+    return n;
+}
+
+TraceAnswer ClibDouble::trace(const ClJobID& id)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto found = m_traces.find(key(id));
+    return found == m_traces.end() ? TraceAnswer{DMLLIB_TRACE_PROCESSING, 0x00080001u, 0} : found->second;
+}
+
+DMLLIB_RESULTCODE ClibDouble::cancel(const ClJobID& id)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    auto found = m_cancels.find(key(id));
+    return found == m_cancels.end() ? 0x00090001u : found->second;
+}
+
+void ClibDouble::record(ClibCall call)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_calls.push_back(std::move(call));
+}
+
+extern "C" {
+
+BOOL DMLLIB_Initialize(DmlpInstance* phAplh)
+{
+    ClibDouble::instance().record({"Initialize", u"", idOf(nullptr), nullptr, nullptr});
+    *phAplh = ClibDouble::instance().initializeResult ? 0x5A5A : 0;
+    return ClibDouble::instance().initializeResult;
+}
+
+BOOL DMLLIB_Terminate(DmlpInstance)
+{
+    ClibDouble::instance().record({"Terminate", u"", idOf(nullptr), nullptr, nullptr});
+    return ClibDouble::instance().terminateResult;
+}
+
+DMLLIB_RESULTCODE DMLLIB_TraceJob(DmlpInstance, const WCHAR* lpPrinterName, const ClJobID* pClJobID, BYTE* pbyRtnTrace,
+                                  DmlpBinding hBind, DWORD* ImprCompCnt, int)
+{
+    ClibDouble::instance().record({"TraceJob", lpPrinterName ? lpPrinterName : u"", idOf(pClJobID), hBind, nullptr});
+    TraceAnswer answer = ClibDouble::instance().trace(idOf(pClJobID));
+    *pbyRtnTrace = answer.traceByte;
+    if (ImprCompCnt)
+        *ImprCompCnt = answer.impressions;
+    return answer.code;
+}
+
+DMLLIB_RESULTCODE DMLLIB_CancelJob(DmlpInstance, const WCHAR* lpPrinterName, const ClJobID* pClJobID, DmlpBinding hBind)
+{
+    ClibDouble::instance().record({"CancelJob", lpPrinterName ? lpPrinterName : u"", idOf(pClJobID), hBind, nullptr});
+    return ClibDouble::instance().cancel(idOf(pClJobID));
+}
+
+DMLLIB_RESULTCODE DMLLIB_ReleaseBuff(DmlpInstance, const WCHAR* lpPrinterName, void* pReleaseParamBuff)
+{
+    ClibDouble::instance().record(
+        {"ReleaseBuff", lpPrinterName ? lpPrinterName : u"", idOf(nullptr), nullptr, pReleaseParamBuff});
+    return ClibDouble::instance().releaseResult;
+}
+
+DMLLIB_RESULTCODE DMLLIB_SubscribeEvent(DmlpInstance, const WCHAR* lpPrinterName, BYTE, const DmlpCallback*,
+                                        DmlpBinding*, void*, int)
+{
+    ClibDouble::instance().record({"SubscribeEvent", lpPrinterName ? lpPrinterName : u"", idOf(nullptr), nullptr, nullptr});
+    return 0x000C0001u;
+}
+
+} // extern "C"

@@ -1,0 +1,50 @@
+// The client library for the service's unit tests: trace and cancel answers scripted per client
+// job id, every call recorded.
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "JTRKCLIB.h"
+
+struct TraceAnswer {
+    BYTE traceByte;
+    DMLLIB_RESULTCODE code;
+    DWORD impressions;
+};
+
+struct ClibCall {
+    std::string name; // "TraceJob", "CancelJob", "ReleaseBuff", "Initialize", "Terminate", "SubscribeEvent"
+    std::u16string printer;
+    ClJobID clJobId;
+    DmlpBinding binding;
+    void* released;
+};
+
+class ClibDouble {
+public:
+    static ClibDouble& instance();
+    void reset();
+
+    void answerTrace(const ClJobID& id, TraceAnswer answer);
+    void answerCancel(const ClJobID& id, DMLLIB_RESULTCODE code);
+    std::vector<ClibCall> calls();
+    size_t count(const std::string& name);
+
+    // Unscripted traces answer "still processing".
+    TraceAnswer trace(const ClJobID& id);
+    DMLLIB_RESULTCODE cancel(const ClJobID& id);
+    void record(ClibCall call);
+
+    BOOL initializeResult = TRUE;
+    BOOL terminateResult = TRUE;
+    DMLLIB_RESULTCODE releaseResult = 1;
+
+private:
+    std::mutex m_lock;
+    std::map<std::string, TraceAnswer> m_traces;
+    std::map<std::string, DMLLIB_RESULTCODE> m_cancels;
+    std::vector<ClibCall> m_calls;
+};
