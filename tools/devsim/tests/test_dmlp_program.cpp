@@ -85,6 +85,11 @@ TEST(DevsimDmlpProgram, AJobFollowedThroughTheControlSocketAndTheRequestLog)
     EXPECT_EQ(first, from + "Echo id=1 bytes=1 frame=cdca1004000100010001000000000000000000006" "1");
     EXPECT_EQ(second, from + "reply dropped");
 
+    const auto logged = ctl(socket, {"requests", "127.0.0.5"});
+    EXPECT_EQ(logged.out, first + "\n" + second + "\n" + from + "Echo id=2 bytes=1 frame=cdca10040001000200010000000000000000000061\n");
+    EXPECT_EQ(ctl(socket, {"requests", "clear"}).status, 0);
+    EXPECT_EQ(ctl(socket, {"requests"}).out, "");
+
     const auto cancel = ctl(socket, {"job", "1", "cancel"});
     EXPECT_EQ(cancel.status, 0);
     EXPECT_EQ(ctl(socket, {"jobs"}).out.substr(0, 14), "127.0.0.5 1 6 ");
