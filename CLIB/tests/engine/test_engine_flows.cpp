@@ -414,6 +414,21 @@ TEST_F(EngineRebind, TheDeviceSeesTheNewLocalAddressAndPort)
     EXPECT_NE(lists.back().find(" 127.0.0.9:" + std::to_string(localPort) + " "), std::string::npos) << lists.back();
 }
 
+TEST_F(EngineRebind, TheIniSettingsReachTheBinding)
+{
+    palSetModuleFileName(W("C:\\Vexil\\JTRKSVC2.exe"));
+    ASSERT_TRUE(road::writeRootFile("drive_c/Vexil/JTRKSVC2.ini", "[JTRKCLIB]\nTimeout=1200\nRetry=4\n"));
+    DmlpBinding bound = nullptr;
+    DMLLIB_SubscribeEvent(instance, port, 0, nullptr, &bound, nullptr, 0);
+    palSetModuleFileName(nullptr);
+    ASSERT_NE(bound, nullptr);
+    DmlpEPProperty property = {};
+    EXPECT_EQ(DMLP_GetEPProperty(bound, &property), DMLP_SUCCESS);
+    EXPECT_EQ(property.timeout, 1200u);
+    EXPECT_EQ(property.transmissions, 4);
+    EXPECT_EQ(DMLP_Unbind(bound), DMLP_SUCCESS);
+}
+
 TEST_F(EngineRebind, ATakenLocalPortLeavesNoBinding)
 {
     int holder = -1;
