@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include "TempRoot.h"
+#include "pal/testhooks.h"
 #include "fixtures/pipe_test_server.h"
 
 namespace {
@@ -51,6 +52,7 @@ public:
     RawClient& operator=(const RawClient&) = delete;
 
     bool connected() const { return connected_; }
+    int fd() const { return fd_; }
     bool send(const Bytes& bytes)
     {
         return ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
@@ -207,6 +209,27 @@ TEST_F(PipeWire, GarbageLengthEndsTheConnection)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_BROKEN_PIPE));
     EXPECT_TRUE(client.endedByServer());
     CloseHandle(server);
+}
+
+// A client that stops in the middle of a frame is cut off; one that is idle between frames stays.
+TEST_F(PipeWire, ClientStalledInAFrameIsCutOff)
+{
+    ASSERT_TRUE(palSetTimeScale(0.01)); // the 30 s stall limit takes 0.3 s
+    HANDLE first = CreateNamedPipeW(pipeName("stall").c_str(), PIPE_ACCESS_DUPLEX, kMessagePipe, 2, 0, 0, 0, nullptr);
+    HANDLE second = CreateNamedPipeW(pipeName("stall").c_str(), PIPE_ACCESS_DUPLEX, kMessagePipe, 2, 0, 0, 0, nullptr);
+    RawClient stalled(socketOf("stall"));
+    RawClient idle(socketOf("stall"));
+    ASSERT_TRUE(stalled.send(kOpenReadWrite));
+    EXPECT_EQ(stalled.receive(8), kAccepted);
+    ASSERT_TRUE(idle.send(kOpenReadWrite));
+    EXPECT_EQ(idle.receive(8), kAccepted);
+    ASSERT_TRUE(stalled.send(Bytes{10, 0, 0, 0, 'a', 'b'})); // 10 bytes announced, 2 sent
+    EXPECT_TRUE(stalled.endedByServer());
+    pollfd ready{idle.fd(), POLLIN, 0};
+    EXPECT_EQ(poll(&ready, 1, 0), 0) << "the idle client is still connected";
+    palSetTimeScale(1.0);
+    CloseHandle(first);
+    CloseHandle(second);
 }
 
 TEST_F(PipeWire, FolderKeysOfNames)

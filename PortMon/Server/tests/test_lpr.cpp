@@ -181,6 +181,48 @@ TEST_F(MonLpr, TransferStartsWithNothingStaged)
     EXPECT_EQ(received(0), byteCountExchange(controlFile("after.ps"), job));
 }
 
+// The job's file failing: a write counts only what it wrote, with the file's error; a read in the
+// transfer stops it with stop code 6 and the file's error. (The file's handle is swapped for one of
+// another file that does not allow the operation.)
+TEST_F(MonLpr, JobFileFailuresAreCountedAndStopTheTransfer)
+{
+    startPeer();
+    openLprPort(TRANSFER_BYTECOUNT);
+    Bytes job = textBytes("%!PS-Adobe-3.0 bytes for a file that fails");
+    h.addJob(kJob, DWORD(job.size()), u"broken.ps");
+    ASSERT_TRUE(h.startDoc(kJob));
+    std::u16string other = std::u16string(h.entry()->wszTmpFile) + u".other";
+    HANDLE readOnly = CreateFileW(other.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(readOnly, INVALID_HANDLE_VALUE);
+    CloseHandle(readOnly);
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    readOnly = CreateFileW(other.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(readOnly, INVALID_HANDLE_VALUE);
+    HANDLE jobFile = h.entry()->hTmpFile;
+    h.entry()->hTmpFile = readOnly;
+    DWORD written = 99;
+    int error = 0;
+    EXPECT_FALSE(LPRWritePort(h.entry(), job.data(), DWORD(job.size()), &written, &error));
+    EXPECT_EQ(written, 0u);
+    EXPECT_EQ(error, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(h.entry()->ullSpooledBytes, 0u);
+
+    h.entry()->hTmpFile = jobFile;
+    ASSERT_TRUE(LPRWritePort(h.entry(), job.data(), DWORD(job.size()), &written, &error));
+    EXPECT_EQ(written, job.size());
+    HANDLE writeOnly = CreateFileW(other.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writeOnly, INVALID_HANDLE_VALUE);
+    h.entry()->hTmpFile = writeOnly;
+    int stopCode = 0;
+    error = 0;
+    EXPECT_FALSE(LPREndDocPort(h.entry(), &stopCode, &error));
+    EXPECT_EQ(stopCode, LPR_STOP_ERROR);
+    EXPECT_EQ(error, ERROR_ACCESS_DENIED);
+    CloseHandle(readOnly);
+    CloseHandle(jobFile);
+    DeleteFileW(other.c_str());
+}
+
 TEST_F(MonLpr, StreamingSendsThroughItsBufferAndEndsTheFileByClosing)
 {
     ASSERT_TRUE(h.startService());

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "pal/threads.h"
 #include "threads/object.h"
 #include "pipes/pipes_server.h"
 
@@ -16,6 +17,7 @@ namespace {
 
 constexpr DWORD kAnswerMs = 1000;
 constexpr DWORD kDisconnectMs = 100;
+constexpr ULONGLONG kStallLimitMs = 30000; // in GetTickCount64 time, which the time knob scales
 
 bool completes(DWORD error)
 {
@@ -83,6 +85,7 @@ void Link::onReadable()
     for (;;) {
         ssize_t got = recv(fd_, chunk, sizeof chunk, MSG_DONTWAIT);
         if (got > 0) {
+            lastInput_ = GetTickCount64();
             input_.insert(input_.end(), chunk, chunk + got);
             if (!deliverFrames())
                 return ended();
@@ -94,6 +97,12 @@ void Link::onReadable()
             return ended();
         }
     }
+}
+
+void Link::onTick()
+{
+    if (!input_.empty() && GetTickCount64() - lastInput_ >= kStallLimitMs)
+        ended();
 }
 
 void Link::ended()

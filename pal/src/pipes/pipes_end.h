@@ -35,6 +35,8 @@ public:
     // Ends the connection for both sides; the end hears nothing more from it.
     void stop();
     void onReadable() override;
+    // A peer that stops in the middle of its hello or of a frame for kStallLimitMs is cut off.
+    void onTick() override;
 
     DWORD sendMessage(const void* data, DWORD size, Clock::time_point deadline);
     // Tells the client that the server disconnected, unless a write is under way.
@@ -53,6 +55,7 @@ private:
     std::mutex sendMutex_;
     // Touched by the I/O thread only (and before start()).
     std::vector<unsigned char> input_;
+    ULONGLONG lastInput_ = 0;  // GetTickCount64 when bytes last came
     bool greeted_;
     std::weak_ptr<Group> group_;
     std::weak_ptr<PipeEnd> end_;

@@ -8,6 +8,10 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <vector>
+
+#include "pal/threads.h"
+#include "threads/object.h"
 
 namespace pal::pipes {
 namespace {
@@ -25,14 +29,33 @@ std::shared_ptr<IoClient> clientOf(IoThread& io, IoId id)
     return it == io.clients.end() ? nullptr : it->second;
 }
 
+constexpr DWORD kTickMs = 1000;
+
+void tickAll(IoThread& io)
+{
+    std::vector<std::shared_ptr<IoClient>> clients;
+    {
+        std::lock_guard<std::mutex> lock(io.mutex);
+        for (auto& [id, client] : io.clients)
+            clients.push_back(client);
+    }
+    for (auto& client : clients)
+        client->onTick();
+}
+
 [[noreturn]] void run(IoThread& io)
 {
     epoll_event ready[64];
+    ULONGLONG lastTick = GetTickCount64();
     for (;;) {
-        int count = epoll_wait(io.epoll, ready, 64, -1);
+        int count = epoll_wait(io.epoll, ready, 64, static_cast<int>(scaleTimeout(kTickMs)));
         for (int i = 0; i < count; ++i)
             if (auto client = clientOf(io, ready[i].data.u64))
                 client->onReadable();
+        if (GetTickCount64() - lastTick >= kTickMs) {
+            lastTick = GetTickCount64();
+            tickAll(io);
+        }
     }
 }
 

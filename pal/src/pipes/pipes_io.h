@@ -12,6 +12,8 @@ public:
     virtual ~IoClient() = default;
     // On the I/O thread, while the client is registered.
     virtual void onReadable() = 0;
+    // On the I/O thread about once a second (scaled by the time knob), while registered.
+    virtual void onTick() {}
 };
 
 using IoId = uint64_t;
