@@ -3,7 +3,9 @@
 
 #include "ControlJob.h"
 #include "JobUtilities.h"
+#include "JCSDK.h"
 #include "Notices.h"
+#include "PrnJobData.h"
 #include "PrnComData.h"
 #include "PrnJobData4V2.h"
 #include "SendMsg.h"
@@ -52,6 +54,40 @@ void endJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJ
         SetPrintJobInfoOnCommand(printer, jobId, JOB_CONTROL_RESTART, port.c_str());
     }
     context->pPrnJobData4V2->RemoveJobData(printer, &clJobId);
+    SendNoticeEnd(printer, jobId);
+}
+
+// The SDK printer's job: deleted through JCSDK when the SDK table knows it, then ended here.
+void removeSdkJob(JTRKServiceContext* context, IJCSDKSpooler* spooler, LPCWSTR printer, LPCWSTR port, DWORD jobId)
+{
+    clPrnJobData& sdkJobs = *context->pPrnJobData;
+    _bstr_t deviceJobId = sdkJobs.GetDeviceJobId(printer, jobId);
+    if (deviceJobId.length() != 0) {
+        try {
+            if (ControlDeviceJob(spooler, deviceJobId, JCSDK_COMMAND_DELETE) == S_OK)
+                sdkJobs.SetDelSuccess(printer, jobId);
+        } catch (const _com_error& error) {
+            _bstr_t source = error.Source(), description = error.Description();
+            SVC_TRACE(kSource, "RemovePrintJob", W("ControlDeviceJob Error Code[%08lx] Mean[%s] Source[%s] Descritption[%s]"),
+                      static_cast<DWORD>(error.Error()), error.ErrorMessage(),
+                      source.length() ? static_cast<const WCHAR*>(source) : W(""),
+                      description.length() ? static_cast<const WCHAR*>(description) : W(""));
+            DWORD reset = 0;
+            sdkJobs.GetResetFlg(printer, jobId, &reset);
+            if (reset != JOB_RESET_DATA && reset != JOB_RESET_POWER) {
+                MsgJobInfo info = {};
+                sdkJobs.GetMessageJobInfo(printer, jobId, &info);
+                LONG result = SendMsg(printer, jobId, MSG_DELETE_FAILED, MSG_TYPE_CHOICES, IDS_DELETE_FAILED_TEXT, &info);
+                SVC_TRACE(kSource, "RemovePrintJob", W("SendMsg lRet:[%ld]"), result);
+                sdkJobs.DelMessageJobInfo(&info);
+            }
+        }
+    }
+    if (SendStatus(context, printer, jobId, PMSTATUS_PRINTING, nullptr) == JTRK_PRINTMGR_PAUSED) {
+        SetPrintJobInfoOnCommand(printer, jobId, JOB_CONTROL_PAUSE, port);
+        SetPrintJobInfoOnCommand(printer, jobId, JOB_CONTROL_RESTART, port);
+    }
+    sdkJobs.RemoveJobData(printer, deviceJobId);
     SendNoticeEnd(printer, jobId);
 }
 
@@ -108,9 +144,14 @@ BOOL RemovePrintJob(JTRKServiceContext* context, LPCWSTR printer, LPCWSTR port, 
     if (!context || !printer || !doCancel)
         return FALSE;
     if (context->pPrnComData->GetSDKUse(port, printer)) {
-        // No path of the service gives an SDK printer its spooler interface.
-        SVC_ERROR(TRACE_ERROR_PARAMETER, kSource, "RemovePrintJob");
-        return FALSE;
+        IJCSDKSpooler* spooler = context->pPrnComData->GetVxSpoolerPointer(port, printer);
+        if (!spooler) {
+            SVC_ERROR(TRACE_ERROR_PARAMETER, kSource, "RemovePrintJob");
+            return FALSE;
+        }
+        removeSdkJob(context, spooler, printer, port, jobId);
+        spooler->Release();
+        return TRUE;
     }
     SVC_TRACE(kSource, "RemovePrintJob", W("pbDoCancelJob = [ %ls ]"), SvcBoolText(*doCancel));
     if (*doCancel) {

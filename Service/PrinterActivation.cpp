@@ -1,5 +1,6 @@
 // Activation of a printer (its entry and watch thread) and the release of every entry at shutdown.
 #include <mutex>
+#include <tuple>
 #include <vector>
 
 #include <winspool.h>
@@ -67,7 +68,50 @@ DWORD currentServiceState()
     return status.dwCurrentState;
 }
 
+// Asks JCSDK again for the job events of an SDK printer; FALSE with the HRESULT as text on a COM error.
+bool renewJobEvents(PrinterData* entry, std::u16string* errorText)
+{
+    IJCSDKSpooler* spooler = entry->pVxSpooler.load();
+    if (!spooler)
+        return true;
+    try {
+        SetJobEvents(spooler, JCSDK_JOB_EVENTS);
+        ACT_TRACE("SetPrinterActive", W("Success to SetJobEvents(JCSDK)."));
+        return true;
+    } catch (const _com_error& error) {
+        WCHAR text[16];
+        swprintf_s(text, 16, W("0x%08x"), static_cast<DWORD>(error.Error()));
+        *errorText = text;
+        ACT_TRACE("SetPrinterActive", W("Failed to SetJobEvents(JCSDK)."));
+        SVC_ERROR(SVC_ERROR_GENERAL, kSource, "clPrnComData::SetPrinterActive");
+        return false;
+    }
+}
+
+// Ends the job events of an SDK printer; a COM error is traced and passed over.
+void stopJobEvents(IJCSDKSpooler* spooler, const char* function)
+{
+    try {
+        ResetJobEvents(spooler);
+        SVC_TRACE(kSource, function, W("Success to ResetJobEvents(JCSDK)."));
+    } catch (const _com_error&) {
+        SVC_TRACE(kSource, function, W("Failed to ResetJobEvents(JCSDK)."));
+        SVC_ERROR(SVC_ERROR_GENERAL, kSource, function);
+    }
+}
+
 } // namespace
+
+void clPrnComData::releaseSdk(PrinterData* entry)
+{
+    if (IJCSDKSpooler* spooler = entry->pVxSpooler.exchange(nullptr)) {
+        stopJobEvents(spooler, "clPrnComData::SetPrinterActive");
+        spooler->Release();
+    }
+    if (IJCSDKDevice* device = entry->pVxDevice.exchange(nullptr))
+        device->Release();
+    delete entry->pEventSink.exchange(nullptr);
+}
 
 PrinterData* clPrnComData::addEntry(LPCWSTR port, LPCWSTR printer, bool* created)
 {
@@ -129,9 +173,14 @@ BOOL clPrnComData::SetPrinterActive(LPCWSTR printer, LPCWSTR port, BOOL firstVer
         ACT_TRACE("SetPrinterActive", W("Port Data is already registed."));
         PrinterData* entry = findEntry(port, printer);
         if (entry) {
-            if (entry->dwState.load() == SDKSTATE_NOTAVAILABLE)
-                ACT_TRACE("SetPrinterActive", W("Status of Printer Data is SDKSTATE_NOTAVAILABLE."));
             result = TRUE;
+            if (entry->dwState.load() == SDKSTATE_NOTAVAILABLE) {
+                ACT_TRACE("SetPrinterActive", W("Status of Printer Data is SDKSTATE_NOTAVAILABLE."));
+                if (!renewJobEvents(entry, &errorText)) {
+                    result = FALSE;
+                    failed = true;
+                }
+            }
         } else {
             addEntry(port, printer, &created);
             if (CreateDeviceThread(printer, port)) {
@@ -145,8 +194,11 @@ BOOL clPrnComData::SetPrinterActive(LPCWSTR printer, LPCWSTR port, BOOL firstVer
     if (failed)
         reportActivationFailure(printer, errorText);
     // Only an entry made by this call goes again; an entry another report made stays.
-    if (!result && created)
+    if (!result && created) {
+        if (PrinterData* entry = findEntry(port, printer))
+            releaseSdk(entry);
         removeEntry(port, printer);
+    }
     ACT_TRACE("SetPrinterActive", W("Return Value bReturn = [%ls]"), SvcBoolText(result));
     return result;
 }
@@ -156,21 +208,32 @@ HRESULT clPrnComData::EndReceiver(LPCWSTR port, LPCWSTR printer)
     PrinterData* entry = findEntry(port, printer);
     if (!entry)
         return E_FAIL;
-    return entry->pVxSpooler.load() ? E_FAIL : E_INVALIDARG;
+    return UnadviseJobEvents(entry->pVxSpooler.load(), entry->pEventSink.load());
 }
 
 BOOL clPrnComData::TerminatePrinterInstance()
 {
-    std::vector<PrinterData*> entries;
+    std::vector<std::tuple<LPCWSTR, LPCWSTR, PrinterData*>> entries;
     {
         std::shared_lock<std::shared_mutex> guard(m_lock);
         for (auto& [port, portData] : m_ports) {
             for (auto& [printer, entry] : portData)
-                entries.push_back(&entry);
+                entries.emplace_back(port.c_str(), printer.c_str(), &entry);
         }
     }
+    for (auto [port, printer, entry] : entries) {
+        if (IJCSDKSpooler* spooler = entry->pVxSpooler.load()) {
+            stopJobEvents(spooler, "clPrnComData::TerminatePrinterInstance");
+            EndReceiver(port, printer);
+            entry->pVxSpooler = nullptr;
+            spooler->Release();
+        }
+        if (IJCSDKDevice* device = entry->pVxDevice.exchange(nullptr))
+            device->Release();
+        delete entry->pEventSink.exchange(nullptr);
+    }
     bool running = false;
-    for (PrinterData* entry : entries) {
+    for (auto [port, printer, entry] : entries) {
         HANDLE thread = entry->hThread.load();
         if (!thread)
             continue;

@@ -270,6 +270,36 @@ BOOL clPrnComData::SetClibRetValue(LPCWSTR port, LPCWSTR printer, DWORD value)
     return TRUE;
 }
 
+IJCSDKSpooler* clPrnComData::GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    IJCSDKSpooler* spooler = entry ? entry->pVxSpooler.load() : nullptr;
+    if (spooler)
+        spooler->AddRef();
+    return spooler;
+}
+
+IJCSDKDevice* clPrnComData::GetVxDevicePointer(LPCWSTR port, LPCWSTR printer)
+{
+    PrinterData* entry = findEntry(port, printer);
+    IJCSDKDevice* device = entry ? entry->pVxDevice.load() : nullptr;
+    if (device)
+        device->AddRef();
+    return device;
+}
+
+BOOL clPrnComData::SetSdkObjects(LPCWSTR port, LPCWSTR printer, IJCSDKSpooler* spooler, IJCSDKDevice* device,
+                                 JCSDKEventSink* sink)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (!entry)
+        return FALSE;
+    entry->pVxSpooler = spooler;
+    entry->pVxDevice = device;
+    entry->pEventSink = sink;
+    return TRUE;
+}
+
 LPCRITICAL_SECTION clPrnComData::GetCriticalObj(LPCWSTR port, LPCWSTR printer)
 {
     PrinterData* entry = findEntry(port, printer);

@@ -19,9 +19,7 @@
 #define ERRSENT_NONE 0x10000000 // no device status reported for the printer
 #define DEVICE_PORT_DEFAULT 47616
 
-struct IJCSDKSpooler;
-struct IJCSDKDevice;
-class JCSDKEventSink;
+#include "JCSDK.h"
 
 // One printer on one port. Emplaced in its port's map and never moved; the fields are read and
 // written by several threads.
@@ -81,6 +79,9 @@ public:
     // An added reference, or NULL.
     IJCSDKSpooler* GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer);
     IJCSDKDevice* GetVxDevicePointer(LPCWSTR port, LPCWSTR printer);
+    // Gives the entry the printer's JCSDK objects (their references and the sink pass to the entry).
+    BOOL SetSdkObjects(LPCWSTR port, LPCWSTR printer, IJCSDKSpooler* spooler, IJCSDKDevice* device,
+                       JCSDKEventSink* sink);
 
     BOOL GetIPAddress2(LPCWSTR port, DWORD* address);
     BOOL SetIPAddress2(LPCWSTR port, DWORD address);
@@ -109,7 +110,7 @@ private:
     PrinterData* addEntry(LPCWSTR port, LPCWSTR printer, bool* created);
     BOOL activateEntry(LPCWSTR printer, LPCWSTR port, std::u16string* errorText);
     void reportActivationFailure(LPCWSTR printer, const std::u16string& errorText);
-    void releaseSdk(PrinterData* entry, bool resetJobEvents);
+    void releaseSdk(PrinterData* entry);
 
     mutable std::shared_mutex m_lock; // the three maps
     std::map<std::u16string, PortData> m_ports;
