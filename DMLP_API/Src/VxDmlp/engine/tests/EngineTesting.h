@@ -119,7 +119,11 @@ inline DmlpEPProperty Property(uint32_t timeout, uint8_t transmissions)
     return property;
 }
 
-inline uint16_t Field16(const Bytes& frame, size_t at) { return (uint16_t)(frame[at] << 8 | frame[at + 1]); }
+// A big-endian field of a frame; 0 when the frame is too short (a send that never came).
+inline uint16_t Field16(const Bytes& frame, size_t at)
+{
+    return frame.size() < at + 2 ? 0 : (uint16_t)(frame[at] << 8 | frame[at + 1]);
+}
 
 // A reply to a sent request frame: its method and request id, with status and body.
 inline Bytes ReplyTo(const Bytes& request, uint16_t status, const Bytes& body = {}, uint8_t flags = DMLP_FLAG_STATUS)

@@ -240,6 +240,48 @@ TEST_F(Bindings, AsynchronousRequestsWithoutCallbackOnAConnectionWantNoReply)
     EXPECT_EQ(VxSrvcTestPendingTimers(), 0u) << "no deadline for a request that wants no reply";
 }
 
+// A raw chunk held while the binding is busy goes out once it is writable, even when a resend
+// without the hold flag met the busy binding in between.
+TEST_F(Bindings, AHeldRawChunkSurvivesABusyResendAttempt)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_TCP, 1000, 1);
+    const DmlpEPProperty twice = Property(1000, 2);
+    ASSERT_EQ(DMLP_SetEPProperty(binding, &twice), DMLP_SUCCESS);
+    vxfake::SetAutoNotices(false);
+    const uint32_t endpoint = EndpointOf(0);
+    Completions& completions = Recorder();
+    const DmlpCallback callback = completions.callback();
+    DmlpDeleteParams cancel = {};
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &callback, binding, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    SentAt(0);
+    vxfake::NotifySent(endpoint);
+    Flush();
+    std::vector<uint8_t> data(100000, 0x42);
+    DmlpSendParams send = {};
+    send.kind = 1;
+    send.length = (uint32_t)data.size();
+    send.data = data.data();
+    ASSERT_EQ(DMLP_Send(DMLP_MODE_ASYNC, &callback, binding, kObject, &send, nullptr), DMLP_SUCCESS);
+    SentAt(1);
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &callback, binding, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    Flush();
+    // The first chunk goes out; the request behind it meets a full socket, so the second chunk is
+    // held for the writable notice.
+    vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
+    vxfake::NotifySent(endpoint);
+    Flush();
+    Advance(1000);
+    EXPECT_EQ(vxfake::Sends().size(), 2u) << "the first request's resend waits: the binding is busy";
+    vxfake::Notify(endpoint, VXTRANS_NOTICE_WRITABLE);
+    EXPECT_EQ(Field16(SentAt(2), 4), 31);
+    vxfake::NotifySent(endpoint);
+    Flush();
+    const Bytes chunk = SentAt(3);
+    ASSERT_EQ(chunk.size(), 21u + 100000u - 65514u) << "the held chunk went out";
+    EXPECT_EQ(Field16(chunk, 4), 26);
+    EXPECT_EQ(chunk[3], DMLP_FLAG_REPLY_WANTED);
+}
+
 // A kind-11 binding has no time-out: an unanswered request ends with success 2 ticks after it went.
 TEST_F(Bindings, Kind11BindingsNeedTimeOutZeroAndEndUnansweredRequestsWithSuccess)
 {
