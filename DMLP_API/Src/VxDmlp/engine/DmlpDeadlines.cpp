@@ -113,8 +113,6 @@ void ExpiryScan(const DmlpDeferredCall* call)
 
 } // namespace
 
-bool DmlpTickBefore(uint32_t a, uint32_t b) { return Difference(a, b) < 0; }
-
 void DmlpDeadlineInsert(DmlpPendingRequest* request)
 {
     DmlpPendingRequest** link = &g_dmlp.deadlines;

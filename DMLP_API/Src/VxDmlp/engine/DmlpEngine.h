@@ -325,7 +325,6 @@ void DmlpFinishRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request, 
 
 // ---- Deadlines ---------------------------------------------------------------------------------------
 
-bool DmlpTickBefore(uint32_t a, uint32_t b);
 void DmlpDeadlineInsert(DmlpPendingRequest* request);
 void DmlpDeadlineRemove(DmlpPendingRequest* request);
 // Sets send time and deadline from tick and enters the deadline list.
