@@ -66,8 +66,11 @@ TEST_F(Receiving, RepliesMatchOnRequestIdAndMethod)
     otherMethod[5] = 32;
     Bytes otherId = ReplyTo(request, 1, Wire().u32(1));
     otherId[7] ^= 0x40;
+    // An event notification carrying the request's id is no answer either.
+    const Bytes notification = Frame(10, Wire().u32(501).u8(0), 1, DMLP_FLAG_STATUS, Field16(request, 6));
     vxfake::Receive(endpoint, otherMethod);
     vxfake::Receive(endpoint, otherId);
+    vxfake::Receive(endpoint, notification);
     vxfake::ReceiveError(endpoint, VXTRANS_E_UNREACHABLE);
     Flush();
     EXPECT_EQ(completions.size(), 0u);
