@@ -234,6 +234,8 @@ DWORD Spooler::deletePort(const Caller& caller, const OptString& server, const s
         return ERROR_UNKNOWN_PORT;
     if (port.size() > kDeletePortNameLimit)
         return ERROR_INVALID_PARAMETER;
+    if (portInUse(port))
+        return ERROR_BUSY;
     // The monitor deletes its own ports through its Xcv method "DeletePort".
     std::shared_ptr<XcvChannel> channel;
     DWORD error = openXcv(owner, owner->name(), SERVER_ACCESS_ADMINISTER, channel);
@@ -252,6 +254,16 @@ DWORD Spooler::deletePort(const Caller& caller, const OptString& server, const s
         portStatus_.erase(foldName(port));
     }
     return status;
+}
+
+bool Spooler::portInUse(std::u16string_view port) const
+{
+    std::vector<PrinterRecord> printers;
+    queues_.enumPrinters(PRINTER_ENUM_LOCAL, printers);
+    for (const PrinterRecord& printer : printers)
+        if (printer.fields.port && sameName(*printer.fields.port, port))
+            return true;
+    return false;
 }
 
 DWORD Spooler::enumMonitors(const OptString& server, DWORD level, std::vector<MonitorRecord>& monitors) const
@@ -430,6 +442,18 @@ std::shared_ptr<XcvChannel> Spooler::xcvChannel(const Caller& caller, uint32_t h
     return it->second.xcv;
 }
 
+// Xcv "DeletePort" of a port that a printer uses.
+bool Spooler::deletesUsedPort(const XcvCall& call) const
+{
+    if (std::u16string_view(call.method) != u"DeletePort" || !call.input || call.cbInput < sizeof(DELETE_PORT_DATA_1))
+        return false;
+    const auto* data = reinterpret_cast<const DELETE_PORT_DATA_1*>(call.input);
+    size_t length = 0;
+    while (length < std::size(data->psztPortName) && data->psztPortName[length])
+        ++length;
+    return portInUse(std::u16string_view(data->psztPortName, length));
+}
+
 DWORD Spooler::xcvData(const Caller& caller, uint32_t handle, const XcvCall& call, DWORD& status)
 {
     std::shared_ptr<XcvChannel> channel = xcvChannel(caller, handle);
@@ -437,6 +461,10 @@ DWORD Spooler::xcvData(const Caller& caller, uint32_t handle, const XcvCall& cal
         return ERROR_INVALID_HANDLE;
     if (!call.method)
         return ERROR_INVALID_PARAMETER;
+    if (deletesUsedPort(call)) {
+        status = ERROR_BUSY;
+        return ERROR_SUCCESS;
+    }
     if (!channel->monitor().xcvData(channel->xcv(), call.method, call.input, call.cbInput, call.output,
                                     call.cbOutput, call.needed, status))
         return ERROR_NOT_SUPPORTED;

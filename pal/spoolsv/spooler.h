@@ -68,6 +68,9 @@ public:
     DWORD setPort(const Caller& caller, const OptString& server, const std::u16string& port, DWORD level,
                   const PORT_INFO_3W& status);
     DWORD deletePort(const Caller& caller, const OptString& server, const std::u16string& port);
+    // A printer sits on the port: its monitor is not asked to delete it (ERROR_BUSY).
+    bool portInUse(std::u16string_view port) const;
+    bool deletesUsedPort(const XcvCall& call) const;
     DWORD enumMonitors(const OptString& server, DWORD level, std::vector<MonitorRecord>& monitors) const;
     DWORD addMonitor(const Caller& caller, const OptString& server, DWORD level, const std::u16string& name,
                      const OptString& environment, const std::u16string& dll);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/ToolSupport.h"
+#include "pal/dialogs.h"
 #include "pal/registry.h"
 #include "pal/winspool.h"
 
@@ -22,7 +23,16 @@ const char kUsage[] =
     "  add-monitor NAME DLL           register and load a monitor (e.g. JTRKMON2.DLL)\n"
     "  delete-monitor NAME            unload and unregister a monitor\n"
     "  ports                          list the ports (name, monitor, description)\n"
-    "  delete-port PORT               delete a port through its monitor\n"
+    "  add-port MONITOR [--script FILE]\n"
+    "                                 add a port of a monitor through its port dialogs\n"
+    "  configure-port PORT [--script FILE]\n"
+    "                                 change a port's settings through its dialogs\n"
+    "  delete-port PORT [--script FILE]\n"
+    "                                 delete a port (through its monitor's UI when it\n"
+    "                                 has one); the dialogs read their input from FILE\n"
+    "                                 (one command a line: type ID TEXT, select ID N,\n"
+    "                                 check ID, uncheck ID, click ID, ok, cancel,\n"
+    "                                 answer ok|yes|no|cancel), else from the terminal\n"
     "  xcv PORT|--monitor M METHOD [HEX | --text TEXT] [--out-size N]\n"
     "                                 call an Xcv method of a port or a monitor with\n"
     "                                 administer access; HEX is the input in hex, TEXT\n"
@@ -121,10 +131,37 @@ int deleteMonitor(const std::string& name)
     return DeleteMonitorW(nullptr, nullptr, wideName.data()) ? 0 : failure("DeleteMonitorW");
 }
 
-int deletePort(const std::string& port)
+// add-port, configure-port and delete-port: the monitor's UI runs here, with the desktop as the
+// parent of its dialogs, its input from --script FILE or the terminal.
+int portCall(const std::string& command, const std::vector<std::string>& args)
 {
-    std::u16string widePort = widen(port);
-    return DeletePortW(nullptr, nullptr, widePort.data()) ? 0 : failure("DeletePortW");
+    std::vector<std::string> names;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] != "--script") {
+            names.push_back(args[i]);
+            continue;
+        }
+        if (++i == args.size())
+            return usageError(command + ": --script needs a file");
+        if (!palSetDialogScriptFile(args[i].c_str())) {
+            std::fprintf(stderr, "pal-spool: cannot read the script %s\n", args[i].c_str());
+            return kExitFailure;
+        }
+    }
+    if (names.size() != 1)
+        return usageError(command + ": give one " + (command == "add-port" ? "monitor" : "port"));
+    std::u16string name = widen(names[0]);
+    HWND desktop = GetDesktopWindow();
+    BOOL done = command == "add-port"         ? AddPortW(nullptr, desktop, name.data())
+                : command == "configure-port" ? ConfigurePortW(nullptr, desktop, name.data())
+                                              : DeletePortW(nullptr, desktop, name.data());
+    if (done)
+        return 0;
+    if (GetLastError() == ERROR_CANCELLED) {
+        std::fprintf(stderr, "pal-spool: cancelled\n");
+        return kExitFailure;
+    }
+    return failure(command == "add-port" ? "AddPortW" : command == "configure-port" ? "ConfigurePortW" : "DeletePortW");
 }
 
 bool parseHex(const std::string& text, std::vector<BYTE>& bytes)
@@ -456,8 +493,8 @@ int run(const std::string& command, const std::vector<std::string>& args)
         return addMonitor(args[0], args[1]);
     if (command == "delete-monitor" && args.size() == 1)
         return deleteMonitor(args[0]);
-    if (command == "delete-port" && args.size() == 1)
-        return deletePort(args[0]);
+    if (command == "add-port" || command == "configure-port" || command == "delete-port")
+        return portCall(command, args);
     if (command == "xcv")
         return callXcv(args);
     if (command == "add-printer")

@@ -10,6 +10,8 @@
 // `after` ones fail (both families, every thread); palFailAllocations(0, 0) ends it.
 #pragma once
 
+#include <cstring>
+
 #include "pal/errors.h"
 #include "pal/types.h"
 
@@ -21,6 +23,11 @@
 #define HEAP_NO_SERIALIZE 0x00000001u
 #define HEAP_GENERATE_EXCEPTIONS 0x00000004u
 #define HEAP_ZERO_MEMORY 0x00000008u
+
+#define ZeroMemory(destination, length) memset((destination), 0, (length))
+#define CopyMemory(destination, source, length) memcpy((destination), (source), (length))
+#define MoveMemory(destination, source, length) memmove((destination), (source), (length))
+#define FillMemory(destination, length, fill) memset((destination), (fill), (length))
 
 extern "C" {
 PAL_EXPORT HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);

@@ -447,6 +447,12 @@ PAL_EXPORT BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputDat
 PAL_EXPORT BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                                   LPDWORD pcReturned);
 PAL_EXPORT BOOL WINAPI SetPortW(LPWSTR pName, LPWSTR pPortName, DWORD dwLevel, LPBYTE pPortInfo);
+// The port calls run the monitor's UI module (its Xcv "MonitorUI") in the caller's process: its
+// AddPortUI, ConfigurePortUI or DeletePortUI with hWnd as the parent of its dialogs. A monitor
+// without a UI: AddPortW and ConfigurePortW fail with ERROR_NOT_SUPPORTED, DeletePortW asks the
+// monitor's Xcv "DeletePort" through the host.
+PAL_EXPORT BOOL WINAPI AddPortW(LPWSTR pName, HWND hWnd, LPWSTR pMonitorName);
+PAL_EXPORT BOOL WINAPI ConfigurePortW(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
 PAL_EXPORT BOOL WINAPI DeletePortW(LPWSTR pName, HWND hWnd, LPWSTR pPortName);
 PAL_EXPORT BOOL WINAPI EnumMonitorsW(LPWSTR pName, DWORD Level, LPBYTE pMonitor, DWORD cbBuf, LPDWORD pcbNeeded,
                                      LPDWORD pcReturned);

@@ -19,6 +19,7 @@
 #include "pal/winspool.h"
 #include "files/root.h"
 #include "winspool/winspool_local.h"
+#include "winspool/winspool_ports.h"
 #include "winspool/winspool_pack.h"
 
 namespace pal::spool {
@@ -591,7 +592,7 @@ BOOL WINAPI SetPortW(LPWSTR pName, LPWSTR pPortName, DWORD dwLevel, LPBYTE pPort
     return callHost(setPort);
 }
 
-BOOL WINAPI DeletePortW(LPWSTR pName, HWND, LPWSTR pPortName)
+BOOL deletePortOnHost(LPWSTR pName, LPWSTR pPortName)
 {
     if (!pPortName) {
         SetLastError(ERROR_INVALID_PARAMETER);
