@@ -50,8 +50,8 @@ struct ClibComponentState2 {
 };
 static_assert(sizeof(ClibComponentState2) == 48 && offsetof(ClibComponentState2, StatusCount) == 8 &&
                   offsetof(ClibComponentState2, StatusList) == 16 &&
-                  offsetof(ClibComponentState2, lHintPriorityCode) == 24 && offsetof(ClibComponentState2, Online) == 28 &&
-                  offsetof(ClibComponentState2, attributes) == 40,
+                  offsetof(ClibComponentState2, lHintPriorityCode) == 24 &&
+                  offsetof(ClibComponentState2, Online) == 28 && offsetof(ClibComponentState2, attributes) == 40,
               "attribute 282");
 
 #define CLIB_ATTR_LIST_SUPPORT 111    // list of the attributes that a component reports

@@ -42,25 +42,26 @@ WORD clDMLLIB_Operation::rtnBind()
     return rtnRet;
 }
 
-WORD clDMLLIB_Operation::rtnRequest(BYTE byPhase, DmlpRequestExport lpExport, const void* lpRequest, void* lpResult)
+WORD clDMLLIB_Operation::rtnRequest(const char* lpWrapper, BYTE byPhase, DmlpRequestExport lpExport,
+                                    const void* lpRequest, void* lpResult)
 {
     WORD rtnRet = DMLPLIBERR_NOT_CALLED;
     if (lpRequest && lpResult) {
         vSetPhase(byPhase);
         rtnRet = lpExport(m_byMode, m_lpCallback, m_hBind, m_RequestId, lpRequest, lpResult);
     }
-    CLIB_TRACE(W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
+    g_TraceLog.vPrintMessage(__FILE__, lpWrapper, W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
     return rtnRet;
 }
 
 WORD clDMLLIB_Operation::rtnGet2(const DmlpGet2Params* lpRequest, DmlpGet2Result* lpResult)
 {
-    return rtnRequest(DMLLIB_PHASE_GET2, g_DmlpEntries.Get2, lpRequest, lpResult);
+    return rtnRequest(__func__, DMLLIB_PHASE_GET2, g_DmlpEntries.Get2, lpRequest, lpResult);
 }
 
 WORD clDMLLIB_Operation::rtnListObjects2(const DmlpListObjects2Params* lpRequest, DmlpListObjects2Result* lpResult)
 {
-    return rtnRequest(DMLLIB_PHASE_LISTOBJECTS2, g_DmlpEntries.ListObjects2, lpRequest, lpResult);
+    return rtnRequest(__func__, DMLLIB_PHASE_LISTOBJECTS2, g_DmlpEntries.ListObjects2, lpRequest, lpResult);
 }
 
 WORD clDMLLIB_Operation::rtnTraceJob(const DmlpTraceJobParams* lpRequest, DmlpTraceJobResult* lpResult)
@@ -68,58 +69,63 @@ WORD clDMLLIB_Operation::rtnTraceJob(const DmlpTraceJobParams* lpRequest, DmlpTr
     // The device files a finished job in its log a moment after the job object goes away.
     if (lpRequest && lpResult)
         Sleep(kPauseBeforeTraceMs);
-    return rtnRequest(DMLLIB_PHASE_TRACEJOB, g_DmlpEntries.TraceJob, lpRequest, lpResult);
+    return rtnRequest(__func__, DMLLIB_PHASE_TRACEJOB, g_DmlpEntries.TraceJob, lpRequest, lpResult);
 }
 
 WORD clDMLLIB_Operation::rtnCancelJob(const DmlpCancelJobParams* lpRequest, DmlpCancelJobResult* lpResult)
 {
-    return rtnRequest(DMLLIB_PHASE_CANCELJOB, g_DmlpEntries.CancelJob, lpRequest, lpResult);
+    return rtnRequest(__func__, DMLLIB_PHASE_CANCELJOB, g_DmlpEntries.CancelJob, lpRequest, lpResult);
 }
 
-WORD clDMLLIB_Operation::rtnSubscribe(BYTE byPhase, decltype(&DMLP_SubscribeEvent) lpExport, DWORD dwObjectClass,
-                                      const DmlpEventList* lpEvents, const DmlpCallback* lpCallback)
+WORD clDMLLIB_Operation::rtnSubscribe(const char* lpWrapper, BYTE byPhase, decltype(&DMLP_SubscribeEvent) lpExport,
+                                      DWORD dwObjectClass, const DmlpEventList* lpEvents,
+                                      const DmlpCallback* lpCallback)
 {
     WORD rtnRet = DMLPLIBERR_NOT_CALLED;
     if (dwObjectClass != 0 && lpEvents && lpCallback) {
         vSetPhase(byPhase);
-        rtnRet = !lpExport ? DMLP_NOT_SUPPORTED : lpExport(m_hBind, m_RequestId, kSubscribeReserved, dwObjectClass, lpEvents, kSubscribeExtra,
-                          lpCallback);
+        rtnRet = !lpExport ? DMLP_NOT_SUPPORTED
+                           : lpExport(m_hBind, m_RequestId, kSubscribeReserved, dwObjectClass, lpEvents,
+                                      kSubscribeExtra, lpCallback);
     }
-    CLIB_TRACE(W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
+    g_TraceLog.vPrintMessage(__FILE__, lpWrapper, W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
     return rtnRet;
 }
 
 WORD clDMLLIB_Operation::rtnSubscribeEvent(DWORD dwObjectClass, const DmlpEventList* lpEvents,
                                            const DmlpCallback* lpCallback)
 {
-    return rtnSubscribe(DMLLIB_PHASE_SUBSCRIBE, g_DmlpEntries.SubscribeEvent, dwObjectClass, lpEvents, lpCallback);
+    return rtnSubscribe(__func__, DMLLIB_PHASE_SUBSCRIBE, g_DmlpEntries.SubscribeEvent, dwObjectClass, lpEvents,
+                        lpCallback);
 }
 
 WORD clDMLLIB_Operation::rtnSubscribeEvent2(DWORD dwObjectClass, const DmlpEventList* lpEvents,
                                             const DmlpCallback* lpCallback)
 {
-    return rtnSubscribe(DMLLIB_PHASE_SUBSCRIBE2, g_DmlpEntries.SubscribeEvent2, dwObjectClass, lpEvents, lpCallback);
+    return rtnSubscribe(__func__, DMLLIB_PHASE_SUBSCRIBE2, g_DmlpEntries.SubscribeEvent2, dwObjectClass, lpEvents,
+                        lpCallback);
 }
 
-WORD clDMLLIB_Operation::rtnUnsubscribe(BYTE byPhase, decltype(&DMLP_UnsubscribeEvent) lpExport, DWORD dwObjectClass)
+WORD clDMLLIB_Operation::rtnUnsubscribe(const char* lpWrapper, BYTE byPhase, decltype(&DMLP_UnsubscribeEvent) lpExport,
+                                        DWORD dwObjectClass)
 {
     WORD rtnRet = DMLPLIBERR_NOT_CALLED;
     if (dwObjectClass != 0) {
         vSetPhase(byPhase);
         rtnRet = !lpExport ? DMLP_NOT_SUPPORTED : lpExport(m_hBind, m_RequestId, dwObjectClass);
     }
-    CLIB_TRACE(W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
+    g_TraceLog.vPrintMessage(__FILE__, lpWrapper, W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
     return rtnRet;
 }
 
 WORD clDMLLIB_Operation::rtnUnsubscribeEvent(DWORD dwObjectClass)
 {
-    return rtnUnsubscribe(DMLLIB_PHASE_UNSUBSCRIBE, g_DmlpEntries.UnsubscribeEvent, dwObjectClass);
+    return rtnUnsubscribe(__func__, DMLLIB_PHASE_UNSUBSCRIBE, g_DmlpEntries.UnsubscribeEvent, dwObjectClass);
 }
 
 WORD clDMLLIB_Operation::rtnUnsubscribeEvent2(DWORD dwObjectClass)
 {
-    return rtnUnsubscribe(DMLLIB_PHASE_UNSUBSCRIBE2, g_DmlpEntries.UnsubscribeEvent2, dwObjectClass);
+    return rtnUnsubscribe(__func__, DMLLIB_PHASE_UNSUBSCRIBE2, g_DmlpEntries.UnsubscribeEvent2, dwObjectClass);
 }
 
 WORD clDMLLIB_Operation::rtnReleaseParam(WORD wStatusBefore, void* lpParam)

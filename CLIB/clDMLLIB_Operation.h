@@ -40,10 +40,13 @@ protected:
     std::vector<DWORD> m_Handles;
 
 private:
-    WORD rtnRequest(BYTE byPhase, DmlpRequestExport lpExport, const void* lpRequest, void* lpResult);
-    WORD rtnSubscribe(BYTE byPhase, decltype(&DMLP_SubscribeEvent) lpExport, DWORD dwObjectClass,
+    // Each wrapper's call, traced under the wrapper's name.
+    WORD rtnRequest(const char* lpWrapper, BYTE byPhase, DmlpRequestExport lpExport, const void* lpRequest,
+                    void* lpResult);
+    WORD rtnSubscribe(const char* lpWrapper, BYTE byPhase, decltype(&DMLP_SubscribeEvent) lpExport, DWORD dwObjectClass,
                       const DmlpEventList* lpEvents, const DmlpCallback* lpCallback);
-    WORD rtnUnsubscribe(BYTE byPhase, decltype(&DMLP_UnsubscribeEvent) lpExport, DWORD dwObjectClass);
+    WORD rtnUnsubscribe(const char* lpWrapper, BYTE byPhase, decltype(&DMLP_UnsubscribeEvent) lpExport,
+                        DWORD dwObjectClass);
 
     const DmlpCallback* m_lpCallback;
     BYTE m_byMode;

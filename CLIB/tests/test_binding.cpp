@@ -178,7 +178,8 @@ TEST_F(Binding, AFailedNewBindGivesItsStatusAndNoBinding)
 DmlpStatus unbindWhileThePortChanges(DmlpBinding binding)
 {
     HKEY key = nullptr;
-    const WCHAR path[] = W("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TALLY-DESK Output Beacon Port2\\Ports\\JT_127.0.0.5");
+    const WCHAR path[] =
+        W("SYSTEM\\CurrentControlSet\\Control\\Print\\Monitors\\TALLY-DESK Output Beacon Port2\\Ports\\JT_127.0.0.5");
     const WCHAR name[] = W("printer.example");
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path, 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
         RegSetValueExW(key, W("ServerName"), 0, REG_SZ, reinterpret_cast<const BYTE*>(name), sizeof name);

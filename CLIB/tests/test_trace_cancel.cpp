@@ -75,8 +75,10 @@ TEST_F(TraceFlow, JobStatesOnTheDevice)
 
 TEST_F(TraceFlow, AJobGoneFromTheDeviceIsLookedUpInTheLog)
 {
-    const std::pair<int, BYTE> cases[] = {
-        {1, DMLLIB_TRACE_COMPLETED}, {6, DMLLIB_TRACE_CANCELLED}, {3, DMLLIB_TRACE_UNKNOWN}, {-1, DMLLIB_TRACE_UNKNOWN}};
+    const std::pair<int, BYTE> cases[] = {{1, DMLLIB_TRACE_COMPLETED},
+                                          {6, DMLLIB_TRACE_CANCELLED},
+                                          {3, DMLLIB_TRACE_UNKNOWN},
+                                          {-1, DMLLIB_TRACE_UNKNOWN}};
     for (auto [completion, expected] : cases) {
         fake.reply(kListObjects2, 1, ListObjects2Body({}));
         fake.reply(kTraceJob, 1, logReply(completion, 12));
@@ -227,7 +229,10 @@ TEST_F(TraceFlow, TwoThreadsTraceAndReadStatusOnOneBinding)
 class CancelFlow : public TraceFlow {
 protected:
     DWORD cancel() { return DMLLIB_CancelJob(kInstance, kPort, &wanted, FakeDmlp::binding()); }
-    Bytes idOnly(uint32_t handle, const ClJobID& id) { return Get2Body({{handle, {Attribute(280, ClientJobIdValue(id))}}}); }
+    Bytes idOnly(uint32_t handle, const ClJobID& id)
+    {
+        return Get2Body({{handle, {Attribute(280, ClientJobIdValue(id))}}});
+    }
 };
 
 TEST_F(CancelFlow, TheThirdOfThreeIsCancelled)

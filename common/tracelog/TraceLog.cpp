@@ -51,9 +51,14 @@ bool appendAnsi(std::u16string& out, const char* text)
     return true;
 }
 
+// The file name after the last folder separator: the compiler's __FILE__ carries '/' here and
+// '\\' on Windows.
 const char* baseName(const char* path)
 {
     const char* slash = strrchr(path, '\\');
+    const char* forward = strrchr(path, '/');
+    if (!slash || (forward && forward > slash))
+        slash = forward;
     return slash ? slash + 1 : path;
 }
 

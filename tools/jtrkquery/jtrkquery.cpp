@@ -114,7 +114,8 @@ bool parseWireHex(const std::string& text, ClJobID& id)
         return false;
     uint8_t wire[64];
     for (size_t i = 0; i < 64; ++i) {
-        if (!isxdigit(static_cast<unsigned char>(text[2 * i])) || !isxdigit(static_cast<unsigned char>(text[2 * i + 1])))
+        if (!isxdigit(static_cast<unsigned char>(text[2 * i])) ||
+            !isxdigit(static_cast<unsigned char>(text[2 * i + 1])))
             return false;
         wire[i] = static_cast<uint8_t>(strtoul(text.substr(2 * i, 2).c_str(), nullptr, 16));
     }
@@ -379,7 +380,8 @@ int parse(int argc, char** argv, CommandLine& line)
     }
     const std::string command = line.words.size() >= 2 ? line.words[1] : "";
     size_t arguments = line.words.size() >= 2 ? line.words.size() - 2 : 0;
-    bool known = (command == "status" && arguments <= 1) || ((command == "trace" || command == "cancel") && arguments == 1) ||
+    bool known = (command == "status" && arguments <= 1) ||
+                 ((command == "trace" || command == "cancel") && arguments == 1) ||
                  ((command == "jobs" || command == "watch" || command == "rebind") && arguments == 0);
     if (!known) {
         usage(stderr);
@@ -428,7 +430,8 @@ int main(int argc, char** argv)
         DmlpEPProperty property = {};
         property.timeout = static_cast<uint32_t>(line.timeout);
         property.transmissions = static_cast<uint8_t>(line.retry);
-        DmlpStatus bound = DMLP_Bind(static_cast<DmlpInstance>(query.instance), &peer, nullptr, &property, &query.binding);
+        DmlpStatus bound =
+            DMLP_Bind(static_cast<DmlpInstance>(query.instance), &peer, nullptr, &property, &query.binding);
         if (bound != DMLP_SUCCESS) {
             fprintf(stderr, "%s: cannot bind to %s (status %u)\n", kProgram, target.c_str(), bound);
             DMLLIB_Terminate(query.instance);

@@ -5,6 +5,8 @@
 
 #include <dlfcn.h>
 
+#include <fstream>
+#include <iterator>
 #include <regex>
 #include <string>
 
@@ -152,6 +154,20 @@ TEST_F(QueryRoad, AHeldJobIsCancelled)
     QueryRun again = query({"Office", "cancel", id});
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_NE(again.out.find("status 8"), std::string::npos) << again.out;
+}
+
+TEST_F(QueryRoad, TheLibraryTracesThroughTheProgramsIniFile)
+{
+    ASSERT_TRUE(road::writeRootFile("drive_c/Program Files/jtrk-query.ini",
+                                    "[LogOutput]\nLevel=3\nOut=1\nLogFile=C:\\trace\\clib.log\n"));
+    ASSERT_TRUE(road::writeRootFile("drive_c/trace/keep", ""));
+    QueryRun status = query({"Office", "status"});
+    EXPECT_EQ(status.exitCode, 0) << status.out;
+    std::ifstream log(root.file("drive_c/trace/clib.log"), std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("[CSM]DMLLIB_GetStatusInfo("), std::string::npos) << text.substr(0, 2000);
+    EXPECT_NE(text.find("JTRKCLIB.cpp) Return Value: dwRetStatus = [00060001]\r\n"), std::string::npos);
+    EXPECT_NE(text.find("[CSM]DMLLIB_Initialize("), std::string::npos);
 }
 
 TEST_F(QueryRoad, WrongCommandLinesAndUnknownPorts)

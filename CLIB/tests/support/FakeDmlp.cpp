@@ -252,7 +252,8 @@ Bytes ClientJobIdValue(const ClJobID& id)
 {
     Wire wire;
     wire.u32(id.Data1).u16(id.Data2).u16(id.Data3);
-    wire.raw(Bytes(id.Data4, id.Data4 + CLJOBID_DATA4_BYTES)).raw(Bytes(id.JobText, id.JobText + CLJOBID_JOBTEXT_BYTES));
+    wire.raw(Bytes(id.Data4, id.Data4 + CLJOBID_DATA4_BYTES))
+        .raw(Bytes(id.JobText, id.JobText + CLJOBID_JOBTEXT_BYTES));
     return wire;
 }
 

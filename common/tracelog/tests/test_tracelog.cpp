@@ -75,7 +75,9 @@ TEST_F(TraceLogTest, DebuggerLinesHaveMarkerFunctionBaseNameAndMessageWithoutTim
     ASSERT_TRUE(log.bEnabled());
     log.vPrintMessage("C:\\src\\Service\\PrnComData.cpp", "bGetIPAddress", W("port %s id %d"), W("P1"), 42);
     log.vPrintError(TRACE_ERROR_PARAMETER, "WatchDevice.cpp", "Run");
-    ASSERT_EQ(captured.size(), 2u);
+    log.vPrintMessage("../../CLIB/JTRKCLIB.cpp", "DMLLIB_TraceJob", W("built here"));
+    ASSERT_EQ(captured.size(), 3u);
+    EXPECT_EQ(captured[2], u"[CSM]DMLLIB_TraceJob(JTRKCLIB.cpp) built here\r\n") << "a __FILE__ with '/'";
     EXPECT_EQ(captured[0], u"[CSM]bGetIPAddress(PrnComData.cpp) port P1 id 42\r\n");
     EXPECT_EQ(captured[1], u"[ERR]Run(WatchDevice.cpp) Check Parameter Error.\r\n");
 }
