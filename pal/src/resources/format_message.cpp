@@ -9,8 +9,6 @@
 
 namespace {
 
-constexpr int kMaxInserts = 99;
-
 // One printf conversion of an insert ("%" plus the text between the '!'s) and how its value is
 // passed: as an int, a 64-bit or pointer-sized integer, or a pointer.
 enum class ValueKind { Int32, Int64, Pointer, Bad };
