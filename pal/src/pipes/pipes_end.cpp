@@ -101,7 +101,8 @@ void Link::onReadable()
 
 void Link::onTick()
 {
-    if (!input_.empty() && GetTickCount64() - lastInput_ >= kStallLimitMs)
+    ULONGLONG now = GetTickCount64();
+    if (!input_.empty() && now >= lastInput_ && now - lastInput_ >= kStallLimitMs)
         ended();
 }
 
