@@ -4,9 +4,6 @@
 
 #include "jtrkmon.h"
 
-// A busy or missing service must not hold up the job.
-#define PIPE_CALL_TIMEOUT_MS 1
-
 static void CopyWide(WCHAR* pszField, size_t cchField, LPCWSTR pszText)
 {
     size_t cch = wcsnlen(pszText, cchField - 1);
@@ -74,8 +71,10 @@ BOOL SendJobReport(PPortEntry pPort, DWORD dwMessageId, LPCWSTR pszOperation, BO
         FillJobReport(pPort, dwMessageId, pRequest);
         DWORD cbRead = 0;
         EnterCriticalSection(&csPipeCall);
+        // The service's pipe has one instance, free again once the service has answered the
+        // previous report: wait for it as long as the pipe says (a missing pipe fails at once).
         bSent = g_MonSys.pfnCallNamedPipeW(JTRK_SERVICE_PIPE_NAME, pRequest, sizeof(*pRequest), pReply,
-                                           sizeof(*pReply), &cbRead, PIPE_CALL_TIMEOUT_MS);
+                                           sizeof(*pReply), &cbRead, NMPWAIT_USE_DEFAULT_WAIT);
         DWORD dwError = bSent ? ERROR_SUCCESS : GetLastError();
         LeaveCriticalSection(&csPipeCall);
         if (!bSent)

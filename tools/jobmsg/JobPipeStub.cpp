@@ -7,6 +7,8 @@ namespace jobmsg {
 namespace {
 
 constexpr DWORD kRequestBytes = 1028;
+// The service's pipe lets a client wait this long for its one instance.
+constexpr DWORD kDefaultTimeoutMs = 1000;
 
 } // namespace
 
@@ -24,8 +26,8 @@ bool JobPipeStub::start(DWORD& error)
     SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
     SECURITY_ATTRIBUTES attributes = {sizeof(attributes), &descriptor, FALSE};
     pipe_ = CreateNamedPipeW(pipeName_.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kRequestBytes, kRequestBytes, 0,
-                             &attributes);
+                             PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1, kRequestBytes, kRequestBytes,
+                             kDefaultTimeoutMs, &attributes);
     if (pipe_ == INVALID_HANDLE_VALUE) {
         error = GetLastError();
         pipe_ = nullptr;

@@ -561,6 +561,30 @@ TEST_F(MonJobFlow, ASlowServiceDoesNotHoldTheJobLong)
     EXPECT_EQ(events[0].strings[0], u"0x00000079");  // ERROR_SEM_TIMEOUT
 }
 
+TEST_F(MonJobFlow, AReportWaitsWhileTheServicesOneInstanceIsBusy)
+{
+    ASSERT_TRUE(h.startService());
+    startSink();
+    openRawPort();
+    // Another client holds the pipe's one instance for a moment, as the report before this one does
+    // until the service answers and listens again.
+    HANDLE other = CreateFileW(W("\\\\.\\pipe\\vexil_jtrksvc2"), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    std::thread release([other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        CloseHandle(other);
+    });
+    Bytes job = jobmsg::concat({jobmsg::typicalHeader(kId, 1), textBytes("the data")});
+    h.addJob(kJob, DWORD(job.size()));
+    ASSERT_TRUE(h.startDoc(kJob));
+    ASSERT_TRUE(h.writeAll(job, {job.size()}));
+    release.join();
+    ASSERT_TRUE(h.waitForReports(1));
+    ASSERT_TRUE(h.endDoc());
+    EXPECT_TRUE(h.events().empty());
+}
+
 TEST_F(MonJobFlow, ConfigAndPauseRequestsWhileAJobRuns)
 {
     startSink();
