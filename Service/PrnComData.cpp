@@ -294,9 +294,11 @@ BOOL clPrnComData::SetSdkObjects(LPCWSTR port, LPCWSTR printer, IJCSDKSpooler* s
     PrinterData* entry = findEntry(port, printer);
     if (!entry)
         return FALSE;
-    entry->pVxSpooler = spooler;
-    entry->pVxDevice = device;
-    entry->pEventSink = sink;
+    if (IJCSDKSpooler* previous = entry->pVxSpooler.exchange(spooler))
+        previous->Release();
+    if (IJCSDKDevice* previous = entry->pVxDevice.exchange(device))
+        previous->Release();
+    delete entry->pEventSink.exchange(sink);
     return TRUE;
 }
 

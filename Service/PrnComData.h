@@ -79,7 +79,8 @@ public:
     // An added reference, or NULL.
     IJCSDKSpooler* GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer);
     IJCSDKDevice* GetVxDevicePointer(LPCWSTR port, LPCWSTR printer);
-    // Gives the entry the printer's JCSDK objects (their references and the sink pass to the entry).
+    // Gives the entry the printer's JCSDK objects (their references and the sink pass to the entry;
+    // those it held before are released).
     BOOL SetSdkObjects(LPCWSTR port, LPCWSTR printer, IJCSDKSpooler* spooler, IJCSDKDevice* device,
                        JCSDKEventSink* sink);
 

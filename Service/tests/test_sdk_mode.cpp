@@ -24,46 +24,29 @@ TEST(Jcsdk, InterfaceIdsAndTheThreeSlotsAfterTwelveOthers)
 {
     EXPECT_EQ(guidText(IID_IJCSDKSpooler), "{5B3E91C2-40AF-4E6D-9C1B-7A2D6F08E314}");
     EXPECT_EQ(guidText(IID_IJCSDKEvents), "{C4D2A877-1B5E-4F30-8E9A-3F61B0D2C955}");
-    // A plain table of functions: slot n of the object is the n-th method (from 1).
-    struct Raw {
-        void** table;
+    // The methods' places in the table: 16th to 18th entry (a virtual member pointer holds one
+    // more than the entry's byte offset).
+    auto entryOf = [](auto method) {
+        ptrdiff_t offset = 0;
+        memcpy(&offset, &method, sizeof offset);
+        return (offset - 1) / static_cast<ptrdiff_t>(sizeof(void*)) + 1;
     };
-    static std::vector<int> called;
-    auto slot = [](int n) {
-        switch (n) {
-        case 1:
-            return reinterpret_cast<void*>(+[](void*, REFIID, void** object) -> HRESULT {
-                *object = nullptr;
-                return E_NOINTERFACE;
-            });
-        case 2:
-        case 3:
-            return reinterpret_cast<void*>(+[](void*) -> ULONG { return 1; });
-        case 16:
-            return reinterpret_cast<void*>(+[](void*, BSTR, LONG) -> HRESULT { called.push_back(16); return S_OK; });
-        case 17:
-            return reinterpret_cast<void*>(+[](void*, LONG) -> HRESULT { called.push_back(17); return S_OK; });
-        case 18:
-            return reinterpret_cast<void*>(+[](void*) -> HRESULT { called.push_back(18); return E_FAIL; });
-        default:
-            return static_cast<void*>(nullptr);
-        }
-    };
-    void* table[18];
-    for (int n = 1; n <= 18; ++n)
-        table[n - 1] = slot(n);
-    Raw raw{table};
-    auto* spooler = reinterpret_cast<IJCSDKSpooler*>(&raw);
-    EXPECT_EQ(ControlDeviceJob(spooler, nullptr, JCSDK_COMMAND_DELETE), S_OK);
-    EXPECT_EQ(SetJobEvents(spooler, JCSDK_JOB_EVENTS), S_OK);
+    EXPECT_EQ(entryOf(&IJCSDKSpooler::QueryInterface), 1);
+    EXPECT_EQ(entryOf(&IJCSDKSpooler::ControlDeviceJob), 16);
+    EXPECT_EQ(entryOf(&IJCSDKSpooler::SetJobEvents), 17);
+    EXPECT_EQ(entryOf(&IJCSDKSpooler::ResetJobEvents), 18);
+    FakeJcsdk fake;
+    fake.resetResult = E_FAIL;
+    EXPECT_EQ(ControlDeviceJob(&fake, nullptr, JCSDK_COMMAND_DELETE), S_OK);
+    EXPECT_EQ(SetJobEvents(&fake, JCSDK_JOB_EVENTS), S_OK);
     try {
-        ResetJobEvents(spooler);
+        ResetJobEvents(&fake);
         ADD_FAILURE() << "a failed HRESULT is thrown";
     } catch (const _com_error& error) {
         EXPECT_EQ(error.Error(), E_FAIL);
         EXPECT_EQ(guidText(error.GUID()), "{5B3E91C2-40AF-4E6D-9C1B-7A2D6F08E314}");
     }
-    EXPECT_EQ(called, (std::vector<int>{16, 17, 18}));
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"ControlDeviceJob  3", "SetJobEvents 0x40000c00", "ResetJobEvents"}));
 }
 
 TEST(SdkJobTable, EmptyTableFindsNothing)
@@ -154,8 +137,7 @@ TEST_F(SdkPrinter, RemovalEndsTheJobAndShutdownReleasesTheObjects)
 TEST_F(SdkPrinter, WithoutItsSpoolerObjectNothingIsRemoved)
 {
     context->printers().SetSdkObjects(kPort.c_str(), kPrinter.c_str(), nullptr, nullptr, nullptr);
-    jcsdk.Release();
-    device.Release();
+    EXPECT_EQ(jcsdk.references.load(), 1u);
     BOOL doCancel = TRUE;
     EXPECT_FALSE(RemovePrintJob(context->get(), kPrinter.c_str(), kPort.c_str(), 5, &doCancel));
     EXPECT_TRUE(FakeNotices::instance().calls().empty());
