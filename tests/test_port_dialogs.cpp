@@ -11,6 +11,8 @@
 #include <string>
 
 #include "TempRoot.h"
+#include "pal/dialogs.h"
+#include "pal/files.h"
 #include "test_spooler_host.h"
 
 using spoolertest::keyExists;
@@ -132,6 +134,28 @@ TEST_F(PortDialogs, NonAdministratorsAreToldTheyMayNotDelete)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.output.find("ポート削除の権限がありません。"), std::string::npos) << result.output;
     EXPECT_TRUE(keyExists(kPorts + u"JT_A"));
+}
+
+// This process runs the UI: the spooler API loads the module the monitor names.
+TEST_F(PortDialogs, PortCallsLoadTheUiThatTheMonitorNames)
+{
+    start();
+    palSetDialogTerminal(FALSE);
+    palSetDialogScript("type 1033 127.0.0.12\nok\n");
+    std::u16string monitor = u"TALLY-DESK Output Beacon Port2";
+    ASSERT_TRUE(AddPortW(nullptr, GetDesktopWindow(), monitor.data())) << GetLastError();
+    EXPECT_TRUE(keyExists(kPorts + u"KPX2_127.0.0.12"));
+    EXPECT_EQ(GetModuleHandleW(u"JTRKMNUI2.DLL"), nullptr) << "the module is freed after the call";
+    palSetDialogScript("cancel\n");
+    std::u16string port = u"KPX2_127.0.0.12";
+    EXPECT_FALSE(ConfigurePortW(nullptr, GetDesktopWindow(), port.data()));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_CANCELLED));
+    palSetDialogScript(nullptr);
+    EXPECT_TRUE(DeletePortW(nullptr, GetDesktopWindow(), port.data()));
+    EXPECT_FALSE(keyExists(kPorts + u"KPX2_127.0.0.12"));
+    std::u16string unknown = u"No Such Monitor";
+    EXPECT_FALSE(AddPortW(nullptr, GetDesktopWindow(), unknown.data()));
+    EXPECT_NE(GetLastError(), DWORD(ERROR_CANCELLED)) << "no monitor, no UI to cancel";
 }
 
 // pal-spool on a pseudo-terminal: the dialog is drawn as a form and the commands are typed.

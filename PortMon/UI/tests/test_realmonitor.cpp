@@ -56,18 +56,4 @@ TEST_F(RealMonitor, AddedPortIsUsableAndItsSettingsComeBack)
     EXPECT_EQ(std::u16string(queue), u"queue1");
 }
 
-TEST_F(RealMonitor, AddPortWLoadsTheUiThatTheMonitorNames)
-{
-    palSetDialogScript("type 1033 127.0.0.12\nok\n");
-    std::u16string monitor = kMonitor;
-    ASSERT_TRUE(AddPortW(nullptr, GetDesktopWindow(), monitor.data())) << GetLastError();
-    EXPECT_TRUE(spoolertest::keyExists(kMonitorKey + u"\\Ports\\KPX2_127.0.0.12"));
-    palSetDialogScript("cancel\n");
-    std::u16string port = u"KPX2_127.0.0.12";
-    EXPECT_FALSE(ConfigurePortW(nullptr, GetDesktopWindow(), port.data()));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_CANCELLED));
-    EXPECT_TRUE(DeletePortW(nullptr, GetDesktopWindow(), port.data()));
-    EXPECT_FALSE(spoolertest::keyExists(kMonitorKey + u"\\Ports\\KPX2_127.0.0.12"));
-}
-
 } // namespace

@@ -164,15 +164,16 @@ TEST_F(SilentAdd, EarlierMonitorPortTakesItsOriginalPortsSettings)
 
 TEST_F(SilentAdd, EarlierMonitorPortWithoutOriginalKeepsItsKind)
 {
-    spoolertest::setDwordValue(portKey(kOld, u"OLD1"), u"Unused", 0);
+    const std::u16string old = u"OLD_port_with_a_name_longer_than_33_chars"; // 41 characters
+    spoolertest::setDwordValue(portKey(kOld, old), u"Unused", 0);
     setStatus(u"AddPort", 1287);
     start();
-    EXPECT_FALSE(JTMXAddPortSilent(nullptr, u"OLD1", u"NEW10", nullptr));
+    EXPECT_FALSE(JTMXAddPortSilent(nullptr, old.c_str(), u"NEW10", nullptr));
     EXPECT_EQ(GetLastError(), 1287u) << "the monitor refuses kind 8";
     auto record = sent();
     EXPECT_EQ(dwordAt(record, 384), 8u);
-    EXPECT_EQ(textAt(record, 256, 64), u"OLD1");
-    EXPECT_EQ(textAt(record, 128, 64), u"OLD1") << "no address was read";
+    EXPECT_EQ(textAt(record, 256, 64), old) << "the original name keeps up to 63 characters";
+    EXPECT_EQ(textAt(record, 128, 64), old) << "no address was read";
 }
 
 TEST_F(SilentAdd, FillWithAKindOfNoMonitorTouchesNothing)
