@@ -141,7 +141,7 @@ void Queues::expireRetained(Printer& printer, ULONGLONG now)
         if (job->phase == Job::Phase::Printed && job->retainUntil <= now)
             expired.push_back(id);
     for (DWORD id : expired)
-        removeJob(printer, id);
+        removeJob(printer, id, Leaving::Retention);
 }
 
 bool Queues::interrupted(const Job& job) const
@@ -235,7 +235,7 @@ void Queues::finishDelivery(Printer& printer, Job& job, bool complete)
     job.printingSince = 0;
     SetEvent(printer.wake);
     if (job.deleting || (job.endRequested && !job.restartPending)) {
-        removeJob(printer, job.id);
+        removeJob(printer, job.id, job.deleting ? Leaving::Deleted : Leaving::Sent);
         return;
     }
     if (complete && !job.restartPending) {

@@ -79,11 +79,12 @@ Bytes Dispatcher::openPrinter(const Caller& caller, Reader& reader)
     bool hasDefaults = reader.u32() != 0;
     reader.string(); // the data type matters to printers only
     ACCESS_MASK access = reader.u32();
+    OptBlob devMode = reader.blob();
     if (reader.failed())
         return badRequest();
     uint32_t handle = 0;
     pal::spool::HandleKind kind = pal::spool::HandleKind::Xcv;
-    DWORD error = spooler_.openPrinter(caller, name, hasDefaults, access, handle, kind);
+    DWORD error = spooler_.openPrinter(caller, name, hasDefaults, access, devMode, handle, kind);
     if (error != ERROR_SUCCESS)
         return failureReply(error);
     return replyHead(TRUE, 0).u32(handle).u32(uint32_t(kind)).take();

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,7 +24,8 @@ using pal::spool::Reader;
 using pal::spool::Writer;
 
 constexpr uint32_t kRecordMagic = 0x424F4A53; // "SJOB" in file order
-constexpr uint32_t kRecordVersion = 1;
+constexpr uint32_t kRecordVersion = 2;
+constexpr uint32_t kRecordVersionWithoutDevMode = 1;
 constexpr uint32_t kRecordSpooling = 1;
 constexpr uint32_t kRecordPaused = 2;
 constexpr uint32_t kRecordPrinted = 4;
@@ -83,13 +85,17 @@ Bytes encode(const Job& job)
         .string(job.datatype);
     pal::spool::writeSystemTime(writer, job.submitted);
     writer.u32(flags);
+    writer.blob(job.devMode ? job.devMode->data() : nullptr, job.devMode ? uint32_t(job.devMode->size()) : 0);
     return writer.take();
 }
 
 bool decode(const Bytes& bytes, Job& job)
 {
     Reader reader(bytes);
-    if (reader.u32() != kRecordMagic || reader.u32() != kRecordVersion)
+    if (reader.u32() != kRecordMagic)
+        return false;
+    uint32_t version = reader.u32();
+    if (version != kRecordVersion && version != kRecordVersionWithoutDevMode)
         return false;
     job.id = reader.u32();
     job.printer = reader.requiredString();
@@ -99,6 +105,8 @@ bool decode(const Bytes& bytes, Job& job)
     job.datatype = reader.requiredString();
     job.submitted = pal::spool::readSystemTime(reader);
     uint32_t flags = reader.u32();
+    if (version == kRecordVersion)
+        job.devMode = reader.blob();
     if (reader.failed())
         return false;
     job.phase = flags & kRecordSpooling  ? Job::Phase::Spooling
@@ -180,6 +188,22 @@ DWORD jobStatusBits(const Job& job, DWORD portJobBits)
     if (job.sentToPrinter || job.endRequested)
         bits |= JOB_STATUS_COMPLETE;
     return bits;
+}
+
+void JobStore::recordLeaving(DWORD id, Leaving how) const
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const char* reason = how == Leaving::Sent ? "sent" : how == Leaving::Deleted ? "deleted" : "retention";
+    char line[80];
+    int length = std::snprintf(line, sizeof line, "%u %s %lld.%03ld\n", unsigned(id), reason,
+                               static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000,
+                               now.tv_nsec / 1000 % 1000);
+    int fd = ::open((folder_ + "/history").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0 || !writeFully(fd, reinterpret_cast<const uint8_t*>(line), size_t(length)))
+        std::fprintf(stderr, "spoolsv: the history line of job %u cannot be written\n", unsigned(id));
+    if (fd >= 0)
+        ::close(fd);
 }
 
 std::string JobStore::recordPath(DWORD id) const

@@ -2,10 +2,11 @@
 // file (<id>.spl) and a record (<id>.job), rewritten whole (temporary file, then rename) at every
 // change that must survive the host, so that a restart loses no job.
 //
-// Record layout (the fields of winspool_wire.h): u32 magic 0x424F4A53 ("SJOB"), u32 version 1,
+// Record layout (the fields of winspool_wire.h): u32 magic 0x424F4A53 ("SJOB"), u32 version 2,
 // u32 id, string printer, string document (may be NULL), string user, string machine, string
 // datatype, 8 x u32 submitted (SYSTEMTIME, UTC), u32 flags: 1 spooling, 2 paused, 4 printed,
-// 8 restart pending, 16 sent to the printer.
+// 8 restart pending, 16 sent to the printer, then blob devmode (NULL without one; version 1 records,
+// read as well, end before it).
 #pragma once
 
 #include <string>
@@ -33,6 +34,7 @@ struct Job {
     std::u16string datatype;
     SYSTEMTIME submitted{};
     uint64_t size = 0;
+    pal::spool::OptBlob devMode;
 
     Phase phase = Phase::Spooling;
     bool paused = false;
@@ -55,6 +57,10 @@ DWORD fileWriteError(int error);
 // JOB_STATUS_* of the job; portJobBits are the bits the port's status adds while it prints.
 DWORD jobStatusBits(const Job& job, DWORD portJobBits);
 
+// Why a job left the host: ended by another party than the delivering monitor (SENT_TO_PRINTER or
+// LAST_PAGE_EJECTED), deleted (or abandoned while spooling), or its printed retention passed.
+enum class Leaving { Sent, Deleted, Retention };
+
 class JobStore {
 public:
     explicit JobStore(std::string folder) : folder_(std::move(folder)) {}
@@ -67,6 +73,9 @@ public:
     std::string dataPath(DWORD id) const;
     DWORD save(const Job& job) const;
     void remove(DWORD id) const;
+    // Appends "ID sent|deleted|retention MS" to the folder's "history", MS the monotonic clock in
+    // milliseconds with three decimals (the clock devsim logs).
+    void recordLeaving(DWORD id, Leaving how) const;
 
 private:
     std::string recordPath(DWORD id) const;

@@ -159,15 +159,16 @@ void Queues::save(const Job& job) const
                      unsigned(error));
 }
 
-void Queues::removeJob(Printer& printer, DWORD id)
+void Queues::removeJob(Printer& printer, DWORD id, Leaving how)
 {
     printer.jobs.erase(id);
     store_->remove(id);
+    store_->recordLeaving(id, how);
     SetEvent(printer.wake);
 }
 
 DWORD Queues::openPrinter(const Caller& caller, std::u16string_view name, bool hasDefaults, ACCESS_MASK access,
-                          std::shared_ptr<PrinterHandle>& handle)
+                          const pal::spool::OptBlob& devMode, std::shared_ptr<PrinterHandle>& handle)
 {
     ACCESS_MASK granted = hasDefaults && access ? access : PRINTER_ACCESS_USE;
     Lock lock(mutex_);
@@ -176,7 +177,8 @@ DWORD Queues::openPrinter(const Caller& caller, std::u16string_view name, bool h
         return ERROR_INVALID_PRINTER_NAME;
     if ((granted & PRINTER_ACCESS_ADMINISTER) && !caller.admin)
         return ERROR_ACCESS_DENIED;
-    handle = std::make_shared<PrinterHandle>(foldName(printer->settings.name), granted);
+    handle = std::make_shared<PrinterHandle>(foldName(printer->settings.name), granted,
+                                             hasDefaults ? devMode : pal::spool::OptBlob());
     return ERROR_SUCCESS;
 }
 
@@ -198,7 +200,7 @@ DWORD Queues::addPrinter(const Caller& caller, const pal::spool::PrinterFields& 
     if (DWORD error = savePrinter(settings))
         return error;
     Printer* printer = addPrinterLocked(std::move(settings));
-    handle = std::make_shared<PrinterHandle>(foldName(printer->settings.name), PRINTER_ALL_ACCESS);
+    handle = std::make_shared<PrinterHandle>(foldName(printer->settings.name), PRINTER_ALL_ACCESS, std::nullopt);
     return ERROR_SUCCESS;
 }
 
@@ -330,6 +332,7 @@ JobRecord Queues::jobRecord(const Printer& printer, const Job& job, DWORD positi
     record.size = job.size > 0xFFFFFFFFu ? 0xFFFFFFFFu : DWORD(job.size);
     record.time = job.phase == Job::Phase::Printing ? DWORD(GetTickCount64() - job.printingSince) : 0;
     record.submitted = job.submitted;
+    record.devMode = job.devMode;
     return record;
 }
 
@@ -409,7 +412,7 @@ void Queues::deleteJob(Printer& printer, Job& job)
     if (job.phase == Job::Phase::Spooling || job.phase == Job::Phase::Printing)
         job.deleting = true; // removed when its writer or its delivery lets go
     else
-        removeJob(printer, job.id);
+        removeJob(printer, job.id, Leaving::Deleted);
 }
 
 void Queues::restartJob(Job& job)
@@ -435,7 +438,7 @@ void Queues::endJob(Printer& printer, Job& job)
     } else if (job.phase == Job::Phase::Printing) {
         job.endRequested = true;
     } else if (job.phase == Job::Phase::Printed) {
-        removeJob(printer, job.id);
+        removeJob(printer, job.id, Leaving::Sent);
     }
 }
 
@@ -459,6 +462,7 @@ DWORD Queues::startDoc(PrinterHandle& handle, const DocumentInfo& info, DWORD& i
     job->user = info.user;
     job->machine = info.machine;
     job->datatype = info.datatype && !info.datatype->empty() ? *info.datatype : printer->settings.datatype;
+    job->devMode = handle.devMode;
     GetSystemTime(&job->submitted);
     int fd = ::open(store_->dataPath(id).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -512,7 +516,7 @@ DWORD Queues::endDoc(PrinterHandle& handle)
     if (!job)
         return ERROR_SUCCESS;
     if (job->deleting) {
-        removeJob(*printer, id);
+        removeJob(*printer, id, Leaving::Deleted);
         return ERROR_SUCCESS;
     }
     job->phase = Job::Phase::Queued;
@@ -529,7 +533,7 @@ void Queues::closeHandle(PrinterHandle& handle)
     ::close(handle.fd_);
     Lock lock(mutex_);
     if (Printer* printer = findPrinter(handle.printer))
-        removeJob(*printer, handle.job_);
+        removeJob(*printer, handle.job_, Leaving::Deleted);
     handle.job_ = 0;
     handle.fd_ = -1;
 }

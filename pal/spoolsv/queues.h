@@ -52,12 +52,16 @@ using pal::spool::PrinterRecord;
 // An open printer handle: its printer, the access granted and the document it is spooling.
 class PrinterHandle {
 public:
-    PrinterHandle(std::u16string printer, ACCESS_MASK granted) : printer(std::move(printer)), granted(granted) {}
+    PrinterHandle(std::u16string printer, ACCESS_MASK granted, pal::spool::OptBlob devMode)
+        : printer(std::move(printer)), granted(granted), devMode(std::move(devMode))
+    {
+    }
     PrinterHandle(const PrinterHandle&) = delete;
     PrinterHandle& operator=(const PrinterHandle&) = delete;
 
     const std::u16string printer; // upper-cased name
     const ACCESS_MASK granted;
+    const pal::spool::OptBlob devMode; // the defaults' device mode, kept by the jobs it submits
 
 private:
     friend class Queues;
@@ -99,6 +103,7 @@ public:
 
     // ERROR_INVALID_PRINTER_NAME when there is no such printer.
     DWORD openPrinter(const Caller& caller, std::u16string_view name, bool hasDefaults, ACCESS_MASK access,
+                      const pal::spool::OptBlob& devMode,
                       std::shared_ptr<PrinterHandle>& handle);
     DWORD addPrinter(const Caller& caller, const pal::spool::PrinterFields& fields,
                      std::shared_ptr<PrinterHandle>& handle);
@@ -133,7 +138,7 @@ private:
     JobRecord jobRecord(const Printer& printer, const Job& job, DWORD position) const;
     DWORD portPrinterBits(const Printer& printer) const;
     void save(const Job& job) const;
-    void removeJob(Printer& printer, DWORD id);
+    void removeJob(Printer& printer, DWORD id, Leaving how);
     void deleteJob(Printer& printer, Job& job);
     void restartJob(Job& job);
     void endJob(Printer& printer, Job& job);

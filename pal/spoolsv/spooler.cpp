@@ -361,14 +361,14 @@ uint32_t Spooler::insertHandle(OpenHandle handle)
 }
 
 DWORD Spooler::openPrinter(const Caller& caller, const OptString& name, bool hasDefaults, ACCESS_MASK desiredAccess,
-                           uint32_t& handle, pal::spool::HandleKind& kind)
+                           const pal::spool::OptBlob& devMode, uint32_t& handle, pal::spool::HandleKind& kind)
 {
     if (!name)
         return ERROR_INVALID_PRINTER_NAME;
     std::optional<XcvTarget> target = parseXcvName(*name);
     if (!target) {
         std::shared_ptr<PrinterHandle> printer;
-        DWORD error = queues_.openPrinter(caller, *name, hasDefaults, desiredAccess, printer);
+        DWORD error = queues_.openPrinter(caller, *name, hasDefaults, desiredAccess, devMode, printer);
         if (error != ERROR_SUCCESS)
             return error;
         handle = insertHandle({caller.session, nullptr, std::move(printer)});

@@ -79,6 +79,7 @@ public:
 
     // OpenPrinterW: ",XcvMonitor M", ",XcvPort P" or a printer, optionally after "\\server\".
     DWORD openPrinter(const Caller& caller, const OptString& name, bool hasDefaults, ACCESS_MASK desiredAccess,
+                      const pal::spool::OptBlob& devMode,
                       uint32_t& handle, pal::spool::HandleKind& kind);
     DWORD addPrinter(const Caller& caller, const OptString& server, const pal::spool::PrinterFields& fields,
                      uint32_t& handle);

@@ -1,4 +1,5 @@
 // pal-print: submits a file to a printer of the spooler host and prints the job id.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,12 +16,20 @@ namespace {
 
 const char kUsage[] =
     "usage: pal-print [--root DIR] PRINTER FILE [--document NAME] [--user NAME]\n"
+    "                 [--copies N] [--collate] [--duplex N] [--color N]\n"
     "\n"
     "Submits FILE (\"-\" for standard input) to PRINTER through the spooler host spoolsv\n"
     "and prints the id of the new job.\n"
     "\n"
     "  --document NAME  the job's document name (default: FILE without its folder)\n"
     "  --user NAME      submit the job as this user (default: the platform's user)\n"
+    "  --copies N       copies (1-9999)\n"
+    "  --collate        collated copies\n"
+    "  --duplex N       1 simplex, 2 long edge, 3 short edge\n"
+    "  --color N        1 monochrome, 2 color\n"
+    "Any of the last four gives the job a device mode (GetJobW level 2 pDevMode) with the\n"
+    "fields given (copies 1, not collated, simplex, monochrome otherwise); without them the\n"
+    "job has none.\n"
     "  --root DIR       platform root (default: PAL_ROOT)\n"
     "  --help           show this text\n"
     "Exit status 0 when the job was submitted; 1 when the file cannot be read or the\n"
@@ -37,7 +46,34 @@ struct Options {
     std::string file;
     std::string document;
     std::string user;
+    std::optional<DEVMODEW> devMode;
 };
+
+DEVMODEW& devModeOf(Options& options)
+{
+    if (!options.devMode) {
+        DEVMODEW devMode{};
+        devMode.dmSpecVersion = DM_SPECVERSION;
+        devMode.dmSize = sizeof(DEVMODEW);
+        devMode.dmFields = DM_COPIES | DM_COLLATE | DM_DUPLEX | DM_COLOR;
+        devMode.dmCopies = 1;
+        devMode.dmCollate = DMCOLLATE_FALSE;
+        devMode.dmDuplex = DMDUP_SIMPLEX;
+        devMode.dmColor = DMCOLOR_MONOCHROME;
+        options.devMode = devMode;
+    }
+    return *options.devMode;
+}
+
+// A whole number in [low, high], else nothing.
+std::optional<SHORT> numberIn(const std::string& text, long low, long high)
+{
+    char* end = nullptr;
+    long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || value < low || value > high)
+        return std::nullopt;
+    return SHORT(value);
+}
 
 int usageError(const std::string& message)
 {
@@ -61,7 +97,8 @@ std::optional<int> parseOptions(const std::vector<std::string>& args, Options& o
             std::fputs(kUsage, stdout);
             return 0;
         }
-        bool takesValue = arg == "--root" || arg == "--document" || arg == "--user";
+        bool takesValue = arg == "--root" || arg == "--document" || arg == "--user" || arg == "--copies" ||
+                          arg == "--duplex" || arg == "--color";
         if (takesValue && i + 1 >= args.size())
             return usageError("missing value of " + arg);
         if (arg == "--root")
@@ -70,6 +107,17 @@ std::optional<int> parseOptions(const std::vector<std::string>& args, Options& o
             options.document = args[++i];
         else if (arg == "--user")
             options.user = args[++i];
+        else if (arg == "--collate")
+            devModeOf(options).dmCollate = DMCOLLATE_TRUE;
+        else if (arg == "--copies" || arg == "--duplex" || arg == "--color") {
+            std::optional<SHORT> value = arg == "--copies"   ? numberIn(args[++i], 1, 9999)
+                                         : arg == "--duplex" ? numberIn(args[++i], DMDUP_SIMPLEX, DMDUP_HORIZONTAL)
+                                                             : numberIn(args[++i], DMCOLOR_MONOCHROME, DMCOLOR_COLOR);
+            if (!value)
+                return usageError("bad value of " + arg + ": " + args[i]);
+            DEVMODEW& devMode = devModeOf(options);
+            (arg == "--copies" ? devMode.dmCopies : arg == "--duplex" ? devMode.dmDuplex : devMode.dmColor) = *value;
+        }
         else if (arg.size() > 1 && arg[0] == '-' && arg != "-")
             return usageError("unknown option: " + arg);
         else
@@ -119,7 +167,11 @@ int submit(const Options& options, FILE* input)
         palSetThreadUserName(user.c_str());
     std::u16string printerName = widen(options.printer);
     HANDLE printer = nullptr;
-    if (!OpenPrinterW(printerName.data(), &printer, nullptr)) {
+    DEVMODEW devMode = options.devMode.value_or(DEVMODEW{});
+    PRINTER_DEFAULTSW defaults = {nullptr, &devMode, PRINTER_ACCESS_USE};
+    if (options.devMode)
+        printerName.copy(devMode.dmDeviceName, std::min<size_t>(printerName.size(), CCHDEVICENAME - 1));
+    if (!OpenPrinterW(printerName.data(), &printer, options.devMode ? &defaults : nullptr)) {
         failed("OpenPrinterW");
         return kExitFailure;
     }

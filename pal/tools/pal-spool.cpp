@@ -40,13 +40,17 @@ const char kUsage[] =
     "                                 prints the status, the size needed and the\n"
     "                                 output in hex (output buffer N bytes, default 256)\n"
     "  add-printer NAME PORT [--driver D] [--comment TEXT] [--retention MS]\n"
-    "                                 add a printer on a port (driver default \"Generic\");\n"
+    "              [--print-processor NAME]\n"
+    "                                 add a printer on a port (driver default \"Generic\",\n"
+    "                                 print processor default \"winprint\");\n"
     "                                 --retention: how long a delivered job stays listed\n"
     "                                 (default 600000 ms)\n"
     "  printers                       list the printers (name, port, driver, status, jobs)\n"
     "  jobs PRINTER                   list a printer's jobs (id, document, status, size)\n"
     "  job PRINTER ID pause|resume|restart|delete\n"
     "                                 control a job\n"
+    "  history                        the jobs that left the host, oldest first:\n"
+    "                                 ID sent|deleted|retention MS (monotonic clock, ms)\n"
     "Status words: a job's status bits (paused, error, deleting, spooling, printing,\n"
     "offline, paperout, printed, deleted, blocked-devq, user-intervention, restart,\n"
     "complete, retained, rendering-locally; \"queued\" for none), a printer's \"paused\",\n"
@@ -348,6 +352,7 @@ struct NewPrinter {
     std::string port;
     std::string driver = "Generic";
     std::string comment;
+    std::string printProcessor;
     std::optional<DWORD> retentionMs;
 };
 
@@ -362,7 +367,7 @@ bool parseNumber(const std::string& text, DWORD& value)
     return true;
 }
 
-// add-printer NAME PORT [--driver D] [--comment TEXT] [--retention MS]
+// add-printer NAME PORT [--driver D] [--comment TEXT] [--retention MS] [--print-processor NAME]
 bool parseNewPrinter(const std::vector<std::string>& args, NewPrinter& printer)
 {
     if (args.size() < 2)
@@ -377,6 +382,8 @@ bool parseNewPrinter(const std::vector<std::string>& args, NewPrinter& printer)
             printer.driver = args[i + 1];
         else if (args[i] == "--comment")
             printer.comment = args[i + 1];
+        else if (args[i] == "--print-processor")
+            printer.printProcessor = args[i + 1];
         else if (args[i] == "--retention" && parseNumber(args[i + 1], retention))
             printer.retentionMs = retention;
         else
@@ -410,7 +417,9 @@ int addPrinter(const std::vector<std::string>& args)
     std::u16string port = widen(printer.port);
     std::u16string driver = widen(printer.driver);
     std::u16string comment = widen(printer.comment);
+    std::u16string printProcessor = widen(printer.printProcessor);
     PRINTER_INFO_2W info{};
+    info.pPrintProcessor = printProcessor.empty() ? nullptr : printProcessor.data();
     info.pPrinterName = name.data();
     info.pPortName = port.data();
     info.pDriverName = driver.data();
@@ -483,6 +492,25 @@ int controlJob(const std::vector<std::string>& args)
     return usageError("job: unknown action " + args[2]);
 }
 
+// The history file the host keeps in its spool folder, as it stands.
+int printHistory()
+{
+    std::string path = std::string(std::getenv("PAL_ROOT")) + "/spool/history";
+    FILE* history = std::fopen(path.c_str(), "rb");
+    if (!history) {
+        if (errno == ENOENT)
+            return 0; // no job has left yet
+        std::fprintf(stderr, "pal-spool: cannot read %s: %s\n", path.c_str(), std::strerror(errno));
+        return kExitFailure;
+    }
+    char buffer[4096];
+    size_t got;
+    while ((got = std::fread(buffer, 1, sizeof buffer, history)) > 0)
+        std::fwrite(buffer, 1, got, stdout);
+    std::fclose(history);
+    return 0;
+}
+
 int run(const std::string& command, const std::vector<std::string>& args)
 {
     if (command == "monitors" && args.empty())
@@ -505,6 +533,8 @@ int run(const std::string& command, const std::vector<std::string>& args)
         return listJobs(args[0]);
     if (command == "job")
         return controlJob(args);
+    if (command == "history" && args.empty())
+        return printHistory();
     return usageError("unknown command or wrong arguments: " + command);
 }
 

@@ -157,8 +157,80 @@
 
 // ---- Records ----------------------------------------------------------------------------------
 
-struct _devicemodeW;
-typedef struct _devicemodeW DEVMODEW, *PDEVMODEW, *LPDEVMODEW;
+// The device mode (the public Windows layout, 220 bytes, then dmDriverExtra bytes of the driver).
+#define CCHDEVICENAME 32
+#define CCHFORMNAME 32
+#define DM_SPECVERSION 0x0401
+#define DM_ORIENTATION 0x00000001
+#define DM_PAPERSIZE 0x00000002
+#define DM_COPIES 0x00000100
+#define DM_COLOR 0x00000800
+#define DM_DUPLEX 0x00001000
+#define DM_COLLATE 0x00008000
+#define DM_NUP 0x00000040
+#define DMCOLOR_MONOCHROME 1
+#define DMCOLOR_COLOR 2
+#define DMDUP_SIMPLEX 1
+#define DMDUP_VERTICAL 2
+#define DMDUP_HORIZONTAL 3
+#define DMCOLLATE_FALSE 0
+#define DMCOLLATE_TRUE 1
+
+typedef struct _devicemodeW {
+    WCHAR dmDeviceName[CCHDEVICENAME];
+    WORD dmSpecVersion;
+    WORD dmDriverVersion;
+    WORD dmSize;
+    WORD dmDriverExtra;
+    DWORD dmFields;
+    union {
+        struct {
+            SHORT dmOrientation;
+            SHORT dmPaperSize;
+            SHORT dmPaperLength;
+            SHORT dmPaperWidth;
+            SHORT dmScale;
+            SHORT dmCopies;
+            SHORT dmDefaultSource;
+            SHORT dmPrintQuality;
+        };
+        struct {
+            LONG dmPositionX;
+            LONG dmPositionY;
+            DWORD dmDisplayOrientation;
+            DWORD dmDisplayFixedOutput;
+        };
+    };
+    SHORT dmColor;
+    SHORT dmDuplex;
+    SHORT dmYResolution;
+    SHORT dmTTOption;
+    SHORT dmCollate;
+    WCHAR dmFormName[CCHFORMNAME];
+    WORD dmLogPixels;
+    DWORD dmBitsPerPel;
+    DWORD dmPelsWidth;
+    DWORD dmPelsHeight;
+    union {
+        DWORD dmDisplayFlags;
+        DWORD dmNup;
+    };
+    DWORD dmDisplayFrequency;
+    DWORD dmICMMethod;
+    DWORD dmICMIntent;
+    DWORD dmMediaType;
+    DWORD dmDitherType;
+    DWORD dmReserved1;
+    DWORD dmReserved2;
+    DWORD dmPanningWidth;
+    DWORD dmPanningHeight;
+} DEVMODEW, *PDEVMODEW, *LPDEVMODEW;
+static_assert(sizeof(DEVMODEW) == 220, "DEVMODEW is 220 bytes");
+static_assert(offsetof(DEVMODEW, dmSize) == 68 && offsetof(DEVMODEW, dmFields) == 72, "DEVMODEW header");
+static_assert(offsetof(DEVMODEW, dmCopies) == 86 && offsetof(DEVMODEW, dmColor) == 92 &&
+                  offsetof(DEVMODEW, dmDuplex) == 94 && offsetof(DEVMODEW, dmCollate) == 100,
+              "DEVMODEW print fields");
+static_assert(offsetof(DEVMODEW, dmFormName) == 102 && offsetof(DEVMODEW, dmNup) == 180, "DEVMODEW tail");
 
 typedef struct _PRINTER_DEFAULTSW {
     LPWSTR pDatatype;

@@ -193,11 +193,12 @@ FlatRecord portRecord(Reader& reader, DWORD level)
     std::u16string description = reader.requiredString();
     DWORD type = reader.u32();
     if (level == 1)
-        return {{{offsetof(PORT_INFO_1W, pName), name}}, {}, {}};
+        return {{{offsetof(PORT_INFO_1W, pName), name}}, {}, {}, {}};
     return {{{offsetof(PORT_INFO_2W, pPortName), name},
              {offsetof(PORT_INFO_2W, pMonitorName), monitor},
              {offsetof(PORT_INFO_2W, pDescription), description}},
             {{offsetof(PORT_INFO_2W, fPortType), type}},
+            {},
             {}};
 }
 
@@ -207,10 +208,11 @@ FlatRecord monitorRecord(Reader& reader, DWORD level)
     std::u16string environment = reader.requiredString();
     std::u16string dll = reader.requiredString();
     if (level == 1)
-        return {{{offsetof(MONITOR_INFO_1W, pName), name}}, {}, {}};
+        return {{{offsetof(MONITOR_INFO_1W, pName), name}}, {}, {}, {}};
     return {{{offsetof(MONITOR_INFO_2W, pName), name},
              {offsetof(MONITOR_INFO_2W, pEnvironment), environment},
              {offsetof(MONITOR_INFO_2W, pDLLName), dll}},
+            {},
             {},
             {}};
 }
@@ -302,6 +304,7 @@ FlatRecord printerInfo(const PrinterRecord& printer, DWORD level)
                 {{offsetof(PRINTER_INFO_5W, Attributes), fields.attributes},
                  {offsetof(PRINTER_INFO_5W, DeviceNotSelectedTimeout), printer.notSelectedTimeout},
                  {offsetof(PRINTER_INFO_5W, TransmissionRetryTimeout), printer.retryTimeout}},
+                {},
                 {}};
     return {{{offsetof(PRINTER_INFO_2W, pPrinterName), textOf(fields.name)},
              {offsetof(PRINTER_INFO_2W, pShareName), textOf(fields.share)},
@@ -320,6 +323,7 @@ FlatRecord printerInfo(const PrinterRecord& printer, DWORD level)
              {offsetof(PRINTER_INFO_2W, UntilTime), fields.untilTime},
              {offsetof(PRINTER_INFO_2W, Status), printer.status},
              {offsetof(PRINTER_INFO_2W, cJobs), printer.jobs}},
+            {},
             {}};
 }
 
@@ -351,6 +355,18 @@ void addOptionalString(FlatRecord& record, size_t offset, const OptString& text)
         record.strings.emplace_back(offset, *text);
 }
 
+// A device mode whose public part reaches at least dmCollate and at most the whole record.
+bool validDevMode(const DEVMODEW& devMode)
+{
+    return devMode.dmSize >= offsetof(DEVMODEW, dmFormName) && devMode.dmSize <= sizeof(DEVMODEW);
+}
+
+// The bytes of a device mode: its public part and the driver's bytes after it.
+uint32_t devModeBytes(const DEVMODEW& devMode)
+{
+    return uint32_t(devMode.dmSize) + devMode.dmDriverExtra;
+}
+
 FlatRecord jobInfo1(const JobRecord& job)
 {
     FlatRecord record;
@@ -370,7 +386,8 @@ FlatRecord jobInfo1(const JobRecord& job)
     return record;
 }
 
-// pDevMode and pSecurityDescriptor stay NULL; the notify name is the owner.
+// pDevMode is the job's device mode (NULL without one), pSecurityDescriptor stays NULL; the notify
+// name is the owner.
 FlatRecord jobInfo2(const JobRecord& job)
 {
     FlatRecord record;
@@ -393,6 +410,8 @@ FlatRecord jobInfo2(const JobRecord& job)
                      {offsetof(JOB_INFO_2W, Time), job.time},
                      {offsetof(JOB_INFO_2W, PagesPrinted), job.pagesPrinted}};
     addSystemTime(record, offsetof(JOB_INFO_2W, Submitted), job.submitted);
+    if (job.devMode)
+        record.blobs.emplace_back(offsetof(JOB_INFO_2W, pDevMode), *job.devMode);
     return record;
 }
 
@@ -488,11 +507,17 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFA
     }
     *phPrinter = nullptr;
     std::shared_ptr<Channel> channel = openChannel();
+    const DEVMODEW* devMode = pDefault ? pDefault->pDevMode : nullptr;
+    if (devMode && !validDevMode(*devMode)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     Writer open = request(Op::OpenPrinter);
     open.string(pPrinterName)
         .u32(pDefault ? 1 : 0)
         .string(pDefault ? pDefault->pDatatype : nullptr)
-        .u32(pDefault ? pDefault->DesiredAccess : 0);
+        .u32(pDefault ? pDefault->DesiredAccess : 0)
+        .blob(devMode, devMode ? devModeBytes(*devMode) : 0);
     Call call(channel.get(), open);
     if (!call.result())
         return FALSE;

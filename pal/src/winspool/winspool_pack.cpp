@@ -5,6 +5,11 @@
 #include "pal/errors.h"
 
 namespace pal::spool {
+namespace {
+
+constexpr size_t kBlobAlignment = 8;
+
+} // namespace
 
 void addSystemTime(FlatRecord& record, size_t offset, const SYSTEMTIME& time)
 {
@@ -23,6 +28,9 @@ DWORD packedSize(size_t recordSize, const std::vector<FlatRecord>& records)
     for (const FlatRecord& record : records)
         for (const auto& field : record.narrowStrings)
             size += field.second.size() + 1;
+    for (const FlatRecord& record : records)
+        for (const auto& field : record.blobs)
+            size += field.second.size() + kBlobAlignment - 1;
     return size > 0xFFFFFFFFu ? 0xFFFFFFFFu : DWORD(size);
 }
 
@@ -42,6 +50,13 @@ BOOL packRecords(size_t recordSize, const std::vector<FlatRecord>& records, LPBY
     for (size_t i = 0; i < records.size(); ++i) {
         BYTE* record = buffer + i * recordSize;
         std::memset(record, 0, recordSize);
+        for (const auto& [offset, bytes] : records[i].blobs) {
+            end -= bytes.size();
+            end -= reinterpret_cast<uintptr_t>(end) % kBlobAlignment;
+            std::memcpy(end, bytes.data(), bytes.size());
+            BYTE* pointer = end;
+            std::memcpy(record + offset, &pointer, sizeof pointer);
+        }
         for (const auto& [offset, text] : records[i].strings) {
             end -= (text.size() + 1) * sizeof(WCHAR);
             std::memcpy(end, text.data(), text.size() * sizeof(WCHAR));

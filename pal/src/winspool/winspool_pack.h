@@ -16,6 +16,7 @@ struct FlatRecord {
     std::vector<std::pair<size_t, std::u16string>> strings;
     std::vector<std::pair<size_t, DWORD>> dwords;
     std::vector<std::pair<size_t, std::string>> narrowStrings;
+    std::vector<std::pair<size_t, std::vector<uint8_t>>> blobs; // 8-byte aligned, before the strings
 };
 
 // A SYSTEMTIME field as the DWORDs of its WORD pairs.
@@ -25,7 +26,8 @@ void addSystemTime(FlatRecord& record, size_t offset, const SYSTEMTIME& time);
 DWORD packedSize(size_t recordSize, const std::vector<FlatRecord>& records);
 
 // Sets *pcbNeeded; fails with ERROR_INSUFFICIENT_BUFFER when cbBuf is smaller, otherwise fills
-// the buffer and sets *pcReturned. Strings go in record order, each record's in field order.
+// the buffer and sets *pcReturned. Blobs and strings go in record order, each record's blobs first,
+// then its strings in field order.
 BOOL packRecords(size_t recordSize, const std::vector<FlatRecord>& records, LPBYTE buffer, DWORD cbBuf,
                  LPDWORD pcbNeeded, LPDWORD pcReturned);
 

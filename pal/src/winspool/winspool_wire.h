@@ -16,7 +16,8 @@
 // blob = u32 byte count then the bytes, 0xFFFFFFFF for NULL.
 //
 // Operations (arguments -> outputs):
-//   1 OpenPrinter    string name, u32 hasDefaults, string datatype, u32 desiredAccess
+//   1 OpenPrinter    string name, u32 hasDefaults, string datatype, u32 desiredAccess, blob devmode
+//                    (the defaults' DEVMODEW with its driver bytes, NULL without one)
 //                    -> u32 handle, u32 kind (1 Xcv)
 //   2 ClosePrinter   u32 handle
 //   3 XcvData        u32 handle, string method, blob input, u32 cbInput, u32 cbOutput, blob output
@@ -270,6 +271,7 @@ struct JobRecord {
     DWORD size = 0;
     DWORD time = 0;
     SYSTEMTIME submitted{};
+    OptBlob devMode; // the DEVMODEW of the handle that submitted the job
 };
 
 inline void writeSystemTime(Writer& writer, const SYSTEMTIME& time)
@@ -350,6 +352,7 @@ inline void writeJob(Writer& writer, const JobRecord& job)
     for (DWORD value : {job.status, job.priority, job.position, job.totalPages, job.pagesPrinted, job.size, job.time})
         writer.u32(value);
     writeSystemTime(writer, job.submitted);
+    writer.blob(job.devMode ? job.devMode->data() : nullptr, job.devMode ? uint32_t(job.devMode->size()) : 0);
 }
 
 inline JobRecord readJob(Reader& reader)
@@ -366,6 +369,7 @@ inline JobRecord readJob(Reader& reader)
                          &job.time})
         *value = reader.u32();
     job.submitted = readSystemTime(reader);
+    job.devMode = reader.blob();
     return job;
 }
 
