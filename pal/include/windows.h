@@ -23,3 +23,4 @@
 #include "pal/dialogs.h"
 #include "pal/services.h"
 #include "pal/com.h"
+#include "pal/msi.h"

@@ -87,7 +87,8 @@ TEST_F(SpoolerJobs, AJobKeepsTheDeviceModeOfItsHandleForGetJobLevel2)
 
     restartHost();
     Printer after(u"Office");
-    const DEVMODEW* kept = devModeIn(after.job(job, 2));
+    std::vector<BYTE> afterRestart = after.job(job, 2);
+    const DEVMODEW* kept = devModeIn(afterRestart);
     ASSERT_NE(kept, nullptr) << "kept across a restart of the host";
     EXPECT_EQ(std::memcmp(kept, &sample, sizeof(DEVMODEW) + sizeof sample.extra), 0);
 }
