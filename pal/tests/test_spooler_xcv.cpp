@@ -303,7 +303,8 @@ TEST_F(SpoolerXcv, WireFormatOfRequestsAndReplies)
     std::vector<BYTE> open = {0, 0, 0, 0, 1, 0, 0, 0, 11, 0, 0, 0};
     for (char16_t unit : std::u16string(u",XcvPort P1"))
         open.insert(open.end(), {BYTE(unit), 0});
-    open.insert(open.end(), {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0});
+    // hasDefaults 0, datatype NULL, access 0, devmode NULL.
+    open.insert(open.end(), {0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF});
     open[0] = BYTE(open.size() - 4);
     connection.send(open);
     reply = connection.receive();
