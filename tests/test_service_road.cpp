@@ -1,0 +1,128 @@
+// A printed job across processes with the tracking service: pal-print submits it to the spooler
+// host, the port monitor JTRKMON2 sends it to the simulated device and reports it on the pipe of
+// JTRKSVC2, which runs under the service control and takes the job into its job table.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "ChildProcess.h"
+#include "JobMessages.h"
+#include "RawSink.h"
+#include "Road.h"
+#include "TempRoot.h"
+#include "test_spooler_host.h"
+
+namespace {
+
+const std::string kDevice = "127.0.0.7";
+const jobmsg::ClientJobId kId = jobmsg::ClientJobId::make(0x11223344, 5, 6, "87654321", "JOBINFO1 followed by the service");
+
+std::u16string wide(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+BOOL collectIds(const PAL_EVENTLOG_ENTRY* entry, void* context)
+{
+    if (std::u16string(entry->source) == u"OutputBeaconService2")
+        static_cast<std::vector<DWORD>*>(context)->push_back(entry->eventId);
+    return TRUE;
+}
+
+class ServiceRoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("PAL_TIME_SCALE", "0.05", 1);
+        ASSERT_TRUE(road::writeRootFile("config/icmp", kDevice + " reply\n"));
+        ASSERT_TRUE(road::writeRootFile("drive_c/trace/jtrksvc2.log", ""));
+        ASSERT_TRUE(road::writeRootFile("drive_c/Program Files/JTRKSVC2.ini",
+                                        "[LogOutput]\nLevel=3\nOut=1\nLogFile=C:\\trace\\jtrksvc2.log\n"));
+        ASSERT_TRUE(host.start());
+        ASSERT_TRUE(road::addMonitor());
+        manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        std::u16string image = wide(testsupport::besideSelf("JTRKSVC2"));
+        service = CreateServiceW(manager, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
+                                 nullptr, nullptr);
+        ASSERT_NE(service, nullptr);
+    }
+    void TearDown() override
+    {
+        DeleteService(service);
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        EXPECT_EQ(host.stop(), 0);
+        unsetenv("PAL_TIME_SCALE");
+    }
+
+    bool reaches(DWORD state)
+    {
+        SERVICE_STATUS status{};
+        return spoolertest::eventually(
+            [&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == state; },
+            std::chrono::seconds(30));
+    }
+    DWORD print(const std::vector<BYTE>& job)
+    {
+        std::string file = root.file("report.prn");
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(job.data()), std::streamsize(job.size()));
+        spoolertest::ProgramResult result = spoolertest::runProgram({"pal-print", "Office", file, "--user", "carol"});
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        return DWORD(std::strtoul(result.output.c_str(), nullptr, 10));
+    }
+
+    testsupport::TempRoot root;
+    spoolertest::SpoolerHost host;
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+};
+
+TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
+{
+    devsim::RawSinkOptions options;
+    options.address = kDevice;
+    options.port = 0;
+    devsim::RawSink sink(options);
+    std::string error;
+    ASSERT_TRUE(sink.start(error)) << error;
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.7", wide(kDevice), sink.port())), 0u);
+    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.7"), 0u);
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
+    ASSERT_TRUE(reaches(SERVICE_RUNNING));
+
+    std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
+    job.resize(job.size() + 4096, 'x');
+    DWORD id = print(job);
+    ASSERT_NE(id, 0u);
+    ASSERT_TRUE(sink.waitUntil([](const std::vector<devsim::RawJob>& jobs) {
+        return !jobs.empty() && jobs[0].end != devsim::JobEnd::Open;
+    }, std::chrono::seconds(60)));
+    // The service took the report into its job table and woke the printer's watch thread.
+    std::string trace = root.file("drive_c/trace/jtrksvc2.log");
+    std::string added = "System Job ID:[" + std::to_string(id) + "]";
+    EXPECT_TRUE(spoolertest::eventually([&] { return fileText(trace).find(added) != std::string::npos; },
+                                        std::chrono::seconds(30)));
+    EXPECT_TRUE(spoolertest::eventually(
+        [&] { return fileText(trace).find("Status Changed: SDKSTATE_PRINTING.") != std::string::npos; },
+        std::chrono::seconds(30)));
+
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(reaches(SERVICE_STOPPED));
+    std::vector<DWORD> ids;
+    palReadEventLog(collectIds, &ids);
+    EXPECT_TRUE(ids.empty()) << ids.size() << " entries, the first " << std::hex << (ids.empty() ? 0 : ids[0]);
+}
+
+} // namespace
