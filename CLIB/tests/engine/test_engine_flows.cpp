@@ -125,7 +125,7 @@ protected:
         peer.u.inet.port = 47545;
         DmlpEPProperty property = {};
         // One transmission, so that the request log counts each request once even on a loaded machine.
-        property.timeout = 2000;
+        property.timeout = 5000;
         property.transmissions = 1;
         ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
     }
