@@ -29,20 +29,21 @@ void writeStartFailed()
     WriteServiceEvent(EVENTLOG_ERROR_TYPE, JTRK_EVENT_START_FAILED, 0, nullptr);
 }
 
-// Clears the status text an earlier run left on the monitor's ports. FALSE when the spooler cannot
-// even be asked.
-BOOL resetMonitorPorts()
+// Clears the status text an earlier run left on the monitor's ports. The error when the spooler
+// cannot even be asked, else 0.
+DWORD resetMonitorPorts()
 {
     DWORD needed = 0;
     DWORD count = 0;
     if (EnumPortsW(nullptr, 2, nullptr, 0, &needed, &count))
-        return TRUE; // no port at all
-    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-        return FALSE;
+        return 0; // no port at all
+    DWORD error = GetLastError();
+    if (error != ERROR_INSUFFICIENT_BUFFER)
+        return error;
     std::vector<BYTE> buffer(needed);
     if (!EnumPortsW(nullptr, 2, buffer.data(), needed, &needed, &count)) {
         MAIN_TRACE(W("EnumPorts Fail.[%d]"), GetLastError());
-        return TRUE;
+        return 0;
     }
     auto* ports = reinterpret_cast<PORT_INFO_2W*>(buffer.data());
     for (DWORD i = 0; i < count; ++i) {
@@ -52,7 +53,7 @@ BOOL resetMonitorPorts()
         if (SetPortW(nullptr, ports[i].pPortName, 3, reinterpret_cast<BYTE*>(&info)))
             MAIN_TRACE(W("Change Port Status[%s]"), ports[i].pPortName);
     }
-    return TRUE;
+    return 0;
 }
 
 HANDLE startThread(unsigned(__stdcall* procedure)(void*), JTRKServiceContext* context, DWORD* threadId)
@@ -257,18 +258,17 @@ DWORD WINAPI JTRKServiceCtrlHandlerEx(DWORD control, DWORD, LPVOID, LPVOID conte
 void WINAPI JTRKServiceMain(DWORD, LPWSTR*)
 {
     ServiceRun run;
-    bool spoolerAnswers = resetMonitorPorts();
+    DWORD spoolerError = resetMonitorPorts();
     run.status = RegisterServiceCtrlHandlerExW(JTRK_SERVICE_NAME, JTRKServiceCtrlHandlerEx, &run.context.hSvcEvent);
     if (!run.status) {
         writeStartFailed();
         MAIN_TRACE(W("Failed to RegisterServiceCtrlHandlerEx API()."));
         return;
     }
-    if (!spoolerAnswers) {
+    if (spoolerError != 0) {
         // Without the spooler nothing can be tracked: the service stops at once with the error.
-        DWORD error = GetLastError();
         writeStartFailed();
-        SERVICE_STATUS report = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, error, 0, 0, 0};
+        SERVICE_STATUS report = {SERVICE_WIN32_OWN_PROCESS, SERVICE_STOPPED, 0, spoolerError, 0, 0, 0};
         SetServiceStatus(run.status, &report);
         return;
     }
