@@ -352,6 +352,45 @@ BOOL clPrnComData::SetClibEpHandle2(DWORD address, DmlpBinding handle)
     return TRUE;
 }
 
+BOOL clPrnComData::RemoveClibEpHandle2(DWORD address)
+{
+    std::unique_lock<std::shared_mutex> guard(m_lock);
+    BOOL removed = EPHList.erase(address) != 0;
+    if (removed)
+        COM_TRACE("RemoveClibEpHandle2", W("EPHList Erase"));
+    return removed;
+}
+
+clPrnComData::AddressUse& clPrnComData::addressUse(DWORD address)
+{
+    std::unique_lock<std::shared_mutex> guard(m_lock);
+    std::unique_ptr<AddressUse>& use = m_addressUse[address];
+    if (!use)
+        use = std::make_unique<AddressUse>();
+    return *use;
+}
+
+std::shared_mutex& clPrnComData::GetAddressLock(DWORD address)
+{
+    return addressUse(address).lock;
+}
+
+void clPrnComData::AddAddressUser(DWORD address)
+{
+    AddressUse& use = addressUse(address);
+    std::unique_lock<std::shared_mutex> guard(m_lock);
+    ++use.users;
+}
+
+DWORD clPrnComData::RemoveAddressUser(DWORD address)
+{
+    AddressUse& use = addressUse(address);
+    std::unique_lock<std::shared_mutex> guard(m_lock);
+    if (use.users > 0)
+        --use.users;
+    return use.users;
+}
+
 void clPrnComData::AvailablePrinter(LPCWSTR printer)
 {
     if (!printer)

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <shared_mutex>
 #include <string>
 
@@ -88,6 +89,15 @@ public:
     BOOL SetIPAddress2(LPCWSTR port, DWORD address);
     BOOL GetClibEpHandle2(DWORD address, DmlpBinding* handle);
     BOOL SetClibEpHandle2(DWORD address, DmlpBinding handle);
+    BOOL RemoveClibEpHandle2(DWORD address);
+
+    // One reader/writer lock per device address: exclusive while its binding is looked up, made and
+    // stored, rebound or released; shared by the other calls on the binding. Lives as long as this.
+    std::shared_mutex& GetAddressLock(DWORD address);
+    // Watch threads using the address's binding; the one that leaves last releases the binding.
+    void AddAddressUser(DWORD address);
+    // The users left after this one.
+    DWORD RemoveAddressUser(DWORD address);
 
     // Every entry of the printer that is not available goes back to available under its own lock,
     // when the printer still has no job.
@@ -117,6 +127,12 @@ private:
     std::map<std::u16string, PortData> m_ports;
     std::map<std::u16string, DWORD> IPAddrList;
     std::map<DWORD, DmlpBinding> EPHList;
+    struct AddressUse {
+        std::shared_mutex lock;
+        DWORD users = 0;
+    };
+    std::map<DWORD, std::unique_ptr<AddressUse>> m_addressUse;
+    AddressUse& addressUse(DWORD address);
     JTRKServiceContext* m_context = nullptr;
     std::atomic<WORD> Port{0};
     std::atomic<BOOL> m_threadsRunning{FALSE};

@@ -1,4 +1,5 @@
 #include "ServiceMain.h"
+#include "WatchDevice.h"
 
 #include <vector>
 
@@ -140,6 +141,8 @@ void shutdown(ServiceRun& run)
         MAIN_TRACE(W("Failed to DMLLIB_Terminate."));
         WriteServiceEvent(EVENTLOG_ERROR_TYPE, JTRK_EVENT_CLIB_TERM_FAILED, 0, nullptr);
     }
+    // The library's notification thread can no longer call back into the watch threads' contexts.
+    FreeRetiredSubscribeContexts();
     if (ended) {
         delete context.IPAddrMap;
         context.IPAddrMap = nullptr;

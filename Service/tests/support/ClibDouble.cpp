@@ -35,6 +35,29 @@ void ClibDouble::reset()
     initializeResult = TRUE;
     terminateResult = TRUE;
     releaseResult = 1;
+    resetBindResult = 1;
+    reboundHandle = reinterpret_cast<DmlpBinding>(0xB2);
+    subscribedHandle = reinterpret_cast<DmlpBinding>(0xB1);
+    subscribeResult = 0;
+    resetBindPorts.clear();
+    m_statuses.clear();
+}
+
+void ClibDouble::answerStatus(std::vector<std::pair<DMLLIB_RESULTCODE, StatusInfo>> answers)
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_statuses = std::move(answers);
+}
+
+std::pair<DMLLIB_RESULTCODE, StatusInfo> ClibDouble::status()
+{
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_statuses.empty())
+        return {0x00040001u, StatusInfo{1, 0, 0}};
+    auto answer = m_statuses.front();
+    if (m_statuses.size() > 1)
+        m_statuses.erase(m_statuses.begin());
+    return answer;
 }
 
 void ClibDouble::answerTrace(const ClJobID& id, TraceAnswer answer)
@@ -123,11 +146,38 @@ DMLLIB_RESULTCODE DMLLIB_ReleaseBuff(DmlpInstance, const WCHAR* lpPrinterName, v
     return ClibDouble::instance().releaseResult;
 }
 
-DMLLIB_RESULTCODE DMLLIB_SubscribeEvent(DmlpInstance, const WCHAR* lpPrinterName, BYTE, const DmlpCallback*,
-                                        DmlpBinding*, void*, int)
+DMLLIB_RESULTCODE DMLLIB_SubscribeEvent(DmlpInstance, const WCHAR* lpPrinterName, BYTE byMode, const DmlpCallback*,
+                                        DmlpBinding* phBind, void*, int)
 {
-    ClibDouble::instance().record({"SubscribeEvent", lpPrinterName ? lpPrinterName : u"", idOf(nullptr), nullptr, nullptr});
-    return 0x000C0001u;
+    ClibDouble& clib = ClibDouble::instance();
+    clib.record({byMode == DMLLIB_EVENT_UNSUBSCRIBE ? "Unsubscribe" : "SubscribeEvent",
+                 lpPrinterName ? lpPrinterName : u"", idOf(nullptr), phBind ? *phBind : nullptr, nullptr});
+    if (phBind)
+        *phBind = byMode == DMLLIB_EVENT_UNSUBSCRIBE ? nullptr : (*phBind ? *phBind : clib.subscribedHandle);
+    return clib.subscribeResult;
+}
+
+DMLLIB_RESULTCODE DMLLIB_GetStatusInfo(DmlpInstance, const WCHAR* lpPrinterName, const ClJobID* pClJobID,
+                                       StatusInfo* lpstStatusInfo, DmlpBinding hBind, int)
+{
+    ClibDouble& clib = ClibDouble::instance();
+    clib.record({"GetStatusInfo", lpPrinterName ? lpPrinterName : u"", idOf(pClJobID), hBind, nullptr});
+    auto answer = clib.status();
+    if (LOWORD(answer.first) == 1)
+        *lpstStatusInfo = answer.second;
+    return answer.first;
+}
+
+DWORD DMLLIB_ResetBind(DmlpInstance, const WCHAR* lpPrinterName, DmlpBinding* phBind, WORD wLocalPort)
+{
+    ClibDouble& clib = ClibDouble::instance();
+    clib.record({"ResetBind", lpPrinterName ? lpPrinterName : u"", idOf(nullptr), phBind ? *phBind : nullptr, nullptr});
+    {
+        clib.resetBindPorts.push_back(wLocalPort);
+    }
+    if (clib.resetBindResult == 1)
+        *phBind = clib.reboundHandle;
+    return clib.resetBindResult;
 }
 
 } // extern "C"

@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "JTRKCLIB.h"
@@ -16,7 +17,8 @@ struct TraceAnswer {
 };
 
 struct ClibCall {
-    std::string name; // "TraceJob", "CancelJob", "ReleaseBuff", "Initialize", "Terminate", "SubscribeEvent"
+    std::string name; // "TraceJob", "CancelJob", "ReleaseBuff", "Initialize", "Terminate", "SubscribeEvent",
+                      // "Unsubscribe", "GetStatusInfo", "ResetBind"
     std::u16string printer;
     ClJobID clJobId;
     DmlpBinding binding;
@@ -30,6 +32,9 @@ public:
 
     void answerTrace(const ClJobID& id, TraceAnswer answer);
     void answerCancel(const ClJobID& id, DMLLIB_RESULTCODE code);
+    // Device statuses: each read takes the next scripted answer; the last one stays.
+    void answerStatus(std::vector<std::pair<DMLLIB_RESULTCODE, StatusInfo>> answers);
+    std::pair<DMLLIB_RESULTCODE, StatusInfo> status();
     std::vector<ClibCall> calls();
     size_t count(const std::string& name);
 
@@ -41,10 +46,17 @@ public:
     BOOL initializeResult = TRUE;
     BOOL terminateResult = TRUE;
     DMLLIB_RESULTCODE releaseResult = 1;
+    DWORD resetBindResult = 1;
+    DmlpBinding reboundHandle = reinterpret_cast<DmlpBinding>(0xB2);
+    DmlpBinding subscribedHandle = reinterpret_cast<DmlpBinding>(0xB1);
+    // No code: a subscription of the tests' watch threads writes no event unless a test asks for one.
+    DMLLIB_RESULTCODE subscribeResult = 0;
+    std::vector<WORD> resetBindPorts;
 
 private:
     std::mutex m_lock;
     std::map<std::string, TraceAnswer> m_traces;
     std::map<std::string, DMLLIB_RESULTCODE> m_cancels;
     std::vector<ClibCall> m_calls;
+    std::vector<std::pair<DMLLIB_RESULTCODE, StatusInfo>> m_statuses;
 };

@@ -1,0 +1,335 @@
+// The device-watch thread: settings, polls of the device status, dialogs and their answers, and
+// the thread's queue and stop handling, on the client-library double and the spooler host.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "ClibDouble.h"
+#include "FakeMessages.h"
+#include "FakeNotices.h"
+#include "JobUtilities.h"
+#include "ServiceEvents.h"
+#include "SpoolerFixture.h"
+#include "ThreadMessages.h"
+#include "WatchDevice.h"
+#include "pal/testhooks.h"
+#include "resource.h"
+
+using namespace svctest;
+
+namespace {
+
+const DmlpInstance kAplh = 0x5A5A;
+const DWORD kJam = 0x00000301;
+const DWORD kAddress = 0x0500007F;
+const DmlpBinding kBinding = reinterpret_cast<DmlpBinding>(0xB0);
+
+std::pair<DMLLIB_RESULTCODE, StatusInfo> answered(DWORD code, BYTE online = 1)
+{
+    return {0x00040001u, StatusInfo{online, code, 0}};
+}
+
+std::pair<DMLLIB_RESULTCODE, StatusInfo> failed(DMLLIB_RESULTCODE code)
+{
+    return {code, StatusInfo{}};
+}
+
+std::vector<std::string> noticesOf(DWORD job)
+{
+    std::vector<std::string> kinds;
+    for (const NoticeCall& call : FakeNotices::instance().calls()) {
+        if (call.jobId == job) {
+            char text[32];
+            snprintf(text, sizeof text, "%s %lx", call.kind.c_str(), static_cast<unsigned long>(call.value));
+            kinds.push_back(call.kind == "status" ? text : call.kind);
+        }
+    }
+    return kinds;
+}
+
+std::vector<DWORD> textsSent()
+{
+    std::vector<DWORD> ids;
+    for (const MessageCall& call : FakeMessages::instance().messages())
+        ids.push_back(call.textId);
+    return ids;
+}
+
+class WatchDeviceTest : public SpoolerFixture {
+protected:
+    void SetUp() override
+    {
+        SpoolerFixture::SetUp();
+        palSetTimeScale(0.01);
+        context = std::make_unique<Context>();
+        context->get()->hAplh = kAplh;
+        context->get()->Sleep = 2000;
+        context->get()->StraightDelete = TRUE;
+        ASSERT_TRUE(context->printers().SetPrinterActive(kPrinter.c_str(), kPort.c_str(), FALSE));
+        msgmEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        param = NewDeviceThreadParam(kPrinter.c_str(), kPort.c_str(), context->get());
+        param->ullMsgmEvent = reinterpret_cast<ULONGLONG>(msgmEvent);
+        ClibDouble::instance().reset();
+        SetDevMsgTextId(GetDevMsgRecordCLIB(DEVSTATUS_NO_ANSWER), 0);
+    }
+    void TearDown() override
+    {
+        FreeDeviceThreadParam(param);
+        CloseHandle(msgmEvent);
+        context.reset();
+        FreeRetiredSubscribeContexts();
+        palSetTimeScale(1.0);
+        SpoolerFixture::TearDown();
+    }
+
+    void poll() { UpdateDevice(param, nullptr, msgmEvent, &subscriber); }
+    DWORD errSent() { return context->printers().GetPrinterErrSent(kPort.c_str(), kPrinter.c_str()); }
+    LONG dialog() { return context->printers().GetPrinterlRetParley(kPort.c_str(), kPrinter.c_str()); }
+    void bindDevice()
+    {
+        context->printers().SetIPAddress2(kPort.c_str(), kAddress);
+        context->printers().SetClibEpHandle2(kAddress, kBinding);
+        context->printers().SetPort(47616);
+    }
+    DmlpBinding storedBinding()
+    {
+        DmlpBinding handle = nullptr;
+        context->printers().GetClibEpHandle2(kAddress, &handle);
+        return handle;
+    }
+
+    std::unique_ptr<Context> context;
+    HANDLE msgmEvent = nullptr;
+    DeviceThreadParam* param = nullptr;
+    SubscribeContext subscriber{};
+};
+
+TEST(WatchSettings, IntervalAndPollingTimeAreClamped)
+{
+    testsupport::TempRoot root;
+    std::string path = root.path() + "/watch.ini";
+    auto write = [&](const char* text) { std::ofstream(path) << text; };
+    std::u16string ini(path.begin(), path.end());
+    write("");
+    EXPECT_EQ(GetEventInterval(ini.c_str()), 300u);
+    EXPECT_EQ(GetPollingTime(ini.c_str()), 20u);
+    write("[Event]\r\nInterval=10\r\n[Device]\r\nPollingTime=1\r\n");
+    EXPECT_EQ(GetEventInterval(ini.c_str()), 60u);
+    EXPECT_EQ(GetPollingTime(ini.c_str()), 3u);
+    write("[Event]\r\nInterval=100000\r\n[Device]\r\nPollingTime=100000\r\n");
+    EXPECT_EQ(GetEventInterval(ini.c_str()), 3600u);
+    EXPECT_EQ(GetPollingTime(ini.c_str()), 86400u);
+    write("[Event]\r\nInterval=-5\r\n[Device]\r\nPollingTime=-1\r\n");
+    EXPECT_EQ(GetEventInterval(ini.c_str()), 60u);
+    EXPECT_EQ(GetPollingTime(ini.c_str()), 3u);
+}
+
+TEST_F(WatchDeviceTest, AJamIsNoticedOnceAndContinueAfterClearingResetsTheDialog)
+{
+    DWORD job = printedJob(u"jam.doc");
+    ClJobID id = track(*context, job, "00000001");
+    ClibDouble::instance().answerStatus({answered(kJam)});
+    poll();
+    EXPECT_EQ(noticesOf(job), (std::vector<std::string>{"status 8"}));
+    EXPECT_EQ(textsSent(), (std::vector<DWORD>{202}));
+    EXPECT_EQ(errSent(), kJam);
+    EXPECT_EQ(dialog(), 7);
+    // The same status again: neither a new message nor a trace of the job.
+    poll();
+    EXPECT_EQ(textsSent().size(), 1u);
+    EXPECT_EQ(ClibDouble::instance().count("TraceJob"), 0u);
+
+    // Continue while the jam persists: the dialog stays, the status is sent again.
+    FakeMessages::instance().answer(7, PARLEY_CONTINUE);
+    DoParleyMessage(param, nullptr, msgmEvent);
+    EXPECT_EQ(dialog(), 0);
+    EXPECT_EQ(errSent(), kJam);
+    // Continue after clearing: status 0x400, dialog and reported error reset.
+    FakeMessages::instance().reset();
+    ClibDouble::instance().answerStatus({answered(0)});
+    NoticeParleyMessage(param, job, GetDevMsgRecordCLIB(kJam), msgmEvent);
+    ASSERT_EQ(dialog(), 7);
+    FakeMessages::instance().answer(7, PARLEY_CONTINUE);
+    EXPECT_EQ(WaitForSingleObject(msgmEvent, 0), WAIT_OBJECT_0);
+    DoParleyMessage(param, nullptr, msgmEvent);
+    EXPECT_EQ(dialog(), 0);
+    EXPECT_EQ(errSent(), DWORD(ERRSENT_NONE));
+    EXPECT_EQ(noticesOf(job).back(), "status 400");
+    EXPECT_EQ(FakeMessages::instance().cancelled(), (std::vector<DWORD>{7}));
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 1u);
+    (void)id;
+}
+
+TEST_F(WatchDeviceTest, ASilentDeviceIsReboundWithTheNextPortAndItsJobHeld)
+{
+    bindDevice();
+    DWORD job = printedJob(u"off.doc");
+    track(*context, job, "00000002");
+    ClibDouble::instance().answerStatus({failed(0x00040014u)});
+    poll();
+    // Two time-outs, a rebind with the stored port, the subscription renewed, the port one higher.
+    EXPECT_EQ(ClibDouble::instance().resetBindPorts, (std::vector<WORD>{47616}));
+    EXPECT_EQ(context->printers().GetPort(), 47617);
+    EXPECT_EQ(storedBinding(), ClibDouble::instance().reboundHandle);
+    EXPECT_EQ(ClibDouble::instance().count("GetStatusInfo"), 4u);
+    std::vector<Event> events = serviceEvents();
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].id, JTRK_EVENT_REBOUND);
+    EXPECT_EQ(events[0].strings, (std::vector<std::u16string>{kPrinter, u"47616"}));
+    EXPECT_EQ(errSent(), DWORD(DEVSTATUS_NO_ANSWER));
+    EXPECT_EQ(textsSent(), (std::vector<DWORD>{IDS_WIM_DEVICEPOWEROFF}));
+    EXPECT_EQ(noticesOf(job), (std::vector<std::string>{"status 80000000"}));
+
+    // Hold while the device is off: the job leaves the table held, with its end notice.
+    FakeMessages::instance().answer(7, PARLEY_HOLD);
+    DoParleyMessage(param, nullptr, msgmEvent);
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 0u);
+    EXPECT_EQ(noticesOf(job).back(), "end");
+    DWORD status = 0;
+    ASSERT_TRUE(jobStatus(job, &status));
+    EXPECT_TRUE(status & JOB_STATUS_PAUSED);
+    EXPECT_EQ(ClibDouble::instance().count("CancelJob"), 0u);
+}
+
+TEST_F(WatchDeviceTest, AFailedRebindChangesNothingAndAReleasedBindingLeavesTheList)
+{
+    bindDevice();
+    DWORD job = printedJob();
+    track(*context, job, "00000003");
+    ClibDouble::instance().answerStatus({failed(0x00040014u)});
+    ClibDouble::instance().resetBindResult = 0x00070005u;
+    poll();
+    EXPECT_EQ(context->printers().GetPort(), 47616);
+    EXPECT_EQ(storedBinding(), kBinding);
+    for (const Event& event : serviceEvents())
+        EXPECT_NE(event.id, JTRK_EVENT_REBOUND);
+    EXPECT_EQ(errSent(), DWORD(DEVSTATUS_NO_ANSWER));
+}
+
+TEST_F(WatchDeviceTest, ASecondReadFailingOtherwiseCountsAsUnreadable)
+{
+    DWORD job = printedJob();
+    ClJobID id = track(*context, job, "00000004");
+    ClibDouble::instance().answerStatus({failed(0x00040014u), failed(0x00040005u)});
+    StatusInfo status{};
+    GetStatusInfo(context->get(), kPrinter.c_str(), &status, &id, kPort.c_str());
+    EXPECT_EQ(status.byOnline, 1);
+    EXPECT_EQ(status.lStatusCode, DEVSTATUS_UNREADABLE);
+    std::vector<Event> events = serviceEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, JTRK_EVENT_CLIB_ERROR);
+}
+
+TEST_F(WatchDeviceTest, NoStatusIsReadWithoutTheClientLibrary)
+{
+    DWORD job = printedJob();
+    ClJobID id = track(*context, job, "00000005");
+    context->get()->hAplh = 0;
+    StatusInfo status{7, 9, 0};
+    GetStatusInfo(context->get(), kPrinter.c_str(), &status, &id, kPort.c_str());
+    EXPECT_EQ(status.lStatusCode, 9u);
+    EXPECT_EQ(ClibDouble::instance().count("GetStatusInfo"), 0u);
+}
+
+TEST_F(WatchDeviceTest, AnOfflineDeviceIsReportedWithTheOfflineRow)
+{
+    StatusInfo status{3, 0x00000001, 0};
+    EXPECT_EQ(GetStatusRecordCLIB(&status)->dwMsgNo, DWORD(WIM_OFFLINE));
+    status.lStatusCode = kJam;
+    EXPECT_EQ(GetStatusRecordCLIB(&status)->dwMsgNo, 1002u);
+}
+
+TEST_F(WatchDeviceTest, ResetJobsGetTheirNoticeOnceAndBlockFurtherPolls)
+{
+    DWORD job = printedJob();
+    track(*context, job, "00000006");
+    ASSERT_TRUE(context->jobs().SetResetFlg(kPrinter.c_str(), job, JOB_RESET_DATA, 0));
+    poll();
+    EXPECT_EQ(textsSent(), (std::vector<DWORD>{IDS_WIM_DATARESET}));
+    EXPECT_EQ(noticesOf(job), (std::vector<std::string>{"status 2"}));
+    EXPECT_EQ(context->printers().GetPrinterResetFlgParley(kPort.c_str(), kPrinter.c_str()), 1u);
+    poll();
+    EXPECT_EQ(textsSent().size(), 1u);
+    EXPECT_EQ(ClibDouble::instance().count("GetStatusInfo"), 0u);
+    // Continue after a reset notice is taken as hold.
+    FakeMessages::instance().answer(7, PARLEY_CONTINUE);
+    DoParleyMessage(param, nullptr, msgmEvent);
+    EXPECT_EQ(dialog(), 0);
+    DWORD status = 0;
+    ASSERT_TRUE(jobStatus(job, &status));
+    EXPECT_TRUE(status & JOB_STATUS_PAUSED);
+}
+
+TEST_F(WatchDeviceTest, DeleteWhileTheDeviceAnswersCancelsAtTheDevice)
+{
+    DWORD job = printedJob();
+    track(*context, job, "00000007");
+    ClibDouble::instance().answerStatus({answered(kJam)});
+    poll();
+    FakeMessages::instance().answer(7, PARLEY_DELETE);
+    DoParleyMessage(param, nullptr, msgmEvent);
+    EXPECT_EQ(ClibDouble::instance().count("CancelJob"), 1u);
+    EXPECT_EQ(noticesOf(job)[1], "status 1000");
+    EXPECT_EQ(dialog(), 0);
+}
+
+TEST_F(WatchDeviceTest, AJobGoneFromTheSpoolerFreesThePrinterAndAPollWithoutJobToo)
+{
+    context->printers().ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str());
+    poll(); // no job at all
+    EXPECT_EQ(context->printers().GetPortPrinterStatus(kPort.c_str(), kPrinter.c_str()), DWORD(SDKSTATE_AVAILABLE));
+}
+
+TEST_F(WatchDeviceTest, HoldOfANoAnswerDialogHoldsAfterTheFirstJobLeftTheSpooler)
+{
+    DWORD first = printedJob(u"first.doc");
+    DWORD second = printedJob(u"second.doc");
+    ClJobID firstId = track(*context, first, "00000008");
+    // The silent device does not answer the cancel either: the job ends here.
+    ClibDouble::instance().answerCancel(firstId, 0x00090014u);
+    track(*context, second, "00000009");
+    context->jobs().SetDevPowOffErrFlg(kPrinter.c_str(), second, 1);
+    context->printers().ChangeDeviceThreadErrSent(kPort.c_str(), kPrinter.c_str(), DEVSTATUS_NO_ANSWER);
+    ASSERT_EQ(SetPrintJobInfoOnCommand(kPrinter.c_str(), first, JOB_CONTROL_DELETE, kPort.c_str()), 0);
+    ASSERT_TRUE(waitFor([&] { DWORD s; return !jobStatus(first, &s); }));
+    UpdateSpool(param, nullptr, msgmEvent, &subscriber);
+    ASSERT_EQ(dialog(), 7);
+    EXPECT_EQ(errSent(), DWORD(DEVSTATUS_NO_ANSWER));
+    FakeMessages::instance().answer(7, PARLEY_HOLD);
+    DoParleyMessage(param, nullptr, msgmEvent);
+    // Held as for a device that is off: only the first job's cancel reached the device.
+    EXPECT_EQ(ClibDouble::instance().count("CancelJob"), 1u);
+    EXPECT_EQ(noticesOf(second).back(), "end");
+    DWORD status = 0;
+    ASSERT_TRUE(jobStatus(second, &status));
+    EXPECT_TRUE(status & JOB_STATUS_PAUSED);
+}
+
+class WatchThreadTest : public WatchDeviceTest {};
+
+TEST_F(WatchThreadTest, AStartedJobIsPolledAndTheStopEndsTheThreadInAnyWait)
+{
+    DWORD job = printedJob();
+    track(*context, job, "0000000A");
+    ClibDouble::instance().answerStatus({failed(0x00040014u)});
+    ASSERT_TRUE(context->printers().ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str()));
+    // The first poll comes without a trace; the device does not answer, so the poll sits in its retry.
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("GetStatusInfo") >= 1; }));
+    context->stop();
+    EXPECT_TRUE(context->printers().TerminatePrinterInstance());
+    EXPECT_FALSE(context->printers().WatchThreadsRunning());
+}
+
+TEST_F(WatchThreadTest, WithoutAMessageManagerEventTheThreadEnds)
+{
+    FakeMessages::instance().createEvent = false;
+    Context other;
+    other.get()->hAplh = kAplh;
+    ASSERT_TRUE(other.printers().SetPrinterActive(kPrinter.c_str(), kPort.c_str(), FALSE));
+    // The thread ended by itself: a start of a job finds no thread to tell.
+    EXPECT_TRUE(waitFor([&] {
+        return !other.printers().ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str());
+    }));
+}
+
+} // namespace
