@@ -1,6 +1,7 @@
 #include "ControlJob.h"
 
 #include <cstring>
+#include <shared_mutex>
 #include <string>
 
 #include "JobUtilities.h"
@@ -272,11 +273,17 @@ DMLLIB_RESULTCODE DoTraceJob(JTRKServiceContext* context, LPCWSTR printer, ClJob
     std::u16string port = jobsOf(context).GetPortName(jobId);
     DWORD address = 0;
     DmlpBinding binding = nullptr;
-    if (context->pPrnComData->GetIPAddress2(port.c_str(), &address) && address != 0)
-        context->pPrnComData->GetClibEpHandle2(address, &binding);
+    context->pPrnComData->GetIPAddress2(port.c_str(), &address);
     DWORD impressions = 0;
-    DMLLIB_RESULTCODE code = DMLLIB_TraceJob(context->hAplh.load(), port.c_str(), &clJobId, traceByte, binding,
-                                             &impressions, context->GetPageCount);
+    DMLLIB_RESULTCODE code;
+    {
+        // The binding stays while the trace uses it: a rebind or release waits.
+        std::shared_lock<std::shared_mutex> guard(context->pPrnComData->GetAddressLock(address));
+        if (address != 0)
+            context->pPrnComData->GetClibEpHandle2(address, &binding);
+        code = DMLLIB_TraceJob(context->hAplh.load(), port.c_str(), &clJobId, traceByte, binding, &impressions,
+                               context->GetPageCount);
+    }
     if (context->GetPageCount) {
         CJ_TRACE("DoTraceJob", W("PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer, jobId, impressions);
         jobsOf(context).UpdateImpressionCompletedCnt(printer, &clJobId, impressions);

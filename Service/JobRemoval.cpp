@@ -1,4 +1,5 @@
 // Removing a job at the device: through the client library, or through JCSDK for SDK printers.
+#include <shared_mutex>
 #include <string>
 
 #include "ControlJob.h"
@@ -113,9 +114,14 @@ BOOL CancelJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, BOOL* 
         DWORD address = 0;
         DmlpBinding binding = nullptr;
         result = context->pPrnComData->GetIPAddress2(portName.c_str(), &address);
-        if (result && address != 0)
-            result = context->pPrnComData->GetClibEpHandle2(address, &binding);
-        DMLLIB_RESULTCODE code = DMLLIB_CancelJob(context->hAplh.load(), portName.c_str(), &clJobId, binding);
+        DMLLIB_RESULTCODE code;
+        {
+            // The binding stays while the cancel uses it: a rebind or release waits.
+            std::shared_lock<std::shared_mutex> guard(context->pPrnComData->GetAddressLock(address));
+            if (result && address != 0)
+                result = context->pPrnComData->GetClibEpHandle2(address, &binding);
+            code = DMLLIB_CancelJob(context->hAplh.load(), portName.c_str(), &clJobId, binding);
+        }
         status = DMLLIB_RESULT_STATUS(code);
         if (status == CANCEL_STATUS_SUCCESS) {
             jobs.SetDelSuccess(printer, jobId);

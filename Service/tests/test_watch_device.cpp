@@ -204,6 +204,19 @@ TEST_F(WatchDeviceTest, AFailedRebindChangesNothingAndAReleasedBindingLeavesTheL
     for (const Event& event : serviceEvents())
         EXPECT_NE(event.id, JTRK_EVENT_REBOUND);
     EXPECT_EQ(errSent(), DWORD(DEVSTATUS_NO_ANSWER));
+
+    // A failed rebind that released the binding takes it off the list: no poll uses it again.
+    ClibDouble::instance().failedRebindReleases = true;
+    poll();
+    EXPECT_EQ(storedBinding(), nullptr);
+    size_t rebinds = ClibDouble::instance().count("ResetBind");
+    poll();
+    EXPECT_EQ(ClibDouble::instance().count("ResetBind"), rebinds);
+    for (const ClibCall& call : ClibDouble::instance().calls()) {
+        if (call.name == "GetStatusInfo" && call.binding) {
+            EXPECT_EQ(call.binding, kBinding);
+        }
+    }
 }
 
 TEST_F(WatchDeviceTest, ASecondReadFailingOtherwiseCountsAsUnreadable)

@@ -36,6 +36,7 @@ void ClibDouble::reset()
     terminateResult = TRUE;
     releaseResult = 1;
     resetBindResult = 1;
+    failedRebindReleases = false;
     reboundHandle = reinterpret_cast<DmlpBinding>(0xB2);
     subscribedHandle = reinterpret_cast<DmlpBinding>(0xB1);
     subscribeResult = 0;
@@ -177,6 +178,8 @@ DWORD DMLLIB_ResetBind(DmlpInstance, const WCHAR* lpPrinterName, DmlpBinding* ph
     }
     if (clib.resetBindResult == 1)
         *phBind = clib.reboundHandle;
+    else if (clib.failedRebindReleases)
+        *phBind = nullptr;
     return clib.resetBindResult;
 }
 

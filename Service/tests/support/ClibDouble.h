@@ -47,6 +47,7 @@ public:
     BOOL terminateResult = TRUE;
     DMLLIB_RESULTCODE releaseResult = 1;
     DWORD resetBindResult = 1;
+    bool failedRebindReleases = false; // a failed rebind leaves no binding
     DmlpBinding reboundHandle = reinterpret_cast<DmlpBinding>(0xB2);
     DmlpBinding subscribedHandle = reinterpret_cast<DmlpBinding>(0xB1);
     // No code: a subscription of the tests' watch threads writes no event unless a test asks for one.
