@@ -8,6 +8,7 @@
 #include "FakeMessages.h"
 #include "FakeNotices.h"
 #include "JobUtilities.h"
+#include "Road.h"
 #include "ServiceEvents.h"
 #include "SpoolerFixture.h"
 #include "ThreadMessages.h"
@@ -343,6 +344,36 @@ TEST_F(WatchThreadTest, WithoutAMessageManagerEventTheThreadEnds)
     EXPECT_TRUE(waitFor([&] {
         return !other.printers().ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str());
     }));
+}
+
+// Two printers on one device share its binding: only the last watch thread to end releases it.
+TEST(SharedDevice, TheLastWatchThreadOfADeviceUnsubscribesAndReleasesItsBinding)
+{
+    testsupport::TempRoot root;
+    spoolertest::SpoolerHost host;
+    ClibDouble::instance().reset();
+    FakeMessages::instance().reset();
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(road::addMonitor());
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.5", u"127.0.0.5", 9100)), 0u);
+    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.5"), 0u);
+    ASSERT_EQ(road::addPrinter(u"Annex", u"JT_127.0.0.5"), 0u);
+    {
+        Context context;
+        context.get()->hAplh = kAplh;
+        ASSERT_TRUE(context.printers().SetPrinterActive(u"Office", u"JT_127.0.0.5", FALSE));
+        ASSERT_TRUE(context.printers().SetPrinterActive(u"Annex", u"JT_127.0.0.5", FALSE));
+        ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("SubscribeEvent") >= 2; }));
+        DmlpBinding handle = nullptr;
+        ASSERT_TRUE(context.printers().GetClibEpHandle2(ipv4(127, 0, 0, 5), &handle));
+        EXPECT_EQ(handle, ClibDouble::instance().subscribedHandle);
+        context.stop();
+        EXPECT_TRUE(context.printers().TerminatePrinterInstance());
+        EXPECT_EQ(ClibDouble::instance().count("Unsubscribe"), 1u);
+        EXPECT_FALSE(context.printers().GetClibEpHandle2(ipv4(127, 0, 0, 5), &handle));
+    }
+    FreeRetiredSubscribeContexts();
+    EXPECT_EQ(host.stop(), 0);
 }
 
 } // namespace
