@@ -2,6 +2,7 @@
 // the thread's queue and stop handling, on the client-library double and the spooler host.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 
 #include "ClibDouble.h"
@@ -332,6 +333,42 @@ TEST_F(WatchThreadTest, AStartedJobIsPolledAndTheStopEndsTheThreadInAnyWait)
     context->stop();
     EXPECT_TRUE(context->printers().TerminatePrinterInstance());
     EXPECT_FALSE(context->printers().WatchThreadsRunning());
+}
+
+// A job-control thread that takes trace requests and never answers them.
+struct SilentControlThread {
+    static unsigned __stdcall run(void* self)
+    {
+        auto* silent = static_cast<SilentControlThread*>(self);
+        MSG msg;
+        while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == JTRK_MSG_TRACEJOB)
+                ++silent->traces;
+        }
+        return 0;
+    }
+    std::atomic<int> traces{0};
+};
+
+TEST_F(WatchThreadTest, TheStopEndsAPollWaitingForItsTrace)
+{
+    SilentControlThread silent;
+    unsigned id = 0;
+    HANDLE control = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SilentControlThread::run, &silent, 0, &id));
+    ASSERT_NE(control, nullptr);
+    ASSERT_TRUE(waitFor([&] { return PostThreadMessageW(id, WM_NULL, 0, 0); }));
+    context->get()->dwControlJobThreadId = id;
+    DWORD job = printedJob();
+    track(*context, job, "0000000B");
+    ASSERT_TRUE(context->printers().ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str()));
+    // The second poll asks for a trace first and waits for it.
+    ASSERT_TRUE(waitFor([&] { return silent.traces.load() >= 1; }));
+    context->stop();
+    EXPECT_TRUE(context->printers().TerminatePrinterInstance());
+    EXPECT_FALSE(context->printers().WatchThreadsRunning());
+    PostThreadMessageW(id, WM_QUIT, 0, 0);
+    EXPECT_EQ(WaitForSingleObject(control, 20000), WAIT_OBJECT_0);
+    CloseHandle(control);
 }
 
 TEST_F(WatchThreadTest, WithoutAMessageManagerEventTheThreadEnds)
