@@ -154,8 +154,14 @@ uint16_t DmlpNextRequestId(DmlpBindingRecord* binding)
     return binding->requestCounter;
 }
 
+bool DmlpBindingLive(const DmlpBindingRecord* binding)
+{
+    return binding != nullptr && binding->state != DMLP_STATE_CLOSED && DmlpFindBinding(binding->handle) == binding;
+}
+
 void DmlpFreeBinding(DmlpBindingRecord* binding)
 {
+    DmlpReleaseEventState(binding);
     while (DmlpSendItem* item = binding->queue) {
         binding->queue = item->next;
         DmlpFree(item);
@@ -174,9 +180,7 @@ void DmlpFailPending(DmlpBindingRecord* binding, DmlpStatus status)
 
 // ---- Bind --------------------------------------------------------------------------------------------------
 
-namespace {
-
-DmlpStatus OpenFailureStatus(int32_t result)
+DmlpStatus DmlpOpenFailureStatus(int32_t result)
 {
     switch (VXTRANS_LOW_WORD(result)) {
     case 6: return DMLP_BAD_PARAMETER;
@@ -184,6 +188,8 @@ DmlpStatus OpenFailureStatus(int32_t result)
     default: return DMLP_TRANSPORT_FAILURE;
     }
 }
+
+namespace {
 
 // Checks of both bind exports after the instance and the callback.
 DmlpStatus CheckBindArguments(const DmlpAddress* peer, const DmlpAddress* local, const DmlpEPProperty* property,
@@ -318,7 +324,7 @@ void DmlpHandleBind(DmlpMessage* message)
                                                  &local, nullptr);
     if (result < 0) {
         DmlpFree(binding);
-        DmlpComplete(message, OpenFailureStatus(result), 0, nullptr);
+        DmlpComplete(message, DmlpOpenFailureStatus(result), 0, nullptr);
         return;
     }
     if (++g_dmlp.bindingCounter == 0)
@@ -373,6 +379,8 @@ void DmlpHandleUnbind(DmlpMessage* message)
     }
     binding->state = DMLP_STATE_CLOSED;
     DmlpEmptyReceiveBuffer(&binding->receive);
+    // Before the barrier below: no event of this binding is posted after it.
+    DmlpDropSubscriptionsOf(binding);
     AnswerConnect(binding, DMLP_BINDING_CLOSED);
     DmlpFailPending(binding, DMLP_BINDING_CLOSED);
     DmlpStatus status;
@@ -535,7 +543,12 @@ void DmlpHandleState(DmlpMessage* message)
     if (binding == nullptr)
         return;
     if (binding->state == DMLP_STATE_CONNECTING) {
-        OnConnectNotice(binding, value);
+        if (binding->flags & DMLP_BINDING_EVENT_PORT)
+            DmlpEventPortNotice(binding, value);
+        else if (binding->flags & DMLP_BINDING_DISCOVERY)
+            DmlpDiscoveryNotice(binding, value);
+        else
+            OnConnectNotice(binding, value);
         return;
     }
     if (value != VXTRANS_NOTICE_NOTHING)

@@ -93,6 +93,10 @@ void Expire(DmlpPendingRequest* request)
         DmlpFinishRequest(binding, request, status == DMLP_BUSY ? DMLP_TIMEOUT : status, nullptr);
         return;
     }
+    if (binding->flags & DMLP_BINDING_DISCOVERY) {
+        DmlpEndDiscovery(binding, request);
+        return;
+    }
     const DmlpStatus status = binding->peer.kind == DMLP_ADDRESS_9A21 ? DMLP_SUCCESS : DMLP_TIMEOUT;
     DmlpFinishRequest(binding, request, status, nullptr);
 }

@@ -49,6 +49,20 @@ typedef struct DmlpReceiveBlock {
 static inline uint8_t* DmlpBlockData(DmlpReceiveBlock* block) { return (uint8_t*)(block + 1); }
 
 struct DmlpBindingRecord;
+struct DmlpSubscription;
+
+// The list element registered with a device (value type 76 of attribute 2), followed by the
+// event ids and a 0 entry: 66 + 2n bytes for n ids.
+typedef struct DmlpSubscriptionBlock {
+    uint16_t count;
+    uint16_t* ids;        // behind the element
+    uint32_t selector;    // always 7
+    DmlpAddress address;  // where the device reports, filled in just before sending
+    uint32_t extra;       // the caller's value, sent as it stands
+} DmlpSubscriptionBlock;
+static_assert(sizeof(DmlpSubscriptionBlock) == 64 && offsetof(DmlpSubscriptionBlock, selector) == 16 &&
+                  offsetof(DmlpSubscriptionBlock, address) == 24 && offsetof(DmlpSubscriptionBlock, extra) == 56,
+              "the element layout of value type 76");
 
 // A thread message record (tag "RQTG"): the common part, then the part of its message id.
 typedef struct DmlpMessage {
@@ -99,6 +113,30 @@ typedef struct DmlpMessage {
             uint16_t method;
             void* result;
         } completion;
+        // Subscribe and unsubscribe.
+        struct {
+            uint32_t objectRef[2];
+            uint32_t value;
+            bool setList;                      // the "2" exports: SetListElement
+            DmlpSubscriptionBlock* block;      // owned until the subscription takes it
+            DmlpEventCallback eventFunction;
+            void* eventContext;
+            uint64_t port;                     // the event port's handle
+            struct DmlpSubscription* subscription;  // made at registration, added at the answer
+            struct DmlpMessage* nextWaiting;   // on a port that is not yet listening
+        } subscribe;
+        // An event for the notification thread.
+        struct {
+            DmlpEventCallback function;
+            void* context;
+            void* event;
+            DmlpAddress sender;
+        } event;
+        struct {
+            DmlpAddress target;
+            DmlpAddress local;
+            uint32_t timeout;
+        } discover;
     } u;
 } DmlpMessage;
 
@@ -155,6 +193,10 @@ typedef struct DmlpSendItem {
     bool orphaned;      // its request was dropped while a chunk was in flight: nothing more is sent
 } DmlpSendItem;
 
+// The engine's own requests (registrations) are answered on the worker: (context, status, the
+// decoded block or null). Called once, after the request left every list.
+typedef void (*DmlpRequestAnswered)(void* context, DmlpStatus status, void* result);
+
 typedef struct DmlpPendingRequest {
     char tag[4];
     struct DmlpPendingRequest* next;          // the binding's pending list
@@ -173,6 +215,8 @@ typedef struct DmlpPendingRequest {
     uint8_t* frame;          // the encoded request (owned)
     uint32_t frameLength;
     DmlpMessage* caller;     // the caller's record: owned for asynchronous calls
+    DmlpRequestAnswered answered;  // an engine request: answered here instead of a caller
+    void* answeredContext;
     // Raw data Send.
     const uint8_t* data;
     uint32_t remaining;
@@ -213,7 +257,41 @@ struct DmlpBindingRecord {
     DmlpSendItem* queue;
     DmlpReceiveBuffer receive;
     DmlpMessage* connecting;  // the bind caller's record until the transport answers
+    // Event ports.
+    struct DmlpSubscription* subscriptions;
+    DmlpMessage* waiting;                  // subscribes waiting for the listener's confirmation
+    struct DmlpSenderBuffer* senders;      // a TCP port's partial frames, per connection
+    // Discovery.
+    struct DmlpDiscoveryChunk* discovered;
+    DmlpMessage* discovering;              // the caller until the result is delivered
 };
+
+// A TCP event port's receive buffer of one sender (peer address and port).
+typedef struct DmlpSenderBuffer {
+    struct DmlpSenderBuffer* next;
+    VxTransAddress peer;
+    DmlpReceiveBuffer receive;
+} DmlpSenderBuffer;
+
+// Ids 2..168 and 217..225, one bit each.
+#define DMLP_EVENT_ID_BITS 176
+typedef struct DmlpEventIdSet {
+    uint32_t bits[(DMLP_EVENT_ID_BITS + 31) / 32];
+} DmlpEventIdSet;
+void DmlpEventIdSetAdd(DmlpEventIdSet* set, uint16_t id);
+bool DmlpEventIdWanted(const DmlpEventIdSet* set, uint16_t id);
+
+// A subscription on an event port (tag "EVTG").
+typedef struct DmlpSubscription {
+    char tag[4];
+    struct DmlpSubscription* next;
+    DmlpEventIdSet wanted;
+    uint64_t subscriber;  // the subscriber binding's handle
+    uint32_t value;       // the list value; notifications carry it as their reference
+    DmlpEventCallback function;
+    void* context;
+    DmlpSubscriptionBlock* block;
+} DmlpSubscription;
 
 // ---- Globals ------------------------------------------------------------------------------------
 
@@ -298,6 +376,8 @@ bool DmlpFromTransport(const VxTransAddress* transport, uint32_t protocol, uint1
                        DmlpAddress* address);
 uint32_t DmlpFamilyBit(uint16_t kind);
 bool DmlpIsConnectionKind(uint16_t kind);
+// The status of a refused open: 11 (bad address), 0x800C (refused) or 0x8001.
+DmlpStatus DmlpOpenFailureStatus(int32_t result);
 
 void DmlpHandleBind(DmlpMessage* message);
 void DmlpHandleUnbind(DmlpMessage* message);
@@ -306,6 +386,8 @@ void DmlpHandleGetEPProperty(DmlpMessage* message);
 void DmlpHandleSetEPProperty(DmlpMessage* message);
 void DmlpHandleResize(DmlpMessage* message);
 void DmlpHandleState(DmlpMessage* message);
+// True when the binding is listed and not closed.
+bool DmlpBindingLive(const DmlpBindingRecord* binding);
 
 // ---- Requests and the send queue ----------------------------------------------------------------------
 
@@ -322,6 +404,11 @@ DmlpPendingRequest* DmlpFindPending(const DmlpBindingRecord* binding, uint16_t r
 void DmlpDropRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request);
 // Completes the request's caller with status (result: the async block or null), then drops it.
 void DmlpFinishRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request, DmlpStatus status, void* result);
+// Sends an encoded request of the engine's own on a bound binding, reply wanted; answered is
+// called once with the outcome. Not queued: the frame is freed and the queue's status returned
+// (answered is not called).
+DmlpStatus DmlpStartEngineRequest(DmlpBindingRecord* binding, uint8_t* frame, uint32_t length, uint16_t method,
+                                  DmlpRequestAnswered answered, void* context);
 
 // ---- Deadlines ---------------------------------------------------------------------------------------
 
@@ -339,6 +426,34 @@ void DmlpEmptyReceiveBuffer(DmlpReceiveBuffer* buffer);
 void DmlpOnReceive(uint32_t endpoint, const VxTransAddressPair* sender, const VxTransBuffer* buffer, int32_t result);
 void DmlpOnState(uint32_t endpoint, int32_t value, void* context);
 void DmlpOnStateData(uint32_t endpoint, void* data, int32_t value, void* context);
+
+// ---- Event ports, subscriptions and discovery -----------------------------------------------------------
+
+void DmlpHandleSubscribe(DmlpMessage* message);
+void DmlpHandleUnsubscribe(DmlpMessage* message);
+// A method-10 frame on an event port, from sender.
+void DmlpDispatchEvent(DmlpBindingRecord* port, const VxTransAddressPair* sender, const uint8_t* frame,
+                       uint32_t length);
+// The listener's confirmation or failure while the port is connecting.
+void DmlpEventPortNotice(DmlpBindingRecord* port, int32_t value);
+// Unbind: the subscriptions of this binding leave every event port.
+void DmlpDropSubscriptionsOf(const DmlpBindingRecord* binding);
+// A binding being freed: its subscriptions, waiting subscribes (answered 21), sender buffers and
+// event-port slot; its discovery collection and caller.
+void DmlpReleaseEventState(DmlpBindingRecord* binding);
+// The receive buffer of a sender (TCP event ports) or of the binding; null without memory.
+DmlpReceiveBuffer* DmlpReceiveBufferFor(DmlpBindingRecord* binding, const VxTransAddressPair* sender);
+void DmlpDropEmptySenderBuffers(DmlpBindingRecord* binding);
+// Frees what a subscribe or discover record owns besides itself.
+void DmlpFreeMessageParts(DmlpMessage* message);
+
+void DmlpHandleDiscover(DmlpMessage* message);
+void DmlpReleaseDiscovery(DmlpBindingRecord* binding);
+void DmlpDiscoveryNotice(DmlpBindingRecord* binding, int32_t value);
+// Every frame on a discovery binding: its sender is collected.
+void DmlpCollectDevice(DmlpBindingRecord* binding, const VxTransAddressPair* sender);
+// The discovery's deadline passed: the result goes to the caller and the binding is freed.
+void DmlpEndDiscovery(DmlpBindingRecord* binding, DmlpPendingRequest* request);
 
 // ---- Parameter blocks --------------------------------------------------------------------------------
 

@@ -130,6 +130,7 @@ void Discard(uint32_t id, void* record)
     }
     if (id == DMLP_MSG_RECEIVED)
         DmlpFree(message->u.received.block);
+    DmlpFreeMessageParts(message);
     if (message->event != nullptr)
         Answer(message, DMLP_NOT_AVAILABLE);
     else
@@ -161,6 +162,9 @@ intptr_t WorkerProc(VxSrvcThread thread, uint32_t id, uintptr_t wparam, void* re
     case DMLP_MSG_STOP: StopWorker(message); break;
     case DMLP_MSG_BIND: DmlpHandleBind(message); break;
     case DMLP_MSG_UNBIND: DmlpHandleUnbind(message); break;
+    case DMLP_MSG_SUBSCRIBE: DmlpHandleSubscribe(message); break;
+    case DMLP_MSG_UNSUBSCRIBE: DmlpHandleUnsubscribe(message); break;
+    case DMLP_MSG_DISCOVER: DmlpHandleDiscover(message); break;
     case DMLP_MSG_GET_EP_ADDRESS: DmlpHandleGetEPAddress(message); break;
     case DMLP_MSG_GET_EP_PROPERTY: DmlpHandleGetEPProperty(message); break;
     case DMLP_MSG_SET_EP_PROPERTY: DmlpHandleSetEPProperty(message); break;
@@ -191,6 +195,15 @@ void DeliverCompletion(DmlpMessage* notice)
         DMLP_ReleaseParam(notice->u.completion.result);
 }
 
+// A block that no callback takes is released here.
+void DeliverEvent(DmlpMessage* notice)
+{
+    if (notice->u.event.function != nullptr)
+        notice->u.event.function(&notice->u.event.sender, notice->u.event.context, notice->u.event.event);
+    else
+        DMLP_ReleaseParam(notice->u.event.event);
+}
+
 intptr_t NotifierProc(VxSrvcThread, uint32_t id, uintptr_t, void* record)
 {
     DmlpMessage* message = (DmlpMessage*)record;
@@ -206,6 +219,10 @@ intptr_t NotifierProc(VxSrvcThread, uint32_t id, uintptr_t, void* record)
     case DMLP_MSG_UNBIND: Answer(message, DMLP_SUCCESS); break;
     case DMLP_MSG_COMPLETION:
         DeliverCompletion(message);
+        DmlpFreeMessage(message);
+        break;
+    case DMLP_MSG_EVENT:
+        DeliverEvent(message);
         DmlpFreeMessage(message);
         break;
     default: DmlpFree(record); break;
@@ -417,6 +434,7 @@ static void FreeUnposted(DmlpMessage* message)
 {
     if (message->id == DMLP_MSG_REQUEST || message->id == DMLP_MSG_RAW_SEND)
         DmlpFree(message->u.request.frame);
+    DmlpFreeMessageParts(message);
     DmlpFreeMessage(message);
 }
 
@@ -478,6 +496,8 @@ DmlpStatus DmlpPostToNotifier(DmlpMessage* message, bool wait)
     if (VxSrvcPostMessage(g_dmlp.notifier, message->id, 0, message) < 0) {
         if (message->id == DMLP_MSG_COMPLETION && message->u.completion.result != nullptr)
             DMLP_ReleaseParam(message->u.completion.result);
+        if (message->id == DMLP_MSG_EVENT)
+            DMLP_ReleaseParam(message->u.event.event);
         DmlpFreeMessage(message);
         return DMLP_OUT_OF_MEMORY;
     }

@@ -181,7 +181,8 @@ void AnswerRequest(DmlpBindingRecord* binding, const DmlpHeader* header, uint8_t
     }
     const DmlpStatus status = partial && header->status == DMLP_SUCCESS ? DMLP_PARTIAL_REPLY_ASYNC : header->status;
     void* result = block->handedOut.bytes;
-    if (!partial) {
+    // The engine's own requests take the first part as the answer.
+    if (!partial || request->answered != nullptr) {
         DmlpFinishRequest(binding, request, status, result);
         return;
     }
@@ -207,21 +208,28 @@ void AnswerRequest(DmlpBindingRecord* binding, const DmlpHeader* header, uint8_t
     DmlpPostToNotifier(notice, false);
 }
 
-void Route(DmlpBindingRecord* binding, uint8_t* frame, uint32_t length)
+void Route(DmlpBindingRecord* binding, const VxTransAddressPair* sender, uint8_t* frame, uint32_t length)
 {
     DmlpHeader header;
     if (!ReadHeader(frame, length, &header))
         return;
-    // Event notifications and discovery answers are not served by this library version.
-    if (header.method == 10 || (binding->flags & DMLP_BINDING_DISCOVERY) != 0)
+    if (header.method == 10) {
+        if (binding->flags & DMLP_BINDING_EVENT_PORT)
+            DmlpDispatchEvent(binding, sender, frame, length);
         return;
+    }
+    if (binding->flags & DMLP_BINDING_DISCOVERY) {
+        DmlpCollectDevice(binding, sender);
+        return;
+    }
     AnswerRequest(binding, &header, frame, length);
 }
 
-// Cuts and routes every whole frame buffered.
-void CutFrames(DmlpBindingRecord* binding)
+// Cuts and routes every whole frame buffered. Routing may free the binding (a discovery that
+// ends): the loop then stops.
+void CutFrames(DmlpBindingRecord* binding, DmlpReceiveBuffer* buffer, const VxTransAddressPair* sender)
 {
-    DmlpReceiveBuffer* buffer = &binding->receive;
+    const uint64_t handle = binding->handle;
     for (;;) {
         if (buffer->frameLength == 0) {
             if (buffer->buffered < DMLP_HEADER_LENGTH)
@@ -242,8 +250,10 @@ void CutFrames(DmlpBindingRecord* binding)
         if (frame == nullptr)
             return;
         Consume(buffer, length, frame);
-        Route(binding, frame, length);
+        Route(binding, sender, frame, length);
         DmlpFree(frame);
+        if (DmlpFindBinding(handle) != binding)
+            return;
     }
 }
 
@@ -255,14 +265,20 @@ void DmlpHandleReceived(DmlpMessage* message)
     DmlpBindingRecord* binding = DmlpFindBindingByEndpoint(message->u.received.endpoint);
     const bool usable = binding != nullptr && binding->state != DMLP_STATE_CLOSED &&
                         message->u.received.status == DMLP_SUCCESS && block != nullptr;
+    const VxTransAddressPair sender = message->u.received.sender;
     DmlpFreeMessage(message);
-    if (!usable) {
+    DmlpReceiveBuffer* buffer = usable ? DmlpReceiveBufferFor(binding, &sender) : nullptr;
+    if (buffer == nullptr) {
         DmlpFree(block);
         return;
     }
-    Append(&binding->receive, block);
-    CutFrames(binding);
+    const uint64_t handle = binding->handle;
+    Append(buffer, block);
+    CutFrames(binding, buffer, &sender);
+    if (DmlpFindBinding(handle) != binding)
+        return;
     // Each datagram is framed alone: a bad one cannot swallow the replies that follow it.
     if (!binding->connection)
-        DmlpEmptyReceiveBuffer(&binding->receive);
+        DmlpEmptyReceiveBuffer(buffer);
+    DmlpDropEmptySenderBuffers(binding);
 }

@@ -246,16 +246,26 @@ void DmlpDropRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request)
         DmlpFreeMessage(request->caller);
     DmlpFree(request->frame);
     DmlpFree(request->chunkMessage);
+    const DmlpRequestAnswered answered = request->answered;
+    void* context = request->answeredContext;
     memset(request->tag, 0, 4);
     DmlpFree(request);
+    // An engine request dropped without an answer (no memory for it) still ends its operation.
+    if (answered != nullptr)
+        answered(context, DMLP_OUT_OF_MEMORY, nullptr);
 }
 
 void DmlpFinishRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request, DmlpStatus status, void* result)
 {
     DmlpMessage* caller = request->caller;
+    const DmlpRequestAnswered answered = request->answered;
+    void* context = request->answeredContext;
     request->caller = nullptr;
+    request->answered = nullptr;
     DmlpDropRequest(binding, request);
-    if (caller != nullptr)
+    if (answered != nullptr)
+        answered(context, status, result);
+    else if (caller != nullptr)
         DmlpComplete(caller, status, caller->u.request.method, result);
 }
 
@@ -394,6 +404,39 @@ void DmlpHandleRequest(DmlpMessage* message)
     const DmlpStatus status = DmlpQueueSend(binding, requestId, frame, length, RequestSent, binding->handle, false);
     if (status != DMLP_SUCCESS)
         DmlpFinishRequest(binding, request, status, nullptr);
+}
+
+DmlpStatus DmlpStartEngineRequest(DmlpBindingRecord* binding, uint8_t* frame, uint32_t length, uint16_t method,
+                                  DmlpRequestAnswered answered, void* context)
+{
+    const uint16_t requestId = DmlpNextRequestId(binding);
+    Patch(frame, length, DMLP_FIELD_REQUEST_ID, requestId);
+    Patch(frame, length, DMLP_FIELD_FLAGS, DMLP_FLAG_REPLY_WANTED);
+    DmlpPendingRequest* request = (DmlpPendingRequest*)DmlpAlloc(sizeof(DmlpPendingRequest));
+    if (request == nullptr) {
+        DmlpFree(frame);
+        return DMLP_OUT_OF_MEMORY;
+    }
+    memset(request, 0, sizeof *request);
+    memcpy(request->tag, "SDTG", 4);
+    request->requestId = requestId;
+    request->binding = binding->handle;
+    request->method = method;
+    request->mode = DMLP_MODE_ASYNC;
+    request->replyWanted = true;
+    request->frame = frame;
+    request->frameLength = length;
+    request->next = binding->pending;
+    binding->pending = request;
+    const DmlpStatus status = DmlpQueueSend(binding, requestId, frame, length, RequestSent, binding->handle, false);
+    if (status != DMLP_SUCCESS) {
+        DmlpDropRequest(binding, request);
+        return status;
+    }
+    // Set only once queued: a refused request is the caller's to answer.
+    request->answered = answered;
+    request->answeredContext = context;
+    return DMLP_SUCCESS;
 }
 
 void DmlpHandleRawSend(DmlpMessage* message)

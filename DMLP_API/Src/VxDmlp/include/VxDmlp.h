@@ -189,7 +189,8 @@ static_assert(sizeof(DmlpCallback) == 32, "DmlpCallback size");
 static_assert(offsetof(DmlpCallback, function) == 8 && offsetof(DmlpCallback, context) == 16, "DmlpCallback");
 static_assert(offsetof(DmlpCallback, reserved) == 24, "DmlpCallback reserved at +24");
 
-// The library copies count + 1 ids from eventIds: the ids and the entry that follows them.
+// count event ids at eventIds (at most 32734; eventIds may be null when count is 0). The library
+// copies the count ids and puts a 0 entry after them.
 typedef struct DmlpEventList {
     uint16_t count;
     const uint16_t* eventIds;

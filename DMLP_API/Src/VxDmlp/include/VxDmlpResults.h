@@ -722,3 +722,24 @@ static_assert(sizeof(DmlpImpressionEvent) == 64 && offsetof(DmlpImpressionEvent,
                   offsetof(DmlpImpressionEvent, value10) == 36 && offsetof(DmlpImpressionEvent, value12) == 40 &&
                   offsetof(DmlpImpressionEvent, text) == 48,
               "DmlpImpressionEvent");
+
+// The devices that answered a discovery: a count, then from +8 one address per device in the
+// order they answered (32 x count + 8 bytes).
+typedef struct DmlpDeviceList {
+    uint16_t count;
+    uint8_t unused[6];
+    DmlpAddress devices[1];  // count of them
+} DmlpDeviceList;
+static_assert(offsetof(DmlpDeviceList, devices) == 8, "DmlpDeviceList");
+
+// A discovery's result (method 1): the address kind, the device list (null when no device
+// answered) and its size, and a descriptor of the same block.
+typedef struct DmlpDiscoveryResult {
+    uint32_t kind;
+    DmlpDeviceList* list;
+    uint16_t size;
+    DmlpBuffer buffer;
+} DmlpDiscoveryResult;
+static_assert(sizeof(DmlpDiscoveryResult) == 48 && offsetof(DmlpDiscoveryResult, list) == 8 &&
+                  offsetof(DmlpDiscoveryResult, size) == 16 && offsetof(DmlpDiscoveryResult, buffer) == 24,
+              "DmlpDiscoveryResult");
