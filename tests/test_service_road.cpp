@@ -11,6 +11,7 @@
 #include "JobMessages.h"
 #include "RawSink.h"
 #include "Road.h"
+#include "StandinTesting.h"
 #include "TempRoot.h"
 #include "test_spooler_host.h"
 
@@ -32,9 +33,11 @@ std::string fileText(const std::string& path)
     return text.str();
 }
 
+// The service's entries, but for the refused device subscription: the RAW sink speaks no DMLP.
 BOOL collectIds(const PAL_EVENTLOG_ENTRY* entry, void* context)
 {
-    if (std::u16string(entry->source) == u"OutputBeaconService2")
+    const DWORD subscriptionFailed = 0x80000003;
+    if (std::u16string(entry->source) == u"OutputBeaconService2" && entry->eventId != subscriptionFailed)
         static_cast<std::vector<DWORD>*>(context)->push_back(entry->eventId);
     return TRUE;
 }
@@ -48,6 +51,8 @@ protected:
         ASSERT_TRUE(road::writeRootFile("drive_c/trace/jtrksvc2.log", ""));
         ASSERT_TRUE(road::writeRootFile("drive_c/Program Files/JTRKSVC2.ini",
                                         "[LogOutput]\nLevel=3\nOut=1\nLogFile=C:\\trace\\jtrksvc2.log\n"));
+        // The service tracks only jobs that the print manager took.
+        standin::installPrintManager("[PrintManager]\nLevel=2\n");
         ASSERT_TRUE(host.start());
         ASSERT_TRUE(road::addMonitor());
         manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
@@ -116,6 +121,10 @@ TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
     EXPECT_TRUE(spoolertest::eventually(
         [&] { return fileText(trace).find("Status Changed: SDKSTATE_PRINTING.") != std::string::npos; },
         std::chrono::seconds(30)));
+
+    auto started = standin::journalLines(root.file("drive_c/Harbor/journal.log"), "PrStatusNoticeStartExD");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(standin::jsonValue(started[0], "job"), std::to_string(id));
 
     SERVICE_STATUS status{};
     ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
