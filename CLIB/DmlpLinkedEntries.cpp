@@ -3,13 +3,6 @@
 
 #include "DmlpEntries.h"
 
-// Bound when VxDmlp.so exports the subscription calls; until then these entries are NULL and the
-// subscription wrappers answer DMLP_NOT_SUPPORTED.
-#pragma weak DMLP_SubscribeEvent
-#pragma weak DMLP_SubscribeEvent2
-#pragma weak DMLP_UnsubscribeEvent
-#pragma weak DMLP_UnsubscribeEvent2
-
 DmlpEntryPoints g_DmlpEntries = {
     DMLP_Initialize,      DMLP_Terminate,        DMLP_Bind,      DMLP_Unbind,       DMLP_FreeMemory,
     DMLP_ReleaseParam,    DMLP_SubscribeEvent,   DMLP_SubscribeEvent2,

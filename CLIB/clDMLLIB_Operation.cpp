@@ -84,9 +84,8 @@ WORD clDMLLIB_Operation::rtnSubscribe(const char* lpWrapper, BYTE byPhase, declt
     WORD rtnRet = DMLPLIBERR_NOT_CALLED;
     if (dwObjectClass != 0 && lpEvents && lpCallback) {
         vSetPhase(byPhase);
-        rtnRet = !lpExport ? DMLP_NOT_SUPPORTED
-                           : lpExport(m_hBind, m_RequestId, kSubscribeReserved, dwObjectClass, lpEvents,
-                                      kSubscribeExtra, lpCallback);
+        rtnRet = lpExport(m_hBind, m_RequestId, kSubscribeReserved, dwObjectClass, lpEvents, kSubscribeExtra,
+                          lpCallback);
     }
     g_TraceLog.vPrintMessage(__FILE__, lpWrapper, W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
     return rtnRet;
@@ -112,7 +111,7 @@ WORD clDMLLIB_Operation::rtnUnsubscribe(const char* lpWrapper, BYTE byPhase, dec
     WORD rtnRet = DMLPLIBERR_NOT_CALLED;
     if (dwObjectClass != 0) {
         vSetPhase(byPhase);
-        rtnRet = !lpExport ? DMLP_NOT_SUPPORTED : lpExport(m_hBind, m_RequestId, dwObjectClass);
+        rtnRet = lpExport(m_hBind, m_RequestId, dwObjectClass);
     }
     g_TraceLog.vPrintMessage(__FILE__, lpWrapper, W("Return Value rtnRet = [%ld]"), static_cast<LONG>(rtnRet));
     return rtnRet;
