@@ -7,6 +7,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <sstream>
@@ -162,6 +163,59 @@ TEST_F(DmlpAcrossProcesses, APrintedJobIsFoundByItsClientJobIdTracedAndCancelled
     ChildResult unknown = slow.Query({"cancel", "999999"});
     EXPECT_EQ(unknown.status, 1);
     EXPECT_EQ(unknown.out, "8\n") << "an unknown handle";
+}
+
+// Reads the watcher's lines until one starts with want (after the sender), within kWaitMs.
+std::vector<std::string> WatchUntil(ChildProcess& watcher, const std::string& want)
+{
+    std::vector<std::string> lines;
+    for (std::string line; !(line = watcher.readLine(kWaitMs)).empty();) {
+        const size_t blank = line.find(' ');
+        lines.push_back(blank == std::string::npos ? line : line.substr(blank + 1));
+        if (lines.back().rfind(want, 0) == 0)
+            break;
+    }
+    return lines;
+}
+
+TEST_F(DmlpAcrossProcesses, AWatcherSeesARawJobPrintRiseAndEndInOrder)
+{
+    Device device("127.0.0.68", {"--print-time", "300", "--impressions", "3", "--keep-done", "5000"}, root.path());
+    ASSERT_TRUE(device.ready());
+    ChildProcess watcher(besideSelf("dmlp-query"),
+                         {"--port", std::to_string(device.dmlpPort()), device.address(), "watch", "--count", "1000"});
+    ASSERT_EQ(watcher.readLine(kWaitMs), "watching");
+    const auto id = jobmsg::ClientJobId::make(0x1234ABCD, 0x1111, 0x2222, "WATCHME!", "00000001seen");
+    ASSERT_TRUE(device.Print(Job(id)));
+    const std::vector<std::string> lines = WatchUntil(watcher, "154");
+    ASSERT_FALSE(lines.empty());
+    std::istringstream first(lines.back());
+    std::string event, job, state, reason, wireId;
+    first >> event >> job >> state >> reason >> wireId;
+    EXPECT_EQ(state, "7") << lines.back();
+    EXPECT_EQ(wireId, Hex(id.wire()));
+    std::vector<std::string> rest = WatchUntil(watcher, "154 " + job + " 9");
+    ASSERT_FALSE(rest.empty());
+    EXPECT_EQ(rest.back().substr(0, 4 + job.size() + 2), "154 " + job + " 9");
+    // The last impressions change together with the end: the same notification's next entry.
+    const std::string last = watcher.readLine(kWaitMs);
+    rest.push_back(last.substr(last.find(' ') + 1));
+    std::string seen;
+    for (const std::string& line : rest)
+        seen += line + "\n";
+    EXPECT_NE(std::find(rest.begin(), rest.end(), "18 " + job + " 3"), rest.end()) << "impressions rose to 3:\n" << seen;
+    watcher.kill();
+}
+
+TEST_F(DmlpAcrossProcesses, DiscoverListsTheDeviceThatAnswers)
+{
+    Device device("127.0.0.69", {"--dmlp", "127.0.0.69:47545"}, root.path());
+    ChildResult found = runProgram(besideSelf("dmlp-query"), {"--timeout", "500", "127.0.0.69", "discover"});
+    EXPECT_EQ(found.status, 0) << found.err;
+    EXPECT_EQ(found.out, "127.0.0.69\n");
+    ChildResult none = runProgram(besideSelf("dmlp-query"), {"--timeout", "300", "127.0.0.70", "discover"});
+    EXPECT_EQ(none.status, 0);
+    EXPECT_EQ(none.out, "");
 }
 
 TEST_F(DmlpAcrossProcesses, ADroppedRequestIsSentAgainAndAllDroppedTimesOutOnTime)

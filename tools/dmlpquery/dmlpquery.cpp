@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <cctype>
 #include <cstring>
+#include <condition_variable>
+#include <chrono>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,6 +24,9 @@ void usage(FILE* out)
 {
     fprintf(out,
             "usage: dmlp-query [options] ADDRESS COMMAND\n"
+            "       dmlp-query [options] ADDRESS[,ADDRESS...] watch [--ids 154,18] [--class 501] [--v2]\n"
+            "                  [--renew S] [--count N]\n"
+            "       dmlp-query [--timeout MS] TARGET discover\n"
             "Asks the DMLP device at ADDRESS (IPv4) through VxDmlp:\n"
             "  echo TEXT       the device sends TEXT back; prints it\n"
             "  jobs            the device's job objects, one line each: HANDLE STATE IMPRESSIONS ID\n"
@@ -28,6 +34,12 @@ void usage(FILE* out)
             "  device          the device state: STATUS ONLINE HINT CODE...\n"
             "  trace ID        the job log's answer for client job id ID: COMPLETION IMPRESSIONS\n"
             "  cancel HANDLE   cancels the job object HANDLE\n"
+            "  watch           subscribes to each device's events (ids 154 and 18, list value 501, by\n"
+            "                  AppendToList; --v2 by SetListElement), renews every S seconds, prints one\n"
+            "                  line per event: SENDER ID ... (154: JOB STATE REASON ID; 18: JOB\n"
+            "                  IMPRESSIONS); after N callbacks unsubscribes and exits 0\n"
+            "  discover        an Echo to TARGET (0.0.0.0: broadcast); the devices that answer within\n"
+            "                  the time-out, one address a line\n"
             "options:\n"
             "  --port N        DMLP port (default 47545)\n"
             "  --tcp           over TCP instead of UDP\n"
@@ -232,12 +244,171 @@ int cancel(DmlpBinding binding, uint32_t handle)
     return status == DMLP_SUCCESS ? 0 : fail(status);
 }
 
+// ---- watch ----
+
+struct Watch {
+    std::mutex lock;
+    std::condition_variable changed;
+    unsigned long callbacks = 0;
+};
+
+void printEntry(const char* sender, const DmlpEventEntry& entry)
+{
+    if (entry.id == 154 && entry.body != nullptr) {
+        const JobState3* state = (const JobState3*)entry.body;
+        printf("%s 154 %u %u %u %s\n", sender, state->Job, state->State, state->Reason,
+               wireHex(state->clJobId).c_str());
+    } else if (entry.id == 18 && entry.body != nullptr) {
+        const DmlpImpressionEvent* impressions = (const DmlpImpressionEvent*)entry.body;
+        printf("%s 18 %u %u\n", sender, impressions->Job, impressions->ImprCompCnt);
+    } else {
+        printf("%s %u\n", sender, entry.id);
+    }
+}
+
+void onEvent(const DmlpAddress* sender, void* context, void* event)
+{
+    Watch* watch = (Watch*)context;
+    char address[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, sender->u.inet.address, address, sizeof address);
+    const DmlpEventRecord* record = (const DmlpEventRecord*)event;
+    for (uint8_t i = 0; i < record->count; ++i)
+        printEntry(address, record->entries[i]);
+    fflush(stdout);
+    DMLP_ReleaseParam(event);
+    std::lock_guard<std::mutex> guard(watch->lock);
+    ++watch->callbacks;
+    watch->changed.notify_all();
+}
+
+struct WatchOptions {
+    std::vector<uint16_t> ids = {154, 18};
+    unsigned long objectClass = kJobClass;
+    bool v2 = false;
+    unsigned long renewSeconds = 0;
+    unsigned long count = 0;  // 0: until killed
+};
+
+DmlpStatus subscribeAll(const std::vector<DmlpBinding>& bindings, const WatchOptions& options, Watch& watch)
+{
+    const DmlpEventList list = {(uint16_t)options.ids.size(), options.ids.data()};
+    DmlpCallback callback = {};
+    callback.kind = DMLP_CALLBACK_KIND;
+    callback.function.event = onEvent;
+    callback.context = &watch;
+    for (DmlpBinding binding : bindings) {
+        const DmlpStatus status =
+            (options.v2 ? DMLP_SubscribeEvent2 : DMLP_SubscribeEvent)(binding, kNoObject, 0,
+                                                                     (uint32_t)options.objectClass, &list, 0, &callback);
+        if (status != DMLP_SUCCESS)
+            return status;
+    }
+    return DMLP_SUCCESS;
+}
+
+int watch(const std::vector<DmlpBinding>& bindings, const WatchOptions& options)
+{
+    Watch state;
+    DmlpStatus status = subscribeAll(bindings, options, state);
+    if (status != DMLP_SUCCESS)
+        return fail(status);
+    printf("watching\n");
+    fflush(stdout);
+    std::unique_lock<std::mutex> guard(state.lock);
+    while (options.count == 0 || state.callbacks < options.count) {
+        if (options.renewSeconds == 0) {
+            state.changed.wait(guard);
+            continue;
+        }
+        if (!state.changed.wait_for(guard, std::chrono::seconds(options.renewSeconds),
+                                    [&] { return options.count != 0 && state.callbacks >= options.count; })) {
+            guard.unlock();
+            status = subscribeAll(bindings, options, state);
+            guard.lock();
+            if (status != DMLP_SUCCESS)
+                fprintf(stderr, "dmlp-query: renewal failed with %u\n", status);
+        }
+    }
+    guard.unlock();
+    for (DmlpBinding binding : bindings) {
+        status = (options.v2 ? DMLP_UnsubscribeEvent2 : DMLP_UnsubscribeEvent)(binding, kNoObject,
+                                                                             (uint32_t)options.objectClass);
+        if (status != DMLP_SUCCESS)
+            fprintf(stderr, "dmlp-query: unsubscribe answered %u\n", status);
+    }
+    return 0;
+}
+
+// ---- discover ----
+
+struct Discovered {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    DmlpStatus status = 0;
+};
+
+uint16_t onDiscovered(DmlpBinding, uint16_t, void* context, uint16_t status, void* result)
+{
+    Discovered* discovered = (Discovered*)context;
+    const DmlpDiscoveryResult* devices = (const DmlpDiscoveryResult*)result;
+    for (uint16_t i = 0; devices != nullptr && devices->list != nullptr && i < devices->list->count; ++i) {
+        char address[INET_ADDRSTRLEN];
+        inet_ntop(AF_INET, devices->list->devices[i].u.inet.address, address, sizeof address);
+        printf("%s\n", address);
+    }
+    fflush(stdout);
+    if (result != nullptr)
+        DMLP_ReleaseParam(result);
+    std::lock_guard<std::mutex> guard(discovered->lock);
+    discovered->status = status;
+    discovered->finished = true;
+    discovered->done.notify_all();
+    return 0;
+}
+
+int discover(const DmlpAddress& target, unsigned long timeout)
+{
+    Discovered discovered;
+    DmlpCallback callback = {};
+    callback.kind = DMLP_CALLBACK_KIND;
+    callback.function.result = onDiscovered;
+    callback.context = &discovered;
+    const DmlpStatus status = DMLP_DiscoverAsync(&callback, &target, (uint32_t)timeout, nullptr);
+    if (status != DMLP_SUCCESS)
+        return fail(status);
+    std::unique_lock<std::mutex> guard(discovered.lock);
+    discovered.done.wait(guard, [&] { return discovered.finished; });
+    return discovered.status == DMLP_SUCCESS ? 0 : fail(discovered.status);
+}
+
+bool parseIds(const char* text, std::vector<uint16_t>& ids)
+{
+    ids.clear();
+    std::string list = text;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = list.find(',', start);
+        const std::string item = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        unsigned long id;
+        if (!parseNumber(item.c_str(), 0xFFFF, id))
+            return false;
+        ids.push_back((uint16_t)id);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return !ids.empty();
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     unsigned long port = 47545, timeout = 2000, retry = 3;
     bool tcp = false;
+    bool timeoutGiven = false;
+    WatchOptions watchOptions;
     std::vector<const char*> words;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -257,6 +428,29 @@ int main(int argc, char** argv)
                 fprintf(stderr, "dmlp-query: %s is not a time-out in milliseconds\n", argv[i]);
                 return 2;
             }
+            timeoutGiven = true;
+        } else if (arg == "--ids" && hasValue) {
+            if (!parseIds(argv[++i], watchOptions.ids)) {
+                fprintf(stderr, "dmlp-query: %s is not a list of event ids\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--class" && hasValue) {
+            if (!parseNumber(argv[++i], 0xFFFFFFFFul, watchOptions.objectClass) || watchOptions.objectClass == 0) {
+                fprintf(stderr, "dmlp-query: %s is not a list value\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--renew" && hasValue) {
+            if (!parseNumber(argv[++i], 86400, watchOptions.renewSeconds)) {
+                fprintf(stderr, "dmlp-query: %s is not a number of seconds\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--count" && hasValue) {
+            if (!parseNumber(argv[++i], 0xFFFFFFFFul, watchOptions.count)) {
+                fprintf(stderr, "dmlp-query: %s is not a count\n", argv[i]);
+                return 2;
+            }
+        } else if (arg == "--v2") {
+            watchOptions.v2 = true;
         } else if (arg == "--retry" && hasValue) {
             if (!parseNumber(argv[++i], 255, retry) || retry == 0) {
                 fprintf(stderr, "dmlp-query: %s is not a number of transmissions (1 to 255)\n", argv[i]);
@@ -274,18 +468,32 @@ int main(int argc, char** argv)
     }
     const std::string command = words.size() >= 2 ? words[1] : "";
     const bool oneArgument = command == "echo" || command == "trace" || command == "cancel";
-    const bool noArgument = command == "jobs" || command == "device";
+    const bool noArgument = command == "jobs" || command == "device" || command == "watch" || command == "discover";
     if (!((oneArgument && words.size() == 3) || (noArgument && words.size() == 2))) {
         usage(stderr);
         return 2;
     }
-    DmlpAddress peer = {};
-    peer.kind = tcp ? DMLP_ADDRESS_TCP : DMLP_ADDRESS_UDP;
-    if (inet_pton(AF_INET, words[0], peer.u.inet.address) != 1) {
-        fprintf(stderr, "dmlp-query: %s is not an IPv4 address\n", words[0]);
+    std::vector<DmlpAddress> peers;
+    std::string addresses = words[0];
+    for (size_t start = 0; start <= addresses.size();) {
+        const size_t comma = addresses.find(',', start);
+        const std::string one = addresses.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        DmlpAddress peer = {};
+        peer.kind = tcp && command != "discover" ? DMLP_ADDRESS_TCP : DMLP_ADDRESS_UDP;
+        if (inet_pton(AF_INET, one.c_str(), peer.u.inet.address) != 1) {
+            fprintf(stderr, "dmlp-query: %s is not an IPv4 address\n", one.c_str());
+            return 2;
+        }
+        peer.u.inet.port = (uint16_t)port;
+        peers.push_back(peer);
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    if (peers.size() > 1 && command != "watch") {
+        fprintf(stderr, "dmlp-query: only watch takes several addresses\n");
         return 2;
     }
-    peer.u.inet.port = (uint16_t)port;
     DmlpClientJobId id = {};
     unsigned long handle = 0;
     if (command == "trace" && !parseWireHex(words[2], id)) {
@@ -303,15 +511,29 @@ int main(int argc, char** argv)
         fprintf(stderr, "dmlp-query: the protocol library did not start\n");
         return fail(status);
     }
+    if (command == "discover") {
+        const int result = discover(peers[0], timeoutGiven ? timeout : 2000);
+        DMLP_Terminate(instance);
+        return result;
+    }
     DmlpEPProperty property = {};
     property.timeout = (uint32_t)timeout;
     property.transmissions = (uint8_t)retry;
-    DmlpBinding binding = nullptr;
-    status = DMLP_Bind(instance, &peer, nullptr, &property, &binding);
+    std::vector<DmlpBinding> bindings;
+    for (const DmlpAddress& peer : peers) {
+        DmlpBinding one = nullptr;
+        status = DMLP_Bind(instance, &peer, nullptr, &property, &one);
+        if (status != DMLP_SUCCESS && status != DMLP_BOUND_2001)
+            break;
+        bindings.push_back(one);
+    }
+    DmlpBinding binding = bindings.empty() ? nullptr : bindings[0];
     int result;
-    if (status != DMLP_SUCCESS && status != DMLP_BOUND_2001) {
+    if (bindings.size() != peers.size()) {
         fprintf(stderr, "dmlp-query: cannot bind to %s\n", words[0]);
         result = fail(status);
+    } else if (command == "watch") {
+        result = watch(bindings, watchOptions);
     } else {
         if (command == "echo")
             result = echo(binding, words[2]);
@@ -323,8 +545,9 @@ int main(int argc, char** argv)
             result = trace(binding, id);
         else
             result = cancel(binding, (uint32_t)handle);
-        DMLP_Unbind(binding);
     }
+    for (DmlpBinding one : bindings)
+        DMLP_Unbind(one);
     DMLP_Terminate(instance);
     return result;
 }
