@@ -320,6 +320,32 @@ TEST_F(WatchDeviceTest, HoldOfANoAnswerDialogHoldsAfterTheFirstJobLeftTheSpooler
     EXPECT_TRUE(status & JOB_STATUS_PAUSED);
 }
 
+TEST_F(WatchDeviceTest, ADeviceThatGoesSilentHoldsThePrintersOtherJobs)
+{
+    DWORD jobs[3];
+    const char* texts[3] = {"0000000C", "0000000D", "0000000E"};
+    for (int i = 0; i < 3; ++i) {
+        jobs[i] = printedJob();
+        track(*context, jobs[i], texts[i]);
+    }
+    ClibDouble::instance().answerStatus({failed(0x00040014u)});
+    poll();
+    EXPECT_EQ(errSent(), DWORD(DEVSTATUS_NO_ANSWER));
+    EXPECT_EQ(textsSent(), (std::vector<DWORD>{IDS_WIM_DEVICEPOWEROFF}));
+    EXPECT_EQ(noticesOf(jobs[0]), (std::vector<std::string>{"status 80000000"}));
+    for (int i = 1; i < 3; ++i) {
+        DWORD status = 0, flag = 0;
+        ASSERT_TRUE(jobStatus(jobs[i], &status));
+        EXPECT_TRUE(status & JOB_STATUS_PAUSED) << i;
+        context->jobs().GetDevPowOffErrFlg(kPrinter.c_str(), jobs[i], &flag);
+        EXPECT_EQ(flag, 1u);
+        EXPECT_EQ(noticesOf(jobs[i]), (std::vector<std::string>{"status 80000000"}));
+    }
+    // The next poll of the silent device sends nothing new.
+    poll();
+    EXPECT_EQ(textsSent().size(), 1u);
+}
+
 class WatchThreadTest : public WatchDeviceTest {};
 
 TEST_F(WatchThreadTest, AStartedJobIsPolledAndTheStopEndsTheThreadInAnyWait)
