@@ -287,6 +287,7 @@ typedef struct DmlpSubscription {
     struct DmlpSubscription* next;
     DmlpEventIdSet wanted;
     uint64_t subscriber;  // the subscriber binding's handle
+    VxTransAddressPair device;  // the subscriber's peer, to match senders without a lookup
     uint32_t value;       // the list value; notifications carry it as their reference
     DmlpEventCallback function;
     void* context;

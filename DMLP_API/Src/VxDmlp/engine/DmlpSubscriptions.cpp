@@ -239,6 +239,7 @@ DmlpSubscription* NewSubscription(DmlpMessage* message)
     for (uint16_t i = 0; i < block->count; ++i)
         DmlpEventIdSetAdd(&subscription->wanted, block->ids[i]);
     subscription->subscriber = message->binding;
+    subscription->device = DmlpFindBinding(message->binding)->pair;
     subscription->value = message->u.subscribe.value;
     subscription->function = message->u.subscribe.eventFunction;
     subscription->context = message->u.subscribe.eventContext;
@@ -405,11 +406,11 @@ DmlpBindingRecord* PortOf(DmlpBindingRecord* binding)
 
 // ---- Dispatch ------------------------------------------------------------------------------------------
 
-bool SameSender(const DmlpBindingRecord* subscriber, const VxTransAddressPair* sender)
+bool SameSender(const VxTransAddressPair* device, const VxTransAddressPair* sender)
 {
-    if (subscriber->pair.protocol != sender->protocol)
+    if (device->protocol != sender->protocol)
         return false;
-    const DmlpTransportAddress* peer = (const DmlpTransportAddress*)&subscriber->pair.peer;
+    const DmlpTransportAddress* peer = (const DmlpTransportAddress*)&device->peer;
     const DmlpTransportAddress* from = (const DmlpTransportAddress*)&sender->peer;
     switch (sender->protocol) {
     case VXTRANS_PROTOCOL_TCP:
@@ -468,11 +469,10 @@ void Deliver(const DmlpSubscription* subscription, DmlpParamBlock* block, const 
     DmlpPostToNotifier(notice, false);
 }
 
-bool Matches(const DmlpSubscription* subscription, const VxTransAddressPair* sender, bool* live)
+// The sender is the subscriber's device, and the subscriber still lives.
+bool Matches(const DmlpSubscription* subscription, const VxTransAddressPair* sender)
 {
-    const DmlpBindingRecord* subscriber = DmlpFindBinding(subscription->subscriber);
-    *live = DmlpBindingLive(subscriber);
-    return *live && SameSender(subscriber, sender);
+    return SameSender(&subscription->device, sender) && DmlpBindingLive(DmlpFindBinding(subscription->subscriber));
 }
 
 } // namespace
@@ -650,8 +650,7 @@ void DmlpDispatchEvent(DmlpBindingRecord* port, const VxTransAddressPair* sender
     // The subscription of the notification's own reference takes it alone.
     for (DmlpSubscription* subscription = port->subscriptions; subscription != nullptr;
          subscription = subscription->next) {
-        bool live;
-        if (subscription->value != record->reference || !Matches(subscription, sender, &live))
+        if (subscription->value != record->reference || !Matches(subscription, sender))
             continue;
         Deliver(subscription, first, &from);
         return;
@@ -661,15 +660,13 @@ void DmlpDispatchEvent(DmlpBindingRecord* port, const VxTransAddressPair* sender
     size_t count = 0;
     for (DmlpSubscription* subscription = port->subscriptions; subscription != nullptr;
          subscription = subscription->next) {
-        bool live;
-        count += Matches(subscription, sender, &live) ? 1 : 0;
+        count += Matches(subscription, sender) ? 1 : 0;
     }
     DmlpParamBlock* block = first;
     for (size_t wanted = count; wanted-- > 0;) {
         DmlpSubscription* subscription = port->subscriptions;
         for (size_t seen = 0;; subscription = subscription->next) {
-            bool live;
-            if (Matches(subscription, sender, &live) && seen++ == wanted)
+            if (Matches(subscription, sender) && seen++ == wanted)
                 break;
         }
         if (block == nullptr && (block = Decode(frame, length)) == nullptr)
