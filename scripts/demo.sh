@@ -20,7 +20,9 @@ PAL_ROOT=$(mktemp -d /tmp/jtrk-demo.XXXXXX)
 jobs_dir="$PAL_ROOT/devsim-jobs"
 mkdir -p "$jobs_dir" "$PAL_ROOT/config"
 pids=()
+service=0
 cleanup() {
+  [ "$service" = 1 ] && "$bin/pal-sc" stop JTRKSVC2 --wait 30 >/dev/null 2>&1
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   if [ "$keep" = 1 ]; then echo "platform root kept: $PAL_ROOT"; else rm -rf "$PAL_ROOT"; fi
@@ -56,7 +58,7 @@ echo "=== platform root $PAL_ROOT"
 echo "=== device simulator: RAW printer at 127.0.0.5:9100, LPR printer at 127.0.0.6 (515 -> 40516)"
 echo "127.0.0.6:515 127.0.0.6:40516" > "$PAL_ROOT/config/connect-redirect"
 "$bin/devsim" --device 127.0.0.5 --raw 9100 --device 127.0.0.6 --no-raw --lpr 40516 --out "$jobs_dir" \
-  > "$PAL_ROOT/devsim.log" 2>&1 &
+  --control "$PAL_ROOT/devsim.ctl" > "$PAL_ROOT/devsim.log" 2>&1 &
 pids+=($!)
 wait_for "$PAL_ROOT/devsim.log" "LPR on 127.0.0.6:40516"
 
@@ -119,4 +121,29 @@ grep -q "trace 1 completed" <<< "$traced" || { echo "demo: the job did not compl
 echo "--- the devices' job objects over DMLP (dmlp-query: HANDLE STATE IMPRESSIONS CLIENT-JOB-ID)"
 "$bin/dmlp-query" 127.0.0.5 jobs
 "$bin/dmlp-query" 127.0.0.6 jobs
-echo "=== done: the tracking service is not built yet"
+
+echo "=== the tracking service JTRKSVC2 with the print manager and the message manager (stand-ins)"
+echo "127.0.0.5 reply" > "$PAL_ROOT/config/icmp"
+"$bin/hbphstd" install 'C:\Harbor'
+"$bin/hbmsgm" run 'C:\Msgm' --show > "$PAL_ROOT/hbmsgm.log" 2>&1 &
+pids+=($!)
+"$bin/pal-sc" create JTRKSVC2 binPath= "$bin/JTRKSVC2" >/dev/null
+"$bin/pal-sc" start JTRKSVC2 --wait 20 | grep STATE | tail -1
+service=1
+journal="$PAL_ROOT/drive_c/Harbor/journal.log"
+
+echo "--- a job tracked on its device to its end"
+tracked_id=$("$bin/pal-print" "Office RAW" "$PAL_ROOT/report.job" --document "Quarterly report" --user carol)
+echo "job $tracked_id on Office RAW"
+wait_for "$journal" "PrStatusNoticeEnd"
+echo "--- the print manager's journal for it: start, status and page count, end"
+"$bin/hbphstd" journal | grep "\"job\":$tracked_id," | sed 's/"block":"[0-9a-f]*",//'
+for _ in $(seq 300); do
+  "$bin/pal-spool" history | grep -q "^$tracked_id sent" && break
+  sleep 0.1
+done
+echo "--- the spooler ended it: Office RAW's jobs, then the host's history"
+"$bin/pal-spool" jobs "Office RAW"
+"$bin/pal-spool" history
+"$bin/pal-spool" history | grep -q "^$tracked_id sent" || { echo "demo: the spooler did not end job $tracked_id" >&2; exit 1; }
+echo "=== done"
