@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <vector>
 
 namespace {
@@ -13,6 +14,12 @@ struct EntryCache {
     PRINTMGR_ENTRY sendEx = nullptr;
     PRINTMGR_ENTRY send = nullptr;
     PRINTMGR_ENTRY noticeEnd = nullptr;
+    PRINTMGR_ENTRY needSendNoticeMessage = nullptr;
+    PRINTMGR_ENTRY getNoticeHost = nullptr;
+    PRINTMGR_ENTRY setExtInfo = nullptr;
+    PRINTMGR_ENTRY getExtInfo = nullptr;
+    PRINTMGR_ENTRY attributeGetA = nullptr;
+    PRINTMGR_ENTRY attributeGetW = nullptr;
 };
 
 EntryCache g_entries;
@@ -126,6 +133,99 @@ int finish(int result)
     return result;
 }
 
+bool validLevel(DWORD level)
+{
+    return level == 1 || level == 2;
+}
+
+// The start notice by the library's level: the Ex entry, or the plain one and a handle of our own.
+int noticeStart(LPCSTR printer, DWORD jobId, LPSTR document, DWORD fieldCount, HANDLE* phNotice)
+{
+    DWORD level = 0;
+    PrGetMonIfLevelD(&level);
+    if (level != 0) {
+        PrStatusNoticeStartExBlock block = {const_cast<LPSTR>(printer), document, &jobId, &fieldCount, phNotice};
+        return CallPrintMgrEntry("PrStatusNoticeStartExD", &g_entries.noticeStartEx, &block);
+    }
+    PrStatusNoticeStartBlock block = {0, 0, const_cast<LPSTR>(printer), document, jobId, fieldCount};
+    int result = CallPrintMgrEntry("PrStatusNoticeStartD", &g_entries.noticeStart, &block);
+    if (result == 0 && makeNoticeHandle(phNotice) != 0)
+        return -1;
+    return result;
+}
+
+// A zero-filled parameter block written at the library's offsets.
+template <size_t Bytes>
+class RawBlock {
+public:
+    template <class T>
+    RawBlock& put(size_t offset, T value)
+    {
+        memcpy(bytes_ + offset, &value, sizeof value);
+        return *this;
+    }
+    RawBlock& tag(LPCSTR fourChars)
+    {
+        memcpy(bytes_ + 8, fourChars, 4);
+        return *this;
+    }
+    template <class T>
+    T get(size_t offset) const
+    {
+        T value;
+        memcpy(&value, bytes_ + offset, sizeof value);
+        return value;
+    }
+    void* data() { return bytes_; }
+
+private:
+    alignas(8) BYTE bytes_[Bytes] = {};
+};
+
+// A DWORD at 8, the pointers from 16, then the output buffer (cleared first) and its size.
+int callWithOutputBuffer(LPCSTR entry, PRINTMGR_ENTRY* slot, DWORD value, std::initializer_list<LPVOID> pointers,
+                         LPSTR buffer, DWORD bufferBytes)
+{
+    if (!buffer)
+        return failWith(ERROR_INVALID_PARAMETER);
+    memset(buffer, 0, bufferBytes);
+    RawBlock<64> block;
+    size_t offset = 16;
+    block.put(8, value);
+    for (LPVOID pointer : pointers) {
+        block.put(offset, pointer);
+        offset += 8;
+    }
+    block.put(offset, buffer).put(offset + 8, bufferBytes);
+    return finish(CallPrintMgrEntry(entry, slot, block.data()));
+}
+
+// The block of the extended-information entries; the key at 16 is required.
+RawBlock<56> extInfoBlock(LPCSTR tag, DWORD value, LPVOID key, DWORD first, DWORD second, LPVOID data,
+                          DWORD dataBytes)
+{
+    RawBlock<56> block;
+    block.tag(tag).put(12, value).put(16, key).put(24, first).put(28, second).put(32, data).put(40, dataBytes);
+    return block;
+}
+
+int missingKey()
+{
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return PRINTMGR_NOT_AVAILABLE;
+}
+
+int attributeGet(LPCSTR entry, PRINTMGR_ENTRY* slot, const void* name, DWORD* value)
+{
+    if (!name || !value)
+        return failWith(ERROR_INVALID_PARAMETER);
+    RawBlock<16> block;
+    block.put(0, name);
+    int result = CallPrintMgrEntry(entry, slot, block.data());
+    *value = block.get<DWORD>(8);
+    return finish(result);
+}
+
 } // namespace
 
 int CallPrintMgrEntry(LPCSTR lpszEntry, PRINTMGR_ENTRY* cacheSlot, void* block)
@@ -208,18 +308,7 @@ int PrStatusNoticeStartExD(LPCWSTR printer, DWORD jobId, DWORD, LPWSTR document,
     if (!ansiDocument)
         return failWith(error);
     size_t documentBytes = std::max<size_t>(strlen(ansiDocument) + 1, PRINTMGR_DOCUMENT_BYTES);
-    DWORD level = 0;
-    PrGetMonIfLevelD(&level);
-    int result;
-    if (level != 0) {
-        PrStatusNoticeStartExBlock block = {ansiPrinter, ansiDocument, &jobId, &fieldCount, phNotice};
-        result = CallPrintMgrEntry("PrStatusNoticeStartExD", &g_entries.noticeStartEx, &block);
-    } else {
-        PrStatusNoticeStartBlock block = {0, 0, ansiPrinter, ansiDocument, jobId, fieldCount};
-        result = CallPrintMgrEntry("PrStatusNoticeStartD", &g_entries.noticeStart, &block);
-        if (result == 0 && makeNoticeHandle(phNotice) != 0)
-            return -1;
-    }
+    int result = noticeStart(ansiPrinter, jobId, ansiDocument, fieldCount, phNotice);
     if (result != 0)
         return finish(result);
     ansiDocument[documentBytes - 1] = 0; // whatever the library wrote, the text ends in its buffer
@@ -240,10 +329,18 @@ int PrStatusSendExD(LPCWSTR printer, DWORD jobId, DWORD status, DWORD extCount, 
     LPSTR ansiPrinter = strings.add(printer, &error);
     if (!ansiPrinter)
         return failWith(error);
+    return PrStatusSendExD(static_cast<LPCSTR>(ansiPrinter), jobId, status, extCount, extInfo, extSize, notice, text);
+}
+
+int PrStatusSendExD(LPCSTR printer, DWORD jobId, DWORD status, DWORD extCount, LPVOID extInfo, DWORD extSize,
+                    PrNoticeInfo* notice, LPCSTR text)
+{
+    if (!printer)
+        return failWith(ERROR_INVALID_PARAMETER);
     DWORD level = 0;
     PrGetMonIfLevelD(&level);
     PrStatusSendExBlock block = {};
-    block.lpszPrinter = ansiPrinter;
+    block.lpszPrinter = const_cast<LPSTR>(printer);
     block.dwJobId = jobId;
     block.dwStatus = status;
     block.dwExtCount = extCount;
@@ -263,16 +360,8 @@ int PrStatusSendExD(LPCWSTR printer, DWORD jobId, DWORD status, DWORD extCount, 
         block.dwStatus = statusForOldLevel(block.dwStatus);
     bool resolved = false;
     int result = library().iCall("PrStatusSendExD", &g_entries.sendEx, &block, &resolved);
-    if (!resolved && result == PRINTMGR_NOT_AVAILABLE) {
-        PrStatusSendBlock plain = {};
-        plain.lpszPrinter = ansiPrinter;
-        plain.dwJobId = jobId;
-        plain.dwStatus = statusForOldLevel(status);
-        plain.lpNotice = notice;
-        plain.lpszText = const_cast<LPSTR>(text);
-        plain.ulPassThrough = block.ulPassThrough;
-        result = CallPrintMgrEntry("PrStatusSendD", &g_entries.send, &plain);
-    }
+    if (!resolved && result == PRINTMGR_NOT_AVAILABLE)
+        return PrStatusSendD(printer, jobId, statusForOldLevel(status), notice, text);
     return finish(result);
 }
 
@@ -283,6 +372,128 @@ int PrStatusNoticeEndD(LPCWSTR printer, DWORD jobId)
     LPSTR ansiPrinter = strings.add(printer, &error);
     if (!ansiPrinter)
         return failWith(error);
-    PrStatusNoticeEndBlock block = {0, ansiPrinter, jobId};
+    return PrStatusNoticeEndD(static_cast<LPCSTR>(ansiPrinter), jobId);
+}
+
+int PrStatusNoticeEndD(LPCSTR printer, DWORD jobId)
+{
+    if (!printer)
+        return failWith(ERROR_INVALID_PARAMETER);
+    PrStatusNoticeEndBlock block = {0, const_cast<LPSTR>(printer), jobId};
     return finish(CallPrintMgrEntry("PrStatusNoticeEndD", &g_entries.noticeEnd, &block));
+}
+
+int PrStatusNoticeStartExD(LPCSTR printer, DWORD jobId, DWORD level, LPSTR document, DWORD fieldCount,
+                           HANDLE* phNotice)
+{
+    if (!printer || !document || !phNotice)
+        return failWith(ERROR_INVALID_PARAMETER);
+    *phNotice = nullptr;
+    if (!validLevel(level))
+        return failWith(ERROR_INVALID_LEVEL);
+    return finish(noticeStart(printer, jobId, document, fieldCount, phNotice));
+}
+
+int PrStatusNoticeStartD(LPCSTR printer, DWORD jobId, DWORD level, LPSTR document, DWORD fieldCount)
+{
+    if (!printer || !document)
+        return failWith(ERROR_INVALID_PARAMETER);
+    if (!validLevel(level))
+        return failWith(ERROR_INVALID_LEVEL);
+    PrStatusNoticeStartBlock block = {0, 0, const_cast<LPSTR>(printer), document, jobId, fieldCount};
+    return finish(CallPrintMgrEntry("PrStatusNoticeStartD", &g_entries.noticeStart, &block));
+}
+
+int PrStatusNoticeStartD(LPCWSTR printer, DWORD jobId, LPCWSTR document, DWORD fieldCount)
+{
+    AnsiStrings strings;
+    DWORD error = 0;
+    LPSTR ansiPrinter = strings.add(printer, &error);
+    LPSTR ansiDocument = ansiPrinter ? strings.addBuffer(document, PRINTMGR_DOCUMENT_BYTES, &error) : nullptr;
+    if (!ansiDocument)
+        return failWith(error);
+    return PrStatusNoticeStartD(static_cast<LPCSTR>(ansiPrinter), jobId, 1, ansiDocument, fieldCount);
+}
+
+int PrStatusSendD(LPCSTR printer, DWORD jobId, DWORD status, PrNoticeInfo* notice, LPCSTR text)
+{
+    if (!printer)
+        return failWith(ERROR_INVALID_PARAMETER);
+    PrStatusSendBlock block = {};
+    block.lpszPrinter = const_cast<LPSTR>(printer);
+    block.dwJobId = jobId;
+    block.dwStatus = status;
+    block.lpNotice = notice;
+    block.lpszText = const_cast<LPSTR>(text);
+    return finish(CallPrintMgrEntry("PrStatusSendD", &g_entries.send, &block));
+}
+
+int PrStatusSendD(LPCWSTR printer, DWORD jobId, DWORD status, PrNoticeInfo* notice, LPCSTR text)
+{
+    AnsiStrings strings;
+    DWORD error = 0;
+    LPSTR ansiPrinter = strings.add(printer, &error);
+    if (!ansiPrinter)
+        return failWith(error);
+    return PrStatusSendD(static_cast<LPCSTR>(ansiPrinter), jobId, status, notice, text);
+}
+
+int PrNeedSendNoticeMessageD(DWORD value, LPVOID first, LPVOID second, LPVOID third, LPSTR buffer,
+                             DWORD bufferBytes)
+{
+    return callWithOutputBuffer("PrNeedSendNoticeMessageD", &g_entries.needSendNoticeMessage, value,
+                                {first, second, third}, buffer, bufferBytes);
+}
+
+int PrGetNoticeHostD(DWORD value, LPVOID first, LPVOID second, LPSTR buffer, DWORD bufferBytes)
+{
+    return callWithOutputBuffer("PrGetNoticeHostD", &g_entries.getNoticeHost, value, {first, second}, buffer,
+                                bufferBytes);
+}
+
+int PrSetExtInfoD(DWORD value, LPVOID key, DWORD first, DWORD second, LPVOID data, DWORD dataBytes)
+{
+    if (!key)
+        return missingKey();
+    auto block = extInfoBlock("SETE", value, key, first, second, data, dataBytes);
+    return finish(CallPrintMgrEntry("PrSetExtInfoD", &g_entries.setExtInfo, block.data()));
+}
+
+int PrGetExtInfoD(LPCSTR tag, DWORD value, LPVOID key, DWORD first, DWORD second, LPVOID buffer, DWORD bufferBytes,
+                  DWORD* returned)
+{
+    if (!tag || (strcmp(tag, "GETE") != 0 && strcmp(tag, "GETJ") != 0))
+        return failWith(ERROR_INVALID_PARAMETER);
+    if (!key)
+        return missingKey();
+    bool withValues = strcmp(tag, "GETE") == 0;
+    auto block = extInfoBlock(tag, value, key, withValues ? first : 0, withValues ? second : 0, buffer, bufferBytes);
+    int result = CallPrintMgrEntry("PrGetExtInfoD", &g_entries.getExtInfo, block.data());
+    if (returned && (result == 0 || result == PRINTMGR_EXT_MORE_DATA))
+        *returned = block.get<DWORD>(44);
+    return finish(result);
+}
+
+int PrGetExtInfoD(DWORD value, LPVOID key, DWORD ids[2])
+{
+    if (!ids)
+        return failWith(ERROR_INVALID_PARAMETER);
+    if (!key)
+        return missingKey();
+    DWORD buffer[2] = {};
+    auto block = extInfoBlock("GEID", value, key, 0, 0, buffer, sizeof buffer);
+    int result = CallPrintMgrEntry("PrGetExtInfoD", &g_entries.getExtInfo, block.data());
+    if (result == 0)
+        memcpy(ids, buffer, sizeof buffer);
+    return finish(result);
+}
+
+int PrAttributeGetDA(LPCSTR name, DWORD* value)
+{
+    return attributeGet("PrAttributeGetDA", &g_entries.attributeGetA, name, value);
+}
+
+int PrAttributeGetDW(LPCWSTR name, DWORD* value)
+{
+    return attributeGet("PrAttributeGetDW", &g_entries.attributeGetW, name, value);
 }

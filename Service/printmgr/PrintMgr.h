@@ -124,3 +124,36 @@ int PrStatusNoticeStartExD(LPCWSTR printer, DWORD jobId, DWORD level, LPWSTR doc
 int PrStatusSendExD(LPCWSTR printer, DWORD jobId, DWORD status, DWORD extCount, LPVOID extInfo, DWORD extSize,
                     PrNoticeInfo* notice, LPCSTR text);
 int PrStatusNoticeEndD(LPCWSTR printer, DWORD jobId);
+
+// ---- Entries the service does not call. A missing argument gives -1 with error 87.
+// ANSI forms: as the wide ones without conversion; level must be 1 or 2 (else error 124).
+int PrStatusNoticeStartExD(LPCSTR printer, DWORD jobId, DWORD level, LPSTR document, DWORD fieldCount,
+                           HANDLE* phNotice);
+int PrStatusNoticeStartD(LPCSTR printer, DWORD jobId, DWORD level, LPSTR document, DWORD fieldCount);
+int PrStatusSendExD(LPCSTR printer, DWORD jobId, DWORD status, DWORD extCount, LPVOID extInfo, DWORD extSize,
+                    PrNoticeInfo* notice, LPCSTR text);
+int PrStatusNoticeEndD(LPCSTR printer, DWORD jobId);
+// The plain status, sent as given (no level adaptation).
+int PrStatusSendD(LPCSTR printer, DWORD jobId, DWORD status, PrNoticeInfo* notice, LPCSTR text);
+// Wide forms: the strings converted to the ANSI code page (NULL as ""); the start notice at level 1.
+int PrStatusNoticeStartD(LPCWSTR printer, DWORD jobId, LPCWSTR document, DWORD fieldCount);
+int PrStatusSendD(LPCWSTR printer, DWORD jobId, DWORD status, PrNoticeInfo* notice, LPCSTR text);
+
+// The output buffer (required) is cleared before the call.
+int PrNeedSendNoticeMessageD(DWORD value, LPVOID first, LPVOID second, LPVOID third, LPSTR buffer,
+                             DWORD bufferBytes);
+int PrGetNoticeHostD(DWORD value, LPVOID first, LPVOID second, LPSTR buffer, DWORD bufferBytes);
+
+// Extended information under a key (required: PRINTMGR_NOT_AVAILABLE without it).
+int PrSetExtInfoD(DWORD value, LPVOID key, DWORD first, DWORD second, LPVOID data, DWORD dataBytes);
+// tag "GETE" or "GETJ" (first and second are sent with "GETE" only); *returned (optional) gets the
+// library's DWORD on result 0 or PRINTMGR_EXT_MORE_DATA.
+int PrGetExtInfoD(LPCSTR tag, DWORD value, LPVOID key, DWORD first, DWORD second, LPVOID buffer, DWORD bufferBytes,
+                  DWORD* returned);
+// "GEID": the library's two DWORDs into ids on result 0.
+int PrGetExtInfoD(DWORD value, LPVOID key, DWORD ids[2]);
+#define PRINTMGR_EXT_MORE_DATA (-7)
+
+// The attribute named by text; *value is 0 unless the library sets it.
+int PrAttributeGetDA(LPCSTR name, DWORD* value);
+int PrAttributeGetDW(LPCWSTR name, DWORD* value);

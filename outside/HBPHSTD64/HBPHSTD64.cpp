@@ -9,8 +9,12 @@
 //                   Rename=TEXT                   start notices rewrite the document to TEXT
 //   [ENTRY]         Result=N (default 0)          the result of that entry
 //                   LastError=N                   the last error it leaves, when given
+//                   Value=N, Value2=N             what PrGetExtInfoD and PrAttributeGetDA/DW hand back
+//                   Text=TEXT                     what PrNeedSendNoticeMessageD and PrGetNoticeHostD
+//                                                 write into their buffer, cut to its size
 // The document buffer of a start notice holds 260 bytes: a rename is cut to 259.
 // Built twice: HBPHSTD64 with every entry, and HBPHSTD64-legacy without the Ex entries.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -229,3 +233,122 @@ STANDIN_EXPORT int PrStatusSendExD(void* block)
     return result;
 }
 #endif
+
+namespace {
+
+// [ENTRY] Value=N: what an entry hands back in its out fields.
+DWORD valueSetting(const char* entry, const char* key = "Value")
+{
+    return static_cast<DWORD>(setting(entry, key, 0));
+}
+
+bool allZero(const BYTE* bytes, DWORD size)
+{
+    for (DWORD i = 0; bytes && i < size; ++i)
+        if (bytes[i])
+            return false;
+    return true;
+}
+
+// Entries with a DWORD at 8 and an output buffer: [ENTRY] Text=TEXT is written into it, cut to its
+// size. The journal tells whether the buffer arrived cleared.
+int outputBufferEntry(const char* entry, void* block, size_t blockBytes, size_t bufferOffset)
+{
+    char* buffer = field<char*>(block, bufferOffset);
+    const DWORD size = field<DWORD>(block, bufferOffset + 8);
+    journal::Line line;
+    line.utf8("entry", entry).hex("block", block, blockBytes).number("value", field<DWORD>(block, 8));
+    line.number("size", size).number("cleared", allZero(reinterpret_cast<const BYTE*>(buffer), size));
+    int result = answer(entry);
+    if (result == 0 && buffer && size > 0) {
+        std::string text = textSetting(entry, "Text");
+        size_t length = std::min<size_t>(text.size(), size - 1);
+        memcpy(buffer, text.data(), length);
+        buffer[length] = 0;
+    }
+    record(line, entry, result);
+    return result;
+}
+
+std::string tagOf(const void* block)
+{
+    return std::string(static_cast<const char*>(block) + 8, 4);
+}
+
+// The extended information's data as hex: the DWORD at 40 tells its size.
+journal::Line extInfoLine(const char* entry, const void* block)
+{
+    const DWORD size = field<DWORD>(block, 40);
+    journal::Line line;
+    line.utf8("entry", entry).hex("block", block, 56).utf8("tag", tagOf(block));
+    line.number("value", field<DWORD>(block, 12)).number("size", size);
+    return line;
+}
+
+// The attribute entries take the name at 0 and answer [ENTRY] Value=N at 8.
+int attributeEntry(const char* entry, void* block, const std::string& name)
+{
+    journal::Line line;
+    line.utf8("entry", entry).hex("block", block, 16).utf8("name", name);
+    int result = answer(entry);
+    DWORD value = valueSetting(entry);
+    if (result == 0)
+        memcpy(static_cast<BYTE*>(block) + 8, &value, sizeof value);
+    record(line, entry, result);
+    return result;
+}
+
+} // namespace
+
+STANDIN_EXPORT int PrNeedSendNoticeMessageD(void* block)
+{
+    return outputBufferEntry("PrNeedSendNoticeMessageD", block, 64, 40);
+}
+
+STANDIN_EXPORT int PrGetNoticeHostD(void* block)
+{
+    return outputBufferEntry("PrGetNoticeHostD", block, 56, 32);
+}
+
+STANDIN_EXPORT int PrSetExtInfoD(void* block)
+{
+    journal::Line line = extInfoLine("PrSetExtInfoD", block);
+    line.hex("data", field<const void*>(block, 32), field<const void*>(block, 32) ? field<DWORD>(block, 40) : 0);
+    int result = answer("PrSetExtInfoD");
+    record(line, "PrSetExtInfoD", result);
+    return result;
+}
+
+// "GEID" fills its 8-byte buffer with [PrGetExtInfoD] Value and Value2; "GETE" and "GETJ" answer
+// Value at 44 on result 0 or -7.
+STANDIN_EXPORT int PrGetExtInfoD(void* block)
+{
+    journal::Line line = extInfoLine("PrGetExtInfoD", block);
+    int result = answer("PrGetExtInfoD");
+    BYTE* buffer = field<BYTE*>(block, 32);
+    DWORD value = valueSetting("PrGetExtInfoD");
+    if (tagOf(block) == "GEID") {
+        DWORD ids[2] = {value, valueSetting("PrGetExtInfoD", "Value2")};
+        if (result == 0 && buffer && field<DWORD>(block, 40) >= sizeof ids)
+            memcpy(buffer, ids, sizeof ids);
+    } else if (result == 0 || result == -7) {
+        memcpy(static_cast<BYTE*>(block) + 44, &value, sizeof value);
+    }
+    record(line, "PrGetExtInfoD", result);
+    return result;
+}
+
+STANDIN_EXPORT int PrAttributeGetDA(void* block)
+{
+    LPCSTR name = field<LPCSTR>(block, 0);
+    return attributeEntry("PrAttributeGetDA", block, name ? journal::utf8FromAnsi(name) : "");
+}
+
+STANDIN_EXPORT int PrAttributeGetDW(void* block)
+{
+    LPCWSTR name = field<LPCWSTR>(block, 0);
+    char utf8[1024] = {};
+    if (name)
+        WideCharToMultiByte(CP_UTF8, 0, name, -1, utf8, sizeof utf8, nullptr, nullptr);
+    return attributeEntry("PrAttributeGetDW", block, utf8);
+}

@@ -31,6 +31,8 @@ const char kUsage[] =
     "HBPHSTD64.ini beside the library is read at every call:\n"
     "  [PrintManager] Level=0|1|2, HeldJobs=ID,ID,... (answered 1 to status 0x400), Rename=TEXT\n"
     "  [ENTRY]        Result=N, LastError=N   for an entry such as PrStatusSendExD\n"
+    "                 Value=N, Value2=N       handed back by PrGetExtInfoD, PrAttributeGetDA/DW\n"
+    "                 Text=TEXT               written by PrNeedSendNoticeMessageD, PrGetNoticeHostD\n"
     "\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
