@@ -1,7 +1,12 @@
 // bench-dmlp-events: event notifications from many simulated printers through VxDmlp's event
 // port to the subscribers' callbacks: the rate at full sender speed, and the latency at a paced
 // rate.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,6 +20,7 @@
 #include <vector>
 
 #include "ChildProcess.h"
+#include "DmlpCoder.h"
 #include "TempRoot.h"
 #include "VxDmlpApi.h"
 
@@ -28,7 +34,8 @@ const char kUsage[] =
     "notifications (default 20) at full speed; prints the events per second at the callbacks and\n"
     "the losses. Phase 2: R notifications a second (default 5000) for S seconds (default 10);\n"
     "prints the median and 99th percentile from the send (the CLOCK_MONOTONIC time in bytes 8-15 of\n"
-    "the client job id) to the callback, and the losses.\n"
+    "the client job id) to the callback, and the losses. Baseline: phase 1's notifications sent to a\n"
+    "bare one-thread UDP receive loop that the printers were told by hand.\n"
     "Exit status 0 when every step ran, 1 when one failed, 2 for a wrong command line.\n";
 
 const uint32_t kObject[2] = {0, 0};
@@ -98,6 +105,65 @@ void Settle(uint64_t expected, int quietMs)
             quiet = 0;
         }
     }
+}
+
+// The subscription element of value type 76: ids, selector 7, the address to report to, extra.
+struct Element {
+    uint16_t count;
+    const uint16_t* ids;
+    uint32_t selector;
+    DmlpAddress address;
+    uint32_t extra;
+};
+
+// Registers a bare UDP socket with every printer by hand-sent AppendToList requests; the
+// socket then counts the phase-1 notifications in one receive loop.
+bool RunBare(unsigned long devices, const std::string& control, unsigned long burst, double& rate, uint64_t& seen)
+{
+    const int receiver = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof local;
+    if (bind(receiver, (sockaddr*)&local, sizeof local) != 0 || getsockname(receiver, (sockaddr*)&local, &length) != 0)
+        return false;
+    Element element = {2, kIds, 7, {}, 0};
+    element.address.kind = DMLP_ADDRESS_UDP;
+    memcpy(element.address.u.inet.address, &local.sin_addr, 4);
+    element.address.u.inet.port = ntohs(local.sin_port);
+    DmlpAppendToListParams params = {3, 502, 2, 0, &element};
+    DmlpHeader header = {DMLP_HEADER_MAGIC, DMLP_HEADER_VERSION, DMLP_FLAG_REPLY_WANTED, 8, 1, 0, 0, 0, 0};
+    DmlpCoderInitialize();
+    DmlpCursor frame = {nullptr, 0};
+    if (DmlpEncodeMessage(&header, &params, &frame) != DMLP_CODER_OK)
+        return false;
+    for (unsigned long i = 0; i < devices; ++i) {
+        sockaddr_in device = {};
+        device.sin_family = AF_INET;
+        device.sin_port = htons(47545);
+        inet_pton(AF_INET, DeviceAddress((int)i).c_str(), &device.sin_addr);
+        sendto(receiver, frame.ptr, frame.count, 0, (sockaddr*)&device, sizeof device);
+    }
+    DmlpFree(frame.ptr);
+    uint8_t datagram[65536];
+    // The registrations' answers first.
+    for (pollfd ready = {receiver, POLLIN, 0}; poll(&ready, 1, 500) == 1;)
+        recv(receiver, datagram, sizeof datagram, 0);
+    std::thread trigger([&] { Control(control, {"event", "all", "count=" + std::to_string(burst), "154", "18"}); });
+    uint64_t first = 0, last = 0;
+    seen = 0;
+    // The first notification may take a while: the printers also send to the library's closed port.
+    for (pollfd ready = {receiver, POLLIN, 0}; poll(&ready, 1, seen == 0 ? 10000 : 1000) == 1;) {
+        if (recv(receiver, datagram, sizeof datagram, 0) >= 25 && datagram[4] == 0 && datagram[5] == 10) {
+            last = NowNs();
+            first = first != 0 ? first : last;
+            ++seen;
+        }
+    }
+    trigger.join();
+    close(receiver);
+    rate = last > first ? seen / ((double)(last - first) / 1e9) : 0.0;
+    return true;
 }
 
 } // namespace
@@ -191,6 +257,11 @@ int main(int argc, char** argv)
     for (DmlpBinding binding : bindings)
         DMLP_Unbind(binding);
     DMLP_Terminate(instance);
+    fprintf(stderr, "baseline: a bare UDP receive loop\n");
+    double bareRate = 0;
+    uint64_t bareSeen = 0;
+    if (!RunBare(devices, control, burst, bareRate, bareSeen))
+        return Fail("the bare receive loop could not be set up");
     std::sort(latencies.begin(), latencies.end());
     const auto at = [&](double q) { return latencies.empty() ? 0.0 : latencies[(size_t)(q * (latencies.size() - 1))]; };
     printf("printers              %lu\n", devices);
@@ -199,6 +270,10 @@ int main(int argc, char** argv)
            (unsigned long long)burstExpected, (unsigned long long)(burstExpected - std::min(burstSeen, burstExpected)));
     printf("phase 1 senders       %.0f notifications/s (the control command's own time)\n",
            sendSeconds > 0 ? burstExpected / sendSeconds : 0.0);
+    printf("bare UDP loop         %.0f notifications/s (%llu of %llu)\n", bareRate, (unsigned long long)bareSeen,
+           (unsigned long long)burstExpected);
+    printf("callbacks/bare        %.2f (target 0.30)\n",
+           bareRate > 0 && burstSeconds > 0 ? (burstSeen / burstSeconds) / bareRate : 0.0);
     printf("phase 2 latency       p50 %.0f us  p99 %.0f us (%llu of %llu, %llu lost)\n", at(0.5), at(0.99),
            (unsigned long long)pacedSeen, (unsigned long long)pacedExpected,
            (unsigned long long)(pacedExpected - std::min(pacedSeen, pacedExpected)));
