@@ -2,12 +2,15 @@
 # Builds the system and prints two jobs end to end on a fresh platform root: pal-print hands each
 # job to the spooler host, the port monitor JTRKMON2 reads the job messages at its front and sends
 # it to a simulated device (one by RAW, one by LPR), and the device records what it received.
+# Then the tracking service JTRKSVC2, with the print manager and message manager stand-ins, follows
+# jobs on the RAW device to their end: one plain, one through a paper jam answered "continue", one
+# without A4 paper answered "hold" and resumed in the spooler.
 # Usage: scripts/demo.sh [--keep]   (--keep leaves the platform root for a look afterwards)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 keep=0
 [ "${1:-}" = "--keep" ] && keep=1
-if [ "${1:-}" = "--help" ]; then sed -n '2,5p' "$0" | sed 's/^# //'; exit 0; fi
+if [ "${1:-}" = "--help" ]; then sed -n '2,8p' "$0" | sed 's/^# //'; exit 0; fi
 
 scripts/setup.sh
 echo "=== building (normal build)"
@@ -127,6 +130,9 @@ echo "127.0.0.5 reply" > "$PAL_ROOT/config/icmp"
 "$bin/hbphstd" install 'C:\Harbor'
 "$bin/hbmsgm" run 'C:\Msgm' --show > "$PAL_ROOT/hbmsgm.log" 2>&1 &
 pids+=($!)
+# Polls the device every 3 s (the shortest interval), so that a jam shows soon.
+mkdir -p "$PAL_ROOT/drive_c/Program Files"
+printf '[Device]\nPollingTime=3\n' > "$PAL_ROOT/drive_c/Program Files/JTRKSVC2.ini"
 "$bin/pal-sc" create JTRKSVC2 binPath= "$bin/JTRKSVC2" >/dev/null
 "$bin/pal-sc" start JTRKSVC2 --wait 20 | grep STATE | tail -1
 service=1
@@ -146,4 +152,72 @@ echo "--- the spooler ended it: Office RAW's jobs, then the host's history"
 "$bin/pal-spool" jobs "Office RAW"
 "$bin/pal-spool" history
 "$bin/pal-spool" history | grep -q "^$tracked_id sent" || { echo "demo: the spooler did not end job $tracked_id" >&2; exit 1; }
+
+ctl() { "$bin/devsim-ctl" --control "$PAL_ROOT/devsim.ctl" "$@"; }
+# print_held DOCUMENT: prints a job on Office RAW and holds it printing on the device until told
+# otherwise; sets job_id (spooler) and handle (device).
+print_held() {
+  job_id=$("$bin/pal-print" "Office RAW" "$PAL_ROOT/report.job" --document "$1" --user dave)
+  echo "job $job_id on Office RAW"
+  handle=""
+  for _ in $(seq 300); do
+    handle=$(ctl jobs 127.0.0.5 | awk '$1 == "127.0.0.5" && $3 == 7 { print $2 }' | tail -1)
+    [ -n "$handle" ] && break
+    sleep 0.05
+  done
+  [ -n "$handle" ] || { echo "demo: the device does not list job $job_id" >&2; exit 1; }
+  ctl job "$handle" state 7 >/dev/null
+}
+# device_error HINT: the device reports HINT; prints the message the service shows for it and
+# sets message to its id.
+device_error() {
+  local shown
+  shown=$(grep -c "^hbmsgm: message" "$PAL_ROOT/hbmsgm.log" || true)
+  ctl device 127.0.0.5 hint "$1"
+  for _ in $(seq 300); do
+    [ "$(grep -c "^hbmsgm: message" "$PAL_ROOT/hbmsgm.log" || true)" -gt "$shown" ] && break
+    sleep 0.1
+  done
+  message=$("$bin/hbmsgm" list | awk 'NR == 1 { print $1 }')
+  [ -n "$message" ] || { echo "demo: no message for the device's status $1" >&2; exit 1; }
+  "$bin/hbmsgm" list
+}
+# finish: the device prints the held job to its end; waits until the service ends it.
+finish() {
+  ctl job "$handle" impressions 1 >/dev/null
+  ctl job "$handle" state 9 reason 21 >/dev/null
+  wait_for "$journal" "\"entry\":\"PrStatusNoticeEndD\",.*\"job\":$job_id,"
+  for _ in $(seq 300); do
+    "$bin/pal-spool" history | grep -q "^$job_id sent" && break
+    sleep 0.1
+  done
+  "$bin/pal-spool" history | grep "^$job_id " || { echo "demo: the spooler did not end job $job_id" >&2; exit 1; }
+}
+
+echo "=== a paper jam while a job prints, answered \"continue\" once cleared"
+print_held "Jammed report"
+device_error 0x00000301
+ctl device 127.0.0.5 hint 0
+"$bin/hbmsgm" answer "$message" continue
+finish
+echo "--- what the print manager heard of it"
+"$bin/hbphstd" journal | grep "\"job\":$job_id," | sed 's/"block":"[0-9a-f]*",//'
+
+echo "=== no A4 paper: answered \"hold\", then resumed in the spooler once paper is in"
+print_held "A4 report"
+device_error 0x03060002
+"$bin/hbmsgm" answer "$message" hold
+for _ in $(seq 300); do
+  "$bin/pal-spool" jobs "Office RAW" | grep -q "^$job_id.*paused" && break
+  sleep 0.1
+done
+"$bin/pal-spool" jobs "Office RAW"
+ctl device 127.0.0.5 hint 0
+"$bin/pal-spool" job "Office RAW" "$job_id" resume
+finish
+"$bin/pal-spool" jobs "Office RAW"
+echo "=== stopping the tracking service"
+"$bin/pal-sc" stop JTRKSVC2 --wait 30 | grep STATE | tail -1
+service=0
+"$bin/pal-sc" delete JTRKSVC2 >/dev/null
 echo "=== done"
