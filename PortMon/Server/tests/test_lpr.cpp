@@ -55,6 +55,7 @@ protected:
     {
         palSetThreadUserName(nullptr);
         palSetTimeScale(1.0);
+        palReportCloseWithRead(FALSE);
     }
 
     void startPeer(std::vector<int> acks = {})
@@ -424,6 +425,7 @@ TEST_F(MonLpr, DeviceClosingAtAnAcknowledgementReQueuesTheJob)
 
 TEST_F(MonLpr, AnAcknowledgementThatComesWithTheCloseIsTaken)
 {
+    palReportCloseWithRead(TRUE);
     startPeer({0, 0, 0, 0, kAckThenClose});
     openLprPort(TRANSFER_BYTECOUNT);
     Bytes data = patternData(5000);
@@ -436,6 +438,23 @@ TEST_F(MonLpr, AnAcknowledgementThatComesWithTheCloseIsTaken)
     EXPECT_EQ(peer->connections().size(), 1u);
     EXPECT_EQ(commands(), (std::vector<std::pair<DWORD, DWORD>>{{kJob, JOB_CONTROL_SENT_TO_PRINTER}}));
     EXPECT_TRUE(h.events().empty());
+}
+
+TEST_F(MonLpr, StreamingTakesAnAcknowledgementThatComesWithTheClose)
+{
+    palReportCloseWithRead(TRUE);
+    startPeer({0, 0, 0, kAckThenHalfClose});
+    openLprPort(0);
+    // An empty write opens the stream, so nothing is sent after the device's close.
+    h.addJob(kJob, 0, u"");
+    ASSERT_TRUE(h.startDoc(kJob));
+    DWORD written = 1;
+    int error = 0;
+    ASSERT_TRUE(LPRWritePort(h.entry(), nullptr, 0, &written, &error)) << error;
+    EXPECT_EQ(written, 0u);
+    ASSERT_TRUE(h.endDoc());
+    EXPECT_EQ(received(0), streamingExchange(controlFile(""), {}));
+    EXPECT_EQ(peer->connections().size(), 1u);
 }
 
 TEST_F(MonLpr, PauseDuringTheDataFileRestartsTheJob)

@@ -13,6 +13,10 @@
 // Time scale:
 //   palSetTimeScale(scale)       Replaces PAL_TIME_SCALE for this process (scale > 0, else FALSE).
 //                                Tick counts continue from their current value at the new rate.
+// Network events:
+//   palReportCloseWithRead(enable)  While enabled, WSAEnumNetworkEvents reports a peer's close
+//                                together with the FD_READ of the data still unread before it
+//                                (normally FD_CLOSE waits until that data has been read).
 #pragma once
 
 #include "pal/types.h"
@@ -23,4 +27,5 @@ PAL_EXPORT void palSetTestTickCount(ULONGLONG ticks);
 PAL_EXPORT void palAdvanceTestClock(DWORD milliseconds);
 PAL_EXPORT void palResetTestClock(void);
 PAL_EXPORT BOOL palSetTimeScale(double scale);
+PAL_EXPORT void palReportCloseWithRead(BOOL enable);
 }

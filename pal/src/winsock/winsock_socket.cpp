@@ -9,12 +9,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <optional>
 #include <tuple>
 
+#include "pal/testhooks.h"
 #include "winsock/winsock_poller.h"
 
 namespace pal::ws {
@@ -34,6 +36,9 @@ constexpr DWORD kClosedDrainTimeoutMs = 60000;
 // How often a socket that would block looks for room, which the system reports only once a third
 // of its buffer is free.
 constexpr auto kRoomCheckInterval = std::chrono::milliseconds(10);
+
+// palReportCloseWithRead: a peer's close is reported together with the data before it.
+std::atomic<bool> g_closeWithRead{false};
 
 static_assert(POLLIN == EPOLLIN && POLLOUT == EPOLLOUT && POLLPRI == EPOLLPRI, "poll and epoll bits agree");
 static_assert(POLLERR == EPOLLERR && POLLHUP == EPOLLHUP && POLLRDHUP == EPOLLRDHUP, "poll and epoll bits agree");
@@ -613,6 +618,8 @@ int Socket::eventSelect(std::shared_ptr<Event> event, LONG events)
 int Socket::enumNetworkEvents(Event* eventToReset, LONG& events, INT errors[kFdMaxEvents])
 {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (g_closeWithRead && (recorded_ & kFdRead) && (armed_ & kFdClose) && (currentReadiness() & (EPOLLRDHUP | EPOLLHUP)))
+        peerClosed();
     events = recorded_;
     for (int bit = 0; bit < kFdMaxEvents; ++bit)
         errors[bit] = (recorded_ & (1 << bit)) ? errors_[bit] : 0;
@@ -818,3 +825,8 @@ void Socket::updateInterest()
 }
 
 } // namespace pal::ws
+
+extern "C" void palReportCloseWithRead(BOOL enable)
+{
+    pal::ws::g_closeWithRead = enable != FALSE;
+}

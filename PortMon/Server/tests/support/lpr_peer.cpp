@@ -137,9 +137,13 @@ private:
             return false;
         if (ack == kAckSilent)
             return readToEnd();
-        uint8_t byte = ack == kAckThenClose ? 0 : uint8_t(ack);
-        if (send(fd_, &byte, 1, MSG_NOSIGNAL) != 1)
+        bool closing = ack == kAckThenClose || ack == kAckThenHalfClose;
+        uint8_t byte = closing ? 0 : uint8_t(ack);
+        // Held back until the shutdown, so the answer and the close reach the sender together.
+        if (send(fd_, &byte, 1, MSG_NOSIGNAL | (closing ? MSG_MORE : 0)) != 1)
             return false;
+        if (ack == kAckThenHalfClose)
+            shutdown(fd_, SHUT_WR);
         lastAck_ = byte;
         std::lock_guard<std::mutex> lock(peer_.mutex_);
         peer_.connections_[index_].acks.push_back(byte);

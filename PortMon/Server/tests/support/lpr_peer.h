@@ -21,6 +21,7 @@ namespace montest {
 constexpr int kAckClose = -1;  // close the connection instead of answering
 constexpr int kAckSilent = -2;  // never answer; read on until the sender closes
 constexpr int kAckThenClose = -3;  // accept, and close the connection at once
+constexpr int kAckThenHalfClose = -4;  // accept, and shut down the sending side at once; read on
 
 struct LprPeerConnection {
     uint16_t senderPort = 0;
