@@ -135,7 +135,7 @@ TEST_F(ServiceActions, NoServiceManagerGives4And102OrCancelsTheStopWith106)
     EXPECT_EQ(resultCode(), 4);
     EXPECT_EQ(util.action("JTMXStopService", session.handle), (UINT)ERROR_INSTALL_USEREXIT);
     ASSERT_EQ(session.shown().size(), 2u);
-    EXPECT_EQ(session.shownText(1).substr(0, 33), u"TALLY-DESK Output Beacon Service2 ");
+    EXPECT_EQ(session.shownText(1).substr(0, 34), u"TALLY-DESK Output Beacon Service2 ");
     EXPECT_EQ(session.shown()[1], INSTALLMESSAGE_ERROR);
 }
 
