@@ -208,4 +208,55 @@ TEST_F(Installer, UninstallWithAPrinterLackingItsOriginalNameStopsWith103)
     EXPECT_EQ(exists(kPort2.c_str()), 1u) << "the monitor stays";
 }
 
+TEST_F(Installer, PortsCompareWholeAndCandidatesGiveWayOnlyToPortsBeginningWithThem)
+{
+    tcpPort(u"SOURCE", u"127.0.0.20");
+    tcpPort(u"IP_127.0.0.5", u"127.0.0.5");
+    tcpPort(u"IP_127.0.0.7", u"127.0.0.7");
+    tcpPort(u"X_KPX2_IP_127.0.0.7", u"127.0.0.7");
+    tcpPort(u"IP_127.0.0.8", u"127.0.0.8");
+    tcpPort(u"KPX2_IP_127.0.0.8abc", u"127.0.0.8");
+    start();
+    ASSERT_EQ(util.entry<DWORD(WINAPI*)(LPCWSTR, LPCWSTR)>("JTMXAddMonitor")(kPort2.c_str(), u"JTRKMON2.DLL"), 0u);
+    HMODULE ui = LoadLibraryW(u"JTRKMNUI2.dll");
+    ASSERT_NE(ui, nullptr);
+    auto addSilent = reinterpret_cast<BOOL(WINAPI*)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR)>(
+        GetProcAddress(ui, "JTMXAddPortSilent"));
+    ASSERT_TRUE(addSilent(nullptr, u"SOURCE", u"IP_127.0.0.55", nullptr));
+    FreeLibrary(ui);
+    printer(u"Five", u"IP_127.0.0.5");
+    printer(u"Seven", u"IP_127.0.0.7");
+    printer(u"Eight", u"IP_127.0.0.8");
+    layInf();
+    Session session;
+    EXPECT_EQ(run("JTMXInstallPortforReInst", session), 0u);
+    EXPECT_EQ(portOf(u"Five"), u"KPX2_IP_127.0.0.5") << "a JTRKMON2 port IP_127.0.0.55 is another port";
+    EXPECT_EQ(portOf(u"Seven"), u"KPX2_IP_127.0.0.7");
+    EXPECT_EQ(portOf(u"Eight"), u"KPX3_IP_127.0.0.8");
+}
+
+TEST_F(Installer, ListFileSelectsPortKindsAndDrivers)
+{
+    tcpPort(u"IP_127.0.0.9", u"127.0.0.9");
+    tcpPort(u"IP_127.0.0.11", u"127.0.0.11");
+    start();
+    printer(u"Chosen", u"IP_127.0.0.9", u"Vexil MX-1 Japanese");
+    printer(u"Other", u"IP_127.0.0.11", u"Vexil MX-2 JA");
+    writeFile("drive_c/Temp/jtrkprtlist.ini", "[Port]\r\nTCP=1\r\n[Printer]\r\nVexil MX-1=1\r\nVexil MX-2=0\r\n");
+    layInf();
+    Session session;
+    session.set(u"CustomActionData", u"C:\\Temp,C:\\JTRK");
+    EXPECT_EQ(util.action("JTMXInstallPort", session.handle), 0u);
+    EXPECT_EQ(portOf(u"Chosen"), u"KPX2_IP_127.0.0.9");
+    EXPECT_EQ(portOf(u"Other"), u"IP_127.0.0.11");
+
+    writeFile("drive_c/Temp/jtrkprtlist.ini", "[Port]\r\nTCP=0\r\nLPR=0\r\nPrintHub=0\r\n");
+    layInf();
+    Session off;
+    off.set(u"CustomActionData", u"C:\\Temp,C:\\JTRK");
+    EXPECT_EQ(util.action("JTMXInstallPortforReInst", off.handle), 0u);
+    EXPECT_TRUE(off.logged(u"All Ports not Change!!"));
+    EXPECT_EQ(portOf(u"Other"), u"IP_127.0.0.11");
+}
+
 } // namespace
