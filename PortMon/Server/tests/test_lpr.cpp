@@ -56,6 +56,7 @@ protected:
         palSetThreadUserName(nullptr);
         palSetTimeScale(1.0);
         palReportCloseWithRead(FALSE);
+        palFailSends(0);
     }
 
     void startPeer(std::vector<int> acks = {})
@@ -455,6 +456,26 @@ TEST_F(MonLpr, StreamingTakesAnAcknowledgementThatComesWithTheClose)
     ASSERT_TRUE(h.endDoc());
     EXPECT_EQ(received(0), streamingExchange(controlFile(""), {}));
     EXPECT_EQ(peer->connections().size(), 1u);
+}
+
+TEST_F(MonLpr, StreamingPauseAtTheLastSendStopsAsPausedAndRestartsTheJob)
+{
+    startPeer();
+    openLprPort(0, [](PortConfigData& c) { c.dwRetryCount = 1; });
+    Bytes data = textBytes("%!PS-Adobe-3.0 the buffered rest");
+    h.addJob(kJob, DWORD(data.size()), u"doc");
+    ASSERT_TRUE(h.startDoc(kJob));
+    ASSERT_TRUE(h.writeAll(data, {100}));
+    // The buffered rest fails to go out; the job is paused during the retry wait.
+    palFailSends(WSAENOBUFS);
+    h.spooler.onSleep([&](DWORD) { h.spooler.setJobStatus(kJob, JOB_STATUS_PAUSED); });
+    int stopCode = 0;
+    int error = 0;
+    EXPECT_TRUE(LPREndDocPort(h.entry(), &stopCode, &error));
+    h.spooler.onSleep({});
+    EXPECT_EQ(stopCode, LPR_STOP_PAUSED);
+    EXPECT_EQ(commands(), (std::vector<std::pair<DWORD, DWORD>>{{kJob, JOB_CONTROL_RESTART},
+                                                                {kJob, JOB_CONTROL_SENT_TO_PRINTER}}));
 }
 
 TEST_F(MonLpr, PauseDuringTheDataFileRestartsTheJob)

@@ -17,6 +17,8 @@
 //   palReportCloseWithRead(enable)  While enabled, WSAEnumNetworkEvents reports a peer's close
 //                                together with the FD_READ of the data still unread before it
 //                                (normally FD_CLOSE waits until that data has been read).
+//   palFailSends(error)          Every send() fails with the Windows Sockets error `error`, until
+//                                called again with 0.
 #pragma once
 
 #include "pal/types.h"
@@ -28,4 +30,5 @@ PAL_EXPORT void palAdvanceTestClock(DWORD milliseconds);
 PAL_EXPORT void palResetTestClock(void);
 PAL_EXPORT BOOL palSetTimeScale(double scale);
 PAL_EXPORT void palReportCloseWithRead(BOOL enable);
+PAL_EXPORT void palFailSends(INT error);
 }

@@ -1,9 +1,11 @@
 // The Winsock calls: Windows records and constants in, the socket machinery behind.
+#include <atomic>
 #include <bit>
 #include <cstring>
 #include <string>
 #include <type_traits>
 
+#include "pal/testhooks.h"
 #include "pal/winsock.h"
 #include "winsock/winsock_core.h"
 
@@ -18,6 +20,9 @@ static_assert(FD_READ == ws::kFdRead && FD_WRITE == ws::kFdWrite && FD_OOB == ws
 namespace {
 
 constexpr WORD kHighestVersion = MAKEWORD(2, 2);
+
+// palFailSends: the error every send fails with, or 0.
+std::atomic<INT> g_sendFailure{0};
 
 int failWith(DWORD error)
 {
@@ -307,6 +312,8 @@ INT send(SOCKET s, const char* buf, INT len, INT flags)
         return failWith(WSAEOPNOTSUPP);
     if (len < 0 || (len > 0 && !buf))
         return failWith(WSAEFAULT);
+    if (INT error = g_sendFailure)
+        return failWith(DWORD(error));
     return ws::sendSocket(s, buf, len, flags & MSG_OOB);
 }
 
@@ -545,6 +552,11 @@ INT WSAEnumNetworkEvents(SOCKET s, WSAEVENT hEventObject, LPWSANETWORKEVENTS lpN
     if (!lpNetworkEvents)
         return failWith(WSAEFAULT);
     return ws::enumNetworkEvents(s, hEventObject, lpNetworkEvents->lNetworkEvents, lpNetworkEvents->iErrorCode);
+}
+
+void palFailSends(INT error)
+{
+    g_sendFailure = error;
 }
 
 } // extern "C"
