@@ -1,4 +1,5 @@
 // The custom actions run by pal-msiexec in its own process against the spooler host.
+#include "ChildProcess.h"
 #include "test_spooler_host.h"
 #include "util_testing.h"
 
@@ -62,6 +63,34 @@ TEST_F(AcrossProcesses, InstallConvertsATcpIpPrinterAndUninstallRestoresIt)
     EXPECT_EQ(portOf(u"Office"), u"IP_127.0.0.9");
     auto monitors = runProgram({"pal-spool", "monitors"});
     EXPECT_EQ(monitors.output.find("TALLY-DESK Output Beacon Port2"), std::string::npos) << monitors.output;
+    EXPECT_EQ(host.stop(), 0);
+}
+
+TEST_F(AcrossProcesses, ServiceActionsStartAndStopARegisteredJtrksvc2)
+{
+    ASSERT_TRUE(host.start());
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::string image = testsupport::besideSelf("JTRKSVC2");
+    std::u16string wideImage(image.begin(), image.end());
+    SC_HANDLE service = CreateServiceW(manager, u"JTRKSVC2", nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, wideImage.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    SERVICE_STATUS status{};
+    auto start = runProgram({"pal-msiexec", "--property", "JTRK_SERVICE_NAME=JTRKSVC2", "--env", "TEMP=C:\\Temp",
+                             "JTRKUtil.dll", "JTMXStartService"});
+    EXPECT_NE(start.output.find("info: JTMXStartService success."), std::string::npos) << start.output;
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(status.dwCurrentState, (DWORD)SERVICE_RUNNING);
+    EXPECT_EQ(resultCode(), 0);
+    auto stop = runProgram({"pal-msiexec", "--property", "JTRK_SERVICE_NAME=JTRKSVC2", "JTRKUtil.dll",
+                            "JTMXStopService"});
+    EXPECT_EQ(stop.exitCode, 0) << stop.output;
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    EXPECT_EQ(status.dwCurrentState, (DWORD)SERVICE_STOPPED) << "the action returns only once stopped";
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
     EXPECT_EQ(host.stop(), 0);
 }
 
