@@ -1,6 +1,7 @@
 // A printed job across processes with the tracking service: pal-print submits it to the spooler
 // host, the port monitor JTRKMON2 sends it to the simulated device and reports it on the pipe of
-// JTRKSVC2, which runs under the service control and takes the job into its job table.
+// JTRKSVC2, which runs under the service control and takes the job into its job table; on a device
+// that speaks DMLP (the devsim program) the service follows the job to its end.
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -18,6 +19,7 @@
 namespace {
 
 const std::string kDevice = "127.0.0.7";
+const std::string kDmlpDevice = "127.0.3.17"; // DMLP on the fixed port 47545: an address of its own
 const jobmsg::ClientJobId kId = jobmsg::ClientJobId::make(0x11223344, 5, 6, "87654321", "JOBINFO1 followed by the service");
 
 std::u16string wide(const std::string& text)
@@ -47,7 +49,7 @@ protected:
     void SetUp() override
     {
         setenv("PAL_TIME_SCALE", "0.05", 1);
-        ASSERT_TRUE(road::writeRootFile("config/icmp", kDevice + " reply\n"));
+        ASSERT_TRUE(road::writeRootFile("config/icmp", kDevice + " reply\n" + kDmlpDevice + " reply\n"));
         ASSERT_TRUE(road::writeRootFile("drive_c/trace/jtrksvc2.log", ""));
         ASSERT_TRUE(road::writeRootFile("drive_c/Program Files/JTRKSVC2.ini",
                                         "[LogOutput]\nLevel=3\nOut=1\nLogFile=C:\\trace\\jtrksvc2.log\n"));
@@ -132,6 +134,57 @@ TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
     std::vector<DWORD> ids;
     palReadEventLog(collectIds, &ids);
     EXPECT_TRUE(ids.empty()) << ids.size() << " entries, the first " << std::hex << (ids.empty() ? 0 : ids[0]);
+}
+
+// The port number after "RAW on ADDRESS:" in devsim's ready lines, 0 if it never came.
+uint16_t rawPortOf(testsupport::ChildProcess& devsim)
+{
+    for (std::string line = devsim.readLine(); !line.empty(); line = devsim.readLine()) {
+        const size_t at = line.find("RAW on " + kDmlpDevice + ":");
+        if (at != std::string::npos)
+            return uint16_t(std::strtoul(line.c_str() + at + 8 + kDmlpDevice.size(), nullptr, 10));
+    }
+    return 0;
+}
+
+TEST_F(ServiceRoad, AJobOnADmlpDeviceIsTrackedToItsEndAndLeavesTheSpooler)
+{
+    testsupport::ChildProcess devsim(testsupport::besideSelf("devsim"),
+                                     {"--root", root.path(), "--device", kDmlpDevice, "--raw", kDmlpDevice + ":0",
+                                      "--print-time", "300", "--keep-done", "2000"});
+    const uint16_t rawPort = rawPortOf(devsim);
+    ASSERT_NE(rawPort, 0) << "devsim did not start";
+    // Without the message manager the printer's device is not watched.
+    testsupport::ChildProcess messageManager = standin::startMessageManager();
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.3.17", wide(kDmlpDevice), rawPort)), 0u);
+    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.3.17"), 0u);
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
+    ASSERT_TRUE(reaches(SERVICE_RUNNING));
+
+    std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
+    job.resize(job.size() + 4096, 'x');
+    const DWORD id = print(job);
+    ASSERT_NE(id, 0u);
+
+    const std::string journal = root.file("drive_c/Harbor/journal.log");
+    auto ended = [&] { return standin::journalLines(journal, "PrStatusNoticeEndD"); };
+    ASSERT_TRUE(spoolertest::eventually([&] { return !ended().empty(); }, std::chrono::seconds(30)))
+        << fileText(journal) << fileText(root.file("drive_c/trace/jtrksvc2.log")).substr(0, 6000);
+    EXPECT_EQ(standin::jsonValue(ended()[0], "job"), std::to_string(id));
+    auto started = standin::journalLines(journal, "PrStatusNoticeStartExD");
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(standin::jsonValue(started[0], "job"), std::to_string(id));
+    // The service ended the job in the spooler: it left the host as sent.
+    EXPECT_TRUE(spoolertest::eventually(
+        [&] {
+            return spoolertest::runProgram({"pal-spool", "history"}).output.find(std::to_string(id) + " sent") !=
+                   std::string::npos;
+        },
+        std::chrono::seconds(20)));
+
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    ASSERT_TRUE(reaches(SERVICE_STOPPED));
 }
 
 } // namespace
