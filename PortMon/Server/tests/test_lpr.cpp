@@ -47,6 +47,17 @@ std::string controlFile(const std::string& document, const std::string& user = "
     return "HPC1\nP" + user + "\nJ" + document + "\nN" + document + "\nldfA" + names + "\nUdfA" + names + "\n";
 }
 
+// A temporary folder whose Windows path, with its final backslash, has this many characters.
+std::u16string tempFolderOfLength(size_t length)
+{
+    std::u16string folder = u"C:\\";
+    while (folder.size() < length) {
+        size_t part = std::min<size_t>(100, length - folder.size() - 1);
+        folder += std::u16string(part, u'd') + u"\\";
+    }
+    return folder;
+}
+
 class MonLpr : public ::testing::Test {
 protected:
     void SetUp() override { palSetThreadUserName(u"alice"); }
@@ -57,6 +68,7 @@ protected:
         palSetTimeScale(1.0);
         palReportCloseWithRead(FALSE);
         palFailSends(0);
+        palSetTempPath(nullptr);
     }
 
     void startPeer(std::vector<int> acks = {})
@@ -223,6 +235,27 @@ TEST_F(MonLpr, JobFileFailuresAreCountedAndStopTheTransfer)
     CloseHandle(readOnly);
     CloseHandle(jobFile);
     DeleteFileW(other.c_str());
+}
+
+TEST_F(MonLpr, JobFileTakesTheLongestPathItsFieldAllows)
+{
+    startPeer();
+    openLprPort(TRANSFER_BYTECOUNT);
+    const size_t nameLength = std::u16string_view(u"01234.tmp").size();
+    palSetTempPath(tempFolderOfLength(JTMX_TMP_PATH_LEN - nameLength).c_str());
+    h.addJob(kJob, 10, u"doc");
+    ASSERT_TRUE(h.startDoc(kJob));
+    std::u16string path = h.entry()->wszTmpFile;
+    EXPECT_EQ(path.size(), size_t(JTMX_TMP_PATH_LEN));
+    EXPECT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+    ASSERT_TRUE(h.endDoc());
+    EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // One character more does not fit: no file, and nothing written past the field.
+    palSetTempPath(tempFolderOfLength(JTMX_TMP_PATH_LEN - nameLength + 1).c_str());
+    h.startDoc(kJob);
+    EXPECT_EQ(h.entry()->wszTmpFile[0], u'\0');
+    EXPECT_EQ(h.entry()->hTmpFile, INVALID_HANDLE_VALUE);
 }
 
 TEST_F(MonLpr, StreamingSendsThroughItsBufferAndEndsTheFileByClosing)

@@ -13,6 +13,10 @@
 // Time scale:
 //   palSetTimeScale(scale)       Replaces PAL_TIME_SCALE for this process (scale > 0, else FALSE).
 //                                Tick counts continue from their current value at the new rate.
+// Temporary folder:
+//   palSetTempPath(path)         GetTempPath returns `path` (a Windows path ending in a backslash,
+//                                created when asked for); NULL goes back to the default.
+//
 // Network events:
 //   palReportCloseWithRead(enable)  While enabled, WSAEnumNetworkEvents reports a peer's close
 //                                together with the FD_READ of the data still unread before it
@@ -31,4 +35,5 @@ PAL_EXPORT void palResetTestClock(void);
 PAL_EXPORT BOOL palSetTimeScale(double scale);
 PAL_EXPORT void palReportCloseWithRead(BOOL enable);
 PAL_EXPORT void palFailSends(INT error);
+PAL_EXPORT void palSetTempPath(LPCWSTR path);
 }

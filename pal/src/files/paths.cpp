@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <dirent.h>
 #include <filesystem>
+#include <mutex>
 #include <sys/stat.h>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "files/file_text.h"
 #include "pal/codepage.h"
 #include "pal/files.h"
+#include "pal/testhooks.h"
 #include "files/root.h"
 #include "text/text_case.h"
 #include "text/text_utf8.h"
@@ -20,6 +22,16 @@ namespace {
 const char16_t kSystemFolder[] = u"C:\\Windows\\System32";
 const char16_t kWindowsFolder[] = u"C:\\Windows";
 const char16_t kTempFolder[] = u"C:\\Windows\\Temp\\";
+
+// palSetTempPath: the temporary folder in place of kTempFolder, when not empty.
+std::mutex g_tempFolderMutex;
+std::u16string g_tempFolder;
+
+std::u16string tempFolder()
+{
+    std::lock_guard<std::mutex> lock(g_tempFolderMutex);
+    return g_tempFolder.empty() ? std::u16string(kTempFolder) : g_tempFolder;
+}
 
 bool isInvalidNameChar(char16_t c)
 {
@@ -374,12 +386,12 @@ UINT GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize)
 
 DWORD GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer)
 {
-    return folderW(kTempFolder, lpBuffer, nBufferLength);
+    return folderW(tempFolder(), lpBuffer, nBufferLength);
 }
 
 DWORD GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer)
 {
-    return folderA(kTempFolder, lpBuffer, nBufferLength);
+    return folderA(tempFolder(), lpBuffer, nBufferLength);
 }
 
 BOOL PathFileExistsW(LPCWSTR pszPath)
@@ -466,6 +478,12 @@ errno_t _makepath_s(char* path, size_t sizeInBytes, const char* drive, const cha
                     const char* ext)
 {
     return makePath(path, sizeInBytes, drive, dir, fname, ext, nextAnsi);
+}
+
+void palSetTempPath(LPCWSTR path)
+{
+    std::lock_guard<std::mutex> lock(g_tempFolderMutex);
+    g_tempFolder = path ? path : u"";
 }
 
 } // extern "C"
