@@ -66,6 +66,12 @@ protected:
     }
     void TearDown() override
     {
+        // A failed check may have left the service running: it must not outlive the test.
+        SERVICE_STATUS status{};
+        if (service && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
+            EXPECT_TRUE(reaches(SERVICE_STOPPED));
+        }
         DeleteService(service);
         CloseServiceHandle(service);
         CloseServiceHandle(manager);
