@@ -1,5 +1,7 @@
 #include "ServiceTesting.h"
 
+#include "WatchDevice.h"
+
 #include <cstring>
 #include <thread>
 
@@ -68,6 +70,8 @@ Context::~Context()
 {
     SetEvent(context_.hSvcEvent);
     context_.pPrnComData->TerminatePrinterInstance();
+    // As the service's shutdown does once the watch threads have ended.
+    FreeRetiredSubscribeContexts();
     delete context_.pPrnComData;
     delete context_.pPrnJobData4V2;
     delete context_.IPAddrMap;
