@@ -101,6 +101,9 @@ void Queues::deliveryLoop(Printer& printer)
             job->endRequested = false;
             job->printingSince = GetTickCount64();
             settings = printer.settings;
+            // What was signalled so far is seen: a retry wait of this delivery ends only for a
+            // change made while it runs, not for a submission that set the event earlier.
+            ResetEvent(printer.wake);
             lock.unlock();
             deliver(printer, job, *lease, settings);
         } else {
