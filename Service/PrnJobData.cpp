@@ -50,14 +50,25 @@ PrnJobRecord* clPrnJobData::find(LPCWSTR printer, DWORD sysJobId)
     return nullptr;
 }
 
+template <typename Action>
+BOOL clPrnJobData::withRecord(LPCWSTR printer, DWORD sysJobId, Action action)
+{
+    Lock lock(&m_cs);
+    PrnJobRecord* record = find(printer, sysJobId);
+    return record ? action(*record) : FALSE;
+}
+
 _bstr_t clPrnJobData::GetDeviceJobId(LPCWSTR printer, DWORD sysJobId)
 {
     if (!printer || sysJobId == 0)
         return _bstr_t();
-    Lock lock(&m_cs);
     SVC_TRACE(kSource, "clPrnJobData::GetDeviceJobId", W("PrntName:[%ls] SysJobID:[%08d]"), printer, sysJobId);
-    PrnJobRecord* record = find(printer, sysJobId);
-    return record ? record->DeviceJobId : _bstr_t();
+    _bstr_t deviceJobId;
+    withRecord(printer, sysJobId, [&](const PrnJobRecord& record) {
+        deviceJobId = record.DeviceJobId;
+        return TRUE;
+    });
+    return deviceJobId;
 }
 
 BOOL clPrnJobData::RemoveJobData(LPCWSTR printer, _bstr_t deviceJobId)
@@ -80,50 +91,46 @@ BOOL clPrnJobData::SetDelSuccess(LPCWSTR printer, DWORD sysJobId)
 {
     if (!printer)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord* record = find(printer, sysJobId);
-    if (record)
-        record->DelSuccess = 1;
-    return record != nullptr;
+    return withRecord(printer, sysJobId, [](PrnJobRecord& record) {
+        record.DelSuccess = 1;
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData::SetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag)
 {
     if (!printer)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord* record = find(printer, sysJobId);
-    if (record)
-        record->DevPowOffErrFlg = flag;
-    return record != nullptr;
+    return withRecord(printer, sysJobId, [&](PrnJobRecord& record) {
+        record.DevPowOffErrFlg = flag;
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData::GetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag)
 {
     if (!printer || sysJobId == 0 || !flag)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord* record = find(printer, sysJobId);
-    if (record)
-        *flag = record->ResetFlg;
+    BOOL found = withRecord(printer, sysJobId, [&](const PrnJobRecord& record) {
+        *flag = record.ResetFlg;
+        return TRUE;
+    });
     SVC_TRACE(kSource, "clPrnJobData::GetResetFlg", W("Return Value bReturn:[%ls] SysJobID:[%d] pFlgPos:[%d]"),
-              SvcSuccessText(record != nullptr), sysJobId, record ? record->ResetFlg : 0);
-    return record != nullptr;
+              SvcSuccessText(found), sysJobId, found ? *flag : 0);
+    return found;
 }
 
 BOOL clPrnJobData::GetMessageJobInfo(LPCWSTR printer, DWORD sysJobId, MsgJobInfo* info)
 {
     if (!printer || sysJobId == 0 || !info)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord* record = find(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    info->PrtName = copyText(record->MsgTexts[0]);
-    info->MachineName = copyText(record->MsgTexts[1]);
-    info->Document = copyText(record->MsgTexts[2]);
-    info->UserName = copyText(record->MsgTexts[3]);
-    return TRUE;
+    return withRecord(printer, sysJobId, [&](const PrnJobRecord& record) {
+        info->PrtName = copyText(record.MsgTexts[0]);
+        info->MachineName = copyText(record.MsgTexts[1]);
+        info->Document = copyText(record.MsgTexts[2]);
+        info->UserName = copyText(record.MsgTexts[3]);
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData::DelMessageJobInfo(MsgJobInfo* info)

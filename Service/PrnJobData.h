@@ -38,6 +38,9 @@ public:
 
 private:
     PrnJobRecord* find(LPCWSTR printer, DWORD sysJobId);
+    // Runs action on the printer's record with that id, under the lock; FALSE when none matches.
+    template <typename Action>
+    BOOL withRecord(LPCWSTR printer, DWORD sysJobId, Action action);
 
     std::vector<PrnJobRecord> JobArray;
     CRITICAL_SECTION m_cs;

@@ -111,6 +111,15 @@ PrnJobRecord4V2* clPrnJobData4V2::findByClJobId(LPCWSTR printer, const ClJobID* 
     return nullptr;
 }
 
+template <typename Key, typename Action>
+BOOL clPrnJobData4V2::withRecord(PrnJobRecord4V2* (clPrnJobData4V2::*finder)(LPCWSTR, Key), LPCWSTR printer, Key key,
+                                 Action action)
+{
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = (this->*finder)(printer, key);
+    return record ? action(*record) : FALSE;
+}
+
 BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
                                  const JOB_INFO_1A* info)
 {
@@ -181,21 +190,22 @@ DWORD clPrnJobData4V2::GetSystemJobId(LPCWSTR printer, const ClJobID* clJobId)
 {
     if (!printer || !clJobId)
         return 0;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findByClJobId(printer, clJobId);
-    return record ? record->SysJobID : 0;
+    DWORD sysJobId = 0;
+    withRecord(&clPrnJobData4V2::findByClJobId, printer, clJobId, [&](const PrnJobRecord4V2& record) {
+        sysJobId = record.SysJobID;
+        return TRUE;
+    });
+    return sysJobId;
 }
 
 BOOL clPrnJobData4V2::GetDeviceJobId(LPCWSTR printer, DWORD sysJobId, ClJobID* clJobId)
 {
     if (!printer || sysJobId == 0 || !clJobId)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    m_clientJobId.Copy(&record->ClJobID, clJobId);
-    return clJobId->JobText[0] != 0;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](const PrnJobRecord4V2& record) {
+        m_clientJobId.Copy(&record.ClJobID, clJobId);
+        return clJobId->JobText[0] != 0;
+    });
 }
 
 BOOL clPrnJobData4V2::GetDeviceJobId2(LPCWSTR printer, DWORD hObj, ClJobID* clJobId)
@@ -216,58 +226,50 @@ BOOL clPrnJobData4V2::GetJobHANDLE(LPCWSTR printer, DWORD sysJobId, DWORD* hObj)
 {
     if (!printer || sysJobId == 0 || !hObj)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    *hObj = record->hObj;
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](const PrnJobRecord4V2& record) {
+        *hObj = record.hObj;
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData4V2::SetJobHANDLE(LPCWSTR printer, DWORD hObj, const ClJobID* clJobId)
 {
     if (!printer || hObj == 0 || !clJobId)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findByClJobId(printer, clJobId);
-    if (!record)
-        return FALSE;
-    record->hObj = hObj;
-    JOB_TRACE("SetJobHANDLE", W("PrntName:[%ls] hObj:[%08x] ClJobID.JobInfo1:[%08d]"), printer, hObj,
-              JobInfo1Number(clJobId->JobText));
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findByClJobId, printer, clJobId, [&](PrnJobRecord4V2& record) {
+        record.hObj = hObj;
+        JOB_TRACE("SetJobHANDLE", W("PrntName:[%ls] hObj:[%08x] ClJobID.JobInfo1:[%08d]"), printer, hObj,
+                  JobInfo1Number(clJobId->JobText));
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData4V2::GetImpressionCompletedCnt(LPCWSTR printer, DWORD sysJobId, DWORD* count)
 {
     if (!printer || sysJobId == 0 || !count)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    *count = record->ImprCompCnt;
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](const PrnJobRecord4V2& record) {
+        *count = record.ImprCompCnt;
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData4V2::UpdateImpressionCompletedCnt(LPCWSTR printer, const ClJobID* clJobId, DWORD count)
 {
     if (!printer || !clJobId)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findByClJobId(printer, clJobId);
-    if (!record)
-        return FALSE;
-    JOB_TRACE("UpdateImpressionCompletedCnt", W("<BEFORE> PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer,
-              record->SysJobID, record->ImprCompCnt);
-    JOB_TRACE("UpdateImpressionCompletedCnt", W("<UPDATE> PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer,
-              record->SysJobID, count);
-    BOOL grew = record->ImprCompCnt < count;
-    if (grew)
-        record->ImprCompCnt = count;
-    JOB_TRACE("UpdateImpressionCompletedCnt", W("< NEW  > PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer,
-              record->SysJobID, record->ImprCompCnt);
-    return grew;
+    return withRecord(&clPrnJobData4V2::findByClJobId, printer, clJobId, [&](PrnJobRecord4V2& record) {
+        JOB_TRACE("UpdateImpressionCompletedCnt", W("<BEFORE> PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"),
+                  printer, record.SysJobID, record.ImprCompCnt);
+        JOB_TRACE("UpdateImpressionCompletedCnt", W("<UPDATE> PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"),
+                  printer, record.SysJobID, count);
+        BOOL grew = record.ImprCompCnt < count;
+        if (grew)
+            record.ImprCompCnt = count;
+        JOB_TRACE("UpdateImpressionCompletedCnt", W("< NEW  > PrntName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"),
+                  printer, record.SysJobID, record.ImprCompCnt);
+        return grew;
+    });
 }
 
 DWORD clPrnJobData4V2::GetJobCountForDevice(LPCWSTR printer)
@@ -304,15 +306,13 @@ BOOL clPrnJobData4V2::GetMessageJobInfo(LPCWSTR printer, DWORD sysJobId, MsgJobI
 {
     if (!printer || sysJobId == 0 || !info)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    info->PrtName = copyText(record->MessageText(0));
-    info->MachineName = copyText(record->MessageText(1));
-    info->Document = copyText(record->MessageText(2));
-    info->UserName = copyText(record->MessageText(3));
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](const PrnJobRecord4V2& record) {
+        info->PrtName = copyText(record.MessageText(0));
+        info->MachineName = copyText(record.MessageText(1));
+        info->Document = copyText(record.MessageText(2));
+        info->UserName = copyText(record.MessageText(3));
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData4V2::DelMessageJobInfo(MsgJobInfo* info)
@@ -343,43 +343,39 @@ BOOL clPrnJobData4V2::GetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag)
 {
     if (!printer || sysJobId == 0 || !flag)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (record)
-        *flag = record->ResetFlg;
-    JOB_TRACE("GetResetFlg", W("Return Value bReturn:[%ls] SysJobID:[%d] pFlgPos:[%d]"), SvcSuccessText(record != nullptr),
-              sysJobId, record ? record->ResetFlg : 0);
-    return record != nullptr;
+    BOOL found = withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](const PrnJobRecord4V2& record) {
+        *flag = record.ResetFlg;
+        return TRUE;
+    });
+    JOB_TRACE("GetResetFlg", W("Return Value bReturn:[%ls] SysJobID:[%d] pFlgPos:[%d]"), SvcSuccessText(found), sysJobId,
+              found ? *flag : 0);
+    return found;
 }
 
 BOOL clPrnJobData4V2::SetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag, int maxResetCount)
 {
     if (!printer || sysJobId == 0)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    if (flag == JOB_RESET_POWER && record->SkipCount < maxResetCount) {
-        ++record->SkipCount;
-        JOB_TRACE("SetResetFlg", W("Skip SetResetFlag: SysJobID:[%d] SkipCount:[%d]"), sysJobId, record->SkipCount);
-    } else {
-        record->ResetFlg = flag;
-    }
-    JOB_TRACE("SetResetFlg", W("Return Value bReturn:[%ls] SysJobID:[%d]"), SvcSuccessText(TRUE), sysJobId);
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](PrnJobRecord4V2& record) {
+        if (flag == JOB_RESET_POWER && record.SkipCount < maxResetCount) {
+            ++record.SkipCount;
+            JOB_TRACE("SetResetFlg", W("Skip SetResetFlag: SysJobID:[%d] SkipCount:[%d]"), sysJobId, record.SkipCount);
+        } else {
+            record.ResetFlg = flag;
+        }
+        JOB_TRACE("SetResetFlg", W("Return Value bReturn:[%ls] SysJobID:[%d]"), SvcSuccessText(TRUE), sysJobId);
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData4V2::InitResetCount(LPCWSTR printer, DWORD sysJobId)
 {
     if (!printer || sysJobId == 0)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    record->SkipCount = 0;
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [](PrnJobRecord4V2& record) {
+        record.SkipCount = 0;
+        return TRUE;
+    });
 }
 
 DWORD clPrnJobData4V2::GetDelSuccess(LPCWSTR printer, DWORD sysJobId)
@@ -414,22 +410,18 @@ BOOL clPrnJobData4V2::GetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD*
 {
     if (!printer || sysJobId == 0 || !flag)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    *flag = record->DevPowOffErrFlg;
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](const PrnJobRecord4V2& record) {
+        *flag = record.DevPowOffErrFlg;
+        return TRUE;
+    });
 }
 
 BOOL clPrnJobData4V2::SetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag)
 {
     if (!printer)
         return FALSE;
-    Lock lock(&m_cs);
-    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
-    if (!record)
-        return FALSE;
-    record->DevPowOffErrFlg = flag;
-    return TRUE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](PrnJobRecord4V2& record) {
+        record.DevPowOffErrFlg = flag;
+        return TRUE;
+    });
 }

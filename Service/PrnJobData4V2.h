@@ -80,6 +80,10 @@ private:
     class Lock;
     PrnJobRecord4V2* findBySysJobId(LPCWSTR printer, DWORD sysJobId);
     PrnJobRecord4V2* findByClJobId(LPCWSTR printer, const ClJobID* clJobId);
+    // Runs action on the record the finder picks, under the lock; FALSE when none matches.
+    template <typename Key, typename Action>
+    BOOL withRecord(PrnJobRecord4V2* (clPrnJobData4V2::*finder)(LPCWSTR, Key), LPCWSTR printer, Key key,
+                    Action action);
 
     std::vector<PrnJobRecord4V2> JobArray;
     CRITICAL_SECTION m_cs;
