@@ -135,19 +135,8 @@ static INT_PTR CALLBACK AddPortDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, LPAR
     case IDC_CONFIGURE:
         ShowConfigPortDialog(hDlg, pData);
         return TRUE;
-    case IDOK: {
-        UINT uMessageId = AddPortCommandOK(hDlg, pData);
-        if (uMessageId)
-            MonUiMessageBox(hDlg, uMessageId);
-        else
-            EndDialog(hDlg, IDOK);
-        return TRUE;
-    }
-    case IDCANCEL:
-        EndDialog(hDlg, IDCANCEL);
-        return TRUE;
     default:
-        return FALSE;
+        return PortDialogEndCommand(hDlg, LOWORD(wParam), AddPortCommandOK, pData);
     }
 }
 
@@ -180,15 +169,6 @@ static BOOL bBuildAddPortConfig(const PORT_DIALOG_DATA* pData, PPortConfigData p
     return TRUE;
 }
 
-static UINT AddPortFailureMessage(DWORD dwStatus)
-{
-    if (dwStatus == ERROR_BAD_PATHNAME)
-        return IDS_BAD_PORTNAME;
-    if (dwStatus == ERROR_ACCESS_DENIED)
-        return IDS_ADD_DENIED;
-    return IDS_ADD_FAILED;
-}
-
 BOOL WINAPI AddPortUI(PCWSTR pszServer, HWND hWnd, PCWSTR pszMonitorNameIn, PWSTR* ppszPortNameOut)
 {
     UiTraceIn(W("AddPortUI"));
@@ -214,6 +194,6 @@ BOOL WINAPI AddPortUI(PCWSTR pszServer, HWND hWnd, PCWSTR pszMonitorNameIn, PWST
     ClosePrinter(hXcv);
     if (dwStatus == ERROR_SUCCESS)
         return UiTraceOutBool(W("AddPortUI"), TRUE);
-    MonUiMessageBox(hWnd, AddPortFailureMessage(dwStatus));
+    MonUiMessageBox(hWnd, XcvFailureMessage(dwStatus, IDS_BAD_PORTNAME, 0, IDS_ADD_DENIED, IDS_ADD_FAILED));
     return UiTraceOutBool(W("AddPortUI"), UiCancelled());
 }

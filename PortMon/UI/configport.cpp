@@ -129,19 +129,8 @@ static INT_PTR CALLBACK ConfigPortDlgProc(HWND hDlg, UINT uMsg, WPARAM wParam, L
         if (HIWORD(wParam) == BN_CLICKED)
             EnableRetryFields(hDlg, SendDlgItemMessageW(hDlg, IDC_RETRYINFINITY, BM_GETCHECK, 0, 0) != BST_CHECKED);
         return TRUE;
-    case IDOK: {
-        UINT uMessageId = ConfigPortCommandOK(hDlg, pData);
-        if (uMessageId)
-            MonUiMessageBox(hDlg, uMessageId);
-        else
-            EndDialog(hDlg, IDOK);
-        return TRUE;
-    }
-    case IDCANCEL:
-        EndDialog(hDlg, IDCANCEL);
-        return TRUE;
     default:
-        return FALSE;
+        return PortDialogEndCommand(hDlg, LOWORD(wParam), ConfigPortCommandOK, pData);
     }
 }
 
@@ -191,17 +180,6 @@ static UINT GetPortConfig(LPCWSTR pszXcv, LPCWSTR pszServer, PPortConfigData pCo
     return uMessageId;
 }
 
-static UINT ConfigPortFailureMessage(DWORD dwStatus)
-{
-    if (dwStatus == ERROR_BAD_PATHNAME)
-        return IDS_BAD_PORTNAME;
-    if (dwStatus == ERROR_BUSY)
-        return IDS_CONFIG_BUSY;
-    if (dwStatus == ERROR_ACCESS_DENIED)
-        return IDS_CONFIG_DENIED;
-    return IDS_CONFIG_FAILED;
-}
-
 BOOL WINAPI ConfigurePortUI(PCWSTR pszServer, HWND hWnd, PCWSTR pszPortName)
 {
     UiTraceIn(W("ConfigurePortUI"));
@@ -242,6 +220,6 @@ BOOL WINAPI ConfigurePortUI(PCWSTR pszServer, HWND hWnd, PCWSTR pszPortName)
     ClosePrinter(hXcv);
     if (dwStatus == ERROR_SUCCESS)
         return UiTraceOutBool(W("ConfigurePortUI"), TRUE);
-    MonUiMessageBox(hWnd, ConfigPortFailureMessage(dwStatus));
+    MonUiMessageBox(hWnd, XcvFailureMessage(dwStatus, IDS_BAD_PORTNAME, IDS_CONFIG_BUSY, IDS_CONFIG_DENIED, IDS_CONFIG_FAILED));
     return UiTraceOutBool(W("ConfigurePortUI"), UiCancelled());
 }

@@ -2,15 +2,6 @@
 #include "jtrkmnui.h"
 #include "resource.h"
 
-static UINT DeletePortFailureMessage(DWORD dwStatus)
-{
-    if (dwStatus == ERROR_BUSY)
-        return IDS_DELETE_BUSY;
-    if (dwStatus == ERROR_ACCESS_DENIED)
-        return IDS_DELETE_DENIED;
-    return IDS_DELETE_FAILED;
-}
-
 BOOL WINAPI DeletePortUI(PCWSTR pszServer, HWND hWnd, PCWSTR pszPortName)
 {
     UiTraceIn(W("DeletePortUI"));
@@ -30,6 +21,6 @@ BOOL WINAPI DeletePortUI(PCWSTR pszServer, HWND hWnd, PCWSTR pszPortName)
     ClosePrinter(hXcv);
     if (dwStatus == ERROR_SUCCESS)
         return UiTraceOutBool(W("DeletePortUI"), TRUE);
-    MonUiMessageBox(hWnd, DeletePortFailureMessage(dwStatus));
+    MonUiMessageBox(hWnd, XcvFailureMessage(dwStatus, 0, IDS_DELETE_BUSY, IDS_DELETE_DENIED, IDS_DELETE_FAILED));
     return UiTraceOutBool(W("DeletePortUI"), UiCancelled());
 }

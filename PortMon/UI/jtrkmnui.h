@@ -52,6 +52,10 @@ INT_PTR ShowConfigPortDialog(HWND hWnd, PPORT_DIALOG_DATA pData);
 UINT AddPortCommandOK(HWND hDlg, PPORT_DIALOG_DATA pData);
 UINT ConfigPortCommandOK(HWND hDlg, PPORT_DIALOG_DATA pData);
 void SetDefaultPortSettings(PPORT_DIALOG_DATA pData);
+// OK and Cancel of a port dialog: OK closes it once pfnCommandOK accepts the input, else shows the
+// message it returns. FALSE for any other command.
+BOOL PortDialogEndCommand(HWND hDlg, WORD wCommand, UINT (*pfnCommandOK)(HWND, PPORT_DIALOG_DATA),
+                          PPORT_DIALOG_DATA pData);
 
 // ---- Messages: the box of a message id, with its caption and icon (nothing without a window)
 #define UI_NO_MESSAGE 0xFFFFFFFFu  // a failure that shows no box
@@ -67,6 +71,8 @@ BOOL bGetXcvPortName(LPCWSTR pszServer, LPCWSTR pszPort, LPWSTR pszName, size_t 
 HANDLE OpenXcv(LPCWSTR pszObject);
 // XcvDataW; the call's status, or its last error when the call itself fails.
 DWORD XcvCall(HANDLE hXcv, LPCWSTR pszMethod, PVOID pInput, DWORD cbInput, PVOID pOutput, DWORD cbOutput);
+// The message id of a failed Xcv call's status; 0 for a status the operation does not tell apart.
+UINT XcvFailureMessage(DWORD dwStatus, UINT uBadName, UINT uBusy, UINT uDenied, UINT uFailed);
 // Whether the monitor (given by its Xcv name) has the port; any failure counts as "no".
 BOOL PortExistOn(LPCWSTR pszXcvMonitor, LPCWSTR pszPort);
 BOOL PortExist(LPCWSTR pszServer, LPCWSTR pszPort);

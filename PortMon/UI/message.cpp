@@ -75,3 +75,20 @@ BOOL UiCancelled(void)
     SetLastError(ERROR_CANCELLED);
     return FALSE;
 }
+
+BOOL PortDialogEndCommand(HWND hDlg, WORD wCommand, UINT (*pfnCommandOK)(HWND, PPORT_DIALOG_DATA),
+                          PPORT_DIALOG_DATA pData)
+{
+    if (wCommand == IDCANCEL) {
+        EndDialog(hDlg, IDCANCEL);
+        return TRUE;
+    }
+    if (wCommand != IDOK)
+        return FALSE;
+    UINT uMessageId = pfnCommandOK(hDlg, pData);
+    if (uMessageId)
+        MonUiMessageBox(hDlg, uMessageId);
+    else
+        EndDialog(hDlg, IDOK);
+    return TRUE;
+}

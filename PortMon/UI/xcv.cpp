@@ -85,3 +85,14 @@ BOOL bIsNumberText(LPCWSTR pszText)
             return FALSE;
     return TRUE;
 }
+
+UINT XcvFailureMessage(DWORD dwStatus, UINT uBadName, UINT uBusy, UINT uDenied, UINT uFailed)
+{
+    if (dwStatus == ERROR_BAD_PATHNAME && uBadName)
+        return uBadName;
+    if (dwStatus == ERROR_BUSY && uBusy)
+        return uBusy;
+    if (dwStatus == ERROR_ACCESS_DENIED && uDenied)
+        return uDenied;
+    return uFailed;
+}
