@@ -42,7 +42,7 @@ struct JTRKServiceContext {
     clPrnComData* pPrnComData;
     clPrnJobData* pPrnJobData;
     clPrnJobData4V2* pPrnJobData4V2;
-    DWORD dwControlJobThreadId;
+    std::atomic<DWORD> dwControlJobThreadId; // read by watch threads while the service starts
     HANDLE hPipe;
     HANDLE hSvcEvent;
     std::atomic<DmlpInstance> hAplh; // 0 when the client library could not be initialised

@@ -187,7 +187,9 @@ BOOL startUp(ServiceRun& run)
         writeStartFailed();
         return FALSE;
     }
-    run.hJobCtrThread = startThread(ControlJobThread, &context, &context.dwControlJobThreadId);
+    DWORD controlJobThreadId = 0;
+    run.hJobCtrThread = startThread(ControlJobThread, &context, &controlJobThreadId);
+    context.dwControlJobThreadId = controlJobThreadId;
     if (!run.hJobCtrThread) {
         MAIN_TRACE(W("Failed to _beginthreadex API(ControlJobThread)."));
         writeStartFailed();
