@@ -14,19 +14,19 @@ namespace {
 enum class ValueKind { Int32, Int64, Pointer, Bad };
 
 template <class Char>
-ValueKind kindOf(const std::basic_string<Char>& spec)
+ValueKind kindOf(const std::basic_string<Char>& directive)
 {
-    if (spec.find(Char('*')) != std::basic_string<Char>::npos)
+    if (directive.find(Char('*')) != std::basic_string<Char>::npos)
         return ValueKind::Bad; // widths taken from further inserts are not supported
     auto isFlag = [](Char c) { return c == '-' || c == '+' || c == ' ' || c == '0' || c == '#'; };
     auto isWidth = [](Char c) { return c == '.' || (c >= '0' && c <= '9'); };
     size_t at = 1;
-    while (at < spec.size() && isFlag(spec[at]))
+    while (at < directive.size() && isFlag(directive[at]))
         ++at;
-    while (at < spec.size() && isWidth(spec[at]))
+    while (at < directive.size() && isWidth(directive[at]))
         ++at;
-    std::basic_string<Char> size = spec.substr(at, spec.size() - at - 1);
-    Char conversion = spec.back();
+    std::basic_string<Char> size = directive.substr(at, directive.size() - at - 1);
+    Char conversion = directive.back();
     bool wide64 = size == std::basic_string<Char>{'l', 'l'} || size == std::basic_string<Char>{'I', '6', '4'} ||
                   size == std::basic_string<Char>{'j'};
     bool pointerSized = size == std::basic_string<Char>{'I'} || size == std::basic_string<Char>{'z'} ||
@@ -41,65 +41,65 @@ ValueKind kindOf(const std::basic_string<Char>& spec)
     }
 }
 
-int measure(const WCHAR* spec, ...)
+int measure(const WCHAR* directive, ...)
 {
     va_list args;
-    va_start(args, spec);
-    int length = _vscwprintf(spec, args);
+    va_start(args, directive);
+    int length = _vscwprintf(directive, args);
     va_end(args);
     return length;
 }
 
-int measure(const char* spec, ...)
+int measure(const char* directive, ...)
 {
     va_list args;
-    va_start(args, spec);
-    int length = _vscprintf(spec, args);
+    va_start(args, directive);
+    int length = _vscprintf(directive, args);
     va_end(args);
     return length;
 }
 
-int print(WCHAR* out, size_t count, const WCHAR* spec, ...)
+int print(WCHAR* out, size_t count, const WCHAR* directive, ...)
 {
     va_list args;
-    va_start(args, spec);
-    int length = _vsnwprintf(out, count, spec, args);
+    va_start(args, directive);
+    int length = _vsnwprintf(out, count, directive, args);
     va_end(args);
     return length;
 }
 
-int print(char* out, size_t count, const char* spec, ...)
+int print(char* out, size_t count, const char* directive, ...)
 {
     va_list args;
-    va_start(args, spec);
-    int length = _vsnprintf(out, count, spec, args);
+    va_start(args, directive);
+    int length = _vsnprintf(out, count, directive, args);
     va_end(args);
     return length;
 }
 
 template <class Char, class Value>
-bool appendPrinted(std::basic_string<Char>& out, const std::basic_string<Char>& spec, Value value)
+bool appendPrinted(std::basic_string<Char>& out, const std::basic_string<Char>& directive, Value value)
 {
-    int length = measure(spec.c_str(), value);
+    int length = measure(directive.c_str(), value);
     if (length < 0)
         return false;
     size_t start = out.size();
     out.resize(start + static_cast<size_t>(length) + 1);
-    print(out.data() + start, static_cast<size_t>(length) + 1, spec.c_str(), value);
+    print(out.data() + start, static_cast<size_t>(length) + 1, directive.c_str(), value);
     out.resize(start + static_cast<size_t>(length));
     return true;
 }
 
 template <class Char>
-bool appendInsert(std::basic_string<Char>& out, const std::basic_string<Char>& spec, DWORD_PTR value)
+bool appendInsert(std::basic_string<Char>& out, const std::basic_string<Char>& directive, DWORD_PTR value)
 {
-    switch (kindOf(spec)) {
+    switch (kindOf(directive)) {
     case ValueKind::Int32:
-        return appendPrinted(out, spec, static_cast<int>(value));
+        return appendPrinted(out, directive, static_cast<int>(value));
     case ValueKind::Int64:
-        return appendPrinted(out, spec, static_cast<long long>(value));
+        return appendPrinted(out, directive, static_cast<long long>(value));
     case ValueKind::Pointer:
-        return appendPrinted(out, spec, reinterpret_cast<const void*>(value));
+        return appendPrinted(out, directive, reinterpret_cast<const void*>(value));
     default:
         return false;
     }
@@ -159,11 +159,11 @@ int highestInsert(const Char* text)
 
 // The conversion after an insert number: "!fmt!" or the default string of the text's width.
 template <class Char>
-bool conversionAfter(const Char* text, size_t& at, std::basic_string<Char>& spec)
+bool conversionAfter(const Char* text, size_t& at, std::basic_string<Char>& directive)
 {
-    spec.assign(1, Char('%'));
+    directive.assign(1, Char('%'));
     if (text[at] != '!') {
-        spec.push_back(Char('s'));
+        directive.push_back(Char('s'));
         return true;
     }
     size_t end = at + 1;
@@ -171,7 +171,7 @@ bool conversionAfter(const Char* text, size_t& at, std::basic_string<Char>& spec
         ++end;
     if (!text[end] || end == at + 1)
         return false;
-    spec.append(text + at + 1, text + end);
+    directive.append(text + at + 1, text + end);
     at = end + 1;
     return true;
 }
@@ -180,7 +180,7 @@ template <class Char>
 bool expand(const Char* text, DWORD flags, const InsertValues& values, std::basic_string<Char>& out)
 {
     bool ignoreInserts = (flags & FORMAT_MESSAGE_IGNORE_INSERTS) != 0;
-    std::basic_string<Char> spec;
+    std::basic_string<Char> directive;
     for (size_t at = 0; text[at];) {
         if (text[at] != '%') {
             out.push_back(text[at++]);
@@ -191,11 +191,11 @@ bool expand(const Char* text, DWORD flags, const InsertValues& values, std::basi
             break;
         int number = insertNumber(text, at);
         if (number) {
-            if (!conversionAfter(text, at, spec))
+            if (!conversionAfter(text, at, directive))
                 return false;
             if (ignoreInserts)
                 out.append(text + start, text + at);
-            else if (!values.present() || !appendInsert(out, spec, values[number]))
+            else if (!values.present() || !appendInsert(out, directive, values[number]))
                 return false;
             continue;
         }
