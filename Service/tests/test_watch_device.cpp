@@ -71,7 +71,6 @@ protected:
         msgmEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         param = NewDeviceThreadParam(kPrinter.c_str(), kPort.c_str(), context->get());
         param->ullMsgmEvent = reinterpret_cast<ULONGLONG>(msgmEvent);
-        ClibDouble::instance().reset();
         SetDevMsgTextId(GetDevMsgRecordCLIB(DEVSTATUS_NO_ANSWER), 0);
     }
     void TearDown() override
