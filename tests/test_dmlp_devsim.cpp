@@ -86,17 +86,6 @@ private:
     uint16_t dmlpPort_ = 0;
 };
 
-std::string Hex(const jobmsg::Bytes& bytes)
-{
-    std::string text;
-    char digits[3];
-    for (uint8_t byte : bytes) {
-        snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
-}
-
 jobmsg::Bytes Job(const jobmsg::ClientJobId& id)
 {
     jobmsg::Bytes job = jobmsg::typicalHeader(id, 1);
@@ -143,7 +132,7 @@ TEST_F(DmlpAcrossProcesses, APrintedJobIsFoundByItsClientJobIdTracedAndCancelled
 
     const auto done = jobmsg::ClientJobId::make(0x1234ABCD, 0x1111, 0x2222, "DONEJOB!", "00000001done");
     ASSERT_TRUE(quick.Print(Job(done)));
-    const std::string doneId = Hex(done.wire());
+    const std::string doneId = done.wireHex();
     ChildResult listed = QueryUntil(quick, {"jobs"}, [&](const ChildResult& r) { return !HandleOf(r.out, doneId).empty(); });
     ASSERT_FALSE(HandleOf(listed.out, doneId).empty()) << listed.out << listed.err;
     ChildResult traced = QueryUntil(quick, {"trace", doneId}, [](const ChildResult& r) { return r.out.rfind("1 ", 0) == 0; });
@@ -152,7 +141,7 @@ TEST_F(DmlpAcrossProcesses, APrintedJobIsFoundByItsClientJobIdTracedAndCancelled
 
     const auto cancelled = jobmsg::ClientJobId::make(0x5678, 0x3333, 0x4444, "CANCELME", "00000002stop");
     ASSERT_TRUE(slow.Print(Job(cancelled)));
-    const std::string cancelledId = Hex(cancelled.wire());
+    const std::string cancelledId = cancelled.wireHex();
     listed = QueryUntil(slow, {"jobs"}, [&](const ChildResult& r) { return !HandleOf(r.out, cancelledId).empty(); });
     const std::string handle = HandleOf(listed.out, cancelledId);
     ASSERT_FALSE(handle.empty()) << listed.out;
@@ -193,7 +182,7 @@ TEST_F(DmlpAcrossProcesses, AWatcherSeesARawJobPrintRiseAndEndInOrder)
     std::string event, job, state, reason, wireId;
     first >> event >> job >> state >> reason >> wireId;
     EXPECT_EQ(state, "7") << lines.back();
-    EXPECT_EQ(wireId, Hex(id.wire()));
+    EXPECT_EQ(wireId, id.wireHex());
     std::vector<std::string> rest = WatchUntil(watcher, "154 " + job + " 9");
     ASSERT_FALSE(rest.empty());
     EXPECT_EQ(rest.back().substr(0, 4 + job.size() + 2), "154 " + job + " 9");

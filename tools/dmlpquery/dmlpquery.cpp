@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cctype>
 #include <cstring>
 #include <condition_variable>
 #include <chrono>
@@ -13,6 +12,7 @@
 
 #include <arpa/inet.h>
 
+#include "JobMessages.h"
 #include "VxDmlpApi.h"
 
 namespace {
@@ -80,51 +80,6 @@ const DmlpAttributeEntry* findAttribute(const DmlpGet2Object& object, uint16_t i
     return nullptr;
 }
 
-// The client job id as it crosses the wire: the three numbers big-endian.
-std::string wireHex(const DmlpClientJobId& id)
-{
-    uint8_t wire[64];
-    const uint32_t data1 = htonl(id.Data1);
-    const uint16_t data2 = htons(id.Data2), data3 = htons(id.Data3);
-    memcpy(wire, &data1, 4);
-    memcpy(wire + 4, &data2, 2);
-    memcpy(wire + 6, &data3, 2);
-    memcpy(wire + 8, id.Data4, 8);
-    memcpy(wire + 16, id.JobText, 48);
-    std::string text;
-    char digits[3];
-    for (uint8_t byte : wire) {
-        snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
-}
-
-bool parseWireHex(const char* text, DmlpClientJobId& id)
-{
-    if (strlen(text) != 128)
-        return false;
-    uint8_t wire[64];
-    for (int i = 0; i < 64; ++i) {
-        char pair[3] = {text[2 * i], text[2 * i + 1], 0};
-        char* end = nullptr;
-        wire[i] = (uint8_t)strtoul(pair, &end, 16);
-        if (*end != '\0' || !isxdigit((unsigned char)pair[0]) || !isxdigit((unsigned char)pair[1]))
-            return false;
-    }
-    uint32_t data1;
-    uint16_t data2, data3;
-    memcpy(&data1, wire, 4);
-    memcpy(&data2, wire + 4, 2);
-    memcpy(&data3, wire + 6, 2);
-    id.Data1 = ntohl(data1);
-    id.Data2 = ntohs(data2);
-    id.Data3 = ntohs(data3);
-    memcpy(id.Data4, wire + 8, 8);
-    memcpy(id.JobText, wire + 16, 48);
-    return true;
-}
-
 DmlpStatus get2(DmlpBinding binding, uint16_t objectClass, uint32_t handle, std::vector<uint16_t> ids,
                 Reply<DmlpGet2Result>& reply)
 {
@@ -170,7 +125,8 @@ int jobs(DmlpBinding binding)
             printf("%u %u %u %s\n", object.handle,
                    state != nullptr && state->value != nullptr ? *(const uint8_t*)state->value : 0,
                    impressions != nullptr && impressions->value != nullptr ? *(const uint32_t*)impressions->value : 0,
-                   id != nullptr && id->value != nullptr ? wireHex(*(const DmlpClientJobId*)id->value).c_str() : "-");
+                   id != nullptr && id->value != nullptr ? jobmsg::wireHex(*(const DmlpClientJobId*)id->value).c_str()
+                                                         : "-");
         }
     }
     return 0;
@@ -257,7 +213,7 @@ void printEntry(const char* sender, const DmlpEventEntry& entry)
     if (entry.id == 154 && entry.body != nullptr) {
         const JobState3* state = (const JobState3*)entry.body;
         printf("%s 154 %u %u %u %s\n", sender, state->Job, state->State, state->Reason,
-               wireHex(state->clJobId).c_str());
+               jobmsg::wireHex(state->clJobId).c_str());
     } else if (entry.id == 18 && entry.body != nullptr) {
         const DmlpImpressionEvent* impressions = (const DmlpImpressionEvent*)entry.body;
         printf("%s 18 %u %u\n", sender, impressions->Job, impressions->ImprCompCnt);
@@ -496,7 +452,7 @@ int main(int argc, char** argv)
     }
     DmlpClientJobId id = {};
     unsigned long handle = 0;
-    if (command == "trace" && !parseWireHex(words[2], id)) {
+    if (command == "trace" && !jobmsg::parseWireHex(words[2], id)) {
         fprintf(stderr, "dmlp-query: the client job id is 128 hexadecimal digits\n");
         return 2;
     }

@@ -30,6 +30,23 @@ void putLE32(Bytes& out, uint32_t value)
     putLE16(out, uint16_t(value >> 16));
 }
 
+uint16_t getBE16(const uint8_t* bytes)
+{
+    return uint16_t(bytes[0] << 8 | bytes[1]);
+}
+
+// The value of a hexadecimal digit of either case; -1 for any other character.
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
 template <size_t N>
 std::array<uint8_t, N> padded(const std::string& text)
 {
@@ -60,6 +77,36 @@ Bytes ClientJobId::host() const
     out.insert(out.end(), data4.begin(), data4.end());
     out.insert(out.end(), jobText.begin(), jobText.end());
     return out;
+}
+
+std::string ClientJobId::wireHex() const
+{
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : wire()) {
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+bool ClientJobId::fromWireHex(const std::string& text, ClientJobId& id)
+{
+    if (text.size() != 2 * 64)
+        return false;
+    Bytes wire;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = hexDigit(text[i]), low = hexDigit(text[i + 1]);
+        if (high < 0 || low < 0)
+            return false;
+        wire.push_back(uint8_t(high << 4 | low));
+    }
+    id.data1 = uint32_t(getBE16(&wire[0])) << 16 | getBE16(&wire[2]);
+    id.data2 = getBE16(&wire[4]);
+    id.data3 = getBE16(&wire[6]);
+    std::copy_n(wire.begin() + 8, id.data4.size(), id.data4.begin());
+    std::copy_n(wire.begin() + 16, id.jobText.size(), id.jobText.begin());
+    return true;
 }
 
 ClientJobId ClientJobId::make(uint32_t data1, uint16_t data2, uint16_t data3, const std::string& data4,

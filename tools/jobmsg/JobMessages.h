@@ -3,6 +3,7 @@
 // version 0x10, big-endian method and body length) followed by its body.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -44,7 +45,51 @@ struct ClientJobId {
     // A typical id: the numbers and bytes given, the job text as text padded with NULs.
     static ClientJobId make(uint32_t data1, uint16_t data2, uint16_t data3, const std::string& data4,
                             const std::string& jobText);
+
+    // The 64 wire bytes as 128 lower-case hexadecimal digits, as the query tools print and read ids.
+    std::string wireHex() const;
+    // The id that wireHex() prints as text; false, leaving id as it was, for any other text.
+    static bool fromWireHex(const std::string& text, ClientJobId& id);
+
+    // From and to a record with the fields Data1, Data2, Data3 (host order), Data4 and JobText, as
+    // the protocol library and the client library declare it.
+    template <typename Record>
+    static ClientJobId of(const Record& record)
+    {
+        ClientJobId id;
+        id.data1 = record.Data1;
+        id.data2 = record.Data2;
+        id.data3 = record.Data3;
+        std::copy_n(record.Data4, id.data4.size(), id.data4.begin());
+        std::copy_n(record.JobText, id.jobText.size(), id.jobText.begin());
+        return id;
+    }
+    template <typename Record>
+    void copyTo(Record& record) const
+    {
+        record.Data1 = data1;
+        record.Data2 = data2;
+        record.Data3 = data3;
+        std::copy(data4.begin(), data4.end(), record.Data4);
+        std::copy(jobText.begin(), jobText.end(), record.JobText);
+    }
 };
+
+// A record's client job id as the query tools print it (ClientJobId::wireHex), and read back.
+template <typename Record>
+std::string wireHex(const Record& record)
+{
+    return ClientJobId::of(record).wireHex();
+}
+template <typename Record>
+bool parseWireHex(const std::string& text, Record& record)
+{
+    ClientJobId id;
+    if (!ClientJobId::fromWireHex(text, id))
+        return false;
+    id.copyTo(record);
+    return true;
+}
 
 struct Attribute {
     uint16_t id;

@@ -4,7 +4,6 @@
 #include <arpa/inet.h>
 #include <signal.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +15,7 @@
 #include <winspool.h>
 
 #include "JTRKCLIB.h"
+#include "JobMessages.h"
 #include "VxDmlpApi.h"
 
 namespace {
@@ -88,50 +88,6 @@ int printResult(const char* what, DWORD code)
     return DMLLIB_RESULT_STATUS(code) == DMLP_SUCCESS ? 0 : 1;
 }
 
-// The client job id as it crosses the wire: the three numbers big-endian.
-std::string wireHex(const ClJobID& id)
-{
-    uint8_t wire[64];
-    uint32_t data1 = htonl(id.Data1);
-    uint16_t data2 = htons(id.Data2), data3 = htons(id.Data3);
-    memcpy(wire, &data1, 4);
-    memcpy(wire + 4, &data2, 2);
-    memcpy(wire + 6, &data3, 2);
-    memcpy(wire + 8, id.Data4, 8);
-    memcpy(wire + 16, id.JobText, 48);
-    std::string text;
-    char digits[3];
-    for (uint8_t byte : wire) {
-        snprintf(digits, sizeof digits, "%02x", byte);
-        text += digits;
-    }
-    return text;
-}
-
-bool parseWireHex(const std::string& text, ClJobID& id)
-{
-    if (text.size() != 128)
-        return false;
-    uint8_t wire[64];
-    for (size_t i = 0; i < 64; ++i) {
-        if (!isxdigit(static_cast<unsigned char>(text[2 * i])) ||
-            !isxdigit(static_cast<unsigned char>(text[2 * i + 1])))
-            return false;
-        wire[i] = static_cast<uint8_t>(strtoul(text.substr(2 * i, 2).c_str(), nullptr, 16));
-    }
-    uint32_t data1;
-    uint16_t data2, data3;
-    memcpy(&data1, wire, 4);
-    memcpy(&data2, wire + 4, 2);
-    memcpy(&data3, wire + 6, 2);
-    id.Data1 = ntohl(data1);
-    id.Data2 = ntohs(data2);
-    id.Data3 = ntohs(data3);
-    memcpy(id.Data4, wire + 8, 8);
-    memcpy(id.JobText, wire + 16, 48);
-    return true;
-}
-
 bool parseNumber(const std::string& text, unsigned long max, unsigned long& value)
 {
     char* end = nullptr;
@@ -186,7 +142,7 @@ void printEvent(const DmlpEventEntry& entry)
         ClJobID id;
         memcpy(&id, &state->clJobId, sizeof id);
         printf("event %u job #%u state %u reason %u hint 0x%08X id %s\n", entry.id, state->Job, state->State,
-               state->Reason, state->HintPriorityCode, wireHex(id).c_str());
+               state->Reason, state->HintPriorityCode, jobmsg::wireHex(id).c_str());
     } else if (entry.id == 18) {
         const auto* count = static_cast<const DmlpImpressionEvent*>(entry.body);
         printf("event 18 job #%u impressions %u\n", count->Job, count->ImprCompCnt);
@@ -240,7 +196,7 @@ struct Query {
 bool resolveJob(Query& query, const std::string& job, ClJobID& id)
 {
     if (job.empty() || job[0] != '#')
-        return parseWireHex(job, id);
+        return jobmsg::parseWireHex(job, id);
     unsigned long handle = 0;
     if (!parseNumber(job.substr(1), 0xFFFFFFFFul, handle) || handle == 0)
         return false;
@@ -308,7 +264,7 @@ int jobs(Query& query)
         DWORD impressions = 0;
         code = DMLLIB_TraceJob(query.instance, query.port.c_str(), &id, &byte, query.binding, &impressions,
                                query.countOption);
-        printf("#%u %s trace %u %s (0x%08X)\n", handle, wireHex(id).c_str(), byte, traceMeaning(byte), code);
+        printf("#%u %s trace %u %s (0x%08X)\n", handle, jobmsg::wireHex(id).c_str(), byte, traceMeaning(byte), code);
     }
     return exitCode;
 }

@@ -2,6 +2,9 @@
 // pipe client.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
+
 #include <windows.h>
 
 #include "JobMessages.h"
@@ -45,6 +48,56 @@ TEST(JobMessages, ClientJobIdIsBigEndianOnTheWireAndLittleEndianAsReported)
     EXPECT_EQ(std::string(wire.begin() + 16, wire.begin() + 31), "01020304jobtext");
     EXPECT_EQ(Bytes(wire.begin() + 8, wire.end()), Bytes(host.begin() + 8, host.end()));
     EXPECT_EQ(wire[63], 0);
+}
+
+TEST(JobMessages, ClientJobIdWireHexIsTheWireBytesInLowerCase)
+{
+    const ClientJobId id = ClientJobId::make(0x11223344, 0x5566, 0xA7B8, "ABCDEFGH", "01020304jobtext");
+    const std::string hex = id.wireHex();
+    EXPECT_EQ(hex, "11223344" "5566" "a7b8" "4142434445464748" "3031303230333034" "6a6f6274657874" +
+                       std::string(2 * 33, '0'));
+
+    ClientJobId back;
+    ASSERT_TRUE(ClientJobId::fromWireHex(hex, back));
+    EXPECT_EQ(back.wire(), id.wire());
+    std::string upper = hex;
+    for (char& c : upper)
+        c = char(toupper(static_cast<unsigned char>(c)));
+    ASSERT_TRUE(ClientJobId::fromWireHex(upper, back));
+    EXPECT_EQ(back.wire(), id.wire());
+
+    const ClientJobId untouched = back;
+    for (const std::string& bad : {hex.substr(1), hex + "0", std::string(), "g" + hex.substr(1),
+                                   hex.substr(0, 126) + "0x", hex.substr(0, 10) + " " + hex.substr(11)}) {
+        EXPECT_FALSE(ClientJobId::fromWireHex(bad, back)) << bad;
+        EXPECT_EQ(back.wire(), untouched.wire()) << bad;
+    }
+}
+
+// The field names of the protocol library's and the client library's records.
+struct LibraryRecord {
+    uint32_t Data1;
+    uint16_t Data2;
+    uint16_t Data3;
+    uint8_t Data4[8];
+    uint8_t JobText[48];
+};
+
+TEST(JobMessages, ClientJobIdGoesIntoAndOutOfALibraryRecordInHostOrder)
+{
+    const ClientJobId id = ClientJobId::make(0x11223344, 0x5566, 0x7788, "ABCDEFGH", "01020304jobtext");
+    LibraryRecord record;
+    memset(&record, 0xEE, sizeof record);
+    id.copyTo(record);
+    EXPECT_EQ(Bytes(reinterpret_cast<const uint8_t*>(&record), reinterpret_cast<const uint8_t*>(&record + 1)),
+              id.host());
+    EXPECT_EQ(ClientJobId::of(record).wire(), id.wire());
+
+    EXPECT_EQ(wireHex(record), id.wireHex());
+    LibraryRecord parsed = {};
+    ASSERT_TRUE(parseWireHex(id.wireHex(), parsed));
+    EXPECT_EQ(memcmp(&parsed, &record, sizeof record), 0);
+    EXPECT_FALSE(parseWireHex("0011", parsed));
 }
 
 TEST(JobMessages, LabelTextPutsTheLabelAtCharacterEight)
