@@ -42,6 +42,17 @@ std::string narrow(const char* format, ...)
     return result;
 }
 
+// Numeric directives give the same text in narrow and wide output: formats both ways, checks
+// that the wide text is the narrow text widened, and returns the narrow text.
+template <typename... Values>
+std::string both(const char* format, Values... values)
+{
+    const std::u16string wideFormat(format, format + std::char_traits<char>::length(format));
+    const std::string narrowText = narrow(format, values...);
+    EXPECT_EQ(wide(wideFormat.c_str(), values...), std::u16string(narrowText.begin(), narrowText.end())) << format;
+    return narrowText;
+}
+
 HRESULT strsafeV(WCHAR* dest, size_t cch, const WCHAR* format, ...)
 {
     va_list args;
@@ -100,24 +111,24 @@ TEST(FormatText, PrecisionCountsWhatIsWritten)
 
 TEST(FormatIntegers, SizesFollowWindowsWidths)
 {
-    EXPECT_EQ(narrow("%ld|%lx|%lu", LONG(-5), LONG(-1), DWORD(0xFFFFFFFF)), "-5|ffffffff|4294967295");
+    EXPECT_EQ(both("%ld|%lx|%lu", LONG(-5), LONG(-1), DWORD(0xFFFFFFFF)), "-5|ffffffff|4294967295");
     EXPECT_EQ(wide(u"%ld", LONG(INT32_MIN)), u"-2147483648");
-    EXPECT_EQ(narrow("%I64d|%lld", INT64_MIN, INT64_MIN), "-9223372036854775808|-9223372036854775808");
+    EXPECT_EQ(both("%I64d|%lld", INT64_MIN, INT64_MIN), "-9223372036854775808|-9223372036854775808");
     EXPECT_EQ(wide(u"%I64u|%I64X", UINT64_MAX, uint64_t(0x0123456789ABCDEF)), u"18446744073709551615|123456789ABCDEF");
-    EXPECT_EQ(narrow("%I32d|%I32x", -1, -1), "-1|ffffffff");
-    EXPECT_EQ(narrow("%Iu|%Id|%zu", SIZE_MAX, intptr_t(-1), size_t(7)), "18446744073709551615|-1|7");
-    EXPECT_EQ(narrow("%hd|%hu|%hx|%hhd|%hhu", 65535, -1, 0x12345, 255, -1), "-1|65535|2345|-1|255");
-    EXPECT_EQ(narrow("%d|%i|%u", INT_MIN, 42, -1), "-2147483648|42|4294967295");
+    EXPECT_EQ(both("%I32d|%I32x", -1, -1), "-1|ffffffff");
+    EXPECT_EQ(both("%Iu|%Id|%zu", SIZE_MAX, intptr_t(-1), size_t(7)), "18446744073709551615|-1|7");
+    EXPECT_EQ(both("%hd|%hu|%hx|%hhd|%hhu", 65535, -1, 0x12345, 255, -1), "-1|65535|2345|-1|255");
+    EXPECT_EQ(both("%d|%i|%u", INT_MIN, 42, -1), "-2147483648|42|4294967295");
     // A value after a 64-bit one still lines up.
     EXPECT_EQ(wide(u"%I64d %d %hs", int64_t(1) << 40, 7, "x"), u"1099511627776 7 x");
 }
 
 TEST(FormatIntegers, BasesAndAlternateForms)
 {
-    EXPECT_EQ(narrow("%o|%#o|%#o|%#.0o", 8, 8, 0, 0), "10|010|0|0");
-    EXPECT_EQ(narrow("%x|%X|%#x|%#X|%#x", 255, 255, 255, 255, 0), "ff|FF|0xff|0XFF|0");
-    EXPECT_EQ(narrow("%#10x|%#010x", 255, 255), "      0xff|0x000000ff");
-    EXPECT_EQ(narrow("%p", reinterpret_cast<void*>(0x12AB)), "00000000000012AB");
+    EXPECT_EQ(both("%o|%#o|%#o|%#.0o", 8, 8, 0, 0), "10|010|0|0");
+    EXPECT_EQ(both("%x|%X|%#x|%#X|%#x", 255, 255, 255, 255, 0), "ff|FF|0xff|0XFF|0");
+    EXPECT_EQ(both("%#10x|%#010x", 255, 255), "      0xff|0x000000ff");
+    EXPECT_EQ(both("%p", reinterpret_cast<void*>(0x12AB)), "00000000000012AB");
     EXPECT_EQ(wide(u"[%20p]", reinterpret_cast<void*>(0xABCDEF)), u"[    0000000000ABCDEF]");
 }
 
@@ -125,14 +136,14 @@ TEST(FormatLayout, FlagsWidthAndPrecision)
 {
     EXPECT_EQ(narrow("%-5s|%5s|", "ab", "ab"), "ab   |   ab|");
     EXPECT_EQ(wide(u"%-5s|%5s|", u"ab", u"ab"), u"ab   |   ab|");
-    EXPECT_EQ(narrow("%*d|%*d|", 4, 7, -4, 7), "   7|7   |");
+    EXPECT_EQ(both("%*d|%*d|", 4, 7, -4, 7), "   7|7   |");
     EXPECT_EQ(narrow("%.*d|%.*s|", -1, 7, 2, "abc"), "7|ab|");
-    EXPECT_EQ(narrow("%+d|% d|%+ d|%+u", 5, 5, 5, 5), "+5| 5|+5|5");
-    EXPECT_EQ(narrow("%05d|%-05d|%08.3d|", -42, -42, 42), "-0042|-42  |     042|");
-    EXPECT_EQ(narrow("%.0d|%5.0d|", 0, 0), "|     |");
-    EXPECT_EQ(narrow("%03d|%08lx", 7, DWORD(0xABCDEF)), "007|00abcdef");
+    EXPECT_EQ(both("%+d|% d|%+ d|%+u", 5, 5, 5, 5), "+5| 5|+5|5");
+    EXPECT_EQ(both("%05d|%-05d|%08.3d|", -42, -42, 42), "-0042|-42  |     042|");
+    EXPECT_EQ(both("%.0d|%5.0d|", 0, 0), "|     |");
+    EXPECT_EQ(both("%03d|%08lx", 7, DWORD(0xABCDEF)), "007|00abcdef");
     EXPECT_EQ(narrow("%05s|%-3c|%3c", "ab", 'x', 'y'), "000ab|x  |  y");
-    EXPECT_EQ(narrow("100%%|%%d"), "100%|%d");
+    EXPECT_EQ(both("100%%|%%d"), "100%|%d");
     // The trace-log time stamp.
     EXPECT_EQ(wide(u"[%02u/%02u %02u:%02u:%02u] %hs %ls", 12, 8, 9, 5, 7, "FNC", u"msg"), u"[12/08 09:05:07] FNC msg");
 }
