@@ -8,20 +8,17 @@
 // TRUE when the port is one of its own); any other method gives ERROR_NOT_SUPPORTED.
 #include <cstring>
 #include <string>
-#include <vector>
 
-#include "pal/files.h"
-#include "pal/registry.h"
 #include "pal/strings.h"
 #include "pal/winspool.h"
+
+#include "MonitorPorts.h"
 
 #ifndef NETPORTMON_NAME
 #error "NETPORTMON_NAME names the monitor"
 #endif
 
 namespace {
-
-constexpr DWORD kMaxPortName = 256;
 
 struct NetMonitor {
     PMONITORINIT init;
@@ -32,95 +29,17 @@ struct NetPort {
     std::u16string name;
 };
 
-// The subkeys of Ports, in registry order.
-std::vector<std::u16string> listPorts(NetMonitor* monitor)
-{
-    std::vector<std::u16string> ports;
-    PMONITORREG reg = monitor->init->pMonitorReg;
-    HANDLE spooler = monitor->init->hSpooler;
-    HANDLE key = nullptr;
-    if (reg->fpOpenKey(monitor->init->hckRegistryRoot, u"Ports", KEY_READ, &key, spooler) != ERROR_SUCCESS)
-        return ports;
-    for (DWORD index = 0;; ++index) {
-        WCHAR name[kMaxPortName + 1];
-        DWORD length = kMaxPortName + 1;
-        if (reg->fpEnumKey(key, index, name, &length, nullptr, spooler) != ERROR_SUCCESS)
-            break;
-        ports.emplace_back(name, length);
-    }
-    reg->fpCloseKey(key, spooler);
-    return ports;
-}
-
-bool ownsPort(NetMonitor* monitor, LPCWSTR name)
-{
-    for (const std::u16string& port : listPorts(monitor))
-        if (lstrcmpiW(port.c_str(), name) == 0)
-            return true;
-    return false;
-}
-
-size_t bytesOf(const std::u16string& text)
-{
-    return (text.size() + 1) * sizeof(WCHAR);
-}
-
-// Records from the front of the buffer, strings packed from its end.
-class PortPacker {
-public:
-    PortPacker(LPBYTE buffer, DWORD size) : buffer_(buffer), end_(buffer + size) {}
-    LPWSTR put(const std::u16string& text)
-    {
-        end_ -= bytesOf(text);
-        memcpy(end_, text.c_str(), bytesOf(text));
-        return reinterpret_cast<LPWSTR>(end_);
-    }
-
-private:
-    LPBYTE buffer_;
-    LPBYTE end_;
-};
-
 BOOL WINAPI enumPorts(HANDLE hMonitor, LPWSTR, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned)
 {
-    auto* monitor = static_cast<NetMonitor*>(hMonitor);
-    if (level != 1 && level != 2) {
-        SetLastError(ERROR_INVALID_LEVEL);
-        return FALSE;
-    }
-    const std::u16string dll = NETPORTMON_DLL, description = NETPORTMON_NAME;
-    std::vector<std::u16string> names = listPorts(monitor);
-    size_t total = 0;
-    for (const std::u16string& name : names)
-        total += level == 1 ? sizeof(PORT_INFO_1W) + bytesOf(name)
-                            : sizeof(PORT_INFO_2W) + bytesOf(name) + bytesOf(dll) + bytesOf(description);
-    *needed = static_cast<DWORD>(total);
-    *returned = 0;
-    if (total > size || (total && !ports)) {
-        SetLastError(ERROR_INSUFFICIENT_BUFFER);
-        return FALSE;
-    }
-    PortPacker packer(ports, size);
-    for (size_t i = 0; i < names.size(); ++i) {
-        if (level == 1) {
-            reinterpret_cast<PORT_INFO_1W*>(ports)[i].pName = packer.put(names[i]);
-            continue;
-        }
-        PORT_INFO_2W& info = reinterpret_cast<PORT_INFO_2W*>(ports)[i];
-        info.pPortName = packer.put(names[i]);
-        info.pMonitorName = packer.put(dll);
-        info.pDescription = packer.put(description);
-        info.fPortType = PORT_TYPE_WRITE;
-        info.Reserved = 0;
-    }
-    *returned = static_cast<DWORD>(names.size());
-    return TRUE;
+    const MONITORINIT& init = *static_cast<NetMonitor*>(hMonitor)->init;
+    return netportmon::enumPorts(netportmon::listPorts(init), NETPORTMON_DLL, NETPORTMON_NAME, level, ports, size,
+                                 needed, returned);
 }
 
 BOOL WINAPI openPort(HANDLE hMonitor, LPWSTR name, PHANDLE port)
 {
     auto* monitor = static_cast<NetMonitor*>(hMonitor);
-    if (!name || !port || !ownsPort(monitor, name)) {
+    if (!name || !port || !netportmon::ownsPort(*monitor->init, name)) {
         SetLastError(ERROR_UNKNOWN_PORT);
         return FALSE;
     }
@@ -170,7 +89,7 @@ DWORD WINAPI xcvDataPort(HANDLE xcv, LPCWSTR method, PBYTE input, DWORD inputSiz
     }
     std::u16string name(reinterpret_cast<LPCWSTR>(input), inputSize / sizeof(WCHAR));
     name.resize(std::char_traits<char16_t>::length(name.c_str()));
-    DWORD exists = ownsPort(static_cast<NetMonitor*>(xcv), name.c_str()) ? TRUE : FALSE;
+    DWORD exists = netportmon::ownsPort(*static_cast<NetMonitor*>(xcv)->init, name.c_str()) ? TRUE : FALSE;
     memcpy(output, &exists, sizeof exists);
     return ERROR_SUCCESS;
 }
