@@ -9,6 +9,7 @@
 
 #include "files/file_paths.h"
 #include "pal/files.h"
+#include "files/range_lock.h"
 #include "files/root.h"
 
 namespace pal {
@@ -28,31 +29,6 @@ const DWORD kAccessOf[kClassCount] = {
 };
 const DWORD kShareOf[kClassCount] = {FILE_SHARE_READ, FILE_SHARE_WRITE, FILE_SHARE_DELETE};
 
-bool setLock(int fd, int command, short type, off_t start, off_t length)
-{
-    struct flock lock = {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = start;
-    lock.l_len = length;
-    int result;
-    do
-        result = fcntl(fd, command, &lock);
-    while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
-// True when another open holds a lock on byte.
-bool heldByOthers(int fd, off_t byte)
-{
-    struct flock lock = {};
-    lock.l_type = F_WRLCK;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = byte;
-    lock.l_len = 1;
-    return fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
-}
-
 bool sameFile(int fd, const std::string& path)
 {
     struct stat open, named;
@@ -67,7 +43,7 @@ int openGated(const std::string& path, bool create)
         int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0666);
         if (fd < 0)
             return -1;
-        if (!setLock(fd, F_OFD_SETLKW, F_WRLCK, kGate, 1)) {
+        if (!lockRange(fd, F_WRLCK, kGate, 1, true)) {
             close(fd);
             return -1;
         }
@@ -85,7 +61,7 @@ void removeIfUnused(const std::string& path)
     int fd = openGated(path, false);
     if (fd < 0)
         return;
-    if (setLock(fd, F_OFD_SETLK, F_WRLCK, 0, kRecordBytes))
+    if (lockRange(fd, F_WRLCK, 0, kRecordBytes, false))
         unlink(path.c_str());
     close(fd);
 }
@@ -126,14 +102,15 @@ DWORD ShareRecord::take(dev_t device, ino_t inode, DWORD access, DWORD share)
 
     bool conflict = false;
     for (int c = 0; c < kClassCount && !conflict; ++c)
-        conflict = (has[c] && heldByOthers(fd, kDenyOffset + c)) || (denies[c] && heldByOthers(fd, c));
+        conflict = (has[c] && rangeHeldElsewhere(fd, kDenyOffset + c, 1)) ||
+                   (denies[c] && rangeHeldElsewhere(fd, c, 1));
     for (int c = 0; c < kClassCount && !conflict; ++c) {
         if (has[c])
-            setLock(fd, F_OFD_SETLK, F_RDLCK, c, 1);
+            lockRange(fd, F_RDLCK, c, 1, false);
         if (denies[c])
-            setLock(fd, F_OFD_SETLK, F_RDLCK, kDenyOffset + c, 1);
+            lockRange(fd, F_RDLCK, kDenyOffset + c, 1, false);
     }
-    setLock(fd, F_OFD_SETLK, F_UNLCK, kGate, 1);
+    lockRange(fd, F_UNLCK, kGate, 1, false);
     if (conflict) {
         close(fd);
         removeIfUnused(path);

@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "pal/errors.h"
+#include "files/range_lock.h"
 #include "files/root.h"
 
 namespace pal::pipes {
@@ -142,28 +143,9 @@ void forEachSocket(const std::string& folder, Visit visit)
     closedir(entries);
 }
 
-bool lockRange(int fd, short type, off_t start, off_t length, bool wait)
-{
-    struct flock range {};
-    range.l_type = type;
-    range.l_whence = SEEK_SET;
-    range.l_start = start;
-    range.l_len = length;
-    int result;
-    do
-        result = fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range);
-    while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
 bool anyInstanceHeld(int fd)
 {
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    range.l_start = kSlotBase;
-    range.l_len = kMaxSlots;
-    return fcntl(fd, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
+    return rangeHeldElsewhere(fd, kSlotBase, kMaxSlots);
 }
 
 DWORD agreedCount(int fd, DWORD requested)

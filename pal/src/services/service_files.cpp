@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
+#include "files/range_lock.h"
 #include "files/root.h"
 #include "services/service_wire.h"
 
@@ -16,30 +16,6 @@ namespace {
 // byte past it, so record reads and writes never meet it.
 constexpr off_t kRecordBytes = 7 * 4;
 constexpr off_t kLiveByte = 64;
-
-bool lockRange(int fd, short type, off_t start, off_t length, bool wait)
-{
-    struct flock range {};
-    range.l_type = type;
-    range.l_whence = SEEK_SET;
-    range.l_start = start;
-    range.l_len = length;
-    int result;
-    do
-        result = fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &range);
-    while (result != 0 && errno == EINTR);
-    return result == 0;
-}
-
-bool heldElsewhere(int fd, off_t start)
-{
-    struct flock range {};
-    range.l_type = F_WRLCK;
-    range.l_whence = SEEK_SET;
-    range.l_start = start;
-    range.l_len = 1;
-    return fcntl(fd, F_OFD_GETLK, &range) == 0 && range.l_type != F_UNLCK;
-}
 
 DWORD* fieldsOf(SERVICE_STATUS& status)
 {
@@ -100,7 +76,7 @@ ServiceState readState(const std::string& name)
         state.status = stoppedStatus(ERROR_SERVICE_NEVER_STARTED);
         return state;
     }
-    state.live = heldElsewhere(fd, kLiveByte);
+    state.live = rangeHeldElsewhere(fd, kLiveByte, 1);
     bool read = readRecord(fd, state.status);
     close(fd);
     if (!read)
