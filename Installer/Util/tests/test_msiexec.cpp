@@ -1,7 +1,6 @@
 // The custom actions run by pal-msiexec in its own process against the spooler host.
 #include "ChildProcess.h"
-#include "test_spooler_host.h"
-#include "util_testing.h"
+#include "conversion_testing.h"
 
 using namespace utiltest;
 using spoolertest::monitorKey;
@@ -17,20 +16,6 @@ protected:
     {
         return runProgram({"pal-msiexec", "--property", "CustomActionData=,C:\\JTRK", "--env", "TEMP=C:\\Temp",
                            "JTRKUtil.dll", entry});
-    }
-    std::u16string portOf(const char16_t* name)
-    {
-        HANDLE handle = nullptr;
-        if (!OpenPrinterW((LPWSTR)name, &handle, nullptr))
-            return u"(none)";
-        DWORD needed = 0;
-        GetPrinterW(handle, 2, nullptr, 0, &needed);
-        std::vector<BYTE> buffer(needed + 1);
-        std::u16string port = u"(none)";
-        if (GetPrinterW(handle, 2, buffer.data(), needed, &needed))
-            port = reinterpret_cast<PRINTER_INFO_2W*>(buffer.data())->pPortName;
-        ClosePrinter(handle);
-        return port;
     }
     spoolertest::SpoolerHost host;
 };
@@ -92,6 +77,23 @@ TEST_F(AcrossProcesses, ServiceActionsStartAndStopARegisteredJtrksvc2)
     CloseServiceHandle(service);
     CloseServiceHandle(manager);
     EXPECT_EQ(host.stop(), 0);
+}
+
+TEST_F(AcrossProcesses, WithoutTheServiceManagerStartRecords4AndStopCancels)
+{
+    auto start = runProgram({"pal-msiexec", "--property", "JTRK_SERVICE_NAME=JTRKSVC2", "--env", "TEMP=C:\\Temp", "--env",
+                             "PAL_NON_ADMIN=1", "JTRKUtil.dll", "JTMXStartService"});
+    EXPECT_EQ(start.exitCode, 0) << start.output;
+    EXPECT_NE(start.output.find("info: dwGetSCManagerHandle failed. ErrorCode = 5\n"), std::string::npos) << start.output;
+    EXPECT_NE(start.output.find("warning: TALLY-DESK Output Beacon Service2の開始中"), std::string::npos) << start.output;
+    EXPECT_NE(start.output.find("result: 0\n"), std::string::npos);
+    EXPECT_EQ(resultCode(), 4);
+
+    auto stop = runProgram({"pal-msiexec", "--property", "JTRK_SERVICE_NAME=JTRKSVC2", "--answer", "yes", "--env",
+                            "PAL_NON_ADMIN=1", "JTRKUtil.dll", "JTMXStopService"});
+    EXPECT_EQ(stop.exitCode, 1) << stop.output;
+    EXPECT_NE(stop.output.find("error: TALLY-DESK Output Beacon Service2 の停止中"), std::string::npos) << stop.output;
+    EXPECT_NE(stop.output.find("result: 1602\n"), std::string::npos);
 }
 
 } // namespace
