@@ -22,6 +22,19 @@ Bytes badRequest()
     return failureReply(RPC_X_BAD_STUB_DATA);
 }
 
+// The reply of an enumeration: the failure, or the count and then each record as write puts it.
+template <class Record, class Write>
+Bytes listReply(DWORD error, const std::vector<Record>& records, Write write)
+{
+    if (error != ERROR_SUCCESS)
+        return failureReply(error);
+    Writer reply = replyHead(TRUE, 0);
+    reply.u32(uint32_t(records.size()));
+    for (const Record& record : records)
+        write(reply, record);
+    return reply.take();
+}
+
 // A buffer for a blob the caller passed: at least one byte, so that an empty buffer is still a
 // buffer (not NULL) for the monitor.
 Bytes bufferFor(const OptBlob& blob, DWORD size)
@@ -136,13 +149,9 @@ Bytes Dispatcher::enumPorts(const Caller&, Reader& reader)
         return badRequest();
     std::vector<PortRecord> ports;
     DWORD error = spooler_.enumPorts(server, level, ports);
-    if (error != ERROR_SUCCESS)
-        return failureReply(error);
-    Writer reply = replyHead(TRUE, 0);
-    reply.u32(uint32_t(ports.size()));
-    for (const PortRecord& port : ports)
+    return listReply(error, ports, [](Writer& reply, const PortRecord& port) {
         reply.string(port.name).string(port.monitor).string(port.description).u32(port.type);
-    return reply.take();
+    });
 }
 
 Bytes Dispatcher::setPort(const Caller& caller, Reader& reader)
@@ -168,13 +177,9 @@ Bytes Dispatcher::enumMonitors(const Caller&, Reader& reader)
         return badRequest();
     std::vector<MonitorRecord> monitors;
     DWORD error = spooler_.enumMonitors(server, level, monitors);
-    if (error != ERROR_SUCCESS)
-        return failureReply(error);
-    Writer reply = replyHead(TRUE, 0);
-    reply.u32(uint32_t(monitors.size()));
-    for (const MonitorRecord& monitor : monitors)
+    return listReply(error, monitors, [](Writer& reply, const MonitorRecord& monitor) {
         reply.string(monitor.name).string(monitor.environment).string(monitor.dll);
-    return reply.take();
+    });
 }
 
 Bytes Dispatcher::addMonitor(const Caller& caller, Reader& reader)
@@ -282,13 +287,7 @@ Bytes Dispatcher::enumPrinters(const Caller&, Reader& reader)
         return badRequest();
     std::vector<PrinterRecord> printers;
     DWORD error = spooler_.enumPrinters(flags, name, printers);
-    if (error != ERROR_SUCCESS)
-        return failureReply(error);
-    Writer reply = replyHead(TRUE, 0);
-    reply.u32(uint32_t(printers.size()));
-    for (const PrinterRecord& record : printers)
-        pal::spool::writePrinterRecord(reply, record);
-    return reply.take();
+    return listReply(error, printers, pal::spool::writePrinterRecord);
 }
 
 Bytes Dispatcher::getJob(const Caller& caller, Reader& reader)
@@ -335,13 +334,7 @@ Bytes Dispatcher::enumJobs(const Caller& caller, Reader& reader)
         return badRequest();
     std::vector<JobRecord> jobs;
     DWORD error = spooler_.queues().enumJobs(*printer, first, count, jobs);
-    if (error != ERROR_SUCCESS)
-        return failureReply(error);
-    Writer reply = replyHead(TRUE, 0);
-    reply.u32(uint32_t(jobs.size()));
-    for (const JobRecord& job : jobs)
-        pal::spool::writeJob(reply, job);
-    return reply.take();
+    return listReply(error, jobs, pal::spool::writeJob);
 }
 
 Bytes Dispatcher::startDocPrinter(const Caller& caller, Reader& reader)
