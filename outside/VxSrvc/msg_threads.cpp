@@ -153,3 +153,10 @@ void VxSrvcTestReleaseHeldThreads(void)
         thread->changed.notify_all();
     }
 }
+
+uint32_t VxSrvcTestMsgThreads(void)
+{
+    Registry& threads = registry();
+    std::lock_guard<std::mutex> lock(threads.mutex);
+    return static_cast<uint32_t>(threads.threads.size());
+}

@@ -20,6 +20,7 @@
 namespace {
 
 std::atomic<uint64_t> g_instanceId{0};
+std::atomic<bool> g_started{false};
 
 uint64_t freshInstanceId()
 {
@@ -104,6 +105,7 @@ bool findInSystemServices(const char* service, const char* protocol, uint16_t& p
 int32_t VxSrvcStartup(void* /*application*/)
 {
     g_instanceId.store(freshInstanceId());
+    g_started = true;
     return VXSRVC_OK;
 }
 
@@ -111,6 +113,12 @@ void VxSrvcCleanup(void)
 {
     vxsrvc::stopTimers();
     g_instanceId.store(0);
+    g_started = false;
+}
+
+int32_t VxSrvcTestStarted(void)
+{
+    return g_started ? 1 : 0;
 }
 
 int32_t VxSrvcGetInstanceId(uint64_t* id)

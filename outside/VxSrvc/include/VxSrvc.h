@@ -108,3 +108,7 @@ VXSRVC_API uint32_t VxSrvcTestPendingTimers(void);
 // until VxSrvcTestReleaseHeldThreads (which also ends the hold).
 VXSRVC_API void VxSrvcTestHoldNewThreads(void);
 VXSRVC_API void VxSrvcTestReleaseHeldThreads(void);
+// Message threads created and not yet destroyed.
+VXSRVC_API uint32_t VxSrvcTestMsgThreads(void);
+// Non-zero between VxSrvcStartup and VxSrvcCleanup.
+VXSRVC_API int32_t VxSrvcTestStarted(void);

@@ -50,6 +50,11 @@ struct Fake {
     bool autoNotices = false;
     std::deque<AutoNotice> autoQueue;
     std::thread autoThread;
+    // Held sends: each takes the next ticket and waits until that many are released.
+    bool holdNextSend = false;
+    uint64_t heldSends = 0;
+    uint64_t releasedSends = 0;
+    uint64_t heldBeforeReset = 0;
 };
 
 Fake& fake()
@@ -98,17 +103,67 @@ bool isUnset(const VxTransAddress& address)
     return std::memcmp(&address, &none, sizeof none) == 0;
 }
 
-// The local address an open reports: the one asked for, a port of the fake's for port 0.
-VxTransAddress localFor(Fake& state, const VxTransAddress& asked)
+// Family-specific bytes (VxTransAddress::bytes): family 2 port at 0; family 6 network at 0, node
+// at 4, socket at 10; family 0x9707 selector at 0, address at 2; family 0x9A21 address at 6.
+const size_t kInetPortAt = 0, kIpxNetworkAt = 0, kIpxNodeAt = 4, kIpxSocketAt = 10, k9707AddressAt = 2,
+             k9A21AddressAt = 6;
+
+// A local address of the peer's family, made up by the fake.
+VxTransAddress madeUpLocal(Fake& state, uint16_t family)
+{
+    VxTransAddress address{};
+    address.family = family;
+    switch (family) {
+    case VXTRANS_FAMILY_IPX: {
+        std::memcpy(address.bytes + kIpxNetworkAt, kIpxNetwork, sizeof kIpxNetwork);
+        std::memcpy(address.bytes + kIpxNodeAt, kIpxNode, sizeof kIpxNode);
+        const uint16_t socket = htons(state.nextPort++);
+        std::memcpy(address.bytes + kIpxSocketAt, &socket, 2);
+        return address;
+    }
+    case VXTRANS_FAMILY_9707:
+        address.bytes[0] = static_cast<uint8_t>(state.nextPort++);
+        std::memcpy(address.bytes + k9707AddressAt, kLocal9707, sizeof kLocal9707);
+        return address;
+    case VXTRANS_FAMILY_9A21:
+        std::memcpy(address.bytes + k9A21AddressAt, kLocal9A21, sizeof kLocal9A21);
+        return address;
+    default: return inetAddress(state.localIp, state.nextPort++);
+    }
+}
+
+// Fills a zero port (family 2) or socket (family 6) with one of the fake's.
+void fillPort(Fake& state, VxTransAddress& local)
+{
+    const size_t at = local.family == VXTRANS_FAMILY_INET ? kInetPortAt
+                      : local.family == VXTRANS_FAMILY_IPX ? kIpxSocketAt
+                                                           : sizeof local.bytes;
+    if (at == sizeof local.bytes || local.bytes[at] != 0 || local.bytes[at + 1] != 0)
+        return;
+    const uint16_t port = htons(state.nextPort++);
+    std::memcpy(local.bytes + at, &port, 2);
+}
+
+// The local address an open reports: the one asked for (a zero port or socket filled in), else
+// one of the peer's family (a listener has no peer: family 2).
+VxTransAddress localFor(Fake& state, const VxTransAddress& asked, uint16_t peerFamily)
 {
     if (isUnset(asked))
-        return inetAddress(state.localIp, state.nextPort++);
+        return madeUpLocal(state, peerFamily);
     VxTransAddress local = asked;
-    if (local.family == VXTRANS_FAMILY_INET && local.bytes[0] == 0 && local.bytes[1] == 0) {
-        const uint16_t port = htons(state.nextPort++);
-        std::memcpy(local.bytes, &port, 2);
-    }
+    fillPort(state, local);
     return local;
+}
+
+uint16_t maxChunkOf(uint32_t protocol)
+{
+    switch (protocol) {
+    case VXTRANS_PROTOCOL_TCP: return VXTRANS_MAX_CHUNK_TCP;
+    case 1000: return kMaxChunkIpx;
+    case 1256: return kMaxChunkSpx;
+    case 270: return kMaxChunk9707;
+    default: return VXTRANS_MAX_CHUNK_UDP;
+    }
 }
 
 bool deliverNotice(const FakeRef& endpoint, int32_t value)
@@ -179,7 +234,7 @@ int32_t open(Endpoint record, const VxTransAddress& askedLocal, VxTransReceivePr
         return result;
     auto endpoint = std::make_shared<FakeEndpoint>();
     record.handle = ++state.lastHandle;
-    record.pair.local = localFor(state, askedLocal);
+    record.pair.local = localFor(state, askedLocal, record.pair.peer.family);
     endpoint->record = record;
     endpoint->receive = receive;
     endpoint->stateWithData = stateWithData;
@@ -223,6 +278,10 @@ void Reset()
     state.nextPort = 40000;
     state.autoNotices = false;
     state.autoQueue.clear();
+    state.holdNextSend = false;
+    state.releasedSends = state.heldSends;
+    state.heldBeforeReset = state.heldSends;
+    state.changed.notify_all();
 }
 
 void ScriptResult(Call call, int32_t result)
@@ -318,6 +377,27 @@ bool WaitForSends(size_t count, uint32_t milliseconds)
 bool WaitForCloses(size_t count, uint32_t milliseconds)
 {
     return waitUntil([](Fake& state) { return state.closes.size(); }, count, milliseconds);
+}
+
+void HoldNextSend()
+{
+    Fake& state = fake();
+    std::lock_guard<std::mutex> lock(state.lock);
+    state.holdNextSend = true;
+}
+
+bool WaitForHeldSends(size_t count, uint32_t milliseconds)
+{
+    return waitUntil([](Fake& state) { return state.heldSends - state.heldBeforeReset; }, count, milliseconds);
+}
+
+void ReleaseHeldSend()
+{
+    Fake& state = fake();
+    std::lock_guard<std::mutex> lock(state.lock);
+    if (state.releasedSends < state.heldSends)
+        ++state.releasedSends;
+    state.changed.notify_all();
 }
 
 bool Notify(uint32_t endpoint, int32_t value)
@@ -444,7 +524,13 @@ int32_t VxTransSend(uint32_t handle, const VxTransBuffer* buffer, uint32_t /*fla
     if (buffer == nullptr)
         return VXTRANS_E_BAD_PARAMETER;
     Fake& state = fake();
-    std::lock_guard<std::mutex> lock(state.lock);
+    std::unique_lock<std::mutex> lock(state.lock);
+    if (state.holdNextSend) {
+        state.holdNextSend = false;
+        const uint64_t ticket = ++state.heldSends;
+        state.changed.notify_all();
+        state.changed.wait(lock, [&] { return state.releasedSends >= ticket; });
+    }
     const FakeRef endpoint = findLocked(state, handle);
     if (endpoint == nullptr)
         return VXTRANS_E_BAD_HANDLE;
@@ -505,7 +591,7 @@ int32_t VxTransGetMaxChunk(uint32_t handle, uint16_t* largest, uint32_t /*reserv
     const FakeRef endpoint = findLocked(state, handle);
     if (endpoint == nullptr)
         return VXTRANS_E_BAD_HANDLE;
-    *largest = endpoint->record.pair.protocol == VXTRANS_PROTOCOL_TCP ? VXTRANS_MAX_CHUNK_TCP : VXTRANS_MAX_CHUNK_UDP;
+    *largest = maxChunkOf(endpoint->record.pair.protocol);
     return VXTRANS_OK;
 }
 

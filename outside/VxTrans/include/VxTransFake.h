@@ -37,8 +37,22 @@ struct Sent {
 
 // Forgets endpoints, records and scripts; family 2 available, 6, 0x9707 and 0x9A21 not; auto
 // notices off; local addresses 127.0.0.1 with ports from 40000 on. Handles keep growing; endpoints
-// of before the reset get no more callbacks.
+// of before the reset get no more callbacks; held sends are released.
 void Reset();
+
+// Families other than 2, once made available, open like family 2 in the fake: an open without a
+// local address gets one of the peer's family from the fake (IPX: network kIpxNetwork, node
+// kIpxNode, the next port number as socket; 0x9707: selector = the next port number's low byte,
+// address kLocal9707; 0x9A21: kLocal9A21), and a local IPX address with socket 0 gets a socket.
+// Largest chunks: TCP 65535, UDP 65507, IPX (protocol 1000) 546, SPX (1256) 534, family 0x9707
+// (270) 4096, others 65507.
+inline constexpr uint8_t kIpxNetwork[4] = {0x00, 0x00, 0x0A, 0x01};
+inline constexpr uint8_t kIpxNode[6] = {0x02, 0x00, 0x5E, 0x00, 0x00, 0x01};
+inline constexpr uint8_t kLocal9707[16] = {0x97, 0x07, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01};
+inline constexpr uint8_t kLocal9A21[8] = {0x9A, 0x21, 0, 0, 0, 0, 0, 0x01};
+inline constexpr uint16_t kMaxChunkIpx = 546;
+inline constexpr uint16_t kMaxChunkSpx = 534;
+inline constexpr uint16_t kMaxChunk9707 = 4096;
 
 // The next call of that kind returns result instead of its normal outcome (queued in order). A
 // failing open or listen creates no endpoint; a failing send records nothing.
@@ -69,6 +83,14 @@ bool Receive(uint32_t endpoint, const VxTransAddressPair& sender, const std::vec
 // Received bytes from the endpoint's own peer.
 bool Receive(uint32_t endpoint, const std::vector<uint8_t>& bytes);
 bool ReceiveError(uint32_t endpoint, int32_t result);
+
+// Holds the next VxTransSend inside the call, before it takes or records anything, until
+// ReleaseHeldSend: a test thus stops the caller's thread at a known point and queues work behind
+// it. Each held send waits for its own release, in the order they were held.
+void HoldNextSend();
+// Waits until count sends have been held in all (since the last Reset).
+bool WaitForHeldSends(size_t count, uint32_t milliseconds);
+void ReleaseHeldSend();
 
 // An IPv4 pair for tests: "a.b.c.d" addresses, ports in host order.
 VxTransAddressPair Pair(const char* peer, uint16_t peerPort, const char* local, uint16_t localPort,

@@ -216,3 +216,100 @@ TEST_F(VxTransFakeTest, CloseWaitsForTheCallbackInProgress)
 }
 
 } // namespace
+
+namespace {
+
+uint32_t openFamily(uint16_t family, uint32_t protocol, VxTransEndpointAddress* local)
+{
+    VxTransAddressPair pair{};
+    pair.peer.family = family;
+    pair.peer.bytes[0] = 0x11;
+    pair.protocol = protocol;
+    uint32_t endpoint = 0;
+    EXPECT_EQ(VxTransOpenConnection(1, &pair, VXTRANS_MODE_CONNECTION, onReceive, nullptr, onState, &endpoint, local,
+                                    nullptr),
+              VXTRANS_OK);
+    return endpoint;
+}
+
+TEST_F(VxTransFakeTest, OtherFamiliesGetLocalAddressesAndChunksOfTheirOwn)
+{
+    for (uint16_t family : {VXTRANS_FAMILY_IPX, VXTRANS_FAMILY_9707, VXTRANS_FAMILY_9A21}) {
+        VxTransInfo info{family, 0, 0};
+        ASSERT_EQ(VxTransQueryTransport(1, &info), VXTRANS_OK);
+        EXPECT_EQ(info.availability, 0u) << family << " only when made available";
+        vxfake::SetAvailable(family, true);
+        ASSERT_EQ(VxTransQueryTransport(1, &info), VXTRANS_OK);
+        EXPECT_EQ(info.availability, 1u) << family;
+    }
+
+    VxTransEndpointAddress local{};
+    uint16_t largest = 0;
+    const uint32_t ipx = openFamily(VXTRANS_FAMILY_IPX, 1000, &local);
+    EXPECT_EQ(local.address.family, VXTRANS_FAMILY_IPX);
+    EXPECT_EQ(std::memcmp(local.address.bytes, vxfake::kIpxNetwork, 4), 0);
+    EXPECT_EQ(std::memcmp(local.address.bytes + 4, vxfake::kIpxNode, 6), 0);
+    EXPECT_EQ(local.address.bytes[10] * 256 + local.address.bytes[11], 40000) << "socket in network order";
+    ASSERT_EQ(VxTransGetMaxChunk(ipx, &largest, 0), VXTRANS_OK);
+    EXPECT_EQ(largest, vxfake::kMaxChunkIpx);
+
+    const uint32_t spx = openFamily(VXTRANS_FAMILY_IPX, 1256, &local);
+    EXPECT_EQ(local.address.bytes[10] * 256 + local.address.bytes[11], 40001);
+    ASSERT_EQ(VxTransGetMaxChunk(spx, &largest, 0), VXTRANS_OK);
+    EXPECT_EQ(largest, vxfake::kMaxChunkSpx);
+
+    const uint32_t selector = openFamily(VXTRANS_FAMILY_9707, 270, &local);
+    EXPECT_EQ(local.address.family, VXTRANS_FAMILY_9707);
+    EXPECT_EQ(std::memcmp(local.address.bytes + 2, vxfake::kLocal9707, 16), 0);
+    ASSERT_EQ(VxTransGetMaxChunk(selector, &largest, 0), VXTRANS_OK);
+    EXPECT_EQ(largest, vxfake::kMaxChunk9707);
+    VxTransEndpointAddress asked{};
+    ASSERT_EQ(VxTransGetLocalAddress(selector, 1, &asked), VXTRANS_OK);
+    EXPECT_EQ(std::memcmp(&asked, &local, sizeof asked), 0) << "the same address when asked again";
+
+    openFamily(VXTRANS_FAMILY_9A21, 0xC601, &local);
+    EXPECT_EQ(std::memcmp(local.address.bytes + 6, vxfake::kLocal9A21, 8), 0);
+
+    // A local IPX address asked for keeps its node and gets a socket when it has none.
+    VxTransAddressPair pair{};
+    pair.peer.family = VXTRANS_FAMILY_IPX;
+    pair.protocol = 1256;
+    pair.local.family = VXTRANS_FAMILY_IPX;
+    pair.local.bytes[4] = 0x77;
+    uint32_t endpoint = 0;
+    ASSERT_EQ(VxTransOpenConnection(1, &pair, VXTRANS_MODE_CONNECTION, onReceive, nullptr, onState, &endpoint, &local,
+                                    nullptr),
+              VXTRANS_OK);
+    EXPECT_EQ(local.address.bytes[4], 0x77);
+    EXPECT_NE(local.address.bytes[10] * 256 + local.address.bytes[11], 0);
+}
+
+TEST_F(VxTransFakeTest, AHeldSendWaitsForItsReleaseBeforeItIsRecorded)
+{
+    const VxTransAddressPair pair = vxfake::Pair("127.0.0.5", 47545, "0.0.0.0", 0, VXTRANS_PROTOCOL_UDP);
+    uint32_t endpoint = 0;
+    ASSERT_EQ(VxTransOpenConnection(1, &pair, VXTRANS_MODE_CONNECTION, onReceive, nullptr, onState, &endpoint, nullptr,
+                                    nullptr),
+              VXTRANS_OK);
+    vxfake::HoldNextSend();
+    std::atomic<int32_t> first{1};
+    std::thread sender([&] { first = sendText(endpoint, "first"); });
+    ASSERT_TRUE(vxfake::WaitForHeldSends(1, 10000));
+    EXPECT_TRUE(vxfake::Sends().empty());
+    EXPECT_EQ(sendText(endpoint, "second"), VXTRANS_OK) << "only the next send is held";
+    vxfake::ReleaseHeldSend();
+    sender.join();
+    EXPECT_EQ(first.load(), VXTRANS_OK);
+    ASSERT_EQ(vxfake::Sends().size(), 2u);
+    EXPECT_EQ(vxfake::Sends()[1].data, std::vector<uint8_t>({'f', 'i', 'r', 's', 't'}));
+
+    // A reset lets a held send go.
+    vxfake::HoldNextSend();
+    std::thread held([&] { sendText(endpoint, "third"); });
+    ASSERT_TRUE(vxfake::WaitForHeldSends(2, 10000));
+    vxfake::Reset();
+    held.join();
+    EXPECT_FALSE(vxfake::WaitForHeldSends(1, 0)) << "counted from the reset";
+}
+
+} // namespace

@@ -17,6 +17,7 @@
 #include "../../tests/WireBytes.h"
 #include "TempRoot.h"
 #include "VxDmlpApi.h"
+#include "VxSrvc.h"
 
 namespace {
 
@@ -211,6 +212,19 @@ TEST_F(Routing, ThePluginChoosesTheLocalAddressAndTheTransportItsPort)
     EXPECT_NE(fallback.u.inet.port, 0);
     unsetenv("VXROUTING_JOURNAL");
     unsetenv("VXROUTING_LOCAL");
+}
+
+// A start whose worker never answers undoes the plug-in's loading too.
+TEST_F(Routing, AFailedStartShutsThePluginDown)
+{
+    Install(VXROUTING_PLUGIN_WITHOUT_SELECT);
+    setenv("VXROUTING_JOURNAL", journal.c_str(), 1);
+    VxSrvcTestHoldNewThreads();
+    DmlpInstance instance = 0;
+    EXPECT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_INTERNAL_FAILURE);
+    VxSrvcTestReleaseHeldThreads();
+    EXPECT_EQ(Journal(), "initialize\nshutdown\n");
+    unsetenv("VXROUTING_JOURNAL");
 }
 
 TEST_F(Routing, APluginWithoutSelectOrNoPluginAtAllLeavesTheTransportsAddress)

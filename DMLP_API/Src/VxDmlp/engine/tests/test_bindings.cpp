@@ -227,6 +227,121 @@ TEST_F(Bindings, UnbindWithChunkStepsStillScheduledFreesEverything)
     EXPECT_EQ(vxfake::Sends().size(), 1u);
 }
 
+// The device may answer before the transport confirms the send. The answered request is dropped,
+// but its send stays in flight: the next request waits for the confirmation, even when the freed
+// window slot resumes the pump at once.
+TEST_F(Bindings, AnAnswerBeforeTheSendIsConfirmedKeepsTheNextRequestWaiting)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    ASSERT_EQ(DMLP_ResizeWindow(binding, 1), DMLP_SUCCESS);
+    vxfake::SetAutoNotices(false);
+    const uint32_t endpoint = EndpointOf(0);
+    Completions& completions = Recorder();
+    const DmlpCallback callback = completions.callback();
+    DmlpDeleteParams cancel = {};
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &callback, binding, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    const Bytes first = SentAt(0);
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &callback, binding, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    Flush();
+    ASSERT_EQ(vxfake::Sends().size(), 1u) << "the window of one is full";
+
+    vxfake::Receive(endpoint, ReplyTo(first, 1, Wire().u32(1)));
+    ASSERT_TRUE(completions.waitFor(1));
+    Flush();
+    EXPECT_EQ(vxfake::Sends().size(), 1u) << "the first send is still in flight";
+    vxfake::NotifySent(endpoint);
+    const Bytes second = SentAt(1);
+    EXPECT_NE(Field16(second, 6), Field16(first, 6));
+    vxfake::NotifySent(endpoint);
+    Flush();
+    vxfake::Receive(endpoint, ReplyTo(second, 1, Wire().u32(2)));
+    ASSERT_TRUE(completions.waitFor(2));
+    EXPECT_EQ(completions.list()[1].status, DMLP_SUCCESS);
+    completions.release();
+}
+
+// Work the worker queued for itself (a raw data chunk, a resume of the pump, a send completion)
+// may run after the binding was unbound: each finds the binding gone and frees only itself.
+TEST_F(Bindings, StepsQueuedForABindingThatIsUnboundMeanwhileFindItGone)
+{
+    DmlpBinding stopper = Bind(DMLP_ADDRESS_UDP, 60000, 1, 20);
+    DmlpBinding raw = Bind(DMLP_ADDRESS_TCP, 60000, 1, 21);
+    DmlpBinding windowed = Bind(DMLP_ADDRESS_UDP, 60000, 1, 22);
+    DmlpBinding sending = Bind(DMLP_ADDRESS_UDP, 60000, 1, 23);
+    vxfake::SetAutoNotices(false);
+    ASSERT_EQ(DMLP_ResizeWindow(windowed, 1), DMLP_SUCCESS);
+    Completions& requests = Recorder();
+    Completions& unbinds = Recorder();
+    const DmlpCallback requestDone = requests.callback();
+    const DmlpCallback unbindDone = unbinds.callback();
+    DmlpDeleteParams cancel = {};
+    // windowed: one request fills the window of one, a second waits for a slot.
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &requestDone, windowed, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    const Bytes answered = SentAt(0);
+    vxfake::NotifySent(EndpointOf(2));
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &requestDone, windowed, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    // sending: a request whose send is not confirmed yet.
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &requestDone, sending, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    SentAt(1);
+    Flush();
+
+    // The worker is held inside a send; behind it queue what schedules each step, each followed
+    // by the unbind of its binding.
+    vxfake::HoldNextSend();
+    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &requestDone, stopper, kObject, &cancel, nullptr), DMLP_SUCCESS);
+    ASSERT_TRUE(vxfake::WaitForHeldSends(1, kWaitMs));
+    std::vector<uint8_t> data(100000, 0x5A);
+    DmlpSendParams send = {};
+    send.kind = 1;
+    send.length = (uint32_t)data.size();
+    send.data = data.data();
+    ASSERT_EQ(DMLP_Send(DMLP_MODE_ASYNC, &requestDone, raw, kObject, &send, nullptr), DMLP_SUCCESS);
+    ASSERT_EQ(DMLP_UnbindAsync(&unbindDone, raw), DMLP_SUCCESS);
+    vxfake::Receive(EndpointOf(2), ReplyTo(answered, 1, Wire().u32(1)));
+    ASSERT_EQ(DMLP_UnbindAsync(&unbindDone, windowed), DMLP_SUCCESS);
+    vxfake::NotifySent(EndpointOf(3));
+    ASSERT_EQ(DMLP_UnbindAsync(&unbindDone, sending), DMLP_SUCCESS);
+    vxfake::ReleaseHeldSend();
+
+    ASSERT_TRUE(unbinds.waitFor(3));
+    ASSERT_TRUE(requests.waitFor(4));
+    Flush();
+    for (const Completion& unbind : unbinds.list())
+        EXPECT_EQ(unbind.status, DMLP_SUCCESS);
+    int closed = 0, answeredOnce = 0;
+    for (const Completion& request : requests.list()) {
+        closed += request.status == DMLP_BINDING_CLOSED;
+        answeredOnce += request.status == DMLP_SUCCESS;
+    }
+    EXPECT_EQ(closed, 3) << "the raw send, the request waiting for a slot, the unconfirmed one";
+    EXPECT_EQ(answeredOnce, 1);
+    EXPECT_EQ(requests.size(), 4u) << "the stopper's request still waits for its reply";
+    ASSERT_EQ(vxfake::Sends().size(), 3u) << "only the stopper's request went out after the hold";
+    EXPECT_EQ(vxfake::Sends()[2].endpoint, EndpointOf(0));
+    requests.release();
+}
+
+TEST_F(Bindings, AStaleHandleNamesNoLaterBinding)
+{
+    DmlpBinding first = Bind(DMLP_ADDRESS_UDP);
+    ASSERT_EQ(DMLP_Unbind(first), DMLP_SUCCESS);
+    DmlpBinding second = Bind(DMLP_ADDRESS_UDP);
+    EXPECT_NE(second, first);
+    DmlpEPProperty property;
+    EXPECT_EQ(DMLP_GetEPProperty(first, &property), DMLP_UNKNOWN_BINDING);
+    EXPECT_EQ(DMLP_Unbind(first), DMLP_UNKNOWN_BINDING);
+
+    // Nor across a restart of the library.
+    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    DmlpBinding third = Bind(DMLP_ADDRESS_UDP);
+    EXPECT_NE(third, first);
+    EXPECT_NE(third, second);
+    EXPECT_EQ(DMLP_GetEPProperty(first, &property), DMLP_UNKNOWN_BINDING);
+    EXPECT_EQ(DMLP_GetEPProperty(second, &property), DMLP_UNKNOWN_BINDING);
+    EXPECT_EQ(DMLP_GetEPProperty(third, &property), DMLP_SUCCESS);
+}
+
 TEST_F(Bindings, AsynchronousRequestsWithoutCallbackOnAConnectionWantNoReply)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_TCP, 60000, 1);

@@ -92,6 +92,102 @@ TEST_F(Deadlines, ANearlyEqualEarlierDeadlineKeepsTheArmedTimer)
     ASSERT_TRUE(first.waitFor(2));
 }
 
+// Request A arms the timer for its deadline T + armedTimeout. Request B (time-out 10) goes out at
+// T as well, but the worker takes its send confirmation into the deadline list only at T + 100,
+// when B's deadline is already past: B becomes the first entry overdue. Gives B's completion.
+class OverdueDeadlines : public Deadlines {
+protected:
+    Completion OverdueAfterArming(uint32_t armedTimeout, uint32_t advanceAfter)
+    {
+        DmlpBinding armed = BindQuiet(armedTimeout, 1, 9);
+        DmlpBinding late = BindQuiet(10, 1, 10);
+        DmlpBinding stopper = BindQuiet(60000, 1, 11);
+        DmlpBinding other = BindQuiet(60000, 1, 12);
+        Completions& armedDone = Recorder();
+        Completions& lateDone = Recorder();
+        Completions& held = Recorder();
+        Echo(armed, armedDone, 0, 0);
+        WaitArmed();
+        const DmlpCallback lateCallback = lateDone.callback();
+        const DmlpCallback heldCallback = held.callback();
+        DmlpEchoParams echo = {};
+        EXPECT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &lateCallback, late, kObject, &echo, nullptr), DMLP_SUCCESS);
+        SentAt(1);
+        // Hold the worker, queue B's confirmation and a request that holds it again, then move the
+        // clock while the confirmation's deadline step waits behind that second hold.
+        vxfake::HoldNextSend();
+        EXPECT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &heldCallback, stopper, kObject, &echo, nullptr), DMLP_SUCCESS);
+        EXPECT_TRUE(vxfake::WaitForHeldSends(1, kWaitMs));
+        vxfake::NotifySent(EndpointOf(1));
+        vxfake::HoldNextSend();
+        EXPECT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &heldCallback, other, kObject, &echo, nullptr), DMLP_SUCCESS);
+        vxfake::ReleaseHeldSend();
+        EXPECT_TRUE(vxfake::WaitForHeldSends(2, kWaitMs));
+        VxSrvcTestAdvanceClock(100);
+        vxfake::ReleaseHeldSend();
+        Flush();
+        Advance(advanceAfter);
+        EXPECT_TRUE(lateDone.waitFor(1));
+        return lateDone.size() > 0 ? lateDone.list()[0] : Completion{};
+    }
+};
+
+TEST_F(OverdueDeadlines, AnOverdueFirstDeadlineRestartsATimerArmedFarAhead)
+{
+    const Completion late = OverdueAfterArming(60000, 2);
+    EXPECT_EQ(late.status, DMLP_TIMEOUT);
+    EXPECT_EQ(late.tick, kStartTick + 100 + 2) << "the overdue delay of 2 ticks, not the armed 60000";
+}
+
+TEST_F(OverdueDeadlines, AnOverdueFirstDeadlineRidesOnATimerDueWithinFiveTicks)
+{
+    const Completion late = OverdueAfterArming(103, 3);
+    EXPECT_EQ(late.status, DMLP_TIMEOUT);
+    EXPECT_EQ(late.tick, kStartTick + 103) << "handled when the armed timer fires, 3 ticks from the overdue point";
+}
+
+// A timer fires while the worker is busy; before its message is handled, an answer re-arms for a
+// later deadline (too late to cancel the fired timer) and a second answer arms a new timer. The
+// fired timer's message then belongs to a timer replaced since: it is ignored.
+TEST_F(Deadlines, TheMessageOfAReplacedTimerIsIgnored)
+{
+    DmlpBinding a = BindQuiet(100, 1, 9);
+    DmlpBinding b = BindQuiet(200, 1, 10);
+    DmlpBinding c = BindQuiet(300, 1, 11);
+    DmlpBinding stopper = BindQuiet(60000, 1, 12);
+    Completions& answered = Recorder();
+    Completions& timedOut = Recorder();
+    Echo(a, answered, 0, 0);
+    Echo(b, answered, 1, 1);
+    Echo(c, timedOut, 2, 2);
+    WaitArmed();
+    ASSERT_EQ(VxSrvcTestPendingTimers(), 1u);
+
+    vxfake::HoldNextSend();
+    const DmlpCallback callback = answered.callback();
+    DmlpEchoParams echo = {};
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, stopper, kObject, &echo, nullptr), DMLP_SUCCESS);
+    ASSERT_TRUE(vxfake::WaitForHeldSends(1, kWaitMs));
+    vxfake::Receive(EndpointOf(0), ReplyTo(SentAt(0), 1, Wire().u16(0)));
+    vxfake::Receive(EndpointOf(1), ReplyTo(SentAt(1), 1, Wire().u16(0)));
+    VxSrvcTestAdvanceClock(100);
+    EXPECT_EQ(VxSrvcTestPendingTimers(), 0u) << "the timer armed for A fired";
+    vxfake::ReleaseHeldSend();
+    ASSERT_TRUE(answered.waitFor(2));
+    Flush();
+    EXPECT_EQ(VxSrvcTestPendingTimers(), 1u) << "one timer, armed for C by B's answer";
+
+    Advance(199);
+    EXPECT_EQ(timedOut.size(), 0u);
+    Advance(1);
+    ASSERT_TRUE(timedOut.waitFor(1));
+    Flush();
+    EXPECT_EQ(timedOut.size(), 1u);
+    EXPECT_EQ(timedOut.list()[0].status, DMLP_TIMEOUT);
+    EXPECT_EQ(timedOut.list()[0].tick, kStartTick + 300);
+    answered.release();
+}
+
 TEST_F(Deadlines, DeadlinesAcrossTheWrapOfTheTickKeepTheirOrder)
 {
     VxSrvcTestSetManualClock(0xFFFFFFFFu - 2000 + 1);

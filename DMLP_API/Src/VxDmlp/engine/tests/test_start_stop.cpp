@@ -57,9 +57,12 @@ TEST_F(StartStop, UsersShareOneStartAndTheLastStopEndsIt)
 
 TEST_F(StartStop, AStartWhoseThreadDoesNotAnswerIsRolledBackAndALaterStartBeginsAfresh)
 {
+    const uint32_t threadsBefore = VxSrvcTestMsgThreads();
     VxSrvcTestHoldNewThreads();
     DmlpInstance instance = 0;
     EXPECT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_INTERNAL_FAILURE);
+    EXPECT_EQ(VxSrvcTestMsgThreads(), threadsBefore) << "the thread that did not answer is ended";
+    EXPECT_EQ(VxSrvcTestStarted(), 0) << "the runtime is cleaned up";
     VxSrvcTestReleaseHeldThreads();
     EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE);
     EXPECT_EQ(VxSrvcTestLiveBlocks(), liveBefore) << "the abandoned start record is freed";
@@ -69,6 +72,34 @@ TEST_F(StartStop, AStartWhoseThreadDoesNotAnswerIsRolledBackAndALaterStartBegins
     EXPECT_NE(instance, 0u);
     EXPECT_EQ(ProbeWorker(), DMLP_UNKNOWN_BINDING);
     EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS) << "the count started again from 0";
+    EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE);
+}
+
+// A second user arriving while the first start waits for its threads waits for that start:
+// it never gets an instance whose worker is not running yet.
+TEST_F(StartStop, AStartInProgressHoldsBackTheNextUser)
+{
+    VxSrvcTestHoldNewThreads();
+    DmlpInstance first = 0, second = 0;
+    auto starting = std::async(std::launch::async,
+                               [&] { return DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &first); });
+    ASSERT_TRUE(WaitUntil([] { return VxSrvcTestMsgThreads() > 0; })) << "the first start made its worker";
+    auto joining = std::async(std::launch::async, [&] {
+        const DmlpStatus status = DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &second);
+        return std::make_pair(status, ProbeWorker());
+    });
+    joining.wait_for(std::chrono::milliseconds(200));
+    VxSrvcTestReleaseHeldThreads();
+    ASSERT_EQ(starting.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    ASSERT_EQ(joining.wait_for(std::chrono::milliseconds(kWaitMs)), std::future_status::ready);
+    EXPECT_EQ(starting.get(), DMLP_SUCCESS);
+    const auto [status, probe] = joining.get();
+    EXPECT_EQ(status, DMLP_SUCCESS);
+    EXPECT_EQ(probe, DMLP_UNKNOWN_BINDING) << "the worker was running when the second start returned";
+    EXPECT_EQ(second, first);
+    EXPECT_NE(first, 0u);
+    EXPECT_EQ(DMLP_Terminate(first), DMLP_SUCCESS);
+    EXPECT_EQ(DMLP_Terminate(first), DMLP_SUCCESS);
     EXPECT_EQ(ProbeWorker(), DMLP_NOT_AVAILABLE);
 }
 
