@@ -94,10 +94,10 @@ TEST_F(Deadlines, ANearlyEqualEarlierDeadlineKeepsTheArmedTimer)
 
 // Request A arms the timer for its deadline T + armedTimeout. Request B (time-out 10) goes out at
 // T as well, but the worker takes its send confirmation into the deadline list only at T + 100,
-// when B's deadline is already past: B becomes the first entry overdue. Gives B's completion.
+// when B's deadline is already past: B becomes the first entry overdue. Gives B's recorder.
 class OverdueDeadlines : public Deadlines {
 protected:
-    Completion OverdueAfterArming(uint32_t armedTimeout, uint32_t advanceAfter)
+    Completions& OverdueAfterArming(uint32_t armedTimeout)
     {
         DmlpBinding armed = BindQuiet(armedTimeout, 1, 9);
         DmlpBinding late = BindQuiet(10, 1, 10);
@@ -126,24 +126,30 @@ protected:
         VxSrvcTestAdvanceClock(100);
         vxfake::ReleaseHeldSend();
         Flush();
-        Advance(advanceAfter);
-        EXPECT_TRUE(lateDone.waitFor(1));
-        return lateDone.size() > 0 ? lateDone.list()[0] : Completion{};
+        return lateDone;
     }
 };
 
 TEST_F(OverdueDeadlines, AnOverdueFirstDeadlineRestartsATimerArmedFarAhead)
 {
-    const Completion late = OverdueAfterArming(60000, 2);
-    EXPECT_EQ(late.status, DMLP_TIMEOUT);
-    EXPECT_EQ(late.tick, kStartTick + 100 + 2) << "the overdue delay of 2 ticks, not the armed 60000";
+    Completions& late = OverdueAfterArming(60000);
+    Advance(1);
+    EXPECT_EQ(late.size(), 0u);
+    Advance(1);
+    ASSERT_TRUE(late.waitFor(1)) << "after the overdue delay of 2 ticks, not at the armed 60000";
+    EXPECT_EQ(late.list()[0].status, DMLP_TIMEOUT);
+    EXPECT_EQ(late.list()[0].tick, kStartTick + 100 + 2);
 }
 
 TEST_F(OverdueDeadlines, AnOverdueFirstDeadlineRidesOnATimerDueWithinFiveTicks)
 {
-    const Completion late = OverdueAfterArming(103, 3);
-    EXPECT_EQ(late.status, DMLP_TIMEOUT);
-    EXPECT_EQ(late.tick, kStartTick + 103) << "handled when the armed timer fires, 3 ticks from the overdue point";
+    Completions& late = OverdueAfterArming(103);
+    Advance(2);
+    EXPECT_EQ(late.size(), 0u) << "no timer of its own";
+    Advance(1);
+    ASSERT_TRUE(late.waitFor(1)) << "handled when the armed timer fires, 3 ticks from the overdue point";
+    EXPECT_EQ(late.list()[0].status, DMLP_TIMEOUT);
+    EXPECT_EQ(late.list()[0].tick, kStartTick + 103);
 }
 
 // A timer fires while the worker is busy; before its message is handled, an answer re-arms for a
