@@ -230,6 +230,19 @@ DmlpStatus PostBind(DmlpMessage* message, const DmlpAddress* peer, const DmlpAdd
     return status;
 }
 
+// Both bind exports once their own checks have passed.
+DmlpStatus Bind(uint8_t mode, const DmlpCallback* callback, const DmlpAddress* peer, const DmlpAddress* local,
+                const DmlpEPProperty* property, DmlpBinding* binding)
+{
+    DmlpStatus status = CheckBindArguments(peer, local, property, binding);
+    if (status != DMLP_SUCCESS)
+        return status;
+    DmlpMessage* message = DmlpNewCallerMessage(DMLP_MSG_BIND, mode, 0, callback, &status);
+    if (message == nullptr)
+        return status;
+    return PostBind(message, peer, local, property, binding);
+}
+
 // Completes the bind caller kept while connecting.
 void AnswerConnect(DmlpBindingRecord* binding, DmlpStatus status)
 {
@@ -268,14 +281,7 @@ DmlpStatus DMLP_Bind(DmlpInstance instance, const DmlpAddress* peer, const DmlpA
         return DMLP_BAD_PARAMETER;
     if (property != nullptr && property->transmissions == 0)
         return DMLP_BAD_PARAMETER;
-    DmlpStatus status = CheckBindArguments(peer, local, property, binding);
-    if (status != DMLP_SUCCESS)
-        return status;
-    DmlpMessage* message = DmlpNewMessage(DMLP_MSG_BIND, &status);
-    if (message == nullptr)
-        return status;
-    message->mode = DMLP_MODE_SYNC;
-    return PostBind(message, peer, local, property, binding);
+    return Bind(DMLP_MODE_SYNC, nullptr, peer, local, property, binding);
 }
 
 DmlpStatus DMLP_BindAsync(const DmlpCallback* callback, DmlpInstance instance, const DmlpAddress* peer,
@@ -287,16 +293,7 @@ DmlpStatus DMLP_BindAsync(const DmlpCallback* callback, DmlpInstance instance, c
         return DMLP_WRONG_INSTANCE;
     if (callback == nullptr || callback->kind != DMLP_CALLBACK_KIND || callback->function.result == nullptr)
         return DMLP_BAD_PARAMETER;
-    DmlpStatus status = CheckBindArguments(peer, local, property, binding);
-    if (status != DMLP_SUCCESS)
-        return status;
-    DmlpMessage* message = DmlpNewMessage(DMLP_MSG_BIND, &status);
-    if (message == nullptr)
-        return status;
-    message->mode = DMLP_MODE_ASYNC;
-    message->function = callback->function.result;
-    message->context = callback->context;
-    return PostBind(message, peer, local, property, binding);
+    return Bind(DMLP_MODE_ASYNC, callback, peer, local, property, binding);
 }
 
 void DmlpHandleBind(DmlpMessage* message)
@@ -346,12 +343,9 @@ DmlpStatus DMLP_Unbind(DmlpBinding binding)
     if (binding == nullptr)
         return DMLP_BAD_PARAMETER;
     DmlpStatus status;
-    DmlpMessage* message = DmlpNewMessage(DMLP_MSG_UNBIND, &status);
-    if (message == nullptr)
-        return status;
-    message->mode = DMLP_MODE_SYNC;
-    message->binding = DmlpHandleOf(binding);
-    return DmlpPostToWorker(message);
+    DmlpMessage* message =
+        DmlpNewCallerMessage(DMLP_MSG_UNBIND, DMLP_MODE_SYNC, DmlpHandleOf(binding), nullptr, &status);
+    return message != nullptr ? DmlpPostToWorker(message) : status;
 }
 
 DmlpStatus DMLP_UnbindAsync(const DmlpCallback* callback, DmlpBinding binding)
@@ -360,14 +354,9 @@ DmlpStatus DMLP_UnbindAsync(const DmlpCallback* callback, DmlpBinding binding)
         callback->function.result == nullptr)
         return DMLP_BAD_PARAMETER;
     DmlpStatus status;
-    DmlpMessage* message = DmlpNewMessage(DMLP_MSG_UNBIND, &status);
-    if (message == nullptr)
-        return status;
-    message->mode = DMLP_MODE_ASYNC;
-    message->binding = DmlpHandleOf(binding);
-    message->function = callback->function.result;
-    message->context = callback->context;
-    return DmlpPostToWorker(message);
+    DmlpMessage* message =
+        DmlpNewCallerMessage(DMLP_MSG_UNBIND, DMLP_MODE_ASYNC, DmlpHandleOf(binding), callback, &status);
+    return message != nullptr ? DmlpPostToWorker(message) : status;
 }
 
 void DmlpHandleUnbind(DmlpMessage* message)
@@ -398,12 +387,7 @@ namespace {
 
 DmlpMessage* NewQuery(uint32_t id, DmlpBinding binding, DmlpStatus* status)
 {
-    DmlpMessage* message = DmlpNewMessage(id, status);
-    if (message != nullptr) {
-        message->mode = DMLP_MODE_SYNC;
-        message->binding = DmlpHandleOf(binding);
-    }
-    return message;
+    return DmlpNewCallerMessage(id, DMLP_MODE_SYNC, DmlpHandleOf(binding), nullptr, status);
 }
 
 } // namespace

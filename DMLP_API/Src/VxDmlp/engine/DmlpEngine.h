@@ -143,6 +143,10 @@ typedef struct DmlpMessage {
 // Allocates a zeroed record for a message id that carries one; null when out of memory or the id
 // carries none (*status then says which).
 DmlpMessage* DmlpNewMessage(uint32_t id, DmlpStatus* status);
+// The record of an export's call: mode, binding handle and, when a callback is given, its result
+// function and context.
+DmlpMessage* DmlpNewCallerMessage(uint32_t id, uint8_t mode, uint64_t binding, const DmlpCallback* callback,
+                                  DmlpStatus* status);
 void DmlpFreeMessage(DmlpMessage* message);
 
 // A step the worker runs after the current handler (tag "SGNL"); the function frees nothing of

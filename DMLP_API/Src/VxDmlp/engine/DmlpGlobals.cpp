@@ -400,6 +400,21 @@ DmlpMessage* DmlpNewMessage(uint32_t id, DmlpStatus* status)
     return message;
 }
 
+DmlpMessage* DmlpNewCallerMessage(uint32_t id, uint8_t mode, uint64_t binding, const DmlpCallback* callback,
+                                  DmlpStatus* status)
+{
+    DmlpMessage* message = DmlpNewMessage(id, status);
+    if (message == nullptr)
+        return nullptr;
+    message->mode = mode;
+    message->binding = binding;
+    if (callback != nullptr) {
+        message->function = callback->function.result;
+        message->context = callback->context;
+    }
+    return message;
+}
+
 void DmlpFreeMessage(DmlpMessage* message) { DmlpFree(message); }
 
 bool DmlpOnNotifier(void) { return t_onNotifier; }

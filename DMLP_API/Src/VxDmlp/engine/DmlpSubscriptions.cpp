@@ -55,6 +55,28 @@ DmlpSubscriptionBlock* NewBlock(const DmlpEventList* events, uint32_t extra)
     return block;
 }
 
+// The record of a subscribe or unsubscribe call (its caller, the object and the list value), after
+// the checks both end with: the list value, and the result callback of an asynchronous call.
+DmlpMessage* NewListMessage(uint32_t id, bool setList, const DmlpCallback* resultCallback, uint8_t mode,
+                            DmlpBinding binding, const uint32_t objectRef[2], uint32_t value, DmlpStatus* status)
+{
+    *status = DMLP_SUCCESS;
+    if (value == 0)
+        *status = DMLP_EMPTY_EVENT_LIST;
+    else if (mode == DMLP_MODE_ASYNC && (resultCallback == nullptr || resultCallback->function.result == nullptr))
+        *status = DMLP_BAD_PARAMETER;
+    if (*status != DMLP_SUCCESS)
+        return nullptr;
+    DmlpMessage* message = DmlpNewCallerMessage(id, mode, DmlpHandleOf(binding), resultCallback, status);
+    if (message == nullptr)
+        return nullptr;
+    message->u.subscribe.objectRef[0] = objectRef[0];
+    message->u.subscribe.objectRef[1] = objectRef[1];
+    message->u.subscribe.value = value;
+    message->u.subscribe.setList = setList;
+    return message;
+}
+
 DmlpStatus Subscribe(bool setList, const DmlpCallback* resultCallback, uint8_t mode, DmlpBinding binding,
                      const uint32_t objectRef[2], uint32_t value, const DmlpEventList* events, uint32_t extra,
                      const DmlpCallback* eventCallback)
@@ -64,12 +86,9 @@ DmlpStatus Subscribe(bool setList, const DmlpCallback* resultCallback, uint8_t m
     if (objectRef == nullptr || events == nullptr || eventCallback == nullptr ||
         eventCallback->kind != DMLP_CALLBACK_KIND || CheckEventList(events) != DMLP_SUCCESS)
         return DMLP_BAD_PARAMETER;
-    if (value == 0)
-        return DMLP_EMPTY_EVENT_LIST;
-    if (mode == DMLP_MODE_ASYNC && (resultCallback == nullptr || resultCallback->function.result == nullptr))
-        return DMLP_BAD_PARAMETER;
     DmlpStatus status;
-    DmlpMessage* message = DmlpNewMessage(DMLP_MSG_SUBSCRIBE, &status);
+    DmlpMessage* message =
+        NewListMessage(DMLP_MSG_SUBSCRIBE, setList, resultCallback, mode, binding, objectRef, value, &status);
     if (message == nullptr)
         return status;
     message->u.subscribe.block = NewBlock(events, extra);
@@ -77,16 +96,6 @@ DmlpStatus Subscribe(bool setList, const DmlpCallback* resultCallback, uint8_t m
         DmlpFreeMessage(message);
         return DMLP_OUT_OF_MEMORY;
     }
-    message->mode = mode;
-    message->binding = DmlpHandleOf(binding);
-    if (resultCallback != nullptr) {
-        message->function = resultCallback->function.result;
-        message->context = resultCallback->context;
-    }
-    message->u.subscribe.objectRef[0] = objectRef[0];
-    message->u.subscribe.objectRef[1] = objectRef[1];
-    message->u.subscribe.value = value;
-    message->u.subscribe.setList = setList;
     message->u.subscribe.eventFunction = eventCallback->function.event;
     message->u.subscribe.eventContext = eventCallback->context;
     return DmlpPostToWorker(message);
@@ -99,25 +108,10 @@ DmlpStatus Unsubscribe(bool setList, const DmlpCallback* resultCallback, uint8_t
         return DMLP_UNKNOWN_BINDING;
     if (objectRef == nullptr)
         return DMLP_BAD_PARAMETER;
-    if (value == 0)
-        return DMLP_EMPTY_EVENT_LIST;
-    if (mode == DMLP_MODE_ASYNC && (resultCallback == nullptr || resultCallback->function.result == nullptr))
-        return DMLP_BAD_PARAMETER;
     DmlpStatus status;
-    DmlpMessage* message = DmlpNewMessage(DMLP_MSG_UNSUBSCRIBE, &status);
-    if (message == nullptr)
-        return status;
-    message->mode = mode;
-    message->binding = DmlpHandleOf(binding);
-    if (resultCallback != nullptr) {
-        message->function = resultCallback->function.result;
-        message->context = resultCallback->context;
-    }
-    message->u.subscribe.objectRef[0] = objectRef[0];
-    message->u.subscribe.objectRef[1] = objectRef[1];
-    message->u.subscribe.value = value;
-    message->u.subscribe.setList = setList;
-    return DmlpPostToWorker(message);
+    DmlpMessage* message =
+        NewListMessage(DMLP_MSG_UNSUBSCRIBE, setList, resultCallback, mode, binding, objectRef, value, &status);
+    return message != nullptr ? DmlpPostToWorker(message) : status;
 }
 
 // ---- Event ports -------------------------------------------------------------------------------------

@@ -129,7 +129,7 @@ TEST_F(Requests, MemoryExports)
     EXPECT_EQ(DMLP_AllocMemory(0, &buffer), DMLP_BAD_PARAMETER);
     EXPECT_EQ(DMLP_AllocMemory(16, nullptr), DMLP_BAD_PARAMETER);
     for (uint32_t size : {65536u, 65537u, 0x10000u + 100u, 0xFFFFFFFFu})
-        EXPECT_EQ(DMLP_AllocMemory(size, &buffer), DMLP_BAD_PARAMETER) << size << ": sizes are 16-bit: refused, not cut";
+        EXPECT_EQ(DMLP_AllocMemory(size, &buffer), DMLP_BAD_PARAMETER) << size << ": 16-bit sizes, refused, not cut";
     ASSERT_EQ(DMLP_AllocMemory(65535, &buffer), DMLP_SUCCESS);
     EXPECT_EQ(buffer.size, 65535);
     EXPECT_EQ(buffer.flags, 9);
