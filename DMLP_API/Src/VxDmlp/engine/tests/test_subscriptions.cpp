@@ -3,6 +3,7 @@
 // subscribe, and the dispatch of notifications to the callbacks.
 #include <string.h>
 
+#include <algorithm>
 #include <fstream>
 #include <mutex>
 
@@ -299,6 +300,76 @@ TEST_F(Subscriptions, KindElevenHasNoEventPortAndAConnectingBindingWaits)
     EXPECT_EQ(DMLP_SubscribeEvent(connecting, kObject, 0, 1, &list, 0, &callback), DMLP_CONNECTING);
     ASSERT_TRUE(vxfake::Notify(vxfake::LastEndpoint(), VXTRANS_NOTICE_CONNECTED));
     ASSERT_TRUE(bound.waitFor(1));
+}
+
+// Kinds 6 and 15 carry their events on the binding itself: no listener is opened, the element
+// names the binding's own local address, and notifications arriving on it are dispatched.
+TEST_F(Subscriptions, AKindSixBindingCarriesItsOwnEvents)
+{
+    vxfake::SetAvailable(VXTRANS_FAMILY_9707, true);
+    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    DmlpAddress peer = {};
+    peer.kind = DMLP_ADDRESS_9707;
+    peer.u.family9707.selector = 0x42;
+    memset(peer.u.family9707.address, 0xA5, 16);
+    const DmlpEPProperty property = Property(5000, 1);
+    DmlpBinding binding = nullptr;
+    ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
+    Events events;
+    ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
+    EXPECT_EQ(Listener().handle, 0u) << "no event port of its own";
+    const Bytes sent = SentAt(0);
+    EXPECT_EQ(Field16(sent, 4), 8);
+    const Bytes local(vxfake::kLocal9707, vxfake::kLocal9707 + 16);
+    EXPECT_NE(std::search(sent.begin(), sent.end(), local.begin(), local.end()), sent.end())
+        << "the element names the binding's local address";
+
+    vxfake::Receive(SubscriberEndpoint(), Notification(501, {Event154(7, 3)}));
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(events.list()[0].ids, std::vector<uint16_t>{154});
+    EXPECT_EQ(events.list()[0].sender.kind, DMLP_ADDRESS_9707);
+    EXPECT_EQ(events.list()[0].sender.u.family9707.selector, 0x42);
+    ASSERT_EQ(Unsubscribe(binding, 501, 1), DMLP_SUCCESS);
+    vxfake::Receive(SubscriberEndpoint(), Notification(501, {Event154(7, 4)}));
+    Flush();
+    EXPECT_EQ(events.size(), 1u) << "no subscription is left";
+}
+
+// An IPX subscriber gets an IPX event port: a datagram listener on a socket of the transport's.
+TEST_F(Subscriptions, AnIpxSubscriptionListensOnAnIpxSocket)
+{
+    vxfake::SetAvailable(VXTRANS_FAMILY_IPX, true);
+    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    DmlpAddress peer = {};
+    peer.kind = DMLP_ADDRESS_IPX;
+    memset(peer.u.ipx.node, 0x0C, 6);
+    peer.u.ipx.network[3] = 9;
+    peer.u.ipx.socket = 0x4567;
+    const DmlpEPProperty property = Property(5000, 1);
+    DmlpBinding binding = nullptr;
+    ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
+    Events events;
+    ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
+    const vxfake::Endpoint listener = Listener();
+    ASSERT_NE(listener.handle, 0u);
+    EXPECT_EQ(listener.pair.protocol, 1000u);
+    EXPECT_EQ(listener.pair.local.family, VXTRANS_FAMILY_IPX);
+    EXPECT_NE(listener.pair.local.bytes[10] << 8 | listener.pair.local.bytes[11], 0) << "a socket was chosen";
+
+    VxTransAddressPair sender = vxfake::Endpoints().at(0).pair;
+    sender.local = listener.pair.local;
+    sender.peer.bytes[10] = 0x99;  // the device may report from another socket
+    vxfake::Receive(listener.handle, sender, Notification(501, {Event18(7, 12)}));
+    ASSERT_TRUE(events.waitFor(1));
+    EXPECT_EQ(events.list()[0].ids, std::vector<uint16_t>{18});
+    EXPECT_EQ(events.list()[0].sender.kind, DMLP_ADDRESS_IPX);
+    EXPECT_EQ(memcmp(events.list()[0].sender.u.ipx.node, peer.u.ipx.node, 6), 0);
+    sender.peer.bytes[4] ^= 1;
+    vxfake::Receive(listener.handle, sender, Notification(501, {Event18(7, 13)}));
+    Flush();
+    EXPECT_EQ(events.size(), 1u) << "another node is not the subscriber's device";
 }
 
 TEST_F(Subscriptions, NothingIsAvailableBeforeTheStart)
