@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <optional>
 
 #include "LprSession.h"
 #include "Sockets.h"
@@ -54,30 +55,14 @@ void LprReceiver::stop()
 
 void LprReceiver::queueScript(LprScript script)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(queueMutex_);
     queued_.push_back(std::move(script));
 }
 
 void LprReceiver::resume()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        resumeRequested_ = true;
-    }
+    book_.requestResume();
     serving_.wake();
-}
-
-std::vector<LprJob> LprReceiver::jobs() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return jobs_;
-}
-
-bool LprReceiver::waitUntil(const std::function<bool(const std::vector<LprJob>&)>& condition,
-                            std::chrono::milliseconds timeout) const
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return condition(jobs_); });
 }
 
 bool LprReceiver::waitForJobs(size_t count, std::chrono::milliseconds timeout) const
@@ -105,16 +90,9 @@ void LprReceiver::run()
         serving_.drainWakeups();
         if (serving_.stopRequested())
             break;
-        bool resumeAll;
-        std::vector<size_t> drops;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            resumeAll = resumeRequested_;
-            resumeRequested_ = false;
-            drops.swap(dropRequested_);
-        }
+        const auto requests = book_.takeRequests();
         for (Connection& connection : connections_)
-            if (connection.fd >= 0 && std::find(drops.begin(), drops.end(), connection.job) != drops.end())
+            if (connection.fd >= 0 && requests.dropsJob(connection.job))
                 reset(connection);
 
         auto entry = watched.begin() + 2;
@@ -127,7 +105,7 @@ void LprReceiver::run()
             else
                 endJob(connection, (watch.revents & POLLERR) ? LprEnd::SenderReset : LprEnd::SenderClosed);
         }
-        if (resumeAll)
+        if (requests.resume)
             for (Connection& connection : connections_)
                 if (connection.fd >= 0 && !connection.draining && connection.session.stalled())
                     serve(connection, true);
@@ -148,19 +126,19 @@ void LprReceiver::acceptConnections()
         if (fd < 0)
             return;
         LprScript script = options_.script;
-        size_t index;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<std::mutex> lock(queueMutex_);
             if (!queued_.empty()) {
                 script = std::move(queued_.front());
                 queued_.pop_front();
             }
-            index = jobs_.size();
-            LprJob& job = jobs_.emplace_back();
+        }
+        const size_t index = book_.update([&](std::vector<LprJob>& jobs) {
+            LprJob& job = jobs.emplace_back();
             job.peer = describe(peer);
             job.peerPort = ntohs(peer.sin_port);
-        }
-        changed_.notify_all();
+            return jobs.size() - 1;
+        });
         connections_.emplace_back(fd, index, std::move(script), options_.sizeUnknownFrom);
     }
 }
@@ -176,10 +154,8 @@ void LprReceiver::readFrom(Connection& connection)
             serve(connection, false);
         }
     } else if (got == 0) {
-        if (!connection.draining) {
-            std::lock_guard<std::mutex> lock(mutex_);
-            connection.session.senderClosed(jobs_[connection.job]);
-        }
+        if (!connection.draining)
+            book_.update([&](std::vector<LprJob>& jobs) { connection.session.senderClosed(jobs[connection.job]); });
         endJob(connection, LprEnd::SenderClosed);
     } else if (errno != EAGAIN && errno != EINTR) {
         endJob(connection, LprEnd::SenderReset);
@@ -190,20 +166,19 @@ void LprReceiver::readFrom(Connection& connection)
 // says next.
 void LprReceiver::serve(Connection& connection, bool resuming)
 {
-    LprSession::Result result;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        LprJob& job = jobs_[connection.job];
+    const LprSession::Result result = book_.update([&](std::vector<LprJob>& jobs) {
+        LprJob& job = jobs[connection.job];
+        LprSession::Result answer;
         if (resuming)
-            result = connection.session.resume(job);
-        if (result.then == LprSession::Then::Read) {
+            answer = connection.session.resume(job);
+        if (answer.then == LprSession::Then::Read) {
             LprSession::Result taking = connection.session.take(job, connection.pending);
-            result.taken = taking.taken;
-            result.replies += taking.replies;
-            result.then = taking.then;
+            answer.taken = taking.taken;
+            answer.replies += taking.replies;
+            answer.then = taking.then;
         }
-    }
-    changed_.notify_all();
+        return answer;
+    });
     reportData(connection);
     connection.pending.erase(0, result.taken);
     sendQuietly(connection.fd, result.replies);
@@ -222,25 +197,22 @@ void LprReceiver::reportData(Connection& connection)
 {
     if (!jobData_ || !connection.dataWanted)
         return;
-    std::string data;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const LprJob& job = jobs_[connection.job];
+    const std::optional<std::string> data = book_.update([&](std::vector<LprJob>& jobs) -> std::optional<std::string> {
+        const LprJob& job = jobs[connection.job];
         if (job.dataFiles.empty() || job.dataFiles.front().bytes.size() == connection.dataReported ||
             connection.dataReported >= kMostReportedData)
-            return;
-        data = job.dataFiles.front().bytes.substr(0, kMostReportedData);
-    }
-    connection.dataReported = data.size();
-    connection.dataWanted = !jobData_(connection.job, data);
+            return std::nullopt;
+        return job.dataFiles.front().bytes.substr(0, kMostReportedData);
+    });
+    if (!data)
+        return;
+    connection.dataReported = data->size();
+    connection.dataWanted = !jobData_(connection.job, *data);
 }
 
 void LprReceiver::drop(size_t index)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dropRequested_.push_back(index);
-    }
+    book_.requestDrop(index);
     serving_.wake();
 }
 
@@ -257,20 +229,16 @@ void LprReceiver::endJob(Connection& connection, LprEnd end)
 {
     if (end != LprEnd::ClosedByDevice)
         closeDescriptor(connection.fd);
-    LprJob ended;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        LprJob& job = jobs_[connection.job];
+    const std::optional<LprJob> ended = book_.update([&](std::vector<LprJob>& jobs) -> std::optional<LprJob> {
+        LprJob& job = jobs[connection.job];
         if (job.end != LprEnd::Open)
-            return;
+            return std::nullopt;
         job.end = end;
         job.stalled = false;
-        if (jobEnded_)
-            ended = job;
-    }
-    changed_.notify_all();
-    if (jobEnded_)
-        jobEnded_(connection.job, ended);
+        return jobEnded_ ? std::optional<LprJob>(job) : std::nullopt;
+    });
+    if (ended)
+        jobEnded_(connection.job, *ended);
 }
 
 } // namespace devsim

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -16,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "JobBook.h"
 #include "LprJob.h"
 #include "ServingThread.h"
 
@@ -55,10 +55,13 @@ public:
     // Resets the connection of a job still open (LprEnd::ResetByDevice).
     void drop(size_t index);
 
-    std::vector<LprJob> jobs() const;
+    std::vector<LprJob> jobs() const { return book_.jobs(); }
     // Waits until `condition` holds for the jobs; false when the time ran out first.
     bool waitUntil(const std::function<bool(const std::vector<LprJob>&)>& condition,
-                   std::chrono::milliseconds timeout) const;
+                   std::chrono::milliseconds timeout) const
+    {
+        return book_.waitUntil(condition, timeout);
+    }
     // Waits until at least count connections have ended.
     bool waitForJobs(size_t count, std::chrono::milliseconds timeout) const;
 
@@ -78,12 +81,9 @@ private:
     const JobData jobData_;
     std::list<Connection> connections_; // the receiver's thread only
 
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<LprJob> jobs_;
-    std::deque<LprScript> queued_;
-    bool resumeRequested_ = false;
-    std::vector<size_t> dropRequested_;
+    JobBook<LprJob> book_;
+    std::mutex queueMutex_;
+    std::deque<LprScript> queued_; // under queueMutex_
     ServingThread serving_; // last: stopped before the members its thread uses go
 };
 

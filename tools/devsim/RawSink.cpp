@@ -54,33 +54,14 @@ void RawSink::stop()
 
 void RawSink::drop(size_t index)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        dropRequested_.push_back(index);
-    }
+    book_.requestDrop(index);
     serving_.wake();
 }
 
 void RawSink::resume()
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        resumeRequested_ = true;
-    }
+    book_.requestResume();
     serving_.wake();
-}
-
-std::vector<RawJob> RawSink::jobs() const
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    return jobs_;
-}
-
-bool RawSink::waitUntil(const std::function<bool(const std::vector<RawJob>&)>& condition,
-                        std::chrono::milliseconds timeout) const
-{
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return condition(jobs_); });
 }
 
 void RawSink::run()
@@ -108,16 +89,9 @@ void RawSink::run()
         serving_.drainWakeups();
         if (serving_.stopRequested())
             break;
-        bool resumeAll;
-        std::vector<size_t> drops;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            resumeAll = resumeRequested_;
-            resumeRequested_ = false;
-            drops.swap(dropRequested_);
-        }
+        const auto requests = book_.takeRequests();
         for (Connection& connection : connections_)
-            if (connection.fd >= 0 && std::find(drops.begin(), drops.end(), connection.job) != drops.end())
+            if (connection.fd >= 0 && requests.dropsJob(connection.job))
                 reset(connection);
         const size_t known = connections_.size();
         if (options_.listen && watched[1].revents)
@@ -133,7 +107,7 @@ void RawSink::run()
             }
         }
         for (Connection& connection : connections_) {
-            if (resumeAll)
+            if (requests.resume)
                 connection.resumeAt = Clock::now();
             runTimers(connection);
         }
@@ -153,12 +127,10 @@ void RawSink::acceptConnections()
             return;
         Connection connection;
         connection.fd = fd;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            connection.job = jobs_.size();
-            jobs_.push_back({describe(peer), {}, false, JobEnd::Open});
-        }
-        changed_.notify_all();
+        connection.job = book_.update([&](std::vector<RawJob>& jobs) {
+            jobs.push_back({describe(peer), {}, false, JobEnd::Open});
+            return jobs.size() - 1;
+        });
         applyLimits(connection);
         connections_.push_back(connection);
     }
@@ -244,28 +216,21 @@ void RawSink::endJob(Connection& connection, JobEnd end)
 {
     if (end != JobEnd::ClosedBySink)
         closeDescriptor(connection.fd);
-    RawJob ended;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        RawJob& job = jobs_[connection.job];
+    const std::optional<RawJob> ended = book_.update([&](std::vector<RawJob>& jobs) -> std::optional<RawJob> {
+        RawJob& job = jobs[connection.job];
         if (job.end != JobEnd::Open)
-            return;
+            return std::nullopt;
         job.end = end;
         job.stalled = false;
-        ended = job;
-    }
-    changed_.notify_all();
-    if (jobEnded_)
-        jobEnded_(connection.job, ended);
+        return job;
+    });
+    if (ended && jobEnded_)
+        jobEnded_(connection.job, *ended);
 }
 
 void RawSink::updateJob(size_t index, const std::function<void(RawJob&)>& change)
 {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        change(jobs_[index]);
-    }
-    changed_.notify_all();
+    book_.update([&](std::vector<RawJob>& jobs) { change(jobs[index]); });
 }
 
 } // namespace devsim

@@ -5,14 +5,13 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "JobBook.h"
 #include "ServingThread.h"
 
 namespace devsim {
@@ -70,10 +69,13 @@ public:
     // Resets the connection of a job still open (JobEnd::ResetBySink).
     void drop(size_t index);
 
-    std::vector<RawJob> jobs() const;
+    std::vector<RawJob> jobs() const { return book_.jobs(); }
     // Waits until `condition` holds for the jobs; false when the time ran out first.
     bool waitUntil(const std::function<bool(const std::vector<RawJob>&)>& condition,
-                   std::chrono::milliseconds timeout) const;
+                   std::chrono::milliseconds timeout) const
+    {
+        return book_.waitUntil(condition, timeout);
+    }
 
 private:
     struct Connection;
@@ -92,11 +94,7 @@ private:
     const JobData jobData_;
     std::vector<Connection> connections_; // the sink's thread only
 
-    mutable std::mutex mutex_;
-    mutable std::condition_variable changed_;
-    std::vector<RawJob> jobs_;
-    bool resumeRequested_ = false;
-    std::vector<size_t> dropRequested_;
+    JobBook<RawJob> book_;
     ServingThread serving_; // last: stopped before the members its thread uses go
 };
 
