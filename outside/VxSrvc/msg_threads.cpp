@@ -125,12 +125,15 @@ int32_t VxSrvcPostMessage(VxSrvcThread thread, uint32_t message, uintptr_t wpara
 {
     if (thread == nullptr)
         return VXSRVC_E_BAD_PARAMETER;
-    std::lock_guard<std::mutex> lock(thread->mutex);
-    try {
-        thread->queue.push_back({message, wparam, record});
-    } catch (const std::bad_alloc&) {
-        return VXSRVC_E_NO_MEMORY;
+    {
+        std::lock_guard<std::mutex> lock(thread->mutex);
+        try {
+            thread->queue.push_back({message, wparam, record});
+        } catch (const std::bad_alloc&) {
+            return VXSRVC_E_NO_MEMORY;
+        }
     }
+    // Woken after the lock is left, the thread does not block on it at once.
     thread->changed.notify_one();
     return VXSRVC_OK;
 }

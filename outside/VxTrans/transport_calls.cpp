@@ -114,7 +114,7 @@ VxTransEndpointAddress localAddressOf(const Endpoint& endpoint)
     return VxTransEndpointAddress{fromSockaddr(local), endpoint.protocol};
 }
 
-int32_t open(const OpenRequest& request, uint32_t* handle, VxTransEndpointAddress* local)
+int32_t open(const OpenRequest& request, uint32_t threadId, uint32_t* handle, VxTransEndpointAddress* local)
 {
     if (handle == nullptr)
         return VXTRANS_E_BAD_PARAMETER;
@@ -127,6 +127,7 @@ int32_t open(const OpenRequest& request, uint32_t* handle, VxTransEndpointAddres
     endpoint->protocol = request.protocol;
     endpoint->callbacks = request.callbacks;
     endpoint->peer = request.peer;
+    endpoint->threadId = threadId;
     bool refusedAtOnce = false;
     const int32_t opened = openSocket(request, endpoint->fd, refusedAtOnce);
     if (opened != VXTRANS_OK) {
@@ -181,7 +182,8 @@ int32_t sendDatagramLocked(Transport& state, const EndpointRef& endpoint, const 
                        : sendto(endpoint->fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL,
                                 reinterpret_cast<const sockaddr*>(&endpoint->peer), sizeof endpoint->peer);
         if (sent >= 0) {
-            queueNoticeLocked(state, endpoint, VXTRANS_NOTICE_SENT);
+            if (!postSentToSenderLocked(endpoint))
+                queueNoticeLocked(state, endpoint, VXTRANS_NOTICE_SENT);
             return VXTRANS_OK;
         }
         if (errno == ECONNREFUSED)
@@ -238,7 +240,7 @@ int32_t VxTransReleaseTransport(uint32_t /*version*/, VxTransInfo* info)
     return info == nullptr ? VXTRANS_E_BAD_PARAMETER : VXTRANS_OK;
 }
 
-int32_t VxTransOpenConnection(uint32_t /*threadId*/, const VxTransAddressPair* pair, uint32_t mode,
+int32_t VxTransOpenConnection(uint32_t threadId, const VxTransAddressPair* pair, uint32_t mode,
                               VxTransReceiveProc receive, VxTransStateDataProc stateWithData, VxTransStateProc state,
                               uint32_t* endpoint, VxTransEndpointAddress* local, void* context)
 {
@@ -247,10 +249,10 @@ int32_t VxTransOpenConnection(uint32_t /*threadId*/, const VxTransAddressPair* p
     if (checked != VXTRANS_OK)
         return checked;
     request.callbacks = Callbacks{receive, stateWithData, state, context};
-    return open(request, endpoint, local);
+    return open(request, threadId, endpoint, local);
 }
 
-int32_t VxTransOpenListener(uint32_t /*threadId*/, const VxTransEndpointAddress* local, VxTransReceiveProc receive,
+int32_t VxTransOpenListener(uint32_t threadId, const VxTransEndpointAddress* local, VxTransReceiveProc receive,
                             VxTransStateDataProc stateWithData, VxTransStateProc state, uint32_t* endpoint,
                             void* context)
 {
@@ -259,7 +261,7 @@ int32_t VxTransOpenListener(uint32_t /*threadId*/, const VxTransEndpointAddress*
     if (checked != VXTRANS_OK)
         return checked;
     request.callbacks = Callbacks{receive, stateWithData, state, context};
-    return open(request, endpoint, nullptr);
+    return open(request, threadId, endpoint, nullptr);
 }
 
 int32_t VxTransCloseEndpoint(uint32_t handle)
@@ -283,9 +285,9 @@ int32_t VxTransCloseEndpoint(uint32_t handle)
         close(endpoint->fd);
         endpoint->fd = -1;
     }
-    // A callback already running finishes before close returns (not on the I/O thread itself,
-    // where the running callback is the caller).
-    if (!onIoThread()) {
+    // A callback already running finishes before close returns (unless that callback is the
+    // caller).
+    if (!inCallbackOf(*endpoint)) {
         std::lock_guard<std::mutex> wait(endpoint->callbackLock);
     }
     return VXTRANS_OK;
@@ -328,9 +330,13 @@ int32_t VxTransSetProperty(uint32_t handle, uint32_t /*option*/)
     return findLocked(state, handle) == nullptr ? VXTRANS_E_BAD_HANDLE : VXTRANS_OK;
 }
 
-int32_t VxTransPreDispatch(void* /*thread*/, uint32_t /*message*/, uintptr_t /*wparam*/, void* /*record*/)
+int32_t VxTransPreDispatch(void* thread, uint32_t message, uintptr_t wparam, void* record)
 {
-    return 0;
+    noteDispatcher(thread);
+    if (message != VXTRANS_MSG_NOTICE)
+        return 0;
+    deliverPostedNotice(static_cast<uint32_t>(wparam), static_cast<int32_t>(reinterpret_cast<intptr_t>(record)));
+    return 1;
 }
 
 int32_t VxTransGetMaxChunk(uint32_t handle, uint16_t* largest, uint32_t /*reserved*/)

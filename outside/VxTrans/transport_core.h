@@ -42,6 +42,9 @@ struct Endpoint {
     int fd = -1;
     uint64_t token = 0;
     sockaddr_in peer{};
+    uint32_t threadId = 0;        // the thread that sends on it, given at open
+    bool localKnown = false;      // UDP: the local address, read once (it never changes)
+    sockaddr_in local{};
     std::atomic<bool> closed{false};
     std::mutex callbackLock;
 
@@ -97,7 +100,16 @@ void wakeLocked(Transport& state);
 uint64_t watchLocked(Transport& state, int fd, const EndpointRef& endpoint, bool child, uint32_t events);
 void rewatchLocked(Transport& state, int fd, uint64_t token, uint32_t events);
 void unwatchLocked(Transport& state, int fd, uint64_t token);
-bool onIoThread();
+// True while the calling thread runs a callback of the endpoint.
+bool inCallbackOf(const Endpoint& endpoint);
+// Remembers the message thread that the calling thread dispatches for (VxTransPreDispatch).
+void noteDispatcher(void* thread);
+// The SENT notice of a datagram just sent, as a message of the sending thread when that thread is
+// the endpoint's and dispatches through VxTransPreDispatch: no other thread has to wake for it.
+// False when it cannot go that way. Lock held.
+bool postSentToSenderLocked(const EndpointRef& endpoint);
+// A notice posted as a message: delivered unless the endpoint is gone or closed.
+void deliverPostedNotice(uint32_t handle, int32_t value);
 
 // Addresses and results.
 bool toSockaddr(const VxTransAddress& address, sockaddr_in& out);

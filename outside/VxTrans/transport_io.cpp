@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "VxSrvc.h"
 #include "transport_core.h"
 
 namespace vxtrans {
@@ -20,7 +21,8 @@ constexpr int kReadsPerEvent = 64;          // then other sockets get their turn
 constexpr int kConnectCheckMs = 100;        // how often pending TCP connects check their deadline
 constexpr size_t kReceiveSize = 65536;
 
-thread_local bool t_ioThread = false;
+thread_local const Endpoint* t_delivering = nullptr; // the endpoint whose callback runs on this thread
+thread_local void* t_dispatcher = nullptr;           // the message thread this thread dispatches for
 
 Delivery notice(const EndpointRef& endpoint, int32_t value)
 {
@@ -74,7 +76,11 @@ void endStreamLocked(Transport& state, const EndpointRef& endpoint, int32_t resu
 void readDatagramsLocked(const EndpointRef& endpoint, std::vector<Delivery>& out)
 {
     static thread_local std::vector<uint8_t> data(kReceiveSize);
-    const sockaddr_in local = localOf(endpoint->fd);
+    if (!endpoint->localKnown) {
+        endpoint->local = localOf(endpoint->fd);
+        endpoint->localKnown = true;
+    }
+    const sockaddr_in local = endpoint->local;
     for (int i = 0; i < kReadsPerEvent; ++i) {
         sockaddr_in sender{};
         socklen_t length = sizeof sender;
@@ -259,12 +265,8 @@ bool expireConnectsLocked(Transport& state, std::vector<Delivery>& out)
     return !state.connecting.empty();
 }
 
-void deliver(const Delivery& delivery)
+void runCallback(const Endpoint& endpoint, const Delivery& delivery)
 {
-    Endpoint& endpoint = *delivery.endpoint;
-    std::lock_guard<std::mutex> lock(endpoint.callbackLock);
-    if (endpoint.closed)
-        return;
     const Callbacks& callbacks = endpoint.callbacks;
     if (delivery.isReceive) {
         if (callbacks.receive != nullptr)
@@ -279,9 +281,21 @@ void deliver(const Delivery& delivery)
     }
 }
 
+// Runs the callback under the endpoint's callback lock, which keeps callbacks of one endpoint one
+// at a time (the I/O thread and a dispatching thread may both deliver) and lets close wait.
+void deliver(const Delivery& delivery)
+{
+    Endpoint& endpoint = *delivery.endpoint;
+    std::lock_guard<std::mutex> lock(endpoint.callbackLock);
+    if (endpoint.closed)
+        return;
+    t_delivering = &endpoint;
+    runCallback(endpoint, delivery);
+    t_delivering = nullptr;
+}
+
 void ioLoop()
 {
-    t_ioThread = true;
     Transport& state = transport();
     bool connectsPending = false;
     epoll_event events[kMaxEvents];
@@ -314,9 +328,36 @@ Transport& transport()
     return *state;
 }
 
-bool onIoThread()
+bool inCallbackOf(const Endpoint& endpoint)
 {
-    return t_ioThread;
+    return t_delivering == &endpoint;
+}
+
+void noteDispatcher(void* thread)
+{
+    t_dispatcher = thread;
+}
+
+bool postSentToSenderLocked(const EndpointRef& endpoint)
+{
+    if (t_dispatcher == nullptr || endpoint->threadId != GetCurrentThreadId())
+        return false;
+    return VxSrvcPostMessage(static_cast<VxSrvcThread>(t_dispatcher), VXTRANS_MSG_NOTICE, endpoint->handle,
+                             reinterpret_cast<void*>(static_cast<intptr_t>(VXTRANS_NOTICE_SENT))) >= 0;
+}
+
+void deliverPostedNotice(uint32_t handle, int32_t value)
+{
+    Transport& state = transport();
+    EndpointRef endpoint;
+    {
+        std::lock_guard<std::mutex> lock(state.lock);
+        auto found = state.endpoints.find(handle);
+        if (found == state.endpoints.end())
+            return;
+        endpoint = found->second;
+    }
+    deliver(notice(endpoint, value));
 }
 
 bool startLocked(Transport& state)

@@ -79,6 +79,31 @@ TEST(Events, OnlyOneOfManyWaitersTakesAnAutoResetSignal)
     CloseHandle(event);
 }
 
+// Each waiter is woken by the objects it waits for, whichever of them is set and whoever else waits.
+TEST(Events, ASignalReachesEveryThreadWaitingForItAmongThreadsWaitingForOthers)
+{
+    HANDLE shared = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE first[2] = {CreateEventW(nullptr, FALSE, FALSE, nullptr), shared};
+    HANDLE both[2] = {CreateEventW(nullptr, FALSE, FALSE, nullptr), shared};
+    HANDLE alone = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    DWORD anyResult = WAIT_FAILED, allResult = WAIT_FAILED, aloneResult = WAIT_FAILED;
+    std::thread any([&] { anyResult = WaitForMultipleObjects(2, first, FALSE, 10000); });
+    std::thread all([&] { allResult = WaitForMultipleObjects(2, both, TRUE, 10000); });
+    std::thread single([&] { aloneResult = WaitForSingleObject(alone, 10000); });
+    SetEvent(shared);
+    any.join();
+    EXPECT_EQ(anyResult, WAIT_OBJECT_0 + 1);
+    SetEvent(both[0]);
+    all.join();
+    EXPECT_EQ(allResult, WAIT_OBJECT_0);
+    SetEvent(alone);
+    single.join();
+    EXPECT_EQ(aloneResult, WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(both[0], 0), WAIT_TIMEOUT) << "the wait-all took the auto-reset signal";
+    for (HANDLE event : {shared, first[0], both[0], alone})
+        CloseHandle(event);
+}
+
 TEST(Handles, BadHandlesAndArgumentsFailWithWindowsErrors)
 {
     SetLastError(0);

@@ -9,12 +9,52 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 
-std::condition_variable& waitCondition()
+// A thread's place in waitObjects, listed under waitMutex() while the thread waits. Each thread
+// has its own condition, so that setting an event wakes only the threads that wait for it, not
+// every thread of the process that waits for anything. It is shared so that a notifier can wake
+// it after leaving the lock (the woken thread then does not block on the lock at once), even when
+// the thread has stopped waiting by then: a late wake-up is one more look at its objects.
+struct Waiter : std::enable_shared_from_this<Waiter> {
+    std::condition_variable wake;
+    const std::vector<std::shared_ptr<Waitable>>* objects = nullptr;
+    Waiter* previous = nullptr;
+    Waiter* next = nullptr;
+};
+
+Waiter* g_waiters = nullptr; // guarded by waitMutex()
+thread_local std::shared_ptr<Waiter> t_waiter;
+
+// Lists the calling thread's waiter while it waits. Lock held at construction and destruction.
+struct ListedWaiter {
+    Waiter& waiter;
+    explicit ListedWaiter(const std::vector<std::shared_ptr<Waitable>>& objects)
+        : waiter(t_waiter ? *t_waiter : *(t_waiter = std::make_shared<Waiter>()))
+    {
+        waiter.objects = &objects;
+        waiter.previous = nullptr;
+        waiter.next = g_waiters;
+        if (g_waiters != nullptr)
+            g_waiters->previous = &waiter;
+        g_waiters = &waiter;
+    }
+    ~ListedWaiter()
+    {
+        if (waiter.previous != nullptr)
+            waiter.previous->next = waiter.next;
+        else
+            g_waiters = waiter.next;
+        if (waiter.next != nullptr)
+            waiter.next->previous = waiter.previous;
+        waiter.objects = nullptr;
+    }
+};
+
+bool waitsFor(const Waiter& waiter, const Waitable* object)
 {
-    // Never destroyed: destroying a condition variable waits for its blocked waiters, and a process
-    // may end while threads still wait (e.g. in GetMessage).
-    static auto* condition = new std::condition_variable;
-    return *condition;
+    for (const auto& waited : *waiter.objects)
+        if (waited.get() == object)
+            return true;
+    return false;
 }
 
 struct HandleTable {
@@ -56,10 +96,40 @@ std::mutex& waitMutex()
     return *mutex;
 }
 
+namespace {
+
+// Wakes the listed waiters that wait for the object (every one for null), after leaving the lock.
+void wakeWaiters(const Waitable* object)
+{
+    std::shared_ptr<Waiter> first; // usually the only one: no allocation for it
+    std::vector<std::shared_ptr<Waiter>> others;
+    {
+        std::lock_guard<std::mutex> lock(waitMutex());
+        for (Waiter* waiter = g_waiters; waiter != nullptr; waiter = waiter->next) {
+            if (object != nullptr && !waitsFor(*waiter, object))
+                continue;
+            if (first == nullptr)
+                first = waiter->shared_from_this();
+            else
+                others.push_back(waiter->shared_from_this());
+        }
+    }
+    if (first != nullptr)
+        first->wake.notify_one();
+    for (const auto& waiter : others)
+        waiter->wake.notify_one();
+}
+
+} // namespace
+
 void notifyWaiters()
 {
-    std::lock_guard<std::mutex> lock(waitMutex());
-    waitCondition().notify_all();
+    wakeWaiters(nullptr);
+}
+
+void notifyWaitersOf(const Waitable* object)
+{
+    wakeWaiters(object);
 }
 
 HANDLE insertHandle(std::shared_ptr<Object> object)
@@ -113,6 +183,7 @@ DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wa
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(waitMutex());
+    ListedWaiter listed(objects);
     for (;;) {
         if (waitAll && !objects.empty()) {
             if (allSignaled(objects) && (!extraReady || extraReady())) {
@@ -131,8 +202,9 @@ DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool wa
         if (timeoutMs == 0)
             return WAIT_TIMEOUT;
         if (timeoutMs == INFINITE)
-            waitCondition().wait(lock);
-        else if (waitCondition().wait_until(lock, deadline) == std::cv_status::timeout && Clock::now() >= deadline) {
+            listed.waiter.wake.wait(lock);
+        else if (listed.waiter.wake.wait_until(lock, deadline) == std::cv_status::timeout &&
+                 Clock::now() >= deadline) {
             // one last look: a signal may have come with the time-out
             timeoutMs = 0;
         }

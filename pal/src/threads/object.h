@@ -17,7 +17,7 @@ public:
 };
 
 // State that waits look at is read and changed only under waitMutex(); whoever changes it calls
-// notifyWaiters() afterwards.
+// notifyWaiters() afterwards, or notifyWaitersOf() when only that object changed.
 class Waitable : public Object {
 public:
     virtual bool signaled() const = 0;
@@ -26,7 +26,10 @@ public:
 };
 
 std::mutex& waitMutex();
+// Wakes every waiting thread.
 void notifyWaiters();
+// Wakes only the threads whose wait includes the object.
+void notifyWaitersOf(const Waitable* object);
 
 HANDLE insertHandle(std::shared_ptr<Object> object);
 std::shared_ptr<Object> lookupHandle(HANDLE handle);
@@ -67,7 +70,7 @@ public:
             state_ = state;
         }
         if (state)
-            notifyWaiters();
+            notifyWaitersOf(this);
     }
 
 private:
