@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -33,10 +37,11 @@ constexpr int kWaitMs = 15000;
 class Device {
 public:
     Device(const std::string& address, std::vector<std::string> options, const std::string& root)
-        : address_(address)
+        : address_(address), control_(root + "/" + address + ".ctl")
     {
-        std::vector<std::string> args = {"--root", root, "--device", address, "--raw", address + ":0",
-                                         "--dmlp", address + ":0"};
+        std::vector<std::string> args = {"--root",   root,         "--control", control_, "--device",
+                                         address,    "--raw",      address + ":0",        "--dmlp",
+                                         address + ":0"};
         args.insert(args.end(), options.begin(), options.end());
         process_ = std::make_unique<ChildProcess>(besideSelf("devsim"), args);
         while (rawPort_ == 0 || dmlpPort_ == 0) {
@@ -65,6 +70,29 @@ public:
         return sent;
     }
 
+    // A command on devsim's control socket; its answer, or "error: ..." when it failed.
+    std::string Control(std::vector<std::string> words) const
+    {
+        words.insert(words.begin(), {"--control", control_});
+        ChildResult result = runProgram(besideSelf("devsim-ctl"), words);
+        return result.status == 0 ? result.out : "error: " + result.out + result.err;
+    }
+    // Notifications of these event ids to every subscriber, sent before the call returns.
+    bool Send(std::vector<std::string> ids) const
+    {
+        ids.insert(ids.begin(), {"event", address_});
+        return Control(ids).empty();
+    }
+    // Reads devsim's lines until one contains text, within kWaitMs; that line, or "".
+    std::string LineWith(const std::string& text)
+    {
+        for (std::string line; !(line = process_->readLine(kWaitMs)).empty();) {
+            if (line.find(text) != std::string::npos)
+                return line;
+        }
+        return "";
+    }
+
     // dmlp-query against this device.
     ChildResult Query(std::vector<std::string> args) const
     {
@@ -81,6 +109,7 @@ private:
         return colon == std::string::npos ? 0 : (uint16_t)atoi(line.c_str() + colon + 1);
     }
     std::string address_;
+    std::string control_;
     std::unique_ptr<ChildProcess> process_;
     uint16_t rawPort_ = 0;
     uint16_t dmlpPort_ = 0;
@@ -194,6 +223,291 @@ TEST_F(DmlpAcrossProcesses, AWatcherSeesARawJobPrintRiseAndEndInOrder)
         seen += line + "\n";
     EXPECT_NE(std::find(rest.begin(), rest.end(), "18 " + job + " 3"), rest.end()) << "impressions rose to 3:\n" << seen;
     watcher.kill();
+}
+
+// Polls until done() holds, within kWaitMs.
+template <typename Done>
+bool Eventually(Done done)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+// dmlp-query watching one device: a line per event entry, the sender first.
+class Watcher {
+public:
+    Watcher(const Device& device, std::vector<std::string> options = {})
+        : sender_(device.address())
+    {
+        std::vector<std::string> args = {"--port", std::to_string(device.dmlpPort()), device.address(), "watch"};
+        args.insert(args.end(), options.begin(), options.end());
+        process_ = std::make_unique<ChildProcess>(besideSelf("dmlp-query"), args);
+        ready_ = process_->readLine(kWaitMs) == "watching";
+    }
+    bool ready() const { return ready_; }
+    // The next event entry without its sender; "" when none came within timeoutMs.
+    std::string Next(int timeoutMs = kWaitMs)
+    {
+        const std::string line = process_->readLine(timeoutMs);
+        if (line.empty() || line.rfind(sender_ + " ", 0) != 0)
+            return line.empty() ? line : "from another sender: " + line;
+        return line.substr(sender_.size() + 1);
+    }
+    // The event ids of the entries up to and including the next 18, the marker the tests send
+    // after the events they look for.
+    std::vector<std::string> IdsToMarker()
+    {
+        std::vector<std::string> ids;
+        for (std::string entry; (entry = Next()) != "";) {
+            ids.push_back(entry.substr(0, entry.find(' ')));
+            if (ids.back() == "18")
+                break;
+        }
+        return ids;
+    }
+    void Kill()
+    {
+        process_->kill();
+        process_->wait();
+    }
+
+private:
+    std::string sender_;
+    std::unique_ptr<ChildProcess> process_;
+    bool ready_ = false;
+};
+
+using Ids = std::vector<std::string>;
+
+// A port of this type free on 127.0.0.1 with the next one free too.
+uint16_t FreePortPair(int type)
+{
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int first = socket(AF_INET, type, 0), second = socket(AF_INET, type, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        bool free = bind(first, (sockaddr*)&address, sizeof address) == 0 &&
+                    getsockname(first, (sockaddr*)&address, &length) == 0 && ntohs(address.sin_port) < 65535;
+        const uint16_t port = ntohs(address.sin_port);
+        address.sin_port = htons((uint16_t)(port + 1));
+        free = free && bind(second, (sockaddr*)&address, sizeof address) == 0;
+        close(first);
+        close(second);
+        if (free)
+            return port;
+    }
+    return 0;
+}
+
+// The root's services file names the event ports.
+void WriteServices(const testsupport::TempRoot& root, const std::string& lines)
+{
+    mkdir(root.file("config").c_str(), 0755);
+    std::ofstream(root.file("config/services")) << lines;
+}
+
+TEST_F(DmlpAcrossProcesses, DroppedAndDuplicatedNotifications)
+{
+    Device device("127.0.0.71", {"--dmlp-fault", "event:drop/2"}, root.path());
+    ASSERT_TRUE(device.ready());
+    Watcher watcher(device);
+    ASSERT_TRUE(watcher.ready());
+    ASSERT_TRUE(device.Send({"count=3", "154"}));
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(watcher.IdsToMarker(), (Ids{"154", "18"})) << "the first two dropped";
+
+    EXPECT_EQ(device.Control({"fault", "event:duplicate/1"}), "");
+    ASSERT_TRUE(device.Send({"154"}));
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(watcher.IdsToMarker(), (Ids{"154", "154", "18"})) << "each copy delivered as it came";
+
+    EXPECT_EQ(device.Control({"fault", "event:drop"}), "");
+    ASSERT_TRUE(device.Send({"count=5", "154"}));
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(device.Control({"fault", "clear"}), "");
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(watcher.IdsToMarker(), (Ids{"18"})) << "nothing while every notification was dropped";
+}
+
+TEST_F(DmlpAcrossProcesses, NotificationsSentWhereNothingListensAreCountedAsFailures)
+{
+    Device device("127.0.0.72", {}, root.path());
+    ASSERT_TRUE(device.ready());
+    Watcher watcher(device);
+    ASSERT_TRUE(watcher.ready());
+    EXPECT_EQ(device.Control({"fault", "event:unreachable/2"}), "");
+    ASSERT_TRUE(device.Send({"count=2", "154"}));
+    std::string subs;
+    EXPECT_TRUE(Eventually([&] {
+        subs = device.Control({"subs"});
+        return subs.find("127.0.0.72 unreachable sent 2 failures 2\n") != std::string::npos;
+    })) << subs;
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(watcher.IdsToMarker(), (Ids{"18"})) << "the watcher got neither";
+}
+
+// In-process: a device that goes on sending after the unsubscribe reaches no callback.
+TEST_F(DmlpAcrossProcesses, WhatADeviceSendsAfterTheUnsubscribeIsDropped)
+{
+    Device keeps("127.0.0.73", {"--dmlp-fault", "event:after-unsubscribe"}, root.path());
+    Device other("127.0.0.74", {}, root.path());
+    ASSERT_TRUE(keeps.ready() && other.ready());
+    DmlpInstance instance = 0;
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    struct Senders {
+        std::mutex lock;
+        std::condition_variable changed;
+        std::vector<int> last;  // the last byte of each event's sender
+    } senders;
+    DmlpCallback callback = {};
+    callback.kind = DMLP_CALLBACK_KIND;
+    callback.context = &senders;
+    callback.function.event = [](const DmlpAddress* sender, void* context, void* event) {
+        Senders* seen = (Senders*)context;
+        DMLP_ReleaseParam(event);
+        std::lock_guard<std::mutex> guard(seen->lock);
+        seen->last.push_back(sender->u.inet.address[3]);
+        seen->changed.notify_all();
+    };
+    const auto waitFor = [&](size_t count) {
+        std::unique_lock<std::mutex> guard(senders.lock);
+        senders.changed.wait_for(guard, std::chrono::milliseconds(kWaitMs), [&] { return senders.last.size() >= count; });
+        return senders.last;
+    };
+    const uint16_t ids[] = {154, 18};
+    const DmlpEventList list = {2, ids};
+    const uint32_t object[2] = {0, 0};
+    std::vector<DmlpBinding> bindings;
+    for (const Device* device : {&keeps, &other}) {
+        DmlpAddress peer = {};
+        peer.kind = DMLP_ADDRESS_UDP;
+        inet_pton(AF_INET, device->address().c_str(), peer.u.inet.address);
+        peer.u.inet.port = device->dmlpPort();
+        DmlpEPProperty property = {};
+        property.timeout = 5000;
+        property.transmissions = 2;
+        DmlpBinding binding = nullptr;
+        ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
+        ASSERT_EQ(DMLP_SubscribeEvent(binding, object, 0, 501, &list, 0, &callback), DMLP_SUCCESS);
+        bindings.push_back(binding);
+    }
+    ASSERT_TRUE(keeps.Send({"154"}));
+    EXPECT_EQ(waitFor(1), std::vector<int>{73});
+    ASSERT_EQ(DMLP_UnsubscribeEvent(bindings[0], object, 501), DMLP_SUCCESS);
+    EXPECT_NE(keeps.LineWith("unsubscribe 501"), "");
+    ASSERT_TRUE(keeps.Send({"154"}));
+    ASSERT_TRUE(other.Send({"18"}));
+    EXPECT_EQ(waitFor(2), (std::vector<int>{73, 74})) << "the device's second notification reached nobody";
+    EXPECT_NE(keeps.Control({"subs"}).find(" sent 2 failures 0 unsubscribed"), std::string::npos)
+        << "the device did send it";
+    for (DmlpBinding binding : bindings)
+        EXPECT_EQ(DMLP_Unbind(binding), DMLP_SUCCESS);
+    EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+}
+
+// Two watchers; one is killed; the other still gets each event within a second of its send.
+// Options: the watchers' (--tcp, or none for UDP).
+void KilledWatcherDelaysNoOther(Device& device, const std::vector<std::string>& options)
+{
+    Watcher killed(device, options), survivor(device, options);
+    ASSERT_TRUE(killed.ready() && survivor.ready());
+    ASSERT_TRUE(device.Send({"154", "18"}));
+    EXPECT_EQ(killed.IdsToMarker(), (Ids{"154", "18"})) << "both had an event (a TCP watcher its connection)";
+    EXPECT_EQ(survivor.IdsToMarker(), (Ids{"154", "18"}));
+    killed.Kill();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(device.Send({"18"}));
+        const auto sent = std::chrono::steady_clock::now();
+        EXPECT_EQ(survivor.IdsToMarker(), (Ids{"18"}));
+        EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(1)) << "round " << round;
+    }
+    if (options.empty())
+        return;
+    // The dead watcher's connection broke: its notifications count as failures, the survivor's not.
+    std::string subs;
+    EXPECT_TRUE(Eventually([&] {
+        subs = device.Control({"subs"});
+        std::istringstream lines(subs);
+        int failing = 0, clean = 0;
+        for (std::string line; std::getline(lines, line);)
+            (line.size() > 11 && line.substr(line.size() - 11) == " failures 0" ? clean : failing) += 1;
+        return failing == 1 && clean == 1;
+    })) << subs;
+}
+
+TEST_F(DmlpAcrossProcesses, AKilledUdpWatcherDelaysNoOther)
+{
+    Device device("127.0.0.75", {}, root.path());
+    ASSERT_TRUE(device.ready());
+    KilledWatcherDelaysNoOther(device, {});
+}
+
+TEST_F(DmlpAcrossProcesses, AKilledTcpWatcherDelaysNoOther)
+{
+    Device device("127.0.0.76", {"--dmlp-tcp"}, root.path());
+    ASSERT_TRUE(device.ready());
+    KilledWatcherDelaysNoOther(device, {"--tcp"});
+}
+
+TEST_F(DmlpAcrossProcesses, ASubscriptionExpiresAndTheRenewalBringsItBack)
+{
+    Device device("127.0.0.77", {"--subscription-lifetime", "2500"}, root.path());
+    ASSERT_TRUE(device.ready());
+    Watcher watcher(device, {"--renew", "5"});
+    ASSERT_TRUE(watcher.ready());
+    ASSERT_TRUE(device.Send({"154", "18"}));
+    EXPECT_EQ(watcher.IdsToMarker(), (Ids{"154", "18"}));
+    EXPECT_NE(device.LineWith(" expire 501 [154,18] udp "), "");
+    EXPECT_EQ(device.Control({"subs"}), "") << "expired";
+    ASSERT_TRUE(device.Send({"154"}));
+    EXPECT_NE(device.LineWith(" subscribe 501 [154,18] udp "), "") << "renewed";
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(watcher.IdsToMarker(), (Ids{"18"})) << "nothing while expired, then one callback an event";
+}
+
+TEST_F(DmlpAcrossProcesses, TwoWatchersOfOneDeviceEachGetEveryEventOnPortsOfTheService)
+{
+    const uint16_t base = FreePortPair(SOCK_DGRAM);
+    ASSERT_NE(base, 0);
+    WriteServices(root, "vxdmlp-event " + std::to_string(base) + "/udp\n");
+    Device device("127.0.0.78", {}, root.path());
+    ASSERT_TRUE(device.ready());
+    Watcher first(device);
+    ASSERT_TRUE(first.ready());
+    Watcher second(device);
+    ASSERT_TRUE(second.ready());
+    EXPECT_NE(device.LineWith("subscribe 501 [154,18] udp 127.0.0.1:" + std::to_string(base)), "");
+    EXPECT_NE(device.LineWith("subscribe 501 [154,18] udp 127.0.0.1:" + std::to_string(base + 1)), "")
+        << "the second process finds the base held";
+    ASSERT_TRUE(device.Send({"count=3", "154"}));
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(first.IdsToMarker(), (Ids{"154", "154", "154", "18"}));
+    EXPECT_EQ(second.IdsToMarker(), (Ids{"154", "154", "154", "18"}));
+}
+
+TEST_F(DmlpAcrossProcesses, ATcpWatcherGetsItsEventsOverTheKeptConnection)
+{
+    const uint16_t udp = FreePortPair(SOCK_DGRAM), tcp = FreePortPair(SOCK_STREAM);
+    ASSERT_TRUE(udp != 0 && tcp != 0);
+    WriteServices(root, "vxdmlp-event " + std::to_string(udp) + "/udp\nvxdmlp-event " + std::to_string(tcp) + "/tcp\n");
+    Device device("127.0.0.79", {"--dmlp-tcp"}, root.path());
+    ASSERT_TRUE(device.ready());
+    Watcher watcher(device, {"--tcp"});
+    ASSERT_TRUE(watcher.ready());
+    EXPECT_NE(device.LineWith("subscribe 501 [154,18] tcp 127.0.0.1:" + std::to_string(tcp)), "")
+        << "the TCP port of the service";
+    ASSERT_TRUE(device.Send({"count=2", "154"}));
+    ASSERT_TRUE(device.Send({"18"}));
+    EXPECT_EQ(watcher.IdsToMarker(), (Ids{"154", "154", "18"}));
+    EXPECT_EQ(device.Control({"subs"}), "127.0.0.79 501 [154,18] tcp 127.0.0.1:" + std::to_string(tcp) +
+                                            " sent 3 failures 0\n");
 }
 
 TEST_F(DmlpAcrossProcesses, DiscoverListsTheDeviceThatAnswers)

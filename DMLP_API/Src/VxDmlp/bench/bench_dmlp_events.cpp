@@ -199,6 +199,22 @@ int main(int argc, char** argv)
         ready += line.find("DMLP on") != std::string::npos;
     if (ready < devices)
         return Fail("the device simulator did not open its DMLP ports");
+    // devsim writes a line per subscription: read them all the run long, or a full pipe stops it
+    // in the middle of a phase.
+    std::atomic<bool> finished{false};
+    std::thread drain([&] {
+        while (!finished)
+            simulator.readLine(100);
+    });
+    struct Join {
+        std::atomic<bool>& finished;
+        std::thread& drain;
+        ~Join()
+        {
+            finished = true;
+            drain.join();
+        }
+    } join{finished, drain};
 
     DmlpInstance instance = 0;
     if (DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) != DMLP_SUCCESS)

@@ -1,5 +1,6 @@
 // VxDmlp.so over the real transport on loopback: exports by name and ordinal, a request answered
-// by a small UDP responder, and an absent device timing out.
+// by a small UDP responder, an absent device timing out, and the routing plug-in's choices of
+// the local address and of the address a device is told to report events to.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <thread>
 
@@ -23,10 +25,11 @@ namespace {
 
 const uint32_t kObject[2] = {1, 2};
 
-// Answers every CancelJob with status 1 and the uint32 0xC0FFEE, until stopped.
+// Answers every request with status 1 and the reply body (by default the uint32 0xC0FFEE of a
+// CancelJob) and keeps the requests, until stopped.
 class Responder {
 public:
-    Responder()
+    explicit Responder(const Bytes& body = Wire().u32(0xC0FFEE)) : body_(body)
     {
         socket_ = socket(AF_INET, SOCK_DGRAM, 0);
         sockaddr_in address = {};
@@ -46,6 +49,20 @@ public:
     }
     uint16_t port() const { return port_; }
     int answered() const { return answered_; }
+    std::vector<Bytes> requests()
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+    // A datagram from the responder's address, as a device sends its notifications.
+    void SendTo(const char* address, uint16_t port, const Bytes& datagram) const
+    {
+        sockaddr_in to = {};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(port);
+        inet_pton(AF_INET, address, &to.sin_addr);
+        sendto(socket_, datagram.data(), datagram.size(), 0, (sockaddr*)&to, sizeof to);
+    }
 
 private:
     void Serve()
@@ -62,11 +79,18 @@ private:
                 continue;
             const uint16_t method = (uint16_t)(request[4] << 8 | request[5]);
             const uint16_t id = (uint16_t)(request[6] << 8 | request[7]);
-            const Bytes reply = Frame(method, Wire().u32(0xC0FFEE), 1, DMLP_FLAG_STATUS, id);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                requests_.emplace_back(request, request + got);
+            }
+            const Bytes reply = Frame(method, body_, 1, DMLP_FLAG_STATUS, id);
             sendto(socket_, reply.data(), reply.size(), 0, (sockaddr*)&peer, length);
             ++answered_;
         }
     }
+    Bytes body_;
+    std::mutex mutex_;
+    std::vector<Bytes> requests_;
     int socket_ = -1;
     uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
@@ -225,6 +249,59 @@ TEST_F(Routing, AFailedStartShutsThePluginDown)
     VxSrvcTestReleaseHeldThreads();
     EXPECT_EQ(Journal(), "initialize\nshutdown\n");
     unsetenv("VXROUTING_JOURNAL");
+}
+
+TEST_F(Routing, TheDeviceIsToldToReportEventsToTheAddressThePluginGives)
+{
+    Install(VXROUTING_PLUGIN);
+    setenv("VXROUTING_JOURNAL", journal.c_str(), 1);
+    setenv("VXROUTING_LOCAL", "127.0.0.1", 1);
+    Responder device(Wire().u32(0).u32(0));
+    DmlpInstance instance = 0;
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    const DmlpAddress peer = Udp(device.port());
+    DmlpEPProperty property = {};
+    property.timeout = 5000;
+    property.transmissions = 2;
+    DmlpBinding binding = nullptr;
+    ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
+    // From now on the plug-in routes towards the device from 127.0.0.7; the event port listens on
+    // any address, so without the plug-in the device would be told the binding's 127.0.0.1.
+    setenv("VXROUTING_LOCAL", "127.0.0.7", 1);
+    static std::atomic<int> events{0};
+    events = 0;
+    DmlpCallback callback = {};
+    callback.kind = DMLP_CALLBACK_KIND;
+    callback.function.event = [](const DmlpAddress*, void*, void* event) {
+        DMLP_ReleaseParam(event);
+        ++events;
+    };
+    const uint16_t ids[] = {18};
+    const DmlpEventList list = {1, ids};
+    ASSERT_EQ(DMLP_SubscribeEvent(binding, kObject, 0, 501, &list, 0x5A, &callback), DMLP_SUCCESS);
+    ASSERT_EQ(device.requests().size(), 1u);
+    const Bytes request = device.requests()[0];
+    const size_t portAt = 20 + 9 + 10 + 7;
+    ASSERT_GT(request.size(), portAt + 1);
+    const uint16_t port = (uint16_t)(request[portAt] << 8 | request[portAt + 1]);
+    const Bytes element = Wire().u16(1).u16(18).u32(7).u16(9).u16(2).u8(6).u8(127).u8(0).u8(0).u8(7).u16(port).u32(0x5A);
+    EXPECT_EQ(Bytes(request.begin() + 20, request.end()), (Bytes)Wire().u8(3).u32(501).u16(2).u16(0).raw(element))
+        << "AppendToList with the plug-in's address and the event port's port";
+    EXPECT_NE(Journal().find("select 127.0.0.1:" + std::to_string(device.port()) + "/17 -> 127.0.0.7\n"),
+              std::string::npos) << Journal();
+
+    // The device reports there, and the event reaches the callback.
+    Wire impressions;
+    impressions.u16(18).u8(0).u16(0).u32(3).u32(0).u32(0).u32(0).u32(0).u32(2).u32(0).u32(0).u16(0).u16(0).u16(0).u8(0);
+    device.SendTo("127.0.0.7", port, Frame(10, Wire().u32(501).u8(1).raw(impressions), 0, 0, 0));
+    const DWORD start = GetTickCount();
+    while (events == 0 && GetTickCount() - start < 10000)
+        Sleep(1);
+    EXPECT_EQ(events.load(), 1);
+    EXPECT_EQ(DMLP_Unbind(binding), DMLP_SUCCESS);
+    EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    unsetenv("VXROUTING_JOURNAL");
+    unsetenv("VXROUTING_LOCAL");
 }
 
 TEST_F(Routing, APluginWithoutSelectOrNoPluginAtAllLeavesTheTransportsAddress)

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <mutex>
 
+#include "DmlpEngine.h"
 #include "EngineTesting.h"
 
 namespace enginetest {
@@ -429,18 +430,37 @@ TEST_F(Subscriptions, RenewalGivesOneCallbackPerEvent)
     EXPECT_EQ(events.size(), 2u);
 }
 
-TEST_F(Subscriptions, UnsubscribeChecksTheFlagsBeforeRemoving)
+TEST_F(Subscriptions, UnsubscribeRemovesAndSendsNothingTwice)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
     Events events;
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
-    // A class-2 request leaves the binding's flags without class 1... only when it never had it:
-    // registration sets class 1, so the binding may always unsubscribe what it subscribed.
     ASSERT_EQ(Unsubscribe(binding, 501, 1), DMLP_SUCCESS);
     EXPECT_EQ(DMLP_UnsubscribeEvent(binding, kObject, 501), DMLP_BAD_PARAMETER) << "gone";
+    EXPECT_EQ(vxfake::Sends().size(), 2u);
     Send("127.0.0.9", Notification(501, {Event154(3, 7)}));
     Flush();
     EXPECT_EQ(events.size(), 0u);
+}
+
+// Runs on the worker: the binding keeps class 2 only, as one that never registered would.
+void LeaveClassTwoOnly(const DmlpDeferredCall* call)
+{
+    if (DmlpBindingRecord* binding = DmlpFindBinding(call->args[0]))
+        binding->flags = (binding->flags & ~(uint32_t)DMLP_BINDING_CLASS1) | DMLP_BINDING_CLASS2;
+}
+
+TEST_F(Subscriptions, AnUnsubscribeRefusedByTheFlagsKeepsTheSubscription)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
+    Events events;
+    ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
+    ASSERT_TRUE(DmlpDefer(LeaveClassTwoOnly, DmlpHandleOf(binding)));
+    Flush();
+    EXPECT_EQ(DMLP_UnsubscribeEvent(binding, kObject, 501), DMLP_UNKNOWN_BINDING);
+    EXPECT_EQ(vxfake::Sends().size(), 1u) << "nothing sent for the refusal";
+    Send("127.0.0.9", Notification(501, {Event154(3, 7)}));
+    ASSERT_TRUE(events.waitFor(1)) << "the subscription stays, and its events still arrive";
 }
 
 TEST_F(Subscriptions, UnbindDuringASubscribeAnswers21AndLeavesNothing)
