@@ -155,7 +155,7 @@ protected:
 
 TEST_F(DmlpAcrossProcesses, APrintedJobIsFoundByItsClientJobIdTracedAndCancelled)
 {
-    Device quick("127.0.0.61", {"--print-time", "100", "--impressions", "3", "--keep-done", "200"}, root.path());
+    Device quick("127.0.0.61", {"--print-time", "100", "--impressions", "3", "--keep-done", "2000"}, root.path());
     Device slow("127.0.0.62", {"--print-time", "600000"}, root.path());
     ASSERT_TRUE(quick.ready() && slow.ready());
 

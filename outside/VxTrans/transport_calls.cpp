@@ -15,6 +15,7 @@ using namespace vxtrans;
 namespace {
 
 constexpr uint32_t kConnectGiveUpMs = 20000;
+constexpr int kListenerReceiveBuffer = 4 * 1024 * 1024;
 
 struct OpenRequest {
     Kind kind;
@@ -88,6 +89,9 @@ int32_t openSocket(const OpenRequest& request, int& fd, bool& refusedAtOnce)
         setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     if (request.kind == Kind::UdpDatagram)
         setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    // A UDP listener hears many devices at once: room for their bursts (the system may cap it).
+    if (request.kind == Kind::UdpListener)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &kListenerReceiveBuffer, sizeof kListenerReceiveBuffer);
     // An unconnected endpoint without a local address gets its port now, so that its local
     // address is known before the first send.
     const bool bindAny = !request.bindLocal && request.kind == Kind::UdpDatagram;

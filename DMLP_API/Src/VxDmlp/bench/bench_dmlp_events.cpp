@@ -121,6 +121,8 @@ struct Element {
 bool RunBare(unsigned long devices, const std::string& control, unsigned long burst, double& rate, uint64_t& seen)
 {
     const int receiver = socket(AF_INET, SOCK_DGRAM, 0);
+    const int buffer = 4 * 1024 * 1024;  // as the transport gives its UDP listeners
+    setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof buffer);
     sockaddr_in local = {};
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -152,7 +154,6 @@ bool RunBare(unsigned long devices, const std::string& control, unsigned long bu
     std::thread trigger([&] { Control(control, {"event", "all", "count=" + std::to_string(burst), "154", "18"}); });
     uint64_t first = 0, last = 0;
     seen = 0;
-    // The first notification may take a while: the printers also send to the library's closed port.
     for (pollfd ready = {receiver, POLLIN, 0}; poll(&ready, 1, seen == 0 ? 10000 : 1000) == 1;) {
         if (recv(receiver, datagram, sizeof datagram, 0) >= 25 && datagram[4] == 0 && datagram[5] == 10) {
             last = NowNs();
@@ -270,8 +271,11 @@ int main(int argc, char** argv)
         std::lock_guard<std::mutex> guard(g_tally.lock);
         latencies = g_tally.latencies;
     }
-    for (DmlpBinding binding : bindings)
+    // Unsubscribed, so that the printers send the baseline's notifications to the bare loop only.
+    for (DmlpBinding binding : bindings) {
+        DMLP_UnsubscribeEvent(binding, kObject, 501);
         DMLP_Unbind(binding);
+    }
     DMLP_Terminate(instance);
     fprintf(stderr, "baseline: a bare UDP receive loop\n");
     double bareRate = 0;

@@ -91,6 +91,9 @@ Bytes UdpAddressForm(uint16_t port) { return Wire().u16(2).u8(6).u8(127).u8(0).u
 
 class Subscriptions : public EngineTest {
 protected:
+    // Recorders live as long as the fixture: the notification thread may still deliver an event
+    // the test did not wait for until the stop in TearDown.
+    Events& NewEvents() { return events_.emplace_back(); }
     void WriteServices(const std::string& lines)
     {
         std::string folder = root.file("config");
@@ -141,6 +144,9 @@ protected:
     {
         vxfake::Receive(Listener().handle, vxfake::Pair(from, 47545, "127.0.0.1", 4660, VXTRANS_PROTOCOL_UDP), frame);
     }
+
+private:
+    std::deque<Events> events_;
 };
 
 // ---- Event port and registration bytes -----------------------------------------------------------
@@ -149,7 +155,7 @@ TEST_F(Subscriptions, TheDeviceGetsTheElementWithTheEventPortsAddress)
 {
     WriteServices("vxdmlp-event 4660/udp\nvxdmlp-event 4670/tcp\n");
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     const vxfake::Endpoint listener = Listener();
     EXPECT_EQ(listener.pair.protocol, (uint32_t)VXTRANS_PROTOCOL_UDP);
@@ -192,7 +198,7 @@ TEST_F(Subscriptions, PortSearchTriesTheRangeAndFallsBackToAnyPort)
     WriteServices("vxdmlp-event 4660/udp\n");
     vxfake::ScriptResult(vxfake::Call::Listen, VXTRANS_E_IN_USE);
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     EXPECT_EQ(PortOf(Listener().pair.local), 4661) << "base + 1 when the base is held";
 }
@@ -203,7 +209,7 @@ TEST_F(Subscriptions, TenPortsWithoutRangeFileThenAnyPort)
     for (int i = 0; i < 10; ++i)
         vxfake::ScriptResult(vxfake::Call::Listen, VXTRANS_E_IN_USE);
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     const uint16_t port = PortOf(Listener().pair.local);
     EXPECT_TRUE(port < 4660 || port > 4669) << "all ten were held: any free port, got " << port;
@@ -213,7 +219,7 @@ TEST_F(Subscriptions, RangeZeroAndUnknownServiceTellTheSubscribersAddress)
 {
     WriteServices("other 1/udp\n");  // the root's file without the name: unknown
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     const vxfake::Endpoint listener = Listener();
     EXPECT_EQ(Bytes(listener.pair.local.bytes + 2, listener.pair.local.bytes + 6), Bytes(4, 0)) << "any address";
@@ -229,7 +235,7 @@ TEST_F(Subscriptions, RangeZeroOpensAnyPortAtOnce)
     WriteRange(0);
     vxfake::ScriptResult(vxfake::Call::Listen, VXTRANS_E_IN_USE);
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     EXPECT_EQ(DMLP_SubscribeEvent(binding, kObject, 0, 501, &list, 0, &callback), DMLP_TRANSPORT_FAILURE)
@@ -241,7 +247,7 @@ TEST_F(Subscriptions, AnyOtherListenFailureAnswers8001)
     WriteServices("vxdmlp-event 4660/udp\n");
     vxfake::ScriptResult(vxfake::Call::Listen, VXTRANS_E_FAILED);
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     EXPECT_EQ(DMLP_SubscribeEvent(binding, kObject, 0, 501, &list, 0, &callback), DMLP_TRANSPORT_FAILURE);
@@ -253,7 +259,7 @@ TEST_F(Subscriptions, AnyOtherListenFailureAnswers8001)
 TEST_F(Subscriptions, EachRefusal)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     DmlpCallback wrongKind = callback;
@@ -286,7 +292,7 @@ TEST_F(Subscriptions, KindElevenHasNoEventPortAndAConnectingBindingWaits)
     const DmlpEPProperty untimed = Property(0, 1);
     DmlpBinding binding = nullptr;
     ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &untimed, &binding), DMLP_SUCCESS);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     EXPECT_EQ(DMLP_SubscribeEvent(binding, kObject, 0, 1, &list, 0, &callback), DMLP_WRONG_INSTANCE);
@@ -376,7 +382,7 @@ TEST_F(Subscriptions, AnIpxSubscriptionListensOnAnIpxSocket)
 TEST_F(Subscriptions, NothingIsAvailableBeforeTheStart)
 {
     ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     EXPECT_EQ(DMLP_SubscribeEvent(DmlpBinding(1), kObject, 0, 1, &list, 0, &callback), DMLP_NOT_AVAILABLE);
@@ -388,7 +394,7 @@ TEST_F(Subscriptions, NothingIsAvailableBeforeTheStart)
 TEST_F(Subscriptions, AsyncSubscribeAnswersWithTheDevicesStatusAndKeepsTheSubscription)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     Completions& completions = Recorder();
     const DmlpCallback result = completions.callback();
     const DmlpEventList list = {2, kJobEvents};
@@ -405,7 +411,7 @@ TEST_F(Subscriptions, AsyncSubscribeAnswersWithTheDevicesStatusAndKeepsTheSubscr
 TEST_F(Subscriptions, ATimedOutRegistrationKeepsTheSubscription)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 1000, 1);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     auto call = InThread([&] { return DMLP_SubscribeEvent(binding, kObject, 0, 501, &list, 0, &callback); });
@@ -420,7 +426,7 @@ TEST_F(Subscriptions, ATimedOutRegistrationKeepsTheSubscription)
 TEST_F(Subscriptions, RenewalGivesOneCallbackPerEvent)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     ASSERT_EQ(Subscribe(binding, 501, events, 1), DMLP_SUCCESS);
     Send("127.0.0.9", Notification(501, {Event154(3, 7)}));
@@ -433,7 +439,7 @@ TEST_F(Subscriptions, RenewalGivesOneCallbackPerEvent)
 TEST_F(Subscriptions, UnsubscribeRemovesAndSendsNothingTwice)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     ASSERT_EQ(Unsubscribe(binding, 501, 1), DMLP_SUCCESS);
     EXPECT_EQ(DMLP_UnsubscribeEvent(binding, kObject, 501), DMLP_BAD_PARAMETER) << "gone";
@@ -453,7 +459,7 @@ void LeaveClassTwoOnly(const DmlpDeferredCall* call)
 TEST_F(Subscriptions, AnUnsubscribeRefusedByTheFlagsKeepsTheSubscription)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     ASSERT_TRUE(DmlpDefer(LeaveClassTwoOnly, DmlpHandleOf(binding)));
     Flush();
@@ -466,7 +472,7 @@ TEST_F(Subscriptions, AnUnsubscribeRefusedByTheFlagsKeepsTheSubscription)
 TEST_F(Subscriptions, UnbindDuringASubscribeAnswers21AndLeavesNothing)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     auto call = InThread([&] { return DMLP_SubscribeEvent(binding, kObject, 0, 501, &list, 0, &callback); });
@@ -478,7 +484,7 @@ TEST_F(Subscriptions, UnbindDuringASubscribeAnswers21AndLeavesNothing)
 TEST_F(Subscriptions, TerminateDuringASubscribeAnswers21)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     const DmlpEventList list = {2, kJobEvents};
     const DmlpCallback callback = events.callback();
     auto call = InThread([&] { return DMLP_SubscribeEvent(binding, kObject, 0, 501, &list, 0, &callback); });
@@ -503,7 +509,7 @@ TEST_F(Subscriptions, ASubscribeMeetingAListeningPortWaitsForItsConfirmation)
     vxfake::Notify(vxfake::LastEndpoint(), VXTRANS_NOTICE_CONNECTED);
     ASSERT_EQ(Await(bind2), DMLP_SUCCESS);
 
-    Events events;
+    Events& events = NewEvents();
     Completions& completions = Recorder();
     const DmlpCallback result = completions.callback();
     const DmlpEventList list = {2, kJobEvents};
@@ -524,7 +530,7 @@ TEST_F(Subscriptions, ASubscribeMeetingAListeningPortWaitsForItsConfirmation)
 TEST_F(Subscriptions, EntriesAreFilteredToTheWantedIds)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     Send("127.0.0.9", Notification(501, {Event154(3, 7), Event18(3, 1), Event5()}));
     ASSERT_TRUE(events.waitFor(1));
@@ -539,7 +545,7 @@ TEST_F(Subscriptions, EntriesAreFilteredToTheWantedIds)
 TEST_F(Subscriptions, UnwantedUnknownAndUndecodableNotificationsAreDropped)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     Send("127.0.0.99", Notification(501, {Event154(3, 7)}));           // another sender
     Send("127.0.0.9", Notification(501, {Event5()}));                  // nothing wanted
@@ -565,7 +571,8 @@ TEST_F(Subscriptions, UnwantedUnknownAndUndecodableNotificationsAreDropped)
 TEST_F(Subscriptions, OwnReferenceTakesItAloneOtherwiseEachGetsACopy)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events first, second;
+    Events& first = NewEvents();
+    Events& second = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, first, 0), DMLP_SUCCESS);
     ASSERT_EQ(Subscribe(binding, 502, second, 1), DMLP_SUCCESS);
     Send("127.0.0.9", Notification(502, {Event154(3, 7)}));
@@ -580,7 +587,7 @@ TEST_F(Subscriptions, OwnReferenceTakesItAloneOtherwiseEachGetsACopy)
 TEST_F(Subscriptions, ThousandEventsInOrderAndNoneAfterUnbind)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     for (uint32_t job = 1; job <= 1000; ++job)
         Send("127.0.0.9", Notification(501, {Event18(job, job)}));
