@@ -323,7 +323,7 @@ TEST_F(Subscriptions, AKindSixBindingCarriesItsOwnEvents)
     const DmlpEPProperty property = Property(5000, 1);
     DmlpBinding binding = nullptr;
     ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     EXPECT_EQ(Listener().handle, 0u) << "no event port of its own";
     const Bytes sent = SentAt(0);
@@ -357,7 +357,7 @@ TEST_F(Subscriptions, AnIpxSubscriptionListensOnAnIpxSocket)
     const DmlpEPProperty property = Property(5000, 1);
     DmlpBinding binding = nullptr;
     ASSERT_EQ(DMLP_Bind(instance, &peer, nullptr, &property, &binding), DMLP_SUCCESS);
-    Events events;
+    Events& events = NewEvents();
     ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
     const vxfake::Endpoint listener = Listener();
     ASSERT_NE(listener.handle, 0u);
