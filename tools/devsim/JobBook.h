@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -70,6 +71,21 @@ public:
             changed_.notify_all();
             return result;
         }
+    }
+
+    // Records how job index ended, once (a stalled job is no longer stalled): the job as it ended, or
+    // nothing when it had ended before.
+    template <class End>
+    std::optional<Job> recordEnd(size_t index, End end)
+    {
+        return update([&](std::vector<Job>& jobs) -> std::optional<Job> {
+            Job& job = jobs[index];
+            if (job.end != End::Open)
+                return std::nullopt;
+            job.end = end;
+            job.stalled = false;
+            return job;
+        });
     }
 
 private:

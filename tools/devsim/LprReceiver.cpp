@@ -229,15 +229,8 @@ void LprReceiver::endJob(Connection& connection, LprEnd end)
 {
     if (end != LprEnd::ClosedByDevice)
         closeDescriptor(connection.fd);
-    const std::optional<LprJob> ended = book_.update([&](std::vector<LprJob>& jobs) -> std::optional<LprJob> {
-        LprJob& job = jobs[connection.job];
-        if (job.end != LprEnd::Open)
-            return std::nullopt;
-        job.end = end;
-        job.stalled = false;
-        return jobEnded_ ? std::optional<LprJob>(job) : std::nullopt;
-    });
-    if (ended)
+    const std::optional<LprJob> ended = book_.recordEnd(connection.job, end);
+    if (ended && jobEnded_)
         jobEnded_(connection.job, *ended);
 }
 

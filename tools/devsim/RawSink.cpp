@@ -216,14 +216,7 @@ void RawSink::endJob(Connection& connection, JobEnd end)
 {
     if (end != JobEnd::ClosedBySink)
         closeDescriptor(connection.fd);
-    const std::optional<RawJob> ended = book_.update([&](std::vector<RawJob>& jobs) -> std::optional<RawJob> {
-        RawJob& job = jobs[connection.job];
-        if (job.end != JobEnd::Open)
-            return std::nullopt;
-        job.end = end;
-        job.stalled = false;
-        return job;
-    });
+    const std::optional<RawJob> ended = book_.recordEnd(connection.job, end);
     if (ended && jobEnded_)
         jobEnded_(connection.job, *ended);
 }
