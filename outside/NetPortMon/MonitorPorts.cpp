@@ -31,7 +31,41 @@ private:
     LPBYTE end_;
 };
 
+BOOL WINAPI xcvOpenPort(HANDLE hMonitor, LPCWSTR, ACCESS_MASK, PHANDLE xcv)
+{
+    *xcv = hMonitor;
+    return TRUE;
+}
+
+BOOL WINAPI xcvClosePort(HANDLE)
+{
+    return TRUE;
+}
+
+VOID WINAPI shutdown(HANDLE hMonitor)
+{
+    delete static_cast<Monitor*>(hMonitor);
+}
+
 } // namespace
+
+MONITOR2 sharedTable()
+{
+    MONITOR2 table{};
+    table.cbSize = sizeof(MONITOR2);
+    table.pfnXcvOpenPort = xcvOpenPort;
+    table.pfnXcvClosePort = xcvClosePort;
+    table.pfnShutdown = shutdown;
+    return table;
+}
+
+LPMONITOR2 initialize(PMONITORINIT init, PHANDLE phMonitor, MONITOR2* table)
+{
+    if (!init || !phMonitor)
+        return nullptr;
+    *phMonitor = new Monitor{init};
+    return table;
+}
 
 std::vector<std::u16string> listPorts(const MONITORINIT& init)
 {

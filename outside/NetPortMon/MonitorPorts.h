@@ -1,5 +1,6 @@
-// The ports of a monitor kept as the subkeys of Ports below its registry key, listed and returned by
-// EnumPorts: shared by the stand-in monitors and the UI tests' scripted monitor.
+// A monitor whose ports are the subkeys of Ports below its registry key: its handle, the calls every
+// such monitor makes alike, the ports listed and returned by EnumPorts. Shared by the stand-in
+// monitors and the UI tests' scripted monitor.
 #pragma once
 
 #include <string>
@@ -8,6 +9,17 @@
 #include "pal/winspool.h"
 
 namespace netportmon {
+
+// The monitor's handle: what InitializePrintMonitor2 was given.
+struct Monitor {
+    PMONITORINIT init;
+};
+
+// The calls these monitors share (an Xcv handle is the monitor itself; Shutdown frees the monitor);
+// the caller adds its own.
+MONITOR2 sharedTable();
+// InitializePrintMonitor2: a new Monitor in *phMonitor, and table; NULL for a missing argument.
+LPMONITOR2 initialize(PMONITORINIT init, PHANDLE phMonitor, MONITOR2* table);
 
 // The subkeys of Ports, in registry order, read afresh at every call.
 std::vector<std::u16string> listPorts(const MONITORINIT& init);

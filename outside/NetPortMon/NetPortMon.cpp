@@ -20,25 +20,21 @@
 
 namespace {
 
-struct NetMonitor {
-    PMONITORINIT init;
-};
-
 struct NetPort {
-    NetMonitor* monitor;
+    netportmon::Monitor* monitor;
     std::u16string name;
 };
 
 BOOL WINAPI enumPorts(HANDLE hMonitor, LPWSTR, DWORD level, LPBYTE ports, DWORD size, LPDWORD needed, LPDWORD returned)
 {
-    const MONITORINIT& init = *static_cast<NetMonitor*>(hMonitor)->init;
+    const MONITORINIT& init = *static_cast<netportmon::Monitor*>(hMonitor)->init;
     return netportmon::enumPorts(netportmon::listPorts(init), NETPORTMON_DLL, NETPORTMON_NAME, level, ports, size,
                                  needed, returned);
 }
 
 BOOL WINAPI openPort(HANDLE hMonitor, LPWSTR name, PHANDLE port)
 {
-    auto* monitor = static_cast<NetMonitor*>(hMonitor);
+    auto* monitor = static_cast<netportmon::Monitor*>(hMonitor);
     if (!name || !port || !netportmon::ownsPort(*monitor->init, name)) {
         SetLastError(ERROR_UNKNOWN_PORT);
         return FALSE;
@@ -69,12 +65,6 @@ BOOL WINAPI closePort(HANDLE port)
     return TRUE;
 }
 
-BOOL WINAPI xcvOpenPort(HANDLE hMonitor, LPCWSTR, ACCESS_MASK, PHANDLE xcv)
-{
-    *xcv = hMonitor;
-    return TRUE;
-}
-
 DWORD WINAPI xcvDataPort(HANDLE xcv, LPCWSTR method, PBYTE input, DWORD inputSize, PBYTE output, DWORD outputSize,
                          PDWORD needed)
 {
@@ -89,35 +79,21 @@ DWORD WINAPI xcvDataPort(HANDLE xcv, LPCWSTR method, PBYTE input, DWORD inputSiz
     }
     std::u16string name(reinterpret_cast<LPCWSTR>(input), inputSize / sizeof(WCHAR));
     name.resize(std::char_traits<char16_t>::length(name.c_str()));
-    DWORD exists = netportmon::ownsPort(*static_cast<NetMonitor*>(xcv)->init, name.c_str()) ? TRUE : FALSE;
+    DWORD exists = netportmon::ownsPort(*static_cast<netportmon::Monitor*>(xcv)->init, name.c_str()) ? TRUE : FALSE;
     memcpy(output, &exists, sizeof exists);
     return ERROR_SUCCESS;
 }
 
-BOOL WINAPI xcvClosePort(HANDLE)
-{
-    return TRUE;
-}
-
-VOID WINAPI shutdown(HANDLE hMonitor)
-{
-    delete static_cast<NetMonitor*>(hMonitor);
-}
-
 MONITOR2 makeTable()
 {
-    MONITOR2 table{};
-    table.cbSize = sizeof(MONITOR2);
+    MONITOR2 table = netportmon::sharedTable();
     table.pfnEnumPorts = enumPorts;
     table.pfnOpenPort = openPort;
     table.pfnStartDocPort = startDocPort;
     table.pfnWritePort = writePort;
     table.pfnEndDocPort = endDocPort;
     table.pfnClosePort = closePort;
-    table.pfnXcvOpenPort = xcvOpenPort;
     table.pfnXcvDataPort = xcvDataPort;
-    table.pfnXcvClosePort = xcvClosePort;
-    table.pfnShutdown = shutdown;
     return table;
 }
 
@@ -127,8 +103,5 @@ MONITOR2 g_table = makeTable();
 
 extern "C" PAL_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor)
 {
-    if (!pMonitorInit || !phMonitor)
-        return nullptr;
-    *phMonitor = new NetMonitor{pMonitorInit};
-    return &g_table;
+    return netportmon::initialize(pMonitorInit, phMonitor, &g_table);
 }
