@@ -17,7 +17,9 @@ using testsupport::writeText;
 
 TEST(VxSrvcInstance, NonZeroStableUntilCleanupAndFreshPerStartup)
 {
+    EXPECT_EQ(VxSrvcTestStarted(), 0);
     ASSERT_EQ(VxSrvcStartup(nullptr), VXSRVC_OK);
+    EXPECT_NE(VxSrvcTestStarted(), 0);
     uint64_t first = 0, again = 0, next = 0;
     ASSERT_EQ(VxSrvcGetInstanceId(&first), VXSRVC_OK);
     ASSERT_EQ(VxSrvcGetInstanceId(&again), VXSRVC_OK);
@@ -29,6 +31,7 @@ TEST(VxSrvcInstance, NonZeroStableUntilCleanupAndFreshPerStartup)
     EXPECT_NE(next, 0u);
     EXPECT_NE(next, first);
     VxSrvcCleanup();
+    EXPECT_EQ(VxSrvcTestStarted(), 0);
     EXPECT_EQ(VxSrvcGetInstanceId(nullptr), VXSRVC_E_BAD_PARAMETER);
 }
 

@@ -175,6 +175,20 @@ TEST_F(VxSrvcThreads, DestroyDropsQueuedMessages)
     EXPECT_TRUE(journal.messages.empty());
 }
 
+TEST_F(VxSrvcThreads, TheTestCountOfThreadsFollowsCreateAndDestroy)
+{
+    const uint32_t before = VxSrvcTestMsgThreads();
+    VxSrvcThread first = nullptr, second = nullptr;
+    uint32_t threadId = 0;
+    ASSERT_EQ(VxSrvcCreateMsgThread(&first, &threadId, record), VXSRVC_OK);
+    ASSERT_EQ(VxSrvcCreateMsgThread(&second, &threadId, record), VXSRVC_OK);
+    EXPECT_EQ(VxSrvcTestMsgThreads(), before + 2);
+    VxSrvcDestroyMsgThread(first);
+    EXPECT_EQ(VxSrvcTestMsgThreads(), before + 1);
+    VxSrvcDestroyMsgThread(second);
+    EXPECT_EQ(VxSrvcTestMsgThreads(), before);
+}
+
 TEST_F(VxSrvcThreads, BadArgumentsAreRefused)
 {
     VxSrvcThread thread = nullptr;

@@ -129,6 +129,16 @@ TEST_F(Bindings, UnbindWhileConnectingAnswersTheBindWithClosed)
     ASSERT_EQ(completions.size(), 1u) << "answered before the unbind returned";
     EXPECT_EQ(completions.list()[0].status, DMLP_BINDING_CLOSED);
     EXPECT_FALSE(vxfake::Notify(EndpointOf(0), VXTRANS_NOTICE_CONNECTED)) << "the endpoint is closed";
+
+    // A synchronous bind is released the same way and hands back NULL.
+    DmlpBinding waiting = nullptr;
+    auto bind = InThread([&] { return DMLP_Bind(instance, &tcp, nullptr, &property, &waiting); });
+    ASSERT_TRUE(vxfake::WaitForEndpoints(2, kWaitMs));
+    const DmlpBinding pending = waiting;
+    ASSERT_NE(pending, nullptr) << "the handle is written before the bind waits";
+    EXPECT_EQ(DMLP_Unbind(pending), DMLP_SUCCESS);
+    EXPECT_EQ(Await(bind), DMLP_BINDING_CLOSED);
+    EXPECT_EQ(waiting, nullptr);
 }
 
 TEST_F(Bindings, TheWindowLimitsRequestsInFlightAndCanBeResized)
