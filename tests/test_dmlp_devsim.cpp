@@ -1,6 +1,8 @@
 // DMLP between processes: the device simulator answers VxDmlp, driven by dmlp-query and in-process:
 // a printed job found by its client job id, traced and cancelled; drops, duplicates and malformed
-// replies injected by the simulator.
+// replies injected by the simulator; event notifications to watchers over UDP and TCP with the
+// simulator's event faults, expiry and renewal, the event port's search of the service's ports;
+// discovery by unicast and broadcast Echo.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -464,10 +466,11 @@ TEST_F(DmlpAcrossProcesses, ASubscriptionExpiresAndTheRenewalBringsItBack)
     ASSERT_TRUE(watcher.ready());
     ASSERT_TRUE(device.Send({"154", "18"}));
     EXPECT_EQ(watcher.IdsToMarker(), (Ids{"154", "18"}));
-    EXPECT_NE(device.LineWith(" expire 501 [154,18] udp "), "");
+    EXPECT_NE(device.LineWith(" expire 501 [154,18] udp 127.0.0.1:"), "")
+        << "no vxdmlp-event service: the device is told the binding's own address, not 0.0.0.0";
     EXPECT_EQ(device.Control({"subs"}), "") << "expired";
     ASSERT_TRUE(device.Send({"154"}));
-    EXPECT_NE(device.LineWith(" subscribe 501 [154,18] udp "), "") << "renewed";
+    EXPECT_NE(device.LineWith(" subscribe 501 [154,18] udp 127.0.0.1:"), "") << "renewed";
     ASSERT_TRUE(device.Send({"18"}));
     EXPECT_EQ(watcher.IdsToMarker(), (Ids{"18"})) << "nothing while expired, then one callback an event";
 }
@@ -490,6 +493,82 @@ TEST_F(DmlpAcrossProcesses, TwoWatchersOfOneDeviceEachGetEveryEventOnPortsOfTheS
     ASSERT_TRUE(device.Send({"18"}));
     EXPECT_EQ(first.IdsToMarker(), (Ids{"154", "154", "154", "18"}));
     EXPECT_EQ(second.IdsToMarker(), (Ids{"154", "154", "154", "18"}));
+}
+
+// count consecutive UDP ports of 127.0.0.1 held by this test, the one after them free.
+class HeldPorts {
+public:
+    explicit HeldPorts(int count)
+    {
+        for (int attempt = 0; attempt < 50 && sockets_.empty(); ++attempt) {
+            const uint16_t base = FreePortPair(SOCK_DGRAM);
+            for (int i = 0; i <= count && base != 0 && base + count < 65535; ++i) {
+                const int held = socket(AF_INET, SOCK_DGRAM, 0);
+                sockaddr_in address = {};
+                address.sin_family = AF_INET;
+                address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                address.sin_port = htons((uint16_t)(base + i));
+                sockets_.push_back(held);
+                if (bind(held, (sockaddr*)&address, sizeof address) != 0) {
+                    Release();
+                    break;
+                }
+            }
+            if (!sockets_.empty()) {  // the one after them was free: let it go
+                close(sockets_.back());
+                sockets_.pop_back();
+            }
+            base_ = sockets_.empty() ? 0 : base;
+        }
+    }
+    ~HeldPorts() { Release(); }
+    uint16_t base() const { return base_; }
+
+private:
+    void Release()
+    {
+        for (int held : sockets_)
+            close(held);
+        sockets_.clear();
+    }
+    std::vector<int> sockets_;
+    uint16_t base_ = 0;
+};
+
+// The port of devsim's next "subscribe" line, or 0.
+uint16_t SubscribedPort(Device& device)
+{
+    const std::string line = device.LineWith(" subscribe 501 [154,18] udp 127.0.0.1:");
+    return line.empty() ? 0 : (uint16_t)atoi(line.c_str() + line.rfind(':') + 1);
+}
+
+TEST_F(DmlpAcrossProcesses, TheEventPortSearchesTheServicesRangeOnRealSockets)
+{
+    HeldPorts held(10);
+    ASSERT_NE(held.base(), 0);
+    const int base = held.base();
+    WriteServices(root, "vxdmlp-event " + std::to_string(base) + "/udp\n");
+    Device device("127.0.0.84", {}, root.path());
+    ASSERT_TRUE(device.ready());
+    Watcher tenHeld(device);
+    ASSERT_TRUE(tenHeld.ready());
+    const uint16_t any = SubscribedPort(device);
+    EXPECT_TRUE(any != 0 && (any < base || any >= base + 10)) << "ten ports tried, then any: " << any;
+
+    std::ofstream(root.file("config/vxipport.dat")) << "[PortNumber]\nrange=11\n";
+    Watcher eleventh(device);
+    ASSERT_TRUE(eleventh.ready());
+    EXPECT_EQ(SubscribedPort(device), base + 10) << "the range from vxipport.dat";
+
+    std::ofstream(root.file("config/vxipport.dat")) << "[PortNumber]\nrange=0\n";
+    Watcher noSearch(device);
+    ASSERT_TRUE(noSearch.ready());
+    const uint16_t unsearched = SubscribedPort(device);
+    EXPECT_TRUE(unsearched != 0 && (unsearched < base || unsearched > base + 10)) << unsearched;
+
+    ASSERT_TRUE(device.Send({"18"}));
+    for (Watcher* watcher : {&tenHeld, &eleventh, &noSearch})
+        EXPECT_EQ(watcher->IdsToMarker(), (Ids{"18"}));
 }
 
 TEST_F(DmlpAcrossProcesses, ATcpWatcherGetsItsEventsOverTheKeptConnection)
@@ -519,6 +598,29 @@ TEST_F(DmlpAcrossProcesses, DiscoverListsTheDeviceThatAnswers)
     ChildResult none = runProgram(besideSelf("dmlp-query"), {"--timeout", "300", "127.0.0.70", "discover"});
     EXPECT_EQ(none.status, 0);
     EXPECT_EQ(none.out, "");
+}
+
+// Other devsim processes on this machine may answer the broadcast too: ours must each be listed once.
+TEST_F(DmlpAcrossProcesses, ABroadcastEchoListsEveryDeviceOnce)
+{
+    std::vector<std::string> args = {"--root", root.path(), "--broadcast"};
+    for (const char* address : {"127.0.0.81", "127.0.0.82", "127.0.0.83"})
+        args.insert(args.end(), {"--device", address, "--no-raw", "--dmlp", std::string(address) + ":0"});
+    args.insert(args.end(), {"--dmlp-fault", "Echo:duplicate"});  // the last device answers twice
+    ChildProcess devsim(besideSelf("devsim"), args);
+    std::string line;
+    while (!(line = devsim.readLine(kWaitMs)).empty() && line.rfind("devsim: broadcast Echo on ", 0) != 0) {
+    }
+    ASSERT_EQ(line, "devsim: broadcast Echo on 127.255.255.255:47545");
+    ChildResult found = runProgram(besideSelf("dmlp-query"), {"--timeout", "1000", "127.255.255.255", "discover"});
+    EXPECT_EQ(found.status, 0) << found.err;
+    for (const std::string address : {"127.0.0.81", "127.0.0.82", "127.0.0.83"}) {
+        std::istringstream lines(found.out);
+        int times = 0;
+        for (std::string listed; std::getline(lines, listed);)
+            times += listed == address;
+        EXPECT_EQ(times, 1) << address << " in:\n" << found.out;
+    }
 }
 
 TEST_F(DmlpAcrossProcesses, ADroppedRequestIsSentAgainAndAllDroppedTimesOutOnTime)
