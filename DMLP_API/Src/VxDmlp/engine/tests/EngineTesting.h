@@ -159,6 +159,25 @@ protected:
         return binding;
     }
     uint32_t EndpointOf(size_t index) { return vxfake::Endpoints().at(index).handle; }
+    // Holds the worker inside the send of an Echo on stopper, a binding of the test's own, until
+    // vxfake::ReleaseHeldSend: what is posted meanwhile queues behind it. heldBefore: the sends
+    // held so far.
+    void HoldWorker(DmlpBinding stopper, Completions& completions, size_t heldBefore = 0)
+    {
+        vxfake::HoldNextSend();
+        const DmlpCallback callback = completions.callback();
+        DmlpEchoParams echo = {};
+        ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, stopper, kObject, &echo, nullptr), DMLP_SUCCESS);
+        ASSERT_TRUE(vxfake::WaitForHeldSends(heldBefore + 1, kWaitMs));
+    }
+    // The transport offers these families too; the library, which asks at its start, restarts.
+    void RestartWith(std::initializer_list<uint16_t> families)
+    {
+        for (uint16_t family : families)
+            vxfake::SetAvailable(family, true);
+        ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+        ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    }
 
     // The worker has handled everything posted before, and the steps those posted in turn.
     void Flush()

@@ -297,9 +297,7 @@ TEST_F(Bindings, StepsQueuedForABindingThatIsUnboundMeanwhileFindItGone)
 
     // The worker is held inside a send; behind it queue what schedules each step, each followed
     // by the unbind of its binding.
-    vxfake::HoldNextSend();
-    ASSERT_EQ(DMLP_CancelJob(DMLP_MODE_ASYNC, &requestDone, stopper, kObject, &cancel, nullptr), DMLP_SUCCESS);
-    ASSERT_TRUE(vxfake::WaitForHeldSends(1, kWaitMs));
+    HoldWorker(stopper, requests);
     std::vector<uint8_t> data(100000, 0x5A);
     DmlpSendParams send = {};
     send.kind = 1;
@@ -410,9 +408,7 @@ TEST_F(Bindings, AHeldRawChunkSurvivesABusyResendAttempt)
 // A kind-11 binding has no time-out: an unanswered request ends with success 2 ticks after it went.
 TEST_F(Bindings, Kind11BindingsNeedTimeOutZeroAndEndUnansweredRequestsWithSuccess)
 {
-    vxfake::SetAvailable(VXTRANS_FAMILY_9A21, true);
-    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
-    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    RestartWith({VXTRANS_FAMILY_9A21});
     DmlpAddress peer = {};
     peer.kind = DMLP_ADDRESS_9A21;
     peer.u.family9A21.address = 0x0807060504030201ull;

@@ -115,9 +115,7 @@ protected:
         SentAt(1);
         // Hold the worker, queue B's confirmation and a request that holds it again, then move the
         // clock while the confirmation's deadline step waits behind that second hold.
-        vxfake::HoldNextSend();
-        EXPECT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &heldCallback, stopper, kObject, &echo, nullptr), DMLP_SUCCESS);
-        EXPECT_TRUE(vxfake::WaitForHeldSends(1, kWaitMs));
+        HoldWorker(stopper, held);
         vxfake::NotifySent(EndpointOf(1));
         vxfake::HoldNextSend();
         EXPECT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &heldCallback, other, kObject, &echo, nullptr), DMLP_SUCCESS);
@@ -169,11 +167,7 @@ TEST_F(Deadlines, TheMessageOfAReplacedTimerIsIgnored)
     WaitArmed();
     ASSERT_EQ(VxSrvcTestPendingTimers(), 1u);
 
-    vxfake::HoldNextSend();
-    const DmlpCallback callback = answered.callback();
-    DmlpEchoParams echo = {};
-    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, stopper, kObject, &echo, nullptr), DMLP_SUCCESS);
-    ASSERT_TRUE(vxfake::WaitForHeldSends(1, kWaitMs));
+    HoldWorker(stopper, answered);
     vxfake::Receive(EndpointOf(0), ReplyTo(SentAt(0), 1, Wire().u16(0)));
     vxfake::Receive(EndpointOf(1), ReplyTo(SentAt(1), 1, Wire().u16(0)));
     VxSrvcTestAdvanceClock(100);

@@ -148,9 +148,7 @@ TEST_F(Discovery, RefusedTargetsAndOpens)
 
 TEST_F(Discovery, IpxDiscoveryAsksEveryNodeOfTheNetwork)
 {
-    vxfake::SetAvailable(VXTRANS_FAMILY_IPX, true);
-    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
-    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    RestartWith({VXTRANS_FAMILY_IPX});
     Completions& completions = Recorder();
     const DmlpCallback callback = completions.callback();
     DmlpAddress target = {};

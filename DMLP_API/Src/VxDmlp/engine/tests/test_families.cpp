@@ -53,11 +53,7 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        // The families are queried at the start.
-        vxfake::SetAvailable(VXTRANS_FAMILY_IPX, true);
-        vxfake::SetAvailable(VXTRANS_FAMILY_9707, true);
-        ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
-        ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+        RestartWith({VXTRANS_FAMILY_IPX, VXTRANS_FAMILY_9707});
     }
     DmlpBinding BindTo(const DmlpAddress& peer, uint8_t transmissions = 2, const DmlpAddress* local = nullptr)
     {

@@ -284,9 +284,7 @@ TEST_F(Subscriptions, EachRefusal)
 
 TEST_F(Subscriptions, KindElevenHasNoEventPortAndAConnectingBindingWaits)
 {
-    vxfake::SetAvailable(VXTRANS_FAMILY_9A21, true);
-    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
-    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    RestartWith({VXTRANS_FAMILY_9A21});
     DmlpAddress peer = {};
     peer.kind = DMLP_ADDRESS_9A21;
     const DmlpEPProperty untimed = Property(0, 1);
@@ -313,9 +311,7 @@ TEST_F(Subscriptions, KindElevenHasNoEventPortAndAConnectingBindingWaits)
 // names the binding's own local address, and notifications arriving on it are dispatched.
 TEST_F(Subscriptions, AKindSixBindingCarriesItsOwnEvents)
 {
-    vxfake::SetAvailable(VXTRANS_FAMILY_9707, true);
-    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
-    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    RestartWith({VXTRANS_FAMILY_9707});
     DmlpAddress peer = {};
     peer.kind = DMLP_ADDRESS_9707;
     peer.u.family9707.selector = 0x42;
@@ -346,9 +342,7 @@ TEST_F(Subscriptions, AKindSixBindingCarriesItsOwnEvents)
 // An IPX subscriber gets an IPX event port: a datagram listener on a socket of the transport's.
 TEST_F(Subscriptions, AnIpxSubscriptionListensOnAnIpxSocket)
 {
-    vxfake::SetAvailable(VXTRANS_FAMILY_IPX, true);
-    ASSERT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
-    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+    RestartWith({VXTRANS_FAMILY_IPX});
     DmlpAddress peer = {};
     peer.kind = DMLP_ADDRESS_IPX;
     memset(peer.u.ipx.node, 0x0C, 6);
