@@ -75,6 +75,18 @@ BOOL callXcv(LPCWSTR xcvName, LPCWSTR method, BYTE* input, DWORD inputSize, BYTE
     return called && status == ERROR_SUCCESS;
 }
 
+// The value of key in map, read under lock; FALSE when the key is not there.
+template <typename Map, typename Key>
+BOOL lookUp(std::shared_mutex& lock, const Map& map, const Key& key, typename Map::mapped_type* value)
+{
+    std::shared_lock<std::shared_mutex> guard(lock);
+    auto found = map.find(key);
+    if (found == map.end())
+        return FALSE;
+    *value = found->second;
+    return TRUE;
+}
+
 } // namespace
 
 PrinterData::PrinterData()
@@ -115,10 +127,27 @@ PrinterData* clPrnComData::findEntry(LPCWSTR port, LPCWSTR printer) const
     return entry == portData->second.end() ? nullptr : const_cast<PrinterData*>(&entry->second);
 }
 
-DWORD clPrnComData::GetPortPrinterStatus(LPCWSTR port, LPCWSTR printer)
+template <typename T>
+T clPrnComData::loadField(LPCWSTR port, LPCWSTR printer, std::atomic<T> PrinterData::*field) const
 {
     PrinterData* entry = findEntry(port, printer);
-    return entry ? entry->dwState.load() : 0;
+    return entry ? (entry->*field).load() : T{};
+}
+
+template <typename T>
+BOOL clPrnComData::storeField(LPCWSTR port, LPCWSTR printer, std::atomic<T> PrinterData::*field,
+                              std::type_identity_t<T> value)
+{
+    PrinterData* entry = findEntry(port, printer);
+    if (!entry)
+        return FALSE;
+    (entry->*field).store(value);
+    return TRUE;
+}
+
+DWORD clPrnComData::GetPortPrinterStatus(LPCWSTR port, LPCWSTR printer)
+{
+    return loadField(port, printer, &PrinterData::dwState);
 }
 
 BOOL clPrnComData::watchThreadRuns(const PrinterData* entry) const
@@ -173,23 +202,17 @@ BOOL clPrnComData::ChangeDeviceThreadStatus(LPCWSTR port, DWORD state, LPCWSTR p
 
 DWORD clPrnComData::GetPrinterErrSent(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    return entry ? entry->ErrSent.load() : 0;
+    return loadField(port, printer, &PrinterData::ErrSent);
 }
 
 BOOL clPrnComData::ChangeDeviceThreadErrSent(LPCWSTR port, LPCWSTR printer, DWORD value)
 {
-    PrinterData* entry = findEntry(port, printer);
-    if (!entry)
-        return FALSE;
-    entry->ErrSent = value;
-    return TRUE;
+    return storeField(port, printer, &PrinterData::ErrSent, value);
 }
 
 LONG clPrnComData::GetPrinterlRetParley(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    LONG value = entry ? entry->lRet.load() : 0;
+    LONG value = loadField(port, printer, &PrinterData::lRet);
     COM_TRACE("GetPrinterlRetParley", W("Return Value:[%ld]"), value);
     return value;
 }
@@ -209,71 +232,55 @@ BOOL clPrnComData::ChangeDeviceThreadlRetParley(LPCWSTR port, LPCWSTR printer, L
 
 DWORD clPrnComData::GetPrinterSysJobIdParley(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    DWORD value = entry ? entry->SysJobId.load() : 0;
+    DWORD value = loadField(port, printer, &PrinterData::SysJobId);
     COM_TRACE("GetPrinterSysJobIdParley", W("Return Value:[%ld]"), value);
     return value;
 }
 
 BOOL clPrnComData::ChangeDeviceThreadSysJobIdParley(LPCWSTR port, LPCWSTR printer, DWORD value)
 {
-    PrinterData* entry = findEntry(port, printer);
-    if (!entry)
-        return FALSE;
-    entry->SysJobId = value;
-    return TRUE;
+    return storeField(port, printer, &PrinterData::SysJobId, value);
 }
 
 DWORD clPrnComData::GetPrinterResetFlgParley(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    DWORD value = entry ? entry->ResetFlg.load() : 0;
+    DWORD value = loadField(port, printer, &PrinterData::ResetFlg);
     COM_TRACE("GetPrinterResetFlgParley", W("Return Value:[%ls]"), SvcOnOffText(value != 0));
     return value;
 }
 
 BOOL clPrnComData::ChangeDeviceThreadResetFlgParley(LPCWSTR port, LPCWSTR printer, DWORD value)
 {
-    PrinterData* entry = findEntry(port, printer);
-    if (entry)
-        entry->ResetFlg = value;
-    COM_TRACE("ChangeDeviceThreadResetFlgParley", W("Return Value:[%ls]"), SvcSuccessText(entry != nullptr));
-    return entry != nullptr;
+    BOOL stored = storeField(port, printer, &PrinterData::ResetFlg, value);
+    COM_TRACE("ChangeDeviceThreadResetFlgParley", W("Return Value:[%ls]"), SvcSuccessText(stored));
+    return stored;
 }
 
 BOOL clPrnComData::GetSDKUse(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    BOOL use = entry ? entry->bSDKUse.load() : FALSE;
+    BOOL use = loadField(port, printer, &PrinterData::bSDKUse);
     COM_TRACE("GetSDKUse", W("Return Value bRet = [%ls]"), SvcBoolText(use));
     return use;
 }
 
 void clPrnComData::SetSDKUse(LPCWSTR port, LPCWSTR printer, BOOL use)
 {
-    if (PrinterData* entry = findEntry(port, printer))
-        entry->bSDKUse = use;
+    storeField(port, printer, &PrinterData::bSDKUse, use);
 }
 
 DWORD clPrnComData::GetClibRetValue(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    return entry ? entry->ClibRetValue.load() : 0;
+    return loadField(port, printer, &PrinterData::ClibRetValue);
 }
 
 BOOL clPrnComData::SetClibRetValue(LPCWSTR port, LPCWSTR printer, DWORD value)
 {
-    PrinterData* entry = findEntry(port, printer);
-    if (!entry)
-        return FALSE;
-    entry->ClibRetValue = value;
-    return TRUE;
+    return storeField(port, printer, &PrinterData::ClibRetValue, value);
 }
 
 IJCSDKSpooler* clPrnComData::GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    IJCSDKSpooler* spooler = entry ? entry->pVxSpooler.load() : nullptr;
+    IJCSDKSpooler* spooler = loadField(port, printer, &PrinterData::pVxSpooler);
     if (spooler)
         spooler->AddRef();
     return spooler;
@@ -281,8 +288,7 @@ IJCSDKSpooler* clPrnComData::GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer)
 
 IJCSDKDevice* clPrnComData::GetVxDevicePointer(LPCWSTR port, LPCWSTR printer)
 {
-    PrinterData* entry = findEntry(port, printer);
-    IJCSDKDevice* device = entry ? entry->pVxDevice.load() : nullptr;
+    IJCSDKDevice* device = loadField(port, printer, &PrinterData::pVxDevice);
     if (device)
         device->AddRef();
     return device;
@@ -312,12 +318,7 @@ BOOL clPrnComData::GetIPAddress2(LPCWSTR port, DWORD* address)
 {
     if (!port || !address)
         return FALSE;
-    std::shared_lock<std::shared_mutex> guard(m_lock);
-    auto found = IPAddrList.find(port);
-    if (found == IPAddrList.end())
-        return FALSE;
-    *address = found->second;
-    return TRUE;
+    return lookUp(m_lock, IPAddrList, port, address);
 }
 
 BOOL clPrnComData::SetIPAddress2(LPCWSTR port, DWORD address)
@@ -334,12 +335,7 @@ BOOL clPrnComData::GetClibEpHandle2(DWORD address, DmlpBinding* handle)
 {
     if (address == 0 || !handle)
         return FALSE;
-    std::shared_lock<std::shared_mutex> guard(m_lock);
-    auto found = EPHList.find(address);
-    if (found == EPHList.end())
-        return FALSE;
-    *handle = found->second;
-    return TRUE;
+    return lookUp(m_lock, EPHList, address, handle);
 }
 
 BOOL clPrnComData::SetClibEpHandle2(DWORD address, DmlpBinding handle)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <shared_mutex>
 #include <string>
+#include <type_traits>
 
 #include <windows.h>
 
@@ -115,6 +116,12 @@ public:
 
 private:
     PrinterData* findEntry(LPCWSTR port, LPCWSTR printer) const;
+    // A field of the entry found by port and printer: its value (zero without an entry), or stored
+    // (FALSE without an entry).
+    template <typename T>
+    T loadField(LPCWSTR port, LPCWSTR printer, std::atomic<T> PrinterData::*field) const;
+    template <typename T>
+    BOOL storeField(LPCWSTR port, LPCWSTR printer, std::atomic<T> PrinterData::*field, std::type_identity_t<T> value);
     BOOL postToWatchThread(PrinterData* entry, UINT message, LPCWSTR printer);
     BOOL watchThreadRuns(const PrinterData* entry) const;
     void removeEntry(LPCWSTR port, LPCWSTR printer);
