@@ -2,10 +2,12 @@
 // the thread's queue and stop handling, on the client-library double and the spooler host.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 
 #include "ClibDouble.h"
+#include "DevMsgTable.h"
 #include "FakeMessages.h"
 #include "FakeNotices.h"
 #include "JobUtilities.h"
@@ -13,6 +15,7 @@
 #include "ServiceEvents.h"
 #include "SpoolerFixture.h"
 #include "ThreadMessages.h"
+#include "TraceLog.h"
 #include "WatchDevice.h"
 #include "pal/testhooks.h"
 #include "resource.h"
@@ -406,6 +409,225 @@ TEST_F(WatchThreadTest, WithoutAMessageManagerEventTheThreadEnds)
     EXPECT_TRUE(waitFor([&] {
         return !other.printers().ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str());
     }));
+}
+
+// Watch threads whose [Event] Interval and [Device] PollingTime come from the program's INI file,
+// written before the thread starts.
+class WatchCadenceTest : public WatchDeviceTest {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(GetModuleIniPath(iniPath, MAX_PATH));
+        std::u16string folder(iniPath);
+        folder.resize(folder.rfind(u'\\'));
+        CreateDirectoryW(folder.c_str(), nullptr);
+        setting(W("Event"), W("Interval"), W("60"));
+        setting(W("Device"), W("PollingTime"), W("5"));
+        WatchDeviceTest::SetUp();
+    }
+    void setting(LPCWSTR section, LPCWSTR key, LPCWSTR value)
+    {
+        ASSERT_TRUE(WritePrivateProfileStringW(section, key, value, iniPath));
+    }
+    // A job with its device handle, so that a poll does not trace it first.
+    DWORD startedJob(const char* text)
+    {
+        DWORD job = printedJob();
+        ClJobID id = track(*context, job, text);
+        EXPECT_TRUE(context->jobs().SetJobHANDLE(kPrinter.c_str(), 0x100 + job, &id));
+        EXPECT_TRUE(context->printers().ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str()));
+        return job;
+    }
+    static std::vector<ULONGLONG> ticksOf(const std::string& name)
+    {
+        std::vector<ULONGLONG> ticks;
+        for (const ClibCall& call : ClibDouble::instance().calls()) {
+            if (call.name == name)
+                ticks.push_back(call.tick);
+        }
+        return ticks;
+    }
+    static std::vector<ULONGLONG> gaps(const std::vector<ULONGLONG>& ticks)
+    {
+        std::vector<ULONGLONG> between;
+        for (size_t i = 1; i < ticks.size(); ++i)
+            between.push_back(ticks[i] - ticks[i - 1]);
+        return between;
+    }
+
+    WCHAR iniPath[MAX_PATH] = {};
+};
+
+TEST_F(WatchCadenceTest, PollsComeEveryPollingTimeOfTheIni)
+{
+    startedJob("00000010");
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("GetStatusInfo") >= 4; }));
+    context->stop();
+    std::vector<ULONGLONG> between = gaps(ticksOf("GetStatusInfo"));
+    // Never closer than the setting; the default 20 s would leave every gap longer.
+    for (ULONGLONG gap : between)
+        EXPECT_GE(gap, 5000u);
+    EXPECT_LT(*std::min_element(between.begin(), between.end()), 20000u);
+}
+
+TEST_F(WatchCadenceTest, APollingTimeBelowThreeSecondsPollsEveryThree)
+{
+    setting(W("Device"), W("PollingTime"), W("1")); // read when the job starts
+    startedJob("00000011");
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("GetStatusInfo") >= 4; }));
+    context->stop();
+    std::vector<ULONGLONG> between = gaps(ticksOf("GetStatusInfo"));
+    for (ULONGLONG gap : between)
+        EXPECT_GE(gap, 3000u);
+    EXPECT_LT(*std::min_element(between.begin(), between.end()), 20000u);
+}
+
+TEST_F(WatchCadenceTest, TheSpoolerIsCheckedEverySecondBetweenPolls)
+{
+    setting(W("Device"), W("PollingTime"), W("3600"));
+    DWORD job = startedJob("00000012");
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("GetStatusInfo") >= 1; }));
+    // A job deleted in the spooler after the first poll is cancelled at the device long before the
+    // next poll is due.
+    ASSERT_EQ(SetPrintJobInfoOnCommand(kPrinter.c_str(), job, JOB_CONTROL_DELETE, kPort.c_str()), 0);
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("CancelJob") >= 1; }));
+    EXPECT_EQ(ClibDouble::instance().count("GetStatusInfo"), 1u);
+    EXPECT_LT(ticksOf("CancelJob")[0] - ticksOf("GetStatusInfo")[0], 60000u);
+    context->stop();
+}
+
+TEST_F(WatchCadenceTest, AnIdleThreadRenewsItsSubscriptionEveryIntervalAndNeverPolls)
+{
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("SubscribeEvent") >= 3; }));
+    context->stop();
+    EXPECT_TRUE(context->printers().TerminatePrinterInstance());
+    // The subscription at the start, then one every 30 waits of 2 s.
+    for (ULONGLONG gap : gaps(ticksOf("SubscribeEvent")))
+        EXPECT_GE(gap, 60000u);
+    EXPECT_EQ(ClibDouble::instance().count("GetStatusInfo"), 0u);
+    EXPECT_EQ(ClibDouble::instance().count("TraceJob"), 0u);
+}
+
+TEST_F(WatchCadenceTest, EndJobsOfAnIdleThreadAreDroppedAndEachStartedJobRunsUntilItsEnd)
+{
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("SubscribeEvent") >= 1; }));
+    clPrnComData& printers = context->printers();
+    // Ends with no job running change nothing: the start behind them runs the job.
+    ASSERT_TRUE(printers.ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_AVAILABLE, kPrinter.c_str()));
+    ASSERT_TRUE(printers.ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_AVAILABLE, kPrinter.c_str()));
+    startedJob("00000013");
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("GetStatusInfo") >= 1; }));
+    EXPECT_EQ(ClibDouble::instance().count("SubscribeEvent"), 2u); // the job steps subscribe
+    // The end takes the thread back to idle, where the next start runs the job steps again.
+    ASSERT_TRUE(printers.ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_AVAILABLE, kPrinter.c_str()));
+    ASSERT_TRUE(printers.ChangeDeviceThreadStatus(kPort.c_str(), SDKSTATE_PRINTING, kPrinter.c_str()));
+    ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("SubscribeEvent") >= 3; }));
+    size_t polls = ClibDouble::instance().count("GetStatusInfo");
+    ASSERT_TRUE(waitFor([&] { return ClibDouble::instance().count("GetStatusInfo") > polls; }));
+    context->stop();
+}
+
+TEST_F(WatchDeviceTest, AJobTheDeviceLostGetsThePowerResetNoticeOnceAndDeleteCancelsIt)
+{
+    DWORD job = printedJob(u"lost.doc");
+    ClJobID id = track(*context, job, "00000014");
+    ClibDouble::instance().answerStatus({answered(0)});
+    ClibDouble::instance().answerTrace(id, {DMLLIB_TRACE_UNKNOWN, 0x00080001u, 0});
+    // Neither the device's jobs nor its log know the job: it is marked as lost to a power cut.
+    poll();
+    DWORD reset = 0;
+    ASSERT_TRUE(context->jobs().GetResetFlg(kPrinter.c_str(), job, &reset));
+    EXPECT_EQ(reset, DWORD(JOB_RESET_POWER));
+    EXPECT_TRUE(textsSent().empty());
+    // The next poll gives the notice: status 2 and the hold-or-delete message 324.
+    poll();
+    std::vector<MessageCall> messages = FakeMessages::instance().messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].textId, DWORD(IDS_WIM_POWERRESET));
+    EXPECT_EQ(messages[0].msgNo, WORD(WIM_POWERRESET));
+    EXPECT_EQ(messages[0].jobId, job);
+    EXPECT_EQ(noticesOf(job), (std::vector<std::string>{"status 2"}));
+    EXPECT_EQ(context->printers().GetPrinterResetFlgParley(kPort.c_str(), kPrinter.c_str()), 1u);
+    size_t reads = ClibDouble::instance().count("GetStatusInfo");
+    poll();
+    EXPECT_EQ(FakeMessages::instance().messages().size(), 1u);
+    EXPECT_EQ(ClibDouble::instance().count("GetStatusInfo"), reads);
+
+    FakeMessages::instance().answer(7, PARLEY_DELETE);
+    DoParleyMessage(param, nullptr, msgmEvent);
+    EXPECT_EQ(noticesOf(job)[1], "status 1000");
+    EXPECT_EQ(ClibDouble::instance().count("CancelJob"), 1u);
+    // The trace pass takes the cancelled job off the table.
+    EXPECT_NE(context->jobs().GetDelSuccess(kPrinter.c_str(), job), 0u);
+    EXPECT_EQ(dialog(), 0);
+    DWORD status = 0;
+    EXPECT_TRUE(waitFor([&] { return !jobStatus(job, &status); }));
+}
+
+// A printer's watch thread started as clPrnComData does, on a context of the test's own.
+HANDLE startWatchThread(Context& context, LPCWSTR printer, LPCWSTR port, unsigned* id)
+{
+    DeviceThreadParam* param = NewDeviceThreadParam(printer, port, context.get());
+    return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WatchDeviceThreadEx, param, 0, id));
+}
+
+// Ends a watch thread by JTRK_MSG_ENDTHREAD; true when it ended.
+bool endWatchThread(HANDLE thread, unsigned id)
+{
+    bool ended = waitFor([&] { return PostThreadMessageW(id, JTRK_MSG_ENDTHREAD, 0, 0); }) &&
+                 WaitForSingleObject(thread, 20000) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return ended;
+}
+
+// Stopping one of two printers on one device leaves the device's binding and subscription to the
+// other; the ended thread's subscription context stays readable for the library's late callbacks.
+TEST(SharedDevice, AWatchThreadEndingBeforeAnotherOfItsDeviceLeavesTheBindingToIt)
+{
+    testsupport::TempRoot root;
+    spoolertest::SpoolerHost host;
+    ClibDouble::instance().reset();
+    FakeMessages::instance().reset();
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(road::addMonitor());
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.5", u"127.0.0.5", 9100)), 0u);
+    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.5"), 0u);
+    ASSERT_EQ(road::addPrinter(u"Annex", u"JT_127.0.0.5"), 0u);
+    const DWORD address = ipv4(127, 0, 0, 5);
+    {
+        Context context;
+        context.get()->hAplh = kAplh;
+        unsigned officeId = 0, annexId = 0;
+        HANDLE office = startWatchThread(context, W("Office"), W("JT_127.0.0.5"), &officeId);
+        ASSERT_NE(office, nullptr);
+        ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("SubscribeEvent") >= 1; }));
+        HANDLE annex = startWatchThread(context, W("Annex"), W("JT_127.0.0.5"), &annexId);
+        ASSERT_NE(annex, nullptr);
+        ASSERT_TRUE(waitFor([] { return ClibDouble::instance().count("SubscribeEvent") >= 2; }));
+        std::vector<ClibCall> calls = ClibDouble::instance().calls();
+        auto* annexContext = static_cast<SubscribeContext*>(calls[1].callbackContext);
+        ASSERT_NE(annexContext, nullptr);
+        EXPECT_EQ(calls[1].printer, u"JT_127.0.0.5");
+        // One binding for the device: the second subscription was given the first one's.
+        EXPECT_EQ(calls[1].binding, ClibDouble::instance().subscribedHandle);
+
+        ASSERT_TRUE(endWatchThread(annex, annexId));
+        EXPECT_EQ(ClibDouble::instance().count("Unsubscribe"), 0u);
+        DmlpBinding handle = nullptr;
+        EXPECT_TRUE(context.printers().GetClibEpHandle2(address, &handle));
+        EXPECT_EQ(handle, ClibDouble::instance().subscribedHandle);
+        EXPECT_EQ(std::u16string(annexContext->wszPrinterName), u"Annex");
+        EXPECT_EQ(annexContext->dwIPAddress, address);
+
+        ASSERT_TRUE(endWatchThread(office, officeId));
+        std::vector<ClibCall> after = ClibDouble::instance().calls();
+        ASSERT_EQ(ClibDouble::instance().count("Unsubscribe"), 1u);
+        EXPECT_EQ(after.back().name, "Unsubscribe");
+        EXPECT_EQ(after.back().binding, ClibDouble::instance().subscribedHandle);
+        EXPECT_FALSE(context.printers().GetClibEpHandle2(address, &handle));
+    }
+    FreeRetiredSubscribeContexts();
+    EXPECT_EQ(host.stop(), 0);
 }
 
 // Two printers on one device share its binding: only the last watch thread to end releases it.

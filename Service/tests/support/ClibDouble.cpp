@@ -104,6 +104,7 @@ DMLLIB_RESULTCODE ClibDouble::cancel(const ClJobID& id)
 
 void ClibDouble::record(ClibCall call)
 {
+    call.tick = GetTickCount64();
     std::lock_guard<std::mutex> guard(m_lock);
     m_calls.push_back(std::move(call));
 }
@@ -147,12 +148,13 @@ DMLLIB_RESULTCODE DMLLIB_ReleaseBuff(DmlpInstance, const WCHAR* lpPrinterName, v
     return ClibDouble::instance().releaseResult;
 }
 
-DMLLIB_RESULTCODE DMLLIB_SubscribeEvent(DmlpInstance, const WCHAR* lpPrinterName, BYTE byMode, const DmlpCallback*,
-                                        DmlpBinding* phBind, void*, int)
+DMLLIB_RESULTCODE DMLLIB_SubscribeEvent(DmlpInstance, const WCHAR* lpPrinterName, BYTE byMode,
+                                        const DmlpCallback* pCallback, DmlpBinding* phBind, void*, int)
 {
     ClibDouble& clib = ClibDouble::instance();
     clib.record({byMode == DMLLIB_EVENT_UNSUBSCRIBE ? "Unsubscribe" : "SubscribeEvent",
-                 lpPrinterName ? lpPrinterName : u"", idOf(nullptr), phBind ? *phBind : nullptr, nullptr});
+                 lpPrinterName ? lpPrinterName : u"", idOf(nullptr), phBind ? *phBind : nullptr, nullptr,
+                 pCallback ? pCallback->context : nullptr});
     if (phBind)
         *phBind = byMode == DMLLIB_EVENT_UNSUBSCRIBE ? nullptr : (*phBind ? *phBind : clib.subscribedHandle);
     return clib.subscribeResult;

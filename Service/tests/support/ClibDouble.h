@@ -23,6 +23,8 @@ struct ClibCall {
     ClJobID clJobId;
     DmlpBinding binding;
     void* released;
+    void* callbackContext = nullptr; // a subscription's callback context
+    ULONGLONG tick = 0;              // the platform's tick when the call came
 };
 
 class ClibDouble {
