@@ -1,0 +1,688 @@
+// bench_tracking: how fast the tracking service ends jobs in the spooler once their devices report
+// them complete, on many simulated printers at a paced completion rate, against a bare tracker in
+// this program that does only the necessary (subscription, trace, SetJob); and the service's memory.
+#include <dirent.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildProcess.h"
+#include "JTRKCLIB.h"
+#include "JobMessages.h"
+#include "Road.h"
+#include "StandinTesting.h"
+#include "VxDmlpResults.h"
+#include "test_spooler_host.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: bench_tracking [--printers N] [--jobs N] [--rate N] [--root DIR]\n"
+    "\n"
+    "Starts the spooler host with the port monitor, one devsim with N printers (default 500) on\n"
+    "127.42.1.1 and on, the print-manager and message-manager stand-ins and the service JTRKSVC2,\n"
+    "prints N jobs (default 10) to every printer and lets the devices complete them at N a second\n"
+    "over all printers (default 100). For each job it takes the time from the device's completion\n"
+    "(devsim's monotonic log) to the spooler ending the job (the host's spool/history) and prints\n"
+    "p50, p99 and the maximum, with the service's resident memory before the first job and at its\n"
+    "peak. Then the same jobs again with the service stopped and a bare tracker in this program\n"
+    "(the client library's event subscription; per completion a trace and SetJob SENT_TO_PRINTER)\n"
+    "as the baseline. Targets: p99 below 50 ms, memory below 200 MB, p50 at most 3 times the\n"
+    "baseline's.\n"
+    "\n"
+    "  --printers N  simulated printers, one device each (1..2000)\n"
+    "  --jobs N      jobs per printer and run\n"
+    "  --rate N      device completions a second over all printers\n"
+    "  --root DIR    platform root (default: a new temporary folder, removed afterwards)\n"
+    "  --help        show this text\n"
+    "Exit status 0 when every job ended and the targets are met; 1 when a step failed or a target\n"
+    "was missed; 2 for a wrong command line.\n";
+
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+    std::string root;
+    int printers = 500;
+    int jobs = 10;
+    int rate = 100;
+};
+
+int fail(const std::string& message)
+{
+    std::fprintf(stderr, "bench_tracking: %s\n", message.c_str());
+    return 1;
+}
+
+bool parse(int argc, char** argv, Options& options, bool& help)
+{
+    for (int i = 1; i < argc; i++) {
+        std::string option = argv[i];
+        if (option == "--help") {
+            help = true;
+            continue;
+        }
+        if (i + 1 >= argc)
+            return false;
+        std::string value = argv[++i];
+        if (option == "--root") {
+            options.root = value;
+            continue;
+        }
+        char* end = nullptr;
+        long number = std::strtol(value.c_str(), &end, 10);
+        if (*end || number < 1)
+            return false;
+        if (option == "--printers" && number <= 2000)
+            options.printers = int(number);
+        else if (option == "--jobs" && number <= 1000)
+            options.jobs = int(number);
+        else if (option == "--rate" && number <= 100000)
+            options.rate = int(number);
+        else
+            return false;
+    }
+    return true;
+}
+
+std::string deviceAddress(int printer)
+{
+    return "127.42." + std::to_string(1 + printer / 250) + "." + std::to_string(1 + printer % 250);
+}
+
+std::u16string wide(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+std::u16string portName(int printer)
+{
+    return u"JT_" + wide(deviceAddress(printer));
+}
+
+std::u16string printerName(int printer)
+{
+    return u"Bench" + wide(std::to_string(printer));
+}
+
+std::string rootPath()
+{
+    return std::getenv("PAL_ROOT");
+}
+
+// A job of the bench: its client job id's Data1 is its index plus one (0 would be no id at all).
+struct BenchJob {
+    int printer = 0;
+    DWORD spoolerId = 0;
+    double completedMs = -1; // devsim's completion
+    double endedMs = -1;     // the spooler host's "sent"
+};
+
+// ---- devsim -------------------------------------------------------------------------------------
+
+// devsim with all the printers; its output read on a thread of its own, so that it never blocks.
+class Devices {
+public:
+    bool start(const Options& options, std::string& error)
+    {
+        std::string config = rootPath() + "/devsim.conf";
+        std::ofstream out(config);
+        out << "--print-time 200 --keep-done 1000 --completions-per-second " << options.rate << "\n";
+        for (int i = 0; i < options.printers; i++)
+            out << "--device " << deviceAddress(i) << " --raw " << deviceAddress(i) << ":0\n";
+        out.close();
+        control_ = rootPath() + "/devsim.ctl";
+        process_ = std::make_unique<testsupport::ChildProcess>(
+            testsupport::besideSelf("devsim"),
+            std::vector<std::string>{"--root", rootPath(), "--control", control_, "--config", config});
+        ports_.assign(size_t(options.printers), 0);
+        std::map<std::string, int> index;
+        for (int i = 0; i < options.printers; i++)
+            index[deviceAddress(i)] = i;
+        int missing = options.printers;
+        int dmlpMissing = options.printers;
+        while (missing > 0 || dmlpMissing > 0) {
+            std::string line = process_->readLine(60000);
+            if (line.empty()) {
+                error = "devsim did not start all its printers";
+                return false;
+            }
+            const std::string raw = "devsim: RAW on ";
+            if (line.rfind(raw, 0) == 0) {
+                size_t colon = line.rfind(':');
+                auto found = index.find(line.substr(raw.size(), colon - raw.size()));
+                if (found != index.end() && ports_[size_t(found->second)] == 0) {
+                    ports_[size_t(found->second)] = uint16_t(std::strtoul(line.c_str() + colon + 1, nullptr, 10));
+                    missing--;
+                }
+            } else if (line.rfind("devsim: DMLP on ", 0) == 0) {
+                dmlpMissing--;
+            }
+        }
+        reader_ = std::thread([this] { read(); });
+        return true;
+    }
+    ~Devices()
+    {
+        stop_ = true;
+        if (process_)
+            process_->kill();
+        if (reader_.joinable())
+            reader_.join();
+    }
+    uint16_t rawPort(int printer) const { return ports_[size_t(printer)]; }
+    size_t completions()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return done_.size();
+    }
+    // Completion times by device job handle.
+    std::map<uint32_t, double> completionTimes()
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        return done_;
+    }
+    // The device job handles of every retired job with its client job's index.
+    std::map<uint32_t, int> jobIndexes()
+    {
+        testsupport::ChildResult result =
+            testsupport::runProgram(testsupport::besideSelf("devsim-ctl"), {"--control", control_, "log"}, {}, 60000);
+        std::map<uint32_t, int> indexes;
+        std::istringstream lines(result.out);
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream words(line);
+            std::string device, hex;
+            uint32_t handle = 0, completion = 0, impressions = 0;
+            if (!(words >> device >> handle >> completion >> impressions >> hex) || hex.size() != 128)
+                continue;
+            // Data1, big-endian at the front of the client job id.
+            indexes[handle] = int(std::strtoul(hex.substr(0, 8).c_str(), nullptr, 16)) - 1;
+        }
+        return indexes;
+    }
+
+private:
+    void read()
+    {
+        const std::string marker = " done at ";
+        while (!stop_) {
+            std::string line = process_->readLine(200);
+            size_t at = line.find(marker);
+            size_t job = line.find(" job ");
+            if (at == std::string::npos || job == std::string::npos)
+                continue;
+            uint32_t handle = uint32_t(std::strtoul(line.c_str() + job + 5, nullptr, 10));
+            double ms = std::strtod(line.c_str() + at + marker.size(), nullptr);
+            std::lock_guard<std::mutex> guard(lock_);
+            done_[handle] = ms;
+        }
+    }
+
+    std::unique_ptr<testsupport::ChildProcess> process_;
+    std::string control_;
+    std::vector<uint16_t> ports_;
+    std::thread reader_;
+    std::atomic<bool> stop_{false};
+    std::mutex lock_;
+    std::map<uint32_t, double> done_;
+};
+
+// ---- the spooler's history and the service's memory --------------------------------------------
+
+// The jobs that left the host as sent: id -> monotonic ms.
+std::map<DWORD, double> sentJobs()
+{
+    std::map<DWORD, double> sent;
+    std::ifstream in(rootPath() + "/spool/history");
+    DWORD id;
+    std::string how;
+    double ms;
+    while (in >> id >> how >> ms) {
+        if (how == "sent")
+            sent[id] = ms;
+    }
+    return sent;
+}
+
+// The process of JTRKSVC2 in this platform root; 0 when there is none.
+pid_t servicePid()
+{
+    const std::string mark = "PAL_ROOT=" + rootPath();
+    DIR* proc = opendir("/proc");
+    if (!proc)
+        return 0;
+    pid_t found = 0;
+    while (dirent* entry = readdir(proc)) {
+        pid_t pid = pid_t(std::atoi(entry->d_name));
+        if (pid <= 0)
+            continue;
+        std::string base = "/proc/" + std::string(entry->d_name);
+        std::ifstream comm(base + "/comm");
+        std::string name;
+        if (!std::getline(comm, name) || name != "JTRKSVC2")
+            continue;
+        std::ifstream environ(base + "/environ", std::ios::binary);
+        std::string variable;
+        while (std::getline(environ, variable, '\0')) {
+            if (variable == mark)
+                found = pid;
+        }
+    }
+    closedir(proc);
+    return found;
+}
+
+// A value of /proc/PID/status in MB ("VmRSS", "VmHWM"); -1 when unreadable.
+double memoryMb(pid_t pid, const std::string& key)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.rfind(key + ":", 0) == 0)
+            return std::strtod(line.c_str() + key.size() + 1, nullptr) / 1024.0;
+    }
+    return -1;
+}
+
+// ---- the service under the service control -------------------------------------------------------
+
+class Service {
+public:
+    bool start()
+    {
+        manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        std::u16string image = wide(testsupport::besideSelf("JTRKSVC2"));
+        service_ = CreateServiceW(manager_, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
+                                  nullptr, nullptr);
+        return service_ && StartServiceW(service_, 0, nullptr) && reaches(SERVICE_RUNNING);
+    }
+    bool stop()
+    {
+        SERVICE_STATUS status{};
+        return ControlService(service_, SERVICE_CONTROL_STOP, &status) && reaches(SERVICE_STOPPED);
+    }
+    ~Service()
+    {
+        SERVICE_STATUS status{};
+        if (service_ && QueryServiceStatus(service_, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+            ControlService(service_, SERVICE_CONTROL_STOP, &status);
+            reaches(SERVICE_STOPPED);
+        }
+        if (service_) {
+            DeleteService(service_);
+            CloseServiceHandle(service_);
+        }
+        if (manager_)
+            CloseServiceHandle(manager_);
+    }
+
+private:
+    bool reaches(DWORD state)
+    {
+        SERVICE_STATUS status{};
+        return spoolertest::eventually(
+            [&] { return QueryServiceStatus(service_, &status) && status.dwCurrentState == state; },
+            std::chrono::seconds(60));
+    }
+
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+};
+
+// ---- the bare tracker -----------------------------------------------------------------------------
+
+// Subscribes to every printer's device; per completion event traces the job and ends it in the
+// spooler, on one thread as the service's job-control thread does.
+class BareTracker {
+public:
+    BareTracker(const Options& options, std::vector<BenchJob>& jobs) : options_(options), jobs_(jobs) {}
+
+    bool start()
+    {
+        if (!DMLLIB_Initialize(&instance_))
+            return false;
+        ports_.resize(size_t(options_.printers));
+        for (int i = 0; i < options_.printers; i++) {
+            Port& port = ports_[size_t(i)];
+            port.owner = this;
+            port.name = portName(i);
+            std::u16string printer = printerName(i);
+            PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+            if (!OpenPrinterW(const_cast<LPWSTR>(printer.c_str()), &port.printer, &defaults))
+                return false;
+            DmlpCallback callback = {};
+            callback.kind = DMLP_CALLBACK_KIND;
+            callback.function.event = onEvent;
+            callback.context = &port;
+            DMLLIB_SubscribeEvent(instance_, port.name.c_str(), DMLLIB_EVENT_SUBSCRIBE, &callback, &port.binding,
+                                  nullptr, 0);
+            if (!port.binding)
+                return false;
+        }
+        worker_ = std::thread([this] { work(); });
+        return true;
+    }
+    ~BareTracker()
+    {
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        if (worker_.joinable())
+            worker_.join();
+        for (Port& port : ports_) {
+            if (port.binding)
+                DMLLIB_SubscribeEvent(instance_, port.name.c_str(), DMLLIB_EVENT_UNSUBSCRIBE, nullptr, &port.binding,
+                                      nullptr, 0);
+            if (port.printer)
+                ClosePrinter(port.printer);
+        }
+        if (instance_)
+            DMLLIB_Terminate(instance_);
+    }
+
+private:
+    struct Port {
+        BareTracker* owner = nullptr;
+        std::u16string name;
+        HANDLE printer = nullptr;
+        DmlpBinding binding = nullptr;
+    };
+    struct Completion {
+        Port* port;
+        ClJobID id;
+    };
+
+    static void onEvent(const DmlpAddress*, void* context, void* event)
+    {
+        auto* port = static_cast<Port*>(context);
+        auto* record = static_cast<const DmlpEventRecord*>(event);
+        for (uint8_t i = 0; record && record->entries && i < record->count; ++i) {
+            const DmlpEventEntry& entry = record->entries[i];
+            const auto* state = static_cast<const JobState3*>(entry.body);
+            if (entry.id != 154 || !state || state->State != 9)
+                continue;
+            Completion completion{port, {}};
+            memcpy(&completion.id, &state->clJobId, sizeof completion.id);
+            {
+                std::lock_guard<std::mutex> guard(port->owner->lock_);
+                port->owner->queue_.push_back(completion);
+            }
+            port->owner->wake_.notify_one();
+        }
+        DMLLIB_ReleaseBuff(port->owner->instance_, port->name.c_str(), event);
+    }
+
+    void work()
+    {
+        for (;;) {
+            Completion completion;
+            {
+                std::unique_lock<std::mutex> guard(lock_);
+                wake_.wait(guard, [this] { return stop_ || !queue_.empty(); });
+                if (stop_)
+                    return;
+                completion = queue_.front();
+                queue_.pop_front();
+            }
+            size_t index = size_t(completion.id.Data1) - 1;
+            if (completion.id.Data1 == 0 || index >= jobs_.size())
+                continue;
+            BYTE trace = 0;
+            DWORD impressions = 0;
+            DMLLIB_TraceJob(instance_, completion.port->name.c_str(), &completion.id, &trace,
+                            completion.port->binding, &impressions, 0);
+            if (trace == DMLLIB_TRACE_COMPLETED)
+                SetJobW(completion.port->printer, jobs_[index].spoolerId, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER);
+        }
+    }
+
+    const Options& options_;
+    std::vector<BenchJob>& jobs_;
+    DmlpInstance instance_ = 0;
+    std::vector<Port> ports_;
+    std::thread worker_;
+    std::mutex lock_;
+    std::condition_variable wake_;
+    std::deque<Completion> queue_;
+    bool stop_ = false;
+};
+
+// ---- one run ---------------------------------------------------------------------------------------
+
+struct Figures {
+    size_t ended = 0;
+    double p50 = 0, p99 = 0, max = 0;
+};
+
+// Prints options.jobs jobs to every printer (indexes from first on), and waits until they have
+// ended in the spooler; progress every 2 s. pid: the service, whose memory the progress shows.
+bool printAndAwait(const Options& options, std::vector<BenchJob>& jobs, size_t first, Devices& devices, pid_t pid,
+                   const char* run)
+{
+    const size_t end = first + size_t(options.printers) * size_t(options.jobs);
+    auto endedJobs = [&] {
+        std::map<DWORD, double> sent = sentJobs();
+        size_t ended = 0;
+        for (size_t i = first; i < end; i++)
+            ended += sent.count(jobs[i].spoolerId);
+        return ended;
+    };
+    std::vector<BYTE> filler(1024, 'x');
+    auto progress = [&, last = Clock::now()](size_t submitted, bool force) mutable {
+        if (!force && Clock::now() - last < std::chrono::seconds(2))
+            return;
+        last = Clock::now();
+        size_t ended = endedJobs();
+        std::printf("  %s: %zu submitted, %zu completed at the devices, %zu ended in the spooler", run, submitted,
+                    devices.completions(), ended);
+        if (pid)
+            std::printf(", service RSS %.1f MB", memoryMb(pid, "VmRSS"));
+        std::printf("\n");
+        std::fflush(stdout);
+    };
+    for (int round = 0; round < options.jobs; round++) {
+        for (int printer = 0; printer < options.printers; printer++) {
+            size_t index = first + size_t(round) * size_t(options.printers) + size_t(printer);
+            jobmsg::ClientJobId id = jobmsg::ClientJobId::make(uint32_t(index + 1), 1, 1, "BENCHJOB", "bench");
+            std::vector<BYTE> data = jobmsg::concat({jobmsg::typicalHeader(id, 1), filler});
+            jobs[index].printer = printer;
+            jobs[index].spoolerId = road::submit(printerName(printer), data, u"bench.txt");
+            if (jobs[index].spoolerId == 0) {
+                std::fprintf(stderr, "bench_tracking: a job to %s was refused\n",
+                             deviceAddress(printer).c_str());
+                return false;
+            }
+            progress(index - first + 1, false);
+        }
+    }
+    const auto limit = std::chrono::seconds(120) +
+                       std::chrono::seconds(3 * (end - first) / size_t(options.rate));
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        size_t ended = endedJobs();
+        progress(end - first, false);
+        if (ended == end - first)
+            break;
+        if (Clock::now() > deadline) {
+            progress(end - first, true);
+            std::fprintf(stderr, "bench_tracking: %zu jobs of the %s run did not end in time:", end - first - ended,
+                         run);
+            std::map<DWORD, double> sent = sentJobs();
+            for (size_t i = first; i < end; i++) {
+                if (!sent.count(jobs[i].spoolerId))
+                    std::fprintf(stderr, " %lu", static_cast<unsigned long>(jobs[i].spoolerId));
+            }
+            std::fprintf(stderr, "\n");
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    progress(end - first, true);
+    return true;
+}
+
+double percentile(const std::vector<double>& sorted, double share)
+{
+    size_t at = size_t(share * double(sorted.size() - 1) + 0.5);
+    return sorted[std::min(at, sorted.size() - 1)];
+}
+
+Figures latencies(const std::vector<BenchJob>& jobs, size_t first, size_t end)
+{
+    std::vector<double> values;
+    for (size_t i = first; i < end; i++) {
+        if (jobs[i].completedMs >= 0 && jobs[i].endedMs >= 0)
+            values.push_back(jobs[i].endedMs - jobs[i].completedMs);
+    }
+    Figures figures;
+    figures.ended = values.size();
+    if (values.empty())
+        return figures;
+    std::sort(values.begin(), values.end());
+    figures.p50 = percentile(values, 0.50);
+    figures.p99 = percentile(values, 0.99);
+    figures.max = values.back();
+    return figures;
+}
+
+// Joins devsim's completions and the spooler's history to the bench's jobs.
+void collectTimes(std::vector<BenchJob>& jobs, Devices& devices)
+{
+    std::map<uint32_t, double> completed = devices.completionTimes();
+    std::map<DWORD, double> sent = sentJobs();
+    for (auto [handle, index] : devices.jobIndexes()) {
+        auto time = completed.find(handle);
+        if (index >= 0 && size_t(index) < jobs.size() && time != completed.end())
+            jobs[size_t(index)].completedMs = time->second;
+    }
+    for (BenchJob& job : jobs) {
+        auto time = sent.find(job.spoolerId);
+        if (time != sent.end())
+            job.endedMs = time->second;
+    }
+}
+
+int run(const Options& options)
+{
+    const size_t perRun = size_t(options.printers) * size_t(options.jobs);
+    std::vector<BenchJob> jobs(2 * perRun);
+    std::printf("%d printers, %d jobs each, %d completions a second\n", options.printers, options.jobs,
+                options.rate);
+    std::string icmp;
+    for (int i = 0; i < options.printers; i++)
+        icmp += deviceAddress(i) + " reply\n";
+    if (!road::writeRootFile("config/icmp", icmp))
+        return fail("cannot write the platform root's configuration");
+    // The service tracks the jobs the print manager takes, and watches devices only while the
+    // message manager runs.
+    standin::installPrintManager("[PrintManager]\nLevel=2\n");
+    testsupport::ChildProcess messageManager = standin::startMessageManager();
+    Devices devices;
+    std::string error;
+    if (!devices.start(options, error))
+        return fail(error);
+    spoolertest::SpoolerHost host;
+    if (!host.start() || !road::addMonitor())
+        return fail("the spooler host or the monitor did not start");
+    for (int i = 0; i < options.printers; i++) {
+        if (road::addPort(road::rawPort(portName(i), wide(deviceAddress(i)), devices.rawPort(i))) != 0 ||
+            road::addPrinter(printerName(i), portName(i)) != 0)
+            return fail("cannot add the printer of " + deviceAddress(i));
+        if ((i + 1) % 100 == 0 || i + 1 == options.printers) {
+            std::printf("  %d printers set up\n", i + 1);
+            std::fflush(stdout);
+        }
+    }
+
+    Figures service;
+    double idleMb = -1, peakMb = -1;
+    {
+        Service tracking;
+        if (!tracking.start())
+            return fail("JTRKSVC2 did not start");
+        pid_t pid = servicePid();
+        if (pid == 0)
+            return fail("the process of JTRKSVC2 was not found");
+        idleMb = memoryMb(pid, "VmRSS");
+        std::printf("service: running, RSS %.1f MB\n", idleMb);
+        if (!printAndAwait(options, jobs, 0, devices, pid, "service"))
+            return 1;
+        peakMb = memoryMb(pid, "VmHWM");
+        if (!tracking.stop())
+            return fail("JTRKSVC2 did not stop");
+    }
+    {
+        BareTracker tracker(options, jobs);
+        if (!tracker.start())
+            return fail("the bare tracker could not subscribe to every device");
+        if (!printAndAwait(options, jobs, perRun, devices, 0, "baseline"))
+            return 1;
+    }
+    // The device's job log holds a job once its done state has been kept a second.
+    if (!spoolertest::eventually([&] { return devices.jobIndexes().size() >= 2 * perRun; }, std::chrono::seconds(60)))
+        return fail("the devices' job logs lack jobs");
+    collectTimes(jobs, devices);
+    Figures baseline = latencies(jobs, perRun, 2 * perRun);
+    service = latencies(jobs, 0, perRun);
+    host.stop();
+
+    auto line = [](const char* name, const Figures& figures) {
+        std::printf("%s %zu jobs  p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms\n", name, figures.ended, figures.p50,
+                    figures.p99, figures.max);
+    };
+    std::printf("completion at the device to the job's end in the spooler:\n");
+    line("  service: ", service);
+    line("  baseline:", baseline);
+    std::printf("service memory: RSS %.1f MB before the first job, peak %.1f MB\n", idleMb, peakMb);
+    bool met = service.ended == perRun && baseline.ended == perRun && service.p99 < 50.0 && peakMb < 200.0 &&
+               service.p50 <= 3.0 * baseline.p50;
+    std::printf("targets (p99 < 50 ms, RSS < 200 MB, p50 <= 3 x baseline): %s\n", met ? "met" : "MISSED");
+    return met ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    bool help = false;
+    if (!parse(argc, argv, options, help)) {
+        std::fprintf(stderr, "%s", kUsage);
+        return 2;
+    }
+    if (help) {
+        std::printf("%s", kUsage);
+        return 0;
+    }
+    std::string temporary;
+    if (!options.root.empty()) {
+        setenv("PAL_ROOT", std::filesystem::absolute(options.root).c_str(), 1);
+    } else {
+        char folder[] = "/tmp/bench-tracking-XXXXXX";
+        if (!mkdtemp(folder))
+            return fail("cannot make a temporary platform root");
+        temporary = folder;
+        setenv("PAL_ROOT", folder, 1);
+    }
+    int code = run(options);
+    if (!temporary.empty())
+        std::filesystem::remove_all(temporary);
+    return code;
+}
