@@ -69,7 +69,14 @@ Context::Context()
 Context::~Context()
 {
     SetEvent(context_.hSvcEvent);
-    context_.pPrnComData->TerminatePrinterInstance();
+    // The service waits for each watch thread a bounded time, which a scaled tick makes short: the
+    // tables go only once every thread that reaches them has ended, however loaded the machine is.
+    bool ended = waitFor([&] {
+        context_.pPrnComData->TerminatePrinterInstance();
+        return !context_.pPrnComData->WatchThreadsRunning();
+    }, std::chrono::seconds(60));
+    if (!ended)
+        return;
     // As the service's shutdown does once the watch threads have ended.
     FreeRetiredSubscribeContexts();
     delete context_.pPrnComData;
