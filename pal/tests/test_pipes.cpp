@@ -372,6 +372,29 @@ TEST_F(Pipes, OverlappedConnectSetsTheEventWhenAClientComes)
     EXPECT_EQ(take(server, 8).data, "hi");
 }
 
+TEST_F(Pipes, AWaitOnThePipeHandleEndsWhenItsPendingIoFinishes)
+{
+    Handle server(makeServer("handlewait", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED));
+    Handle event(newEvent());
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = event;
+    EXPECT_FALSE(ConnectNamedPipe(server, &overlapped));
+    ASSERT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+    // The handle itself, not the operation's event, is waited on while the client comes.
+    std::thread client([] {
+        Handle pipe(openClient("handlewait"));
+        put(pipe, "hi");
+    });
+    // Woken when the operation finishes, not found signalled at the end of the time-out.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForSingleObject(server, 60000), WAIT_OBJECT_0);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    DWORD bytes = 99;
+    EXPECT_TRUE(GetOverlappedResult(server, &overlapped, &bytes, FALSE));
+    client.join();
+    EXPECT_EQ(take(server, 8).data, "hi");
+}
+
 TEST_F(Pipes, ConnectAfterTheClientCameGivesPipeConnected)
 {
     Handle server(makeServer("early", PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED));

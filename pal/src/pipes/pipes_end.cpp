@@ -269,7 +269,7 @@ void PipeEnd::finish(PipeOp& op, DWORD error, DWORD done)
         --pendingCount_; // the handle is signalled before anyone learns that the operation is done
         publish(op.overlapped, error, done);
         op.overlapped = nullptr;
-        notifyWaiters();
+        notifyWaiters(this); // the wait key of the end's handles
     }
     changed_.notify_all();
 }

@@ -14,6 +14,7 @@ public:
     explicit PipeHandle(std::shared_ptr<PipeEnd> end) : end_(std::move(end)) {}
     ~PipeHandle() override { end_->close(); }
     bool signaled() const override { return end_->idle(); }
+    const void* waitKey() const override { return end_.get(); }
     DWORD read(void* buffer, DWORD size, DWORD& done, LPOVERLAPPED overlapped) override
     {
         return end_->read(buffer, size, done, overlapped, kNever);

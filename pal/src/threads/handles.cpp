@@ -9,53 +9,52 @@ namespace {
 
 thread_local DWORD t_lastError = 0;
 
-// A thread's place in waitObjects, listed under waitMutex() while the thread waits. Each thread
-// has its own condition, so that setting an event wakes only the threads that wait for it, not
-// every thread of the process that waits for anything. It is shared so that a notifier can wake
-// it after leaving the lock (the woken thread then does not block on the lock at once), even when
-// the thread has stopped waiting by then: a late wake-up is one more look at its objects.
+// A thread's place in waitObjects, listed under waitMutex() by what it waits for while the thread
+// waits. Each thread has its own condition, so that a signal wakes only the threads that wait for
+// it, not every thread of the process that waits for anything. It is shared so that a notifier can
+// wake it after leaving the lock (the woken thread then does not block on the lock at once), even
+// when the thread has stopped waiting by then: a late wake-up is one more look at its objects.
 struct Waiter : std::enable_shared_from_this<Waiter> {
     std::condition_variable wake;
-    const std::vector<std::shared_ptr<Waitable>>* objects = nullptr;
-    Waiter* previous = nullptr;
-    Waiter* next = nullptr;
 };
 
-Waiter* g_waiters = nullptr; // guarded by waitMutex()
+using WaiterMap = std::unordered_multimap<const void*, Waiter*>;
+
+// Guarded by waitMutex(); never destroyed: a process may end while threads still wait (e.g. in
+// GetMessage).
+WaiterMap& waitersLocked()
+{
+    static auto* waiters = new WaiterMap;
+    return *waiters;
+}
+
 thread_local std::shared_ptr<Waiter> t_waiter;
 
-// Lists the calling thread's waiter while it waits. Lock held at construction and destruction.
-struct ListedWaiter {
-    Waiter& waiter;
-    explicit ListedWaiter(const std::vector<std::shared_ptr<Waitable>>& objects)
+// Lists the calling thread's waiter under each key of its wait. Lock held at construction and
+// destruction.
+class ListedWaiter {
+public:
+    ListedWaiter(const std::vector<std::shared_ptr<Waitable>>& objects, const void* extraKey)
         : waiter(t_waiter ? *t_waiter : *(t_waiter = std::make_shared<Waiter>()))
     {
-        waiter.objects = &objects;
-        waiter.previous = nullptr;
-        waiter.next = g_waiters;
-        if (g_waiters != nullptr)
-            g_waiters->previous = &waiter;
-        g_waiters = &waiter;
+        for (const auto& object : objects)
+            entries_.push_back(waitersLocked().emplace(object->waitKey(), &waiter));
+        if (extraKey)
+            entries_.push_back(waitersLocked().emplace(extraKey, &waiter));
     }
     ~ListedWaiter()
     {
-        if (waiter.previous != nullptr)
-            waiter.previous->next = waiter.next;
-        else
-            g_waiters = waiter.next;
-        if (waiter.next != nullptr)
-            waiter.next->previous = waiter.previous;
-        waiter.objects = nullptr;
+        for (auto entry : entries_)
+            waitersLocked().erase(entry);
     }
-};
+    ListedWaiter(const ListedWaiter&) = delete;
+    ListedWaiter& operator=(const ListedWaiter&) = delete;
 
-bool waitsFor(const Waiter& waiter, const Waitable* object)
-{
-    for (const auto& waited : *waiter.objects)
-        if (waited.get() == object)
-            return true;
-    return false;
-}
+    Waiter& waiter;
+
+private:
+    std::vector<WaiterMap::iterator> entries_;
+};
 
 struct HandleTable {
     std::mutex mutex;
@@ -96,40 +95,24 @@ std::mutex& waitMutex()
     return *mutex;
 }
 
-namespace {
-
-// Wakes the listed waiters that wait for the object (every one for null), after leaving the lock.
-void wakeWaiters(const Waitable* object)
+void notifyWaiters(const void* key)
 {
     std::shared_ptr<Waiter> first; // usually the only one: no allocation for it
     std::vector<std::shared_ptr<Waiter>> others;
     {
         std::lock_guard<std::mutex> lock(waitMutex());
-        for (Waiter* waiter = g_waiters; waiter != nullptr; waiter = waiter->next) {
-            if (object != nullptr && !waitsFor(*waiter, object))
-                continue;
+        auto [begin, end] = waitersLocked().equal_range(key);
+        for (auto entry = begin; entry != end; ++entry) {
             if (first == nullptr)
-                first = waiter->shared_from_this();
+                first = entry->second->shared_from_this();
             else
-                others.push_back(waiter->shared_from_this());
+                others.push_back(entry->second->shared_from_this());
         }
     }
     if (first != nullptr)
         first->wake.notify_one();
     for (const auto& waiter : others)
         waiter->wake.notify_one();
-}
-
-} // namespace
-
-void notifyWaiters()
-{
-    wakeWaiters(nullptr);
-}
-
-void notifyWaitersOf(const Waitable* object)
-{
-    wakeWaiters(object);
 }
 
 HANDLE insertHandle(std::shared_ptr<Object> object)
@@ -178,12 +161,12 @@ std::vector<std::shared_ptr<Waitable>> waitablesOf(DWORD count, const HANDLE* ha
 }
 
 DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll, DWORD timeoutMs,
-                  const std::function<bool()>& extraReady)
+                  const std::function<bool()>& extraReady, const void* extraKey)
 {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::unique_lock<std::mutex> lock(waitMutex());
-    ListedWaiter listed(objects);
+    ListedWaiter listed(objects, extraKey);
     for (;;) {
         if (waitAll && !objects.empty()) {
             if (allSignaled(objects) && (!extraReady || extraReady())) {

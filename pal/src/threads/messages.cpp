@@ -111,6 +111,7 @@ extern "C" {
 BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
     const MSG message{nullptr, Msg, wParam, lParam, GetTickCount(), POINT{0, 0}};
+    const MessageQueue* target;
     {
         std::lock_guard<std::mutex> lock(waitMutex());
         auto it = queuesLocked().find(idThread);
@@ -125,8 +126,9 @@ BOOL PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM lParam)
         }
         queue.messages.push_back(message);
         ++queue.inputs;
+        target = &queue;
     }
-    notifyWaiters();
+    notifyWaiters(target);
     return TRUE;
 }
 
@@ -161,7 +163,7 @@ BOOL GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
             std::lock_guard<std::mutex> lock(waitMutex());
             queue = &ownQueueLocked(threadId);
         }
-        waitObjects({}, false, INFINITE, [queue, &filter] { return hasMessageLocked(*queue, filter); });
+        waitObjects({}, false, INFINITE, [queue, &filter] { return hasMessageLocked(*queue, filter); }, queue);
     }
     return lpMsg->message == WM_QUIT ? 0 : TRUE;
 }
@@ -174,14 +176,16 @@ BOOL GetMessageA(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFilterMax)
 void PostQuitMessage(int nExitCode)
 {
     const DWORD threadId = GetCurrentThreadId();
+    const MessageQueue* target;
     {
         std::lock_guard<std::mutex> lock(waitMutex());
         MessageQueue& queue = ownQueueLocked(threadId);
         queue.quitPending = true;
         queue.quitCode = nExitCode;
         ++queue.inputs;
+        target = &queue;
     }
-    notifyWaiters();
+    notifyWaiters(target);
 }
 
 DWORD MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dwMilliseconds, DWORD dwWakeMask,
@@ -211,7 +215,7 @@ DWORD MsgWaitForMultipleObjectsEx(DWORD nCount, const HANDLE* pHandles, DWORD dw
             return !queue->messages.empty() || queue->quitPending;
         return queue->inputs > queue->inputsSeen;
     };
-    return waitObjects(objects, (dwFlags & MWMO_WAITALL) != 0, scaleTimeout(dwMilliseconds), inputReady);
+    return waitObjects(objects, (dwFlags & MWMO_WAITALL) != 0, scaleTimeout(dwMilliseconds), inputReady, queue);
 }
 
 DWORD MsgWaitForMultipleObjects(DWORD nCount, const HANDLE* pHandles, BOOL fWaitAll, DWORD dwMilliseconds,

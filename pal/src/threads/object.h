@@ -17,19 +17,21 @@ public:
 };
 
 // State that waits look at is read and changed only under waitMutex(); whoever changes it calls
-// notifyWaiters() afterwards, or notifyWaitersOf() when only that object changed.
+// notifyWaiters with the object's wait key afterwards.
 class Waitable : public Object {
 public:
     virtual bool signaled() const = 0;
     // A satisfied wait takes the signal (auto-reset events); the default keeps it.
     virtual void acquire() {}
+    // What a change of the signalled state is announced under: the object itself, or what the state
+    // lives in.
+    virtual const void* waitKey() const { return this; }
 };
 
 std::mutex& waitMutex();
-// Wakes every waiting thread.
-void notifyWaiters();
-// Wakes only the threads whose wait includes the object.
-void notifyWaitersOf(const Waitable* object);
+// Wakes only the threads whose wait includes key (a waitable's wait key, or a thread's message
+// queue), so that a signal costs the same with one waiting thread as with hundreds.
+void notifyWaiters(const void* key);
 
 HANDLE insertHandle(std::shared_ptr<Object> object);
 std::shared_ptr<Object> lookupHandle(HANDLE handle);
@@ -45,11 +47,11 @@ std::shared_ptr<T> lookup(HANDLE handle)
 std::vector<std::shared_ptr<Waitable>> waitablesOf(DWORD count, const HANDLE* handles);
 
 // Waits for one (any) or all of the objects. extraReady, checked under waitMutex(), is one more
-// condition (the thread's message queue): it ends an any-wait with index objects.size(), and a
-// wait-all needs it together with every object.
+// condition (the thread's message queue), whose changes are announced under extraKey: it ends an
+// any-wait with index objects.size(), and a wait-all needs it together with every object.
 // The time-out is in real milliseconds, already scaled. Returns the index or WAIT_TIMEOUT.
 DWORD waitObjects(const std::vector<std::shared_ptr<Waitable>>& objects, bool waitAll, DWORD timeoutMs,
-                  const std::function<bool()>& extraReady = {});
+                  const std::function<bool()>& extraReady = {}, const void* extraKey = nullptr);
 
 // Sleep and wait times pass through the platform's time scale (PAL_TIME_SCALE, default 1).
 DWORD scaleTimeout(DWORD milliseconds);
@@ -70,7 +72,7 @@ public:
             state_ = state;
         }
         if (state)
-            notifyWaitersOf(this);
+            notifyWaiters(waitKey());
     }
 
 private:

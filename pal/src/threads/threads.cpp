@@ -56,7 +56,8 @@ struct ThreadEnd {
             if (thread)
                 thread->end(exitCode);
         }
-        notifyWaiters();
+        if (thread)
+            notifyWaiters(thread->waitKey());
     }
 };
 
