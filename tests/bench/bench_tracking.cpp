@@ -369,10 +369,13 @@ public:
             callback.kind = DMLP_CALLBACK_KIND;
             callback.function.event = onEvent;
             callback.context = &port;
-            DMLLIB_SubscribeEvent(instance_, port.name.c_str(), DMLLIB_EVENT_SUBSCRIBE, &callback, &port.binding,
-                                  nullptr, 0);
-            if (!port.binding)
+            DMLLIB_RESULTCODE code = DMLLIB_SubscribeEvent(instance_, port.name.c_str(), DMLLIB_EVENT_SUBSCRIBE,
+                                                           &callback, &port.binding, nullptr, 0);
+            if (!port.binding || DMLLIB_RESULT_STATUS(code) != 1) {
+                std::fprintf(stderr, "bench_tracking: the subscription to %s failed: 0x%08lx\n",
+                             deviceAddress(i).c_str(), static_cast<unsigned long>(code));
                 return false;
+            }
         }
         worker_ = std::thread([this] { work(); });
         return true;
