@@ -361,10 +361,7 @@ public:
             Port& port = ports_[size_t(i)];
             port.owner = this;
             port.name = portName(i);
-            std::u16string printer = printerName(i);
-            PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-            if (!OpenPrinterW(const_cast<LPWSTR>(printer.c_str()), &port.printer, &defaults))
-                return false;
+            port.printer = printerName(i);
             DmlpCallback callback = {};
             callback.kind = DMLP_CALLBACK_KIND;
             callback.function.event = onEvent;
@@ -393,8 +390,6 @@ public:
             if (port.binding)
                 DMLLIB_SubscribeEvent(instance_, port.name.c_str(), DMLLIB_EVENT_UNSUBSCRIBE, nullptr, &port.binding,
                                       nullptr, 0);
-            if (port.printer)
-                ClosePrinter(port.printer);
         }
         if (instance_)
             DMLLIB_Terminate(instance_);
@@ -404,7 +399,7 @@ private:
     struct Port {
         BareTracker* owner = nullptr;
         std::u16string name;
-        HANDLE printer = nullptr;
+        std::u16string printer;
         DmlpBinding binding = nullptr;
     };
     struct Completion {
@@ -432,6 +427,18 @@ private:
         DMLLIB_ReleaseBuff(port->owner->instance_, port->name.c_str(), event);
     }
 
+    // As the service does: a printer handle for the call (the spooler host serves a few dozen
+    // connections, one a handle, so no tracker keeps one open per printer).
+    static void endJob(const std::u16string& printer, DWORD jobId)
+    {
+        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+        HANDLE handle = nullptr;
+        if (!OpenPrinterW(const_cast<LPWSTR>(printer.c_str()), &handle, &defaults))
+            return;
+        SetJobW(handle, jobId, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER);
+        ClosePrinter(handle);
+    }
+
     void work()
     {
         for (;;) {
@@ -452,7 +459,7 @@ private:
             DMLLIB_TraceJob(instance_, completion.port->name.c_str(), &completion.id, &trace,
                             completion.port->binding, &impressions, 0);
             if (trace == DMLLIB_TRACE_COMPLETED)
-                SetJobW(completion.port->printer, jobs_[index].spoolerId, 0, nullptr, JOB_CONTROL_SENT_TO_PRINTER);
+                endJob(completion.port->printer, jobs_[index].spoolerId);
         }
     }
 
