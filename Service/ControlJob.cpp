@@ -131,6 +131,8 @@ void onJobEvent(JTRKServiceContext* context, LPCWSTR printer, JobEventInfo* info
     BOOL done = context->SkipTrace && info->Reason == TRACE_REASON_COMPLETED;
     if (context->MaxResetCount > 0)
         jobs.InitResetCount(printer, jobId);
+    if (context->GetPageCount && info->ImprCompCnt != 0)
+        jobs.UpdateImpressionCompletedCnt(printer, &work, info->ImprCompCnt);
     delete info;
     runPass(context, printer, &jobId, 1, &work, done, true);
     endStep(context, printer, nullptr);

@@ -60,7 +60,9 @@ void fanOut(const SubscribeContext* subscriber, UINT message, Record* record)
         delete record;
 }
 
-void postJobState(const SubscribeContext* subscriber, const JobState3* state)
+// A job's end that comes with the job's impression count carries the count: the end is handled
+// (and the job may be ended) before the count's own message is.
+void postJobState(const SubscribeContext* subscriber, const JobState3* state, const DmlpImpressionEvent* impressions)
 {
     CB_TRACE(W("lpJobState3->Job: [%08x]"), state->Job);
     CB_TRACE(W("lpJobState3->State: [%d]"), state->State);
@@ -70,6 +72,8 @@ void postJobState(const SubscribeContext* subscriber, const JobState3* state)
         auto* info = new JobEventInfo();
         memcpy(&info->ClJobID, &state->clJobId, sizeof info->ClJobID);
         info->Reason = state->Reason;
+        if (impressions && impressions->Job == state->Job)
+            info->ImprCompCnt = impressions->ImprCompCnt;
         CB_TRACE(W("PostThreadMessage(JTRK_MSG_JOBEVENT)"));
         CB_TRACE(W("[%s]CLIENTJOBID : %08lx REASON : %d"), subscriber->wszPrinterName, info->ClJobID.Data1, info->Reason);
         fanOut(subscriber, JTRK_MSG_JOBEVENT, info);
@@ -133,7 +137,7 @@ void CBSubEvent(const DmlpAddress* sender, void* context, void* event)
         SVC_ERROR(TRACE_ERROR_PARAMETER, kSource, "CBSubEvent");
     } else {
         if (state)
-            postJobState(subscriber, state);
+            postJobState(subscriber, state, impressions);
         if (impressions)
             postImpressions(subscriber, impressions);
     }

@@ -16,7 +16,8 @@
 
 struct JobEventInfo {
     ::_ClJobID ClJobID;
-    BYTE Reason; // the device's reason code of the job state
+    BYTE Reason;      // the device's reason code of the job state
+    DWORD ImprCompCnt; // impressions the device reported together with the job's end, else 0
 };
 
 struct JobExecutingInfo {

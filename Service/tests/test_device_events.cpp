@@ -161,6 +161,28 @@ TEST_F(DeviceEventsTest, ARunningJobWithImpressionsPostsBothAndTheLastEntryOfAnI
     expectOneRelease();
 }
 
+TEST_F(DeviceEventsTest, AJobsEndCarriesTheCountThatCameWithIt)
+{
+    // The end is handled first, and may end the job before the count's own message is read.
+    deliver(notification({{18, impressions(0x1001, 4)}, {154, jobState(0x1001, 9, 21)}}));
+    std::vector<Posted> posted = takePosted();
+    ASSERT_EQ(posted.size(), 2u);
+    ASSERT_EQ(posted[0].message, UINT(JTRK_MSG_JOBEVENT));
+    EXPECT_EQ(reinterpret_cast<JobEventInfo*>(posted[0].record)->ImprCompCnt, 4u);
+    EXPECT_EQ(posted[1].message, UINT(JTRK_MSG_JOBIMPRESSCNT));
+    for (const Posted& post : posted)
+        freeRecord(post);
+
+    // Another job's count stays with its own message.
+    deliver(notification({{154, jobState(0x1001, 9, 21)}, {18, impressions(0x2002, 4)}}));
+    posted = takePosted();
+    ASSERT_EQ(posted.size(), 2u);
+    ASSERT_EQ(posted[0].message, UINT(JTRK_MSG_JOBEVENT));
+    EXPECT_EQ(reinterpret_cast<JobEventInfo*>(posted[0].record)->ImprCompCnt, 0u);
+    for (const Posted& post : posted)
+        freeRecord(post);
+}
+
 TEST_F(DeviceEventsTest, NothingToPostAndSkippedIdsStillRelease)
 {
     deliver(notification({{19, Wire().u32(9).s8("")}}));

@@ -1,0 +1,118 @@
+// The tracking service on the printing road: a fresh platform root with the spooler host, the port
+// monitor, the print manager stand-in and JTRKSVC2 registered under the service control; a device
+// simulator that speaks DMLP with its control socket; and what the tests read afterwards (the print
+// manager's journal, the spooler's history, the service's trace).
+#pragma once
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "ChildProcess.h"
+#include "JobMessages.h"
+#include "Road.h"
+#include "StandinTesting.h"
+#include "TempRoot.h"
+#include "test_spooler_host.h"
+
+namespace serviceroad {
+
+const std::string kDmlpDevice = "127.0.3.17"; // DMLP on the fixed port 47545: an address of its own
+
+inline std::u16string wide(const std::string& text)
+{
+    return std::u16string(text.begin(), text.end());
+}
+
+inline std::string fileText(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The port number after "RAW on ADDRESS:" in devsim's ready lines, 0 if it never came.
+inline uint16_t rawPortOf(testsupport::ChildProcess& devsim, const std::string& address = kDmlpDevice)
+{
+    for (std::string line = devsim.readLine(); !line.empty(); line = devsim.readLine()) {
+        const size_t at = line.find("RAW on " + address + ":");
+        if (at != std::string::npos)
+            return uint16_t(std::strtoul(line.c_str() + at + 8 + address.size(), nullptr, 10));
+    }
+    return 0;
+}
+
+class ServiceRoad : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        setenv("PAL_TIME_SCALE", "0.05", 1);
+        ASSERT_TRUE(road::writeRootFile("config/icmp", "127.0.0.7 reply\n" + kDmlpDevice + " reply\n"));
+        ASSERT_TRUE(road::writeRootFile("drive_c/trace/jtrksvc2.log", ""));
+        ASSERT_TRUE(road::writeRootFile("drive_c/Program Files/JTRKSVC2.ini", serviceSettings()));
+        // The service tracks only jobs that the print manager took.
+        standin::installPrintManager("[PrintManager]\nLevel=2\n");
+        ASSERT_TRUE(host.start());
+        ASSERT_TRUE(road::addMonitor());
+        manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        std::u16string image = wide(testsupport::besideSelf("JTRKSVC2"));
+        service = CreateServiceW(manager, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
+                                 nullptr, nullptr);
+        ASSERT_NE(service, nullptr);
+    }
+    void TearDown() override
+    {
+        // A failed check may have left the service running: it must not outlive the test.
+        SERVICE_STATUS status{};
+        if (service && QueryServiceStatus(service, &status) && status.dwCurrentState != SERVICE_STOPPED) {
+            ControlService(service, SERVICE_CONTROL_STOP, &status);
+            EXPECT_TRUE(reaches(SERVICE_STOPPED));
+        }
+        DeleteService(service);
+        CloseServiceHandle(service);
+        CloseServiceHandle(manager);
+        EXPECT_EQ(host.stop(), 0);
+        unsetenv("PAL_TIME_SCALE");
+    }
+    virtual std::string serviceSettings() const
+    {
+        return "[LogOutput]\nLevel=3\nOut=1\nLogFile=C:\\trace\\jtrksvc2.log\n";
+    }
+
+    bool reaches(DWORD state)
+    {
+        SERVICE_STATUS status{};
+        return spoolertest::eventually(
+            [&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == state; },
+            std::chrono::seconds(30));
+    }
+    bool startService() { return StartServiceW(service, 0, nullptr) && reaches(SERVICE_RUNNING); }
+    bool stopService()
+    {
+        SERVICE_STATUS status{};
+        return ControlService(service, SERVICE_CONTROL_STOP, &status) && reaches(SERVICE_STOPPED);
+    }
+    DWORD print(const std::vector<BYTE>& job)
+    {
+        std::string file = root.file("report.prn");
+        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(job.data()), std::streamsize(job.size()));
+        spoolertest::ProgramResult result = spoolertest::runProgram({"pal-print", "Office", file, "--user", "carol"});
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+        return DWORD(std::strtoul(result.output.c_str(), nullptr, 10));
+    }
+
+    std::string journal() const { return root.file("drive_c/Harbor/journal.log"); }
+    std::string trace() const { return root.file("drive_c/trace/jtrksvc2.log"); }
+
+    testsupport::TempRoot root;
+    spoolertest::SpoolerHost host;
+    SC_HANDLE manager = nullptr;
+    SC_HANDLE service = nullptr;
+};
+
+} // namespace serviceroad
