@@ -85,12 +85,22 @@ clPrnJobData4V2::clPrnJobData4V2()
 
 clPrnJobData4V2::~clPrnJobData4V2()
 {
-    // The notices go out without the lock: nothing else uses the table any more.
-    for (const PrnJobRecord4V2& record : JobArray) {
-        JOB_TRACE("~clPrnJobData4V2", W("PrntName:[%ls] SysJobID:[%08d]"), record.PrntName(), record.SysJobID);
+    EndTracking();
+    DeleteCriticalSection(&m_cs);
+}
+
+void clPrnJobData4V2::EndTracking()
+{
+    std::vector<PrnJobRecord4V2> ended;
+    {
+        Lock lock(&m_cs);
+        ended.swap(JobArray);
+    }
+    // The notices go out without the lock: a thread still running finds the table empty.
+    for (const PrnJobRecord4V2& record : ended) {
+        JOB_TRACE("EndTracking", W("PrntName:[%ls] SysJobID:[%08d]"), record.PrntName(), record.SysJobID);
         SendNoticeEnd(record.PrntName(), record.SysJobID);
     }
-    DeleteCriticalSection(&m_cs);
 }
 
 PrnJobRecord4V2* clPrnJobData4V2::findBySysJobId(LPCWSTR printer, DWORD sysJobId)

@@ -39,7 +39,7 @@ struct PrnJobRecord4V2 {
 class clPrnJobData4V2 {
 public:
     clPrnJobData4V2();
-    // Sends the end notice of every job still in the table, in table order.
+    // Ends the tracking of every job still in the table (EndTracking).
     ~clPrnJobData4V2();
     clPrnJobData4V2(const clPrnJobData4V2&) = delete;
     clPrnJobData4V2& operator=(const clPrnJobData4V2&) = delete;
@@ -75,6 +75,9 @@ public:
     BOOL SetDelSuccess(LPCWSTR printer, DWORD sysJobId);
     BOOL GetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag);
     BOOL SetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag);
+    // Takes every job out of the table and sends its end notice, in table order: a stop that must
+    // leave the table to threads still running ends the tracking all the same, and only once.
+    void EndTracking();
 
 private:
     class Lock;

@@ -124,8 +124,10 @@ void shutdown(ServiceRun& run)
         ended = FALSE;
     if (!ended) {
         // A thread that did not end can still reach the context's objects: they are left to the
-        // process's end.
+        // process's end. The jobs tracked still get their end notice.
         MAIN_TRACE(W("Threads still running: the service's objects are not freed."));
+        if (context.pPrnJobData4V2)
+            context.pPrnJobData4V2->EndTracking();
     } else {
         closeTraced(&context.hPipe, W("Return Value CloseHandle(hPipe) = [%ls]"));
         closeTraced(&context.hSvcEvent, W("Return Value CloseHandle(hSvcEvent) = [%ls]"));

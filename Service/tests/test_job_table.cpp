@@ -212,6 +212,23 @@ TEST_F(JobTable, DestructionSendsTheEndNoticeOfEveryJobLeftInOrder)
     EXPECT_EQ(calls[1].jobId, 8u);
 }
 
+TEST_F(JobTable, EndedTrackingEmptiesTheTableSoThatEveryEndNoticeGoesOutOnce)
+{
+    {
+        clPrnJobData4V2 table;
+        ClJobID first = jobId(1, "01000000"), second = jobId(2, "02000000");
+        table.AddJobData(u"P", u"IP_1", &first, 4, nullptr);
+        table.AddJobData(u"P", u"IP_1", &second, 5, nullptr);
+        table.EndTracking();
+        EXPECT_EQ(table.GetJobCountForDevice(u"P"), 0u);
+        EXPECT_FALSE(table.RemoveJobData(u"P", &first)); // a late thread finds nothing to end
+    }
+    std::vector<NoticeCall> calls = FakeNotices::instance().calls();
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].jobId, 4u);
+    EXPECT_EQ(calls[1].jobId, 5u);
+}
+
 TEST_F(JobTable, ConcurrentAddersReadersAndRemovers)
 {
     clPrnJobData4V2 table;
