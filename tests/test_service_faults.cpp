@@ -1,0 +1,312 @@
+// Faults on the road of a tracked job, across processes: the device switched off, a job's
+// connection dropped, the service restarted while a job is on the device.
+// Whatever happens, every job ends sent, deleted, or held and then, resumed, sent; the print
+// manager hears its end after its last start; and a job the service stopped tracking leaves the
+// spooler at its retention.
+#include <map>
+#include <optional>
+#include <set>
+
+#include <gtest/gtest.h>
+
+#include "ServiceRoad.h"
+
+using namespace serviceroad;
+
+namespace {
+
+const auto kLimit = std::chrono::seconds(30);
+// A job prints this long, unless the test ends it on the device: a slow test (a sanitizer build on
+// a loaded machine) still finds it printing.
+const std::string kPrintsUntilTold = "600000";
+
+class ServiceFaults : public ServiceRoad {
+protected:
+    // Starts the device at an address of its own (DMLP has a fixed port) with its control socket,
+    // and the message manager, which answers every message by policy; adds the printer Office on
+    // the device.
+    void startDevice(const std::string& address, const std::string& policy, const std::string& printTime,
+                     const std::vector<std::string>& options = {})
+    {
+        device = address;
+        ASSERT_TRUE(road::writeRootFile("config/icmp", device + " reply\n"));
+        std::vector<std::string> args = {"--root", root.path(), "--device", device, "--raw", device + ":0",
+                                         "--print-time", printTime, "--keep-done", "1000", "--control", controlSocket()};
+        args.insert(args.end(), options.begin(), options.end());
+        devsim.emplace(testsupport::besideSelf("devsim"), args);
+        const uint16_t rawPort = rawPortOf(*devsim, device);
+        ASSERT_NE(rawPort, 0) << "devsim did not start";
+        messageManager.emplace(standin::startMessageManager({"--policy", policy}));
+        ASSERT_EQ(road::addPort(road::rawPort(wide("JT_" + device), wide(device), rawPort)), 0u);
+        ASSERT_EQ(road::addPrinter(u"Office", wide("JT_" + device)), 0u);
+    }
+    std::string controlSocket() const { return root.file("devsim.ctl"); }
+    std::string control(const std::vector<std::string>& words)
+    {
+        std::vector<std::string> args = {"--control", controlSocket()};
+        args.insert(args.end(), words.begin(), words.end());
+        testsupport::ChildProcess child(testsupport::besideSelf("devsim-ctl"), args);
+        std::string out, err;
+        EXPECT_EQ(child.finish(out, err), 0) << out << err;
+        return out;
+    }
+    DWORD printJob(uint32_t number, size_t bytes = 4096)
+    {
+        auto id = jobmsg::ClientJobId::make(0x55000000 + number, 1, 2, "ABCDEFGH", "JOBINFO1 faults road");
+        std::vector<BYTE> data = jobmsg::typicalHeader(id, 1);
+        data.resize(data.size() + bytes, 'x');
+        return print(data);
+    }
+
+    // The handle of a job the device has not been seen with before, once it lists one in the
+    // state given ("" after the time limit).
+    std::string newDeviceJob(const std::string& state = "7", const std::string& flag = "")
+    {
+        std::string found;
+        spoolertest::eventually(
+            [&] {
+                std::istringstream lines(control({"jobs"}));
+                for (std::string line; std::getline(lines, line);) {
+                    std::istringstream words(line);
+                    std::string address, handle, listedState, impressions, id, more;
+                    words >> address >> handle >> listedState >> impressions >> id >> more;
+                    if (address == device && listedState == state && more == flag && !seen.count(handle)) {
+                        seen.insert(handle);
+                        found = handle;
+                        return true;
+                    }
+                }
+                return false;
+            },
+            kLimit);
+        return found;
+    }
+    void finishOnDevice(const std::string& handle)
+    {
+        control({"job", handle, "impressions", "1"});
+        control({"job", handle, "state", "9", "reason", "21"});
+    }
+    // The device prints a new job to its end.
+    void finishNextOnDevice()
+    {
+        const std::string handle = newDeviceJob();
+        EXPECT_FALSE(handle.empty()) << diagnostics();
+        if (!handle.empty())
+            finishOnDevice(handle);
+    }
+
+    // The print manager's journal entries of one job, in order.
+    std::vector<std::string> noticesOf(DWORD job)
+    {
+        std::vector<std::string> entries;
+        for (const std::string& line : standin::journalLines(journal()))
+            if (standin::jsonValue(line, "job") == std::to_string(job))
+                entries.push_back(standin::jsonText(line, "entry"));
+        return entries;
+    }
+    size_t startsOf(DWORD job)
+    {
+        std::vector<std::string> entries = noticesOf(job);
+        return size_t(std::count(entries.begin(), entries.end(), "PrStatusNoticeStartExD"));
+    }
+    bool tracked(DWORD job, size_t starts = 1)
+    {
+        return spoolertest::eventually([&] { return startsOf(job) >= starts; }, kLimit);
+    }
+    // The job's end notice came after its last start.
+    bool endedAfterLastStart(DWORD job)
+    {
+        return spoolertest::eventually(
+            [&] {
+                std::vector<std::string> entries = noticesOf(job);
+                auto start = std::find(entries.rbegin(), entries.rend(), "PrStatusNoticeStartExD");
+                auto end = std::find(entries.rbegin(), entries.rend(), "PrStatusNoticeEndD");
+                return start != entries.rend() && end != entries.rend() && end < start;
+            },
+            kLimit);
+    }
+
+    // How each job left the spooler host ("sent", "deleted", "retention").
+    std::map<DWORD, std::string> history()
+    {
+        std::map<DWORD, std::string> left;
+        std::istringstream lines(spoolertest::runProgram({"pal-spool", "history"}).output);
+        DWORD id = 0;
+        std::string how, when;
+        while (lines >> id >> how >> when)
+            left[id] = how;
+        return left;
+    }
+    bool leaves(DWORD job, const std::string& how)
+    {
+        return spoolertest::eventually([&] { return history()[job] == how; }, kLimit);
+    }
+    bool spoolerSays(DWORD job, const std::string& word)
+    {
+        return spoolertest::eventually(
+            [&] {
+                std::istringstream lines(spoolertest::runProgram({"pal-spool", "jobs", "Office"}).output);
+                for (std::string line; std::getline(lines, line);)
+                    if (line.rfind(std::to_string(job) + "\t", 0) == 0 && line.find(word) != std::string::npos)
+                        return true;
+                return false;
+            },
+            kLimit);
+    }
+    void resume(DWORD job)
+    {
+        spoolertest::ProgramResult result =
+            spoolertest::runProgram({"pal-spool", "job", "Office", std::to_string(job), "resume"});
+        EXPECT_EQ(result.exitCode, 0) << result.output;
+    }
+    // How long the host keeps a job it delivered, read when it delivers one.
+    void setRetention(DWORD ticks)
+    {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, W("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Office"), 0,
+                                KEY_SET_VALUE, &key),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(RegSetValueExW(key, W("RetentionMs"), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&ticks), sizeof ticks),
+                  ERROR_SUCCESS);
+        RegCloseKey(key);
+    }
+    // The numbers of the messages the message manager showed about a job.
+    std::vector<std::string> messagesAbout(DWORD job)
+    {
+        std::vector<std::string> numbers;
+        for (const std::string& line : standin::journalLines(standin::messageJournal()))
+            if (standin::jsonValue(line, "event") == "\"message\"" &&
+                line.find("\"job\":" + std::to_string(job) + ",") != std::string::npos)
+                numbers.push_back(standin::jsonValue(line, "msgNo"));
+        return numbers;
+    }
+    std::string diagnostics()
+    {
+        return fileText(journal()) + "\n--- messages\n" + fileText(standin::messageJournal()) + "\n--- spooler\n" +
+               spoolertest::runProgram({"pal-spool", "jobs", "Office"}).output +
+               spoolertest::runProgram({"pal-spool", "history"}).output + "\n--- device\n" + control({"jobs"}) +
+               control({"log"});
+    }
+
+    std::string device;
+    std::optional<testsupport::ChildProcess> devsim;
+    std::optional<testsupport::ChildProcess> messageManager;
+    std::set<std::string> seen;
+};
+
+TEST_F(ServiceFaults, TheDeviceSwitchedOffUnderTwoJobsHoldsBothAndResumedTheyAreSent)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.18", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    // Each job is printed once the service took the one before: the service's pipe takes one
+    // report at a time, and a monitor that waits longer than the pipe says gives up.
+    const DWORD first = printJob(1);
+    ASSERT_FALSE(newDeviceJob().empty());
+    ASSERT_TRUE(tracked(first)) << diagnostics();
+    const DWORD second = printJob(2);
+    ASSERT_FALSE(newDeviceJob().empty());
+    ASSERT_TRUE(tracked(second)) << diagnostics();
+
+    control({"power", "off"});
+    // Each job's power-off message is answered "hold": the spooler holds it from its start.
+    for (DWORD job : {first, second}) {
+        EXPECT_TRUE(spoolerSays(job, "paused")) << job << "\n" << diagnostics();
+        EXPECT_TRUE(endedAfterLastStart(job)) << job << "\n" << diagnostics();
+        // Asked once: as a device that does not answer, or one that lost the job by a reset.
+        std::vector<std::string> asked = messagesAbout(job);
+        EXPECT_TRUE(asked == std::vector<std::string>{"1001"} || asked == std::vector<std::string>{"1021"})
+            << job << ": " << ::testing::PrintToString(asked);
+    }
+    control({"power", "on"});
+    for (DWORD job : {first, second}) {
+        resume(job);
+        EXPECT_TRUE(tracked(job, 2)) << job << "\n" << diagnostics();
+        finishNextOnDevice();
+        EXPECT_TRUE(leaves(job, "sent")) << job << "\n" << diagnostics();
+        EXPECT_TRUE(endedAfterLastStart(job)) << job << "\n" << diagnostics();
+    }
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AJobWhoseConnectionTheDeviceDropsIsAskedAboutAndAnsweredDeleteLeavesDeleted)
+{
+    // The device stops reading each job after 8 KiB for a while: long enough to drop the first.
+    ASSERT_NO_FATAL_FAILURE(
+        startDevice("127.0.3.19", "delete", "300", {"--stall-after", "8192", "--resume-after", "20000"}));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1, 64 * 1024);
+    const std::string dropped = newDeviceJob("7", "receiving");
+    ASSERT_FALSE(dropped.empty()) << diagnostics();
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    control({"job", dropped, "drop"});
+    // The device aborted the job: the user is asked whether it printed, and deletes it.
+    EXPECT_TRUE(leaves(job, "deleted")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(job)) << diagnostics();
+    EXPECT_EQ(messagesAbout(job), std::vector<std::string>{"1021"});
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AJobTrackedAtAServiceStopIsEndedThenAndLeavesAtRetentionAndTheRestartedServiceTracks)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.20", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    setRetention(100000); // 5 s at this time scale
+    const DWORD orphan = printJob(1);
+    const std::string handle = newDeviceJob();
+    ASSERT_FALSE(handle.empty());
+    ASSERT_TRUE(tracked(orphan)) << diagnostics();
+    setRetention(10 * 60 * 1000);
+
+    ASSERT_TRUE(stopService());
+    EXPECT_TRUE(endedAfterLastStart(orphan)) << diagnostics();
+    finishOnDevice(handle);
+    ASSERT_TRUE(startService());
+    const DWORD next = printJob(2);
+    EXPECT_TRUE(tracked(next)) << diagnostics();
+    finishNextOnDevice();
+    EXPECT_TRUE(leaves(next, "sent")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(next)) << diagnostics();
+    EXPECT_TRUE(leaves(orphan, "retention")) << diagnostics();
+    EXPECT_EQ(startsOf(orphan), 1u);
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AJobTrackedWhileItsDeviceKeepsTheWatchWaitingGetsItsEndNoticeAtTheStop)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.22", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    ASSERT_FALSE(newDeviceJob().empty());
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    // The device stops answering: the stop comes while the watch thread waits for a reply, and
+    // the service leaves its objects to that thread.
+    control({"fault", "any:drop"});
+    control({"requests", "clear"});
+    ASSERT_TRUE(spoolertest::eventually(
+        [&] { return control({"requests"}).find("reply dropped") != std::string::npos; }, kLimit));
+    ASSERT_TRUE(stopService());
+    EXPECT_TRUE(endedAfterLastStart(job)) << diagnostics();
+}
+
+TEST_F(ServiceFaults, JobsWhoseCompletionsTheDeviceHoldsBackReportTheirPagesWhenTheyEnd)
+{
+    // One completion a second: a job's last impression and its end come apart, or together.
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.23", "hold", "300", {"--completions-per-second", "1"}));
+    ASSERT_TRUE(startService());
+    std::vector<DWORD> jobs;
+    for (uint32_t number = 1; number <= 3; ++number) {
+        jobs.push_back(printJob(number));
+        ASSERT_TRUE(tracked(jobs.back())) << diagnostics();
+    }
+    for (DWORD job : jobs) {
+        EXPECT_TRUE(leaves(job, "sent")) << job << "\n" << diagnostics();
+        std::string completed;
+        for (const std::string& line : standin::journalLines(journal(), "PrStatusSendExD"))
+            if (standin::jsonValue(line, "job") == std::to_string(job) && standin::jsonValue(line, "status") == "268435456")
+                completed = line;
+        EXPECT_EQ(standin::jsonValue(completed, "ext"), "[1,0]") << job << ": " << completed;
+    }
+    ASSERT_TRUE(stopService());
+}
+
+} // namespace
