@@ -1,9 +1,16 @@
 // Message threads: each has its own unbounded first-in first-out queue, so posting never fails
 // for want of room (unlike a Windows thread queue) and messages of one poster arrive in order.
+// A thread that watches sockets waits for them and its queue together in an epoll set, where an
+// eventfd stands for the queue; without watches it waits on a condition.
 #include <windows.h>
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -15,7 +22,21 @@ struct VxSrvcMsgThread {
         uint32_t id;
         uintptr_t wparam;
         void* record;
+        uint32_t watch; // a socket's message: its watch, armed again once handled
     };
+    struct Watch {
+        int socket;
+        uint32_t message;
+        uintptr_t wparam;
+    };
+
+    ~VxSrvcMsgThread()
+    {
+        if (poller >= 0)
+            close(poller);
+        if (wake >= 0)
+            close(wake);
+    }
 
     std::mutex mutex;
     std::condition_variable changed;
@@ -27,6 +48,12 @@ struct VxSrvcMsgThread {
     bool held = false;       // test hook: the first message waits until released
     bool selfDestroy = false; // destroyed from its own procedure: the thread frees itself
     std::thread thread;
+    // Sockets: the epoll set (made at the first watch) and the eventfd that wakes it for posts.
+    int poller = -1;
+    int wake = -1;
+    bool polling = false;    // the thread waits in the epoll set, not on the condition
+    std::map<uint32_t, Watch> watches;
+    uint32_t lastWatch = 0;
 };
 
 namespace {
@@ -50,26 +77,100 @@ void forget(VxSrvcMsgThread* thread)
     threads.threads.erase(thread);
 }
 
+// Arms a socket's watch for its next readiness (one message each time). Lock held.
+void armLocked(VxSrvcMsgThread* self, uint32_t watch, int operation)
+{
+    auto found = self->watches.find(watch);
+    if (found == self->watches.end())
+        return;
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLONESHOT;
+    event.data.u32 = watch;
+    epoll_ctl(self->poller, operation, found->second.socket, &event);
+}
+
+// Waits in the epoll set without the lock; ready sockets become messages. Lock held on return.
+void pollLocked(VxSrvcMsgThread* self, std::unique_lock<std::mutex>& lock)
+{
+    self->polling = true;
+    lock.unlock();
+    epoll_event events[16];
+    const int count = epoll_wait(self->poller, events, 16, -1);
+    lock.lock();
+    self->polling = false;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t watch = events[i].data.u32;
+        if (watch == 0) {
+            uint64_t posts;
+            (void)!read(self->wake, &posts, sizeof posts);
+            continue;
+        }
+        auto found = self->watches.find(watch);
+        if (found != self->watches.end())
+            self->queue.push_back({found->second.message, found->second.wparam, nullptr, watch});
+    }
+}
+
 void run(VxSrvcMsgThread* self)
 {
     std::unique_lock<std::mutex> lock(self->mutex);
     self->threadId = GetCurrentThreadId();
     self->started = true;
     self->changed.notify_all();
-    for (;;) {
-        self->changed.wait(lock, [self] { return self->stopping || (!self->held && !self->queue.empty()); });
-        if (self->stopping)
-            break;
+    while (!self->stopping) {
+        if (self->held || self->queue.empty()) {
+            if (self->held || self->poller < 0)
+                self->changed.wait(lock);
+            else
+                pollLocked(self, lock);
+            continue;
+        }
         VxSrvcMsgThread::Message message = self->queue.front();
         self->queue.pop_front();
         lock.unlock();
         self->procedure(self, message.id, message.wparam, message.record);
         lock.lock();
+        if (message.watch != 0)
+            armLocked(self, message.watch, EPOLL_CTL_MOD);
     }
     const bool selfDestroy = self->selfDestroy;
     lock.unlock();
     if (selfDestroy)
         delete self;
+}
+
+// Wakes the thread for a change it must look at. Called after leaving the lock, with whether the
+// thread was polling then.
+void wakeUp(VxSrvcMsgThread* thread, bool polling)
+{
+    if (polling) {
+        const uint64_t one = 1;
+        (void)!write(thread->wake, &one, sizeof one);
+    } else {
+        thread->changed.notify_one();
+    }
+}
+
+// Makes the epoll set and its eventfd at the first watch. Lock held.
+bool startPollingLocked(VxSrvcMsgThread* thread)
+{
+    if (thread->poller >= 0)
+        return true;
+    const int poller = epoll_create1(EPOLL_CLOEXEC);
+    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.u32 = 0;
+    if (poller < 0 || wake < 0 || epoll_ctl(poller, EPOLL_CTL_ADD, wake, &event) != 0) {
+        if (poller >= 0)
+            close(poller);
+        if (wake >= 0)
+            close(wake);
+        return false;
+    }
+    thread->poller = poller;
+    thread->wake = wake;
+    return true;
 }
 
 } // namespace
@@ -110,6 +211,8 @@ int32_t VxSrvcDestroyMsgThread(VxSrvcThread thread)
     std::unique_lock<std::mutex> lock(thread->mutex);
     thread->stopping = true;
     thread->changed.notify_all();
+    if (thread->polling)
+        wakeUp(thread, true);
     if (thread->thread.get_id() == std::this_thread::get_id()) {
         thread->selfDestroy = true;
         thread->thread.detach();
@@ -125,17 +228,66 @@ int32_t VxSrvcPostMessage(VxSrvcThread thread, uint32_t message, uintptr_t wpara
 {
     if (thread == nullptr)
         return VXSRVC_E_BAD_PARAMETER;
+    bool polling;
     {
         std::lock_guard<std::mutex> lock(thread->mutex);
         try {
-            thread->queue.push_back({message, wparam, record});
+            thread->queue.push_back({message, wparam, record, 0});
         } catch (const std::bad_alloc&) {
             return VXSRVC_E_NO_MEMORY;
         }
+        polling = thread->polling;
     }
     // Woken after the lock is left, the thread does not block on it at once.
-    thread->changed.notify_one();
+    wakeUp(thread, polling);
     return VXSRVC_OK;
+}
+
+uint32_t VxSrvcWatchSocket(VxSrvcThread thread, int socket, uint32_t message, uintptr_t wparam)
+{
+    if (thread == nullptr || socket < 0)
+        return 0;
+    bool polling;
+    uint32_t watch;
+    {
+        std::lock_guard<std::mutex> lock(thread->mutex);
+        if (!startPollingLocked(thread))
+            return 0;
+        watch = ++thread->lastWatch;
+        if (watch == 0)
+            watch = ++thread->lastWatch;
+        try {
+            thread->watches[watch] = {socket, message, wparam};
+        } catch (const std::bad_alloc&) {
+            return 0;
+        }
+        epoll_event event{};
+        event.events = EPOLLIN | EPOLLONESHOT;
+        event.data.u32 = watch;
+        if (epoll_ctl(thread->poller, EPOLL_CTL_ADD, socket, &event) != 0) {
+            thread->watches.erase(watch);
+            return 0;
+        }
+        polling = thread->polling;
+    }
+    // A thread waiting on its condition starts polling.
+    if (!polling)
+        thread->changed.notify_one();
+    return watch;
+}
+
+void VxSrvcUnwatchSocket(VxSrvcThread thread, uint32_t watch)
+{
+    Registry& threads = registry();
+    std::lock_guard<std::mutex> registered(threads.mutex);
+    if (threads.threads.count(thread) == 0)
+        return;
+    std::lock_guard<std::mutex> lock(thread->mutex);
+    auto found = thread->watches.find(watch);
+    if (found == thread->watches.end())
+        return;
+    epoll_ctl(thread->poller, EPOLL_CTL_DEL, found->second.socket, nullptr);
+    thread->watches.erase(found);
 }
 
 void VxSrvcTestHoldNewThreads(void)

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "VxSrvc.h"
 #include "transport_core.h"
 
 using namespace vxtrans;
@@ -131,7 +132,6 @@ int32_t open(const OpenRequest& request, uint32_t threadId, uint32_t* handle, Vx
     endpoint->protocol = request.protocol;
     endpoint->callbacks = request.callbacks;
     endpoint->peer = request.peer;
-    endpoint->threadId = threadId;
     bool refusedAtOnce = false;
     const int32_t opened = openSocket(request, endpoint->fd, refusedAtOnce);
     if (opened != VXTRANS_OK) {
@@ -140,12 +140,19 @@ int32_t open(const OpenRequest& request, uint32_t threadId, uint32_t* handle, Vx
         return opened;
     }
     const bool tcpConnect = request.kind == Kind::TcpConnection;
-    endpoint->token = watchLocked(state, endpoint->fd, endpoint, false, EPOLLIN | (tcpConnect ? EPOLLOUT : 0u));
-    if (endpoint->token == 0) {
+    endpoint->handle = state.lastHandle + 1;
+    // A UDP endpoint opened on its own message thread is watched by that thread.
+    endpoint->owner = isTcp(request.kind) ? nullptr : ownerFor(threadId);
+    if (endpoint->owner != nullptr)
+        endpoint->ownerWatch = VxSrvcWatchSocket(static_cast<VxSrvcThread>(endpoint->owner), endpoint->fd,
+                                                 VXTRANS_MSG_READABLE, endpoint->handle);
+    else
+        endpoint->token = watchLocked(state, endpoint->fd, endpoint, false, EPOLLIN | (tcpConnect ? EPOLLOUT : 0u));
+    if (endpoint->token == 0 && endpoint->ownerWatch == 0) {
         close(endpoint->fd);
         return VXTRANS_E_FAILED;
     }
-    endpoint->handle = ++state.lastHandle;
+    state.lastHandle = endpoint->handle;
     state.endpoints[endpoint->handle] = endpoint;
     if (refusedAtOnce) {
         endpoint->ended = true;
@@ -157,7 +164,7 @@ int32_t open(const OpenRequest& request, uint32_t threadId, uint32_t* handle, Vx
         state.connecting.insert(endpoint->handle);
         wakeLocked(state);
     } else {
-        queueNoticeLocked(state, endpoint, VXTRANS_NOTICE_CONNECTED);
+        noticeLocked(state, endpoint, VXTRANS_NOTICE_CONNECTED);
     }
     *handle = endpoint->handle;
     if (local != nullptr)
@@ -186,15 +193,18 @@ int32_t sendDatagramLocked(Transport& state, const EndpointRef& endpoint, const 
                        : sendto(endpoint->fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL,
                                 reinterpret_cast<const sockaddr*>(&endpoint->peer), sizeof endpoint->peer);
         if (sent >= 0) {
-            if (!postSentToSenderLocked(endpoint))
-                queueNoticeLocked(state, endpoint, VXTRANS_NOTICE_SENT);
+            noticeLocked(state, endpoint, VXTRANS_NOTICE_SENT);
             return VXTRANS_OK;
         }
         if (errno == ECONNREFUSED)
             continue;
         if (errno == EAGAIN) {
             endpoint->wantWritable = true;
-            rewatchLocked(state, endpoint->fd, endpoint->token, EPOLLIN | EPOLLOUT);
+            // An owned socket is watched by the I/O thread just until there is room.
+            if (endpoint->owner == nullptr)
+                rewatchLocked(state, endpoint->fd, endpoint->token, EPOLLIN | EPOLLOUT);
+            else if (endpoint->token == 0)
+                endpoint->token = watchLocked(state, endpoint->fd, endpoint, false, EPOLLOUT);
             return VXTRANS_E_WOULD_BLOCK;
         }
         return resultOfErrno(errno, VXTRANS_PROTOCOL_UDP);
@@ -285,7 +295,10 @@ int32_t VxTransCloseEndpoint(uint32_t handle)
             close(child.fd);
         }
         endpoint->children.clear();
-        unwatchLocked(state, endpoint->fd, endpoint->token);
+        if (endpoint->owner != nullptr)
+            VxSrvcUnwatchSocket(static_cast<VxSrvcThread>(endpoint->owner), endpoint->ownerWatch);
+        if (endpoint->token != 0)
+            unwatchLocked(state, endpoint->fd, endpoint->token);
         close(endpoint->fd);
         endpoint->fd = -1;
     }
@@ -337,10 +350,16 @@ int32_t VxTransSetProperty(uint32_t handle, uint32_t /*option*/)
 int32_t VxTransPreDispatch(void* thread, uint32_t message, uintptr_t wparam, void* record)
 {
     noteDispatcher(thread);
-    if (message != VXTRANS_MSG_NOTICE)
+    switch (message) {
+    case VXTRANS_MSG_NOTICE:
+        deliverPostedNotice(static_cast<uint32_t>(wparam), static_cast<int32_t>(reinterpret_cast<intptr_t>(record)));
+        return 1;
+    case VXTRANS_MSG_READABLE:
+        receiveOwned(static_cast<uint32_t>(wparam));
+        return 1;
+    default:
         return 0;
-    deliverPostedNotice(static_cast<uint32_t>(wparam), static_cast<int32_t>(reinterpret_cast<intptr_t>(record)));
-    return 1;
+    }
 }
 
 int32_t VxTransGetMaxChunk(uint32_t handle, uint16_t* largest, uint32_t /*reserved*/)

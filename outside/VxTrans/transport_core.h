@@ -1,7 +1,7 @@
 // The transport's shared state: endpoints by handle, sockets by epoll token, the I/O thread and
-// the notices waiting for it. One lock guards it all; callbacks run on the I/O thread without that
-// lock, each under its endpoint's callback lock, which VxTransCloseEndpoint takes once to wait for
-// a callback in progress.
+// the notices waiting for it. One lock guards it all; callbacks run on the I/O thread (or, for an
+// owned UDP endpoint, on its owner thread) without that lock, each under its endpoint's callback
+// lock, which VxTransCloseEndpoint takes once to wait for a callback in progress.
 #pragma once
 
 #include <netinet/in.h>
@@ -42,7 +42,8 @@ struct Endpoint {
     int fd = -1;
     uint64_t token = 0;
     sockaddr_in peer{};
-    uint32_t threadId = 0;        // the thread that sends on it, given at open
+    void* owner = nullptr;        // UDP: the message thread that watches the socket and runs every callback
+    uint32_t ownerWatch = 0;      // the owner's watch of the socket
     bool localKnown = false;      // UDP: the local address, read once (it never changes)
     sockaddr_in local{};
     std::atomic<bool> closed{false};
@@ -104,12 +105,15 @@ void unwatchLocked(Transport& state, int fd, uint64_t token);
 bool inCallbackOf(const Endpoint& endpoint);
 // Remembers the message thread that the calling thread dispatches for (VxTransPreDispatch).
 void noteDispatcher(void* thread);
-// The SENT notice of a datagram just sent, as a message of the sending thread when that thread is
-// the endpoint's and dispatches through VxTransPreDispatch: no other thread has to wake for it.
-// False when it cannot go that way. Lock held.
-bool postSentToSenderLocked(const EndpointRef& endpoint);
-// A notice posted as a message: delivered unless the endpoint is gone or closed.
+// The message thread that would own an endpoint opened now for threadId: the calling thread's,
+// when threadId is the caller's and the caller dispatches through VxTransPreDispatch; else null.
+void* ownerFor(uint32_t threadId);
+// A notice for the endpoint: a message of its owner, or else queued for the I/O thread. Lock held.
+void noticeLocked(Transport& state, const EndpointRef& endpoint, int32_t value);
+// On the owner thread (VxTransPreDispatch): a notice posted to it, and its socket's datagrams;
+// nothing for an endpoint that is gone or closed.
 void deliverPostedNotice(uint32_t handle, int32_t value);
+void receiveOwned(uint32_t handle);
 
 // Addresses and results.
 bool toSockaddr(const VxTransAddress& address, sockaddr_in& out);

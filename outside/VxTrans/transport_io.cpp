@@ -184,6 +184,16 @@ void tcpConnectionEventLocked(Transport& state, const EndpointRef& endpoint, uin
 
 void udpEventLocked(Transport& state, const EndpointRef& endpoint, uint32_t events, std::vector<Delivery>& out)
 {
+    // An owned socket is watched here only while a send waits for room.
+    if (endpoint->owner != nullptr) {
+        if ((events & EPOLLOUT) && endpoint->wantWritable) {
+            endpoint->wantWritable = false;
+            noticeLocked(state, endpoint, VXTRANS_NOTICE_WRITABLE);
+        }
+        unwatchLocked(state, endpoint->fd, endpoint->token);
+        endpoint->token = 0;
+        return;
+    }
     if (events & (EPOLLIN | EPOLLERR))
         readDatagramsLocked(endpoint, out);
     if ((events & EPOLLOUT) && endpoint->wantWritable) {
@@ -338,12 +348,18 @@ void noteDispatcher(void* thread)
     t_dispatcher = thread;
 }
 
-bool postSentToSenderLocked(const EndpointRef& endpoint)
+void* ownerFor(uint32_t threadId)
 {
-    if (t_dispatcher == nullptr || endpoint->threadId != GetCurrentThreadId())
-        return false;
-    return VxSrvcPostMessage(static_cast<VxSrvcThread>(t_dispatcher), VXTRANS_MSG_NOTICE, endpoint->handle,
-                             reinterpret_cast<void*>(static_cast<intptr_t>(VXTRANS_NOTICE_SENT))) >= 0;
+    return threadId == GetCurrentThreadId() ? t_dispatcher : nullptr;
+}
+
+void noticeLocked(Transport& state, const EndpointRef& endpoint, int32_t value)
+{
+    if (endpoint->owner != nullptr &&
+        VxSrvcPostMessage(static_cast<VxSrvcThread>(endpoint->owner), VXTRANS_MSG_NOTICE, endpoint->handle,
+                          reinterpret_cast<void*>(static_cast<intptr_t>(value))) >= 0)
+        return;
+    queueNoticeLocked(state, endpoint, value);
 }
 
 void deliverPostedNotice(uint32_t handle, int32_t value)
@@ -419,6 +435,25 @@ void unwatchLocked(Transport& state, int fd, uint64_t token)
 {
     epoll_ctl(state.epoll, EPOLL_CTL_DEL, fd, nullptr);
     state.watches.erase(token);
+}
+
+} // namespace vxtrans
+
+namespace vxtrans {
+
+void receiveOwned(uint32_t handle)
+{
+    Transport& state = transport();
+    std::vector<Delivery> deliveries;
+    {
+        std::lock_guard<std::mutex> lock(state.lock);
+        auto found = state.endpoints.find(handle);
+        if (found == state.endpoints.end() || found->second->closed)
+            return;
+        readDatagramsLocked(found->second, deliveries);
+    }
+    for (const Delivery& delivery : deliveries)
+        deliver(delivery);
 }
 
 } // namespace vxtrans

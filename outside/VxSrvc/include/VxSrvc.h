@@ -64,6 +64,14 @@ VXSRVC_API int32_t VxSrvcCreateMsgThread(VxSrvcThread* thread, uint32_t* threadI
 VXSRVC_API int32_t VxSrvcDestroyMsgThread(VxSrvcThread thread);
 // Queues a message; never blocks. Fails only for a null thread or when memory runs out.
 VXSRVC_API int32_t VxSrvcPostMessage(VxSrvcThread thread, uint32_t message, uintptr_t wparam, void* record);
+// Lets the thread wait for a socket beside its messages, so that no other thread has to wake it
+// for the socket's data: whenever the socket is readable (or has an error), the thread gets the
+// message (message, wparam, null) once, and watches the socket again after its procedure has
+// handled that message. Returns the watch (non-zero), or 0 when the socket cannot be watched.
+VXSRVC_API uint32_t VxSrvcWatchSocket(VxSrvcThread thread, int socket, uint32_t message, uintptr_t wparam);
+// Ends a watch, from any thread, before the socket is closed; a message of it that is already
+// queued still comes. Nothing happens for a thread already destroyed or an unknown watch.
+VXSRVC_API void VxSrvcUnwatchSocket(VxSrvcThread thread, uint32_t watch);
 
 // ---- Identity, time, files
 

@@ -12,9 +12,11 @@
 // Callbacks come from the transport's own thread, one at a time per endpoint, never from inside a
 // call made by the caller. Once VxTransCloseEndpoint has returned, no callback of that endpoint
 // runs any more (close waits for one that is running, unless it is called from that callback).
-// One exception spares a thread hand-off per datagram: the VXTRANS_NOTICE_SENT of a datagram sent
-// on the thread whose id the endpoint was opened with, when that thread offers its messages to
-// VxTransPreDispatch, comes back as a message of that thread and runs inside VxTransPreDispatch.
+// A UDP endpoint opened on a VxSrvc message thread that offers its messages to VxTransPreDispatch,
+// with that thread's own id, belongs to that thread: the thread watches its socket beside its
+// messages, and every callback of the endpoint runs there, inside VxTransPreDispatch. No other
+// thread then wakes for its datagrams or notices. Such endpoints are closed before their thread
+// is destroyed.
 #pragma once
 
 #include <stdint.h>
@@ -139,8 +141,8 @@ VXTRANS_API int32_t VxTransReleaseTransport(uint32_t version, VxTransInfo* info)
 
 // Opens a TCP connection (protocol 6, mode 0), a UDP association with the peer (protocol 17,
 // mode 0) or an unconnected UDP endpoint sending to the peer and hearing every sender (protocol 17,
-// mode 1). A local address other than all zero is bound first. threadId: the thread that sends on
-// the endpoint (see VxTransPreDispatch). Writes the endpoint handle and the local address. The outcome comes later as
+// mode 1). A local address other than all zero is bound first. threadId: the caller's thread (a
+// UDP endpoint may belong to it, see above). Writes the endpoint handle and the local address. The outcome comes later as
 // one notice: VXTRANS_NOTICE_CONNECTED or a negative result (VXTRANS_E_REFUSED, VXTRANS_E_TIMED_OUT
 // after 20 s of TCP connecting, ...). Notices go to state when given, else to stateWithData. A TCP
 // connection that the peer closes or resets gives one negative notice (VXTRANS_E_CLOSED or
@@ -169,13 +171,14 @@ VXTRANS_API int32_t VxTransGetLocalAddress(uint32_t endpoint, uint32_t which, Vx
 // Family-specific option; family 2 has none and accepts any value.
 VXTRANS_API int32_t VxTransSetProperty(uint32_t endpoint, uint32_t option);
 // Offered every message of a VxSrvc message thread (thread: its VxSrvcThread) first; non-zero when
-// the transport consumed it. The transport's own messages (VXTRANS_MSG_NOTICE) are consumed: their
-// notice runs here, unless the endpoint has been closed meanwhile.
+// the transport consumed it. The transport's own messages, those of the endpoints the thread owns,
+// are consumed: their callbacks run here, unless the endpoint has been closed meanwhile.
 VXTRANS_API int32_t VxTransPreDispatch(void* thread, uint32_t message, uintptr_t wparam, void* record);
 
-// The message id of a notice posted to the thread of the endpoint (wparam: the endpoint handle,
-// record: the notice value).
+// The transport's messages to an owner thread (wparam: the endpoint handle): a notice (record: its
+// value), and data waiting on the endpoint's socket.
 #define VXTRANS_MSG_NOTICE 0x7E01
+#define VXTRANS_MSG_READABLE 0x7E02
 // The largest data length one send takes: 65507 for UDP, 65535 for TCP. reserved: 0.
 VXTRANS_API int32_t VxTransGetMaxChunk(uint32_t endpoint, uint16_t* largest, uint32_t reserved);
 

@@ -1,5 +1,5 @@
-// The SENT notice of a datagram sent on the endpoint's own message thread: it comes back as a
-// message of that thread, consumed by VxTransPreDispatch, so that no other thread wakes for it.
+// UDP endpoints owned by the message thread that opened them: the thread watches the socket, and
+// every callback runs on it inside VxTransPreDispatch, so that no other thread wakes for them.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -20,11 +20,13 @@ using testsupport::Gate;
 
 const uint32_t kRunStep = 1;
 
+// A notice, or received data (value kReceived).
 struct Notice {
     uint32_t endpoint;
     int32_t value;
     DWORD thread;
 };
+const int32_t kReceived = 0x1000;
 
 std::recursive_mutex g_lock; // the wait's condition reads the notices under it
 std::condition_variable_any g_changed;
@@ -56,7 +58,16 @@ void onState(uint32_t endpoint, int32_t value, void*)
         g_sentSeen->open();
 }
 
-void onReceive(uint32_t, const VxTransAddressPair*, const VxTransBuffer*, int32_t) {}
+void onReceive(uint32_t endpoint, const VxTransAddressPair*, const VxTransBuffer* buffer, int32_t result)
+{
+    if (result != 0 || buffer == nullptr)
+        return;
+    {
+        std::lock_guard<std::recursive_mutex> lock(g_lock);
+        g_notices.push_back({endpoint, kReceived, GetCurrentThreadId()});
+    }
+    g_changed.notify_all();
+}
 
 // A message thread that offers every message to the transport first, as the protocol library's
 // worker does, and runs the test's steps.
@@ -106,19 +117,33 @@ protected:
         g_sentSeen = nullptr;
     }
 
-    // Opens a UDP association to the device for the thread id and waits for its confirmation.
-    uint32_t open(uint32_t threadId)
+    // Opens a UDP association to the device, for the thread id, on the dispatcher or on the
+    // test's thread; waits for its confirmation.
+    uint32_t open(uint32_t threadId, bool onDispatcher)
     {
         VxTransAddressPair pair{};
         pair.peer = transAddress("127.0.0.1", device.port());
         pair.protocol = VXTRANS_PROTOCOL_UDP;
-        VxTransEndpointAddress local{};
         uint32_t endpoint = 0;
-        EXPECT_EQ(VxTransOpenConnection(threadId, &pair, VXTRANS_MODE_CONNECTION, onReceive, nullptr, onState,
-                                        &endpoint, &local, nullptr),
-                  VXTRANS_OK);
+        const auto opening = [&] {
+            EXPECT_EQ(VxTransOpenConnection(threadId, &pair, VXTRANS_MODE_CONNECTION, onReceive, nullptr, onState,
+                                            &endpoint, &local, nullptr),
+                      VXTRANS_OK);
+        };
+        if (onDispatcher)
+            EXPECT_TRUE(dispatcher.run(opening));
+        else
+            opening();
         EXPECT_TRUE(waitFor([&] { return !noticesOf(endpoint, VXTRANS_NOTICE_CONNECTED).empty(); }));
         return endpoint;
+    }
+
+    // The thread of the endpoint's only callback of that value.
+    DWORD threadOf(uint32_t endpoint, int32_t value)
+    {
+        const std::vector<Notice> found = noticesOf(endpoint, value);
+        EXPECT_EQ(found.size(), 1u);
+        return found.empty() ? 0 : found[0].thread;
     }
 
     // Bounded wait for a condition on the notices.
@@ -129,47 +154,55 @@ protected:
     }
 
     PlainSocket device{SOCK_DGRAM, "127.0.0.1", 0};
+    VxTransEndpointAddress local{};
     Dispatcher dispatcher;
 };
 
-TEST_F(VxTransDispatch, SentOfADatagramSentOnTheEndpointsThreadRunsOnThatThreadAnyOtherOnTheIoThread)
+TEST_F(VxTransDispatch, EndpointOpenedOnItsMessageThreadHasEveryCallbackThere)
 {
-    const uint32_t endpoint = open(dispatcher.id());
-    ASSERT_TRUE(dispatcher.run([&] { EXPECT_EQ(sendText(endpoint, "first"), VXTRANS_OK); }));
-    EXPECT_EQ(device.receive(), "first");
-    // The callback runs inside the dispatch, which is counted once it returns.
-    ASSERT_TRUE(waitFor([&] { return noticesOf(endpoint, VXTRANS_NOTICE_SENT).size() == 1 && g_consumed == 1; }));
-    EXPECT_EQ(noticesOf(endpoint, VXTRANS_NOTICE_SENT)[0].thread, dispatcher.id());
+    const uint32_t endpoint = open(dispatcher.id(), true);
+    EXPECT_EQ(threadOf(endpoint, VXTRANS_NOTICE_CONNECTED), dispatcher.id());
+    ASSERT_TRUE(dispatcher.run([&] { EXPECT_EQ(sendText(endpoint, "request"), VXTRANS_OK); }));
+    EXPECT_EQ(device.receive(), "request");
+    device.sendTo("reply", "127.0.0.1", portOf(local.address));
+    // Each callback runs inside a dispatch, which is counted once it returns.
+    ASSERT_TRUE(waitFor([&] { return !noticesOf(endpoint, kReceived).empty() && g_consumed == 3; }));
+    EXPECT_EQ(threadOf(endpoint, VXTRANS_NOTICE_SENT), dispatcher.id());
+    EXPECT_EQ(threadOf(endpoint, kReceived), dispatcher.id());
 
-    // Sent from a thread that is not the endpoint's: the I/O thread reports it.
-    ASSERT_EQ(sendText(endpoint, "second"), VXTRANS_OK);
-    EXPECT_EQ(device.receive(), "second");
-    ASSERT_TRUE(waitFor([&] { return noticesOf(endpoint, VXTRANS_NOTICE_SENT).size() == 2; }));
-    const DWORD reporter = noticesOf(endpoint, VXTRANS_NOTICE_SENT)[1].thread;
-    EXPECT_NE(reporter, dispatcher.id());
-    EXPECT_NE(reporter, GetCurrentThreadId());
-    EXPECT_EQ(g_consumed.load(), 1);
-    EXPECT_EQ(VxTransCloseEndpoint(endpoint), VXTRANS_OK);
+    // Sent from another thread, the notice still comes on the owner thread.
+    ASSERT_EQ(sendText(endpoint, "again"), VXTRANS_OK);
+    EXPECT_EQ(device.receive(), "again");
+    ASSERT_TRUE(waitFor([&] { return noticesOf(endpoint, VXTRANS_NOTICE_SENT).size() == 2 && g_consumed == 4; }));
+    EXPECT_EQ(noticesOf(endpoint, VXTRANS_NOTICE_SENT)[1].thread, dispatcher.id());
+    ASSERT_TRUE(dispatcher.run([&] { EXPECT_EQ(VxTransCloseEndpoint(endpoint), VXTRANS_OK); }));
 }
 
-TEST_F(VxTransDispatch, ThreadThatDoesNotDispatchGetsItsSentFromTheIoThread)
+TEST_F(VxTransDispatch, EndpointOpenedOnAnotherThreadHasItsCallbacksOnTheIoThread)
 {
-    const uint32_t endpoint = open(GetCurrentThreadId());
-    ASSERT_EQ(sendText(endpoint, "plain"), VXTRANS_OK);
-    ASSERT_TRUE(waitFor([&] { return noticesOf(endpoint, VXTRANS_NOTICE_SENT).size() == 1; }));
-    EXPECT_NE(noticesOf(endpoint, VXTRANS_NOTICE_SENT)[0].thread, GetCurrentThreadId());
+    const uint32_t endpoint = open(dispatcher.id(), false);
+    ASSERT_TRUE(dispatcher.run([&] { EXPECT_EQ(sendText(endpoint, "request"), VXTRANS_OK); }));
+    EXPECT_EQ(device.receive(), "request");
+    device.sendTo("reply", "127.0.0.1", portOf(local.address));
+    ASSERT_TRUE(waitFor([&] { return !noticesOf(endpoint, kReceived).empty() && !noticesOf(endpoint, VXTRANS_NOTICE_SENT).empty(); }));
+    const DWORD ioThread = threadOf(endpoint, VXTRANS_NOTICE_CONNECTED);
+    EXPECT_NE(ioThread, dispatcher.id());
+    EXPECT_NE(ioThread, GetCurrentThreadId());
+    EXPECT_EQ(threadOf(endpoint, VXTRANS_NOTICE_SENT), ioThread);
+    EXPECT_EQ(threadOf(endpoint, kReceived), ioThread);
+    EXPECT_EQ(g_consumed.load(), 0);
     EXPECT_EQ(VxTransCloseEndpoint(endpoint), VXTRANS_OK);
 }
 
 TEST_F(VxTransDispatch, EndpointClosedBeforeItsNoticeIsDispatchedHearsNothing)
 {
-    const uint32_t endpoint = open(dispatcher.id());
+    const uint32_t endpoint = open(dispatcher.id(), true);
     ASSERT_TRUE(dispatcher.run([&] {
         EXPECT_EQ(sendText(endpoint, "last words"), VXTRANS_OK);
         EXPECT_EQ(VxTransCloseEndpoint(endpoint), VXTRANS_OK);
     }));
     EXPECT_EQ(device.receive(), "last words");
-    ASSERT_TRUE(waitFor([] { return g_consumed.load() == 1; }));
+    ASSERT_TRUE(waitFor([] { return g_consumed.load() == 2; }));
     // The notice message was consumed by the transport; a step posted after it has run since.
     ASSERT_TRUE(dispatcher.run([] {}));
     EXPECT_TRUE(noticesOf(endpoint, VXTRANS_NOTICE_SENT).empty());
@@ -177,7 +210,7 @@ TEST_F(VxTransDispatch, EndpointClosedBeforeItsNoticeIsDispatchedHearsNothing)
 
 TEST_F(VxTransDispatch, CallbackOnTheEndpointsThreadMayCloseItsEndpoint)
 {
-    const uint32_t endpoint = open(dispatcher.id());
+    const uint32_t endpoint = open(dispatcher.id(), true);
     Gate sentSeen;
     g_sentSeen = &sentSeen;
     g_closeInSent = true;
