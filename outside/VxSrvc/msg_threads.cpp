@@ -52,11 +52,14 @@ struct VxSrvcMsgThread {
     int poller = -1;
     int wake = -1;
     bool polling = false;    // the thread waits in the epoll set, not on the condition
+    uint32_t handledSincePoll = 0;
     std::map<uint32_t, Watch> watches;
     uint32_t lastWatch = 0;
 };
 
 namespace {
+
+const uint32_t kMessagesBetweenPolls = 32;
 
 struct Registry {
     std::mutex mutex;
@@ -89,13 +92,15 @@ void armLocked(VxSrvcMsgThread* self, uint32_t watch, int operation)
     epoll_ctl(self->poller, operation, found->second.socket, &event);
 }
 
-// Waits in the epoll set without the lock; ready sockets become messages. Lock held on return.
-void pollLocked(VxSrvcMsgThread* self, std::unique_lock<std::mutex>& lock)
+// Looks at the epoll set without the lock, waiting for it unless wait is false; ready sockets
+// become messages. Lock held on return.
+void pollLocked(VxSrvcMsgThread* self, std::unique_lock<std::mutex>& lock, bool wait)
 {
-    self->polling = true;
+    self->polling = wait;
+    self->handledSincePoll = 0;
     lock.unlock();
     epoll_event events[16];
-    const int count = epoll_wait(self->poller, events, 16, -1);
+    const int count = epoll_wait(self->poller, events, 16, wait ? -1 : 0);
     lock.lock();
     self->polling = false;
     for (int i = 0; i < count; ++i) {
@@ -122,9 +127,15 @@ void run(VxSrvcMsgThread* self)
             if (self->held || self->poller < 0)
                 self->changed.wait(lock);
             else
-                pollLocked(self, lock);
+                pollLocked(self, lock, true);
             continue;
         }
+        // A queue that never runs empty does not keep the sockets waiting.
+        if (self->poller >= 0 && self->handledSincePoll >= kMessagesBetweenPolls) {
+            pollLocked(self, lock, false);
+            continue;
+        }
+        ++self->handledSincePoll;
         VxSrvcMsgThread::Message message = self->queue.front();
         self->queue.pop_front();
         lock.unlock();

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <condition_variable>
@@ -20,6 +21,7 @@
 namespace {
 
 const uint32_t kReadable = 0x500;
+const uint32_t kBusy = 0x600; // posts itself again while g_busy is set
 
 struct Entry {
     uint32_t message;
@@ -31,10 +33,16 @@ struct Entry {
 std::mutex g_lock;
 std::condition_variable g_changed;
 std::vector<Entry> g_entries;
+std::atomic<bool> g_busy{false};
 
 // Reads every datagram waiting on the socket in wparam for a readable message.
-intptr_t procedure(VxSrvcThread, uint32_t message, uintptr_t wparam, void*)
+intptr_t procedure(VxSrvcThread thread, uint32_t message, uintptr_t wparam, void*)
 {
+    if (message == kBusy) {
+        if (g_busy)
+            VxSrvcPostMessage(thread, kBusy, 0, nullptr);
+        return 0;
+    }
     int datagrams = 0;
     if (message == kReadable) {
         char data[64];
@@ -110,6 +118,18 @@ TEST_F(VxSrvcSockets, PostsReachAThreadWaitingForItsSocketsInOrder)
     const std::vector<Entry> got = entries();
     for (uint32_t i = 0; i < got.size(); ++i)
         EXPECT_EQ(got[i].message, i + 1);
+}
+
+TEST_F(VxSrvcSockets, SocketIsHeardWhileTheQueueNeverRunsEmpty)
+{
+    ASSERT_NE(VxSrvcWatchSocket(thread, pair[0], kReadable, static_cast<uintptr_t>(pair[0])), 0u);
+    g_busy = true;
+    ASSERT_EQ(VxSrvcPostMessage(thread, kBusy, 0, nullptr), VXSRVC_OK);
+    send("heard");
+    const bool heard = waitForEntries(1);
+    g_busy = false;
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(entries()[0].message, kReadable);
 }
 
 TEST_F(VxSrvcSockets, UnwatchedSocketGivesNoMoreMessages)
