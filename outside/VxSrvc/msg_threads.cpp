@@ -150,8 +150,7 @@ void run(VxSrvcMsgThread* self)
         delete self;
 }
 
-// Wakes the thread for a change it must look at. Called after leaving the lock, with whether the
-// thread was polling then.
+// Wakes the thread for a change it must look at. Lock held.
 void wakeUp(VxSrvcMsgThread* thread, bool polling)
 {
     if (polling) {
@@ -239,18 +238,14 @@ int32_t VxSrvcPostMessage(VxSrvcThread thread, uint32_t message, uintptr_t wpara
 {
     if (thread == nullptr)
         return VXSRVC_E_BAD_PARAMETER;
-    bool polling;
-    {
-        std::lock_guard<std::mutex> lock(thread->mutex);
-        try {
-            thread->queue.push_back({message, wparam, record, 0});
-        } catch (const std::bad_alloc&) {
-            return VXSRVC_E_NO_MEMORY;
-        }
-        polling = thread->polling;
+    std::lock_guard<std::mutex> lock(thread->mutex);
+    try {
+        thread->queue.push_back({message, wparam, record, 0});
+    } catch (const std::bad_alloc&) {
+        return VXSRVC_E_NO_MEMORY;
     }
-    // Woken after the lock is left, the thread does not block on it at once.
-    wakeUp(thread, polling);
+    // Under the lock: a thread that destroys itself for this message frees itself only after it.
+    wakeUp(thread, thread->polling);
     return VXSRVC_OK;
 }
 
@@ -258,7 +253,6 @@ uint32_t VxSrvcWatchSocket(VxSrvcThread thread, int socket, uint32_t message, ui
 {
     if (thread == nullptr || socket < 0)
         return 0;
-    bool polling;
     uint32_t watch;
     {
         std::lock_guard<std::mutex> lock(thread->mutex);
@@ -279,11 +273,10 @@ uint32_t VxSrvcWatchSocket(VxSrvcThread thread, int socket, uint32_t message, ui
             thread->watches.erase(watch);
             return 0;
         }
-        polling = thread->polling;
+        // A thread waiting on its condition starts polling.
+        if (!thread->polling)
+            thread->changed.notify_one();
     }
-    // A thread waiting on its condition starts polling.
-    if (!polling)
-        thread->changed.notify_one();
     return watch;
 }
 
