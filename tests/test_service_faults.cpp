@@ -1,5 +1,5 @@
 // Faults on the road of a tracked job, across processes: the device switched off, a job's
-// connection dropped, the service restarted while a job is on the device.
+// connection dropped, the service or the spooler host restarted while a job is on the device.
 // Whatever happens, every job ends sent, deleted, or held and then, resumed, sent; the print
 // manager hears its end after its last start; and a job the service stopped tracking leaves the
 // spooler at its retention.
@@ -306,6 +306,34 @@ TEST_F(ServiceFaults, JobsWhoseCompletionsTheDeviceHoldsBackReportTheirPagesWhen
                 completed = line;
         EXPECT_EQ(standin::jsonValue(completed, "ext"), "[1,0]") << job << ": " << completed;
     }
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AJobThatEndsOnTheDeviceWhileTheSpoolerHostRestartsIsEndedOnceTheHostIsBack)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.21", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    const std::string handle = newDeviceJob();
+    ASSERT_FALSE(handle.empty());
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    // The printer's watch thread has bound the device: it asks the spooler for its address.
+    ASSERT_TRUE(spoolertest::eventually([&] { return !control({"subs"}).empty(); }, kLimit)) << diagnostics();
+
+    ASSERT_EQ(host.stop(), 0);
+    // The job ends on the device while the service cannot reach the spooler.
+    finishOnDevice(handle);
+    ASSERT_TRUE(spoolertest::eventually(
+        [&] { return control({"log"}).find(device + " " + handle + " ") != std::string::npos; },
+        kLimit));
+    ASSERT_TRUE(host.start());
+    EXPECT_TRUE(leaves(job, "sent")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(job)) << diagnostics();
+    const DWORD next = printJob(2);
+    EXPECT_TRUE(tracked(next)) << diagnostics();
+    finishNextOnDevice();
+    EXPECT_TRUE(leaves(next, "sent")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(next)) << diagnostics();
     ASSERT_TRUE(stopService());
 }
 
