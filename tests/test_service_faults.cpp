@@ -33,8 +33,7 @@ protected:
         std::vector<std::string> args = {"--root", root.path(), "--device", device, "--raw", device + ":0",
                                          "--print-time", printTime, "--keep-done", "1000", "--control", controlSocket()};
         args.insert(args.end(), options.begin(), options.end());
-        devsim.emplace(testsupport::besideSelf("devsim"), args);
-        const uint16_t rawPort = rawPortOf(*devsim, device);
+        const uint16_t rawPort = startDmlpDevice(devsim, args, device);
         ASSERT_NE(rawPort, 0) << "devsim did not start";
         messageManager.emplace(standin::startMessageManager({"--policy", policy}));
         ASSERT_EQ(road::addPort(road::rawPort(wide("JT_" + device), wide(device), rawPort)), 0u);

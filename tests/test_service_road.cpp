@@ -66,10 +66,9 @@ TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
 
 TEST_F(ServiceRoad, AJobOnADmlpDeviceIsTrackedToItsEndAndLeavesTheSpooler)
 {
-    testsupport::ChildProcess devsim(testsupport::besideSelf("devsim"),
-                                     {"--root", root.path(), "--device", kDmlpDevice, "--raw", kDmlpDevice + ":0",
-                                      "--print-time", "300", "--keep-done", "2000"});
-    const uint16_t rawPort = rawPortOf(devsim);
+    std::optional<testsupport::ChildProcess> devsim;
+    const uint16_t rawPort = startDmlpDevice(devsim, {"--root", root.path(), "--device", kDmlpDevice, "--raw",
+                                                      kDmlpDevice + ":0", "--print-time", "300", "--keep-done", "2000"});
     ASSERT_NE(rawPort, 0) << "devsim did not start";
     // Without the message manager the printer's device is not watched.
     testsupport::ChildProcess messageManager = standin::startMessageManager();

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -35,15 +37,25 @@ inline std::string fileText(const std::string& path)
     return text.str();
 }
 
-// The port number after "RAW on ADDRESS:" in devsim's ready lines, 0 if it never came.
-inline uint16_t rawPortOf(testsupport::ChildProcess& devsim, const std::string& address = kDmlpDevice)
+// Starts devsim with args, which give a DMLP printer at address with a RAW port; that port, 0
+// when devsim did not start. DMLP has a fixed port: when a socket of another program holds it for
+// every address for a moment, devsim cannot open it and is started again (for 10 s at most).
+inline uint16_t startDmlpDevice(std::optional<testsupport::ChildProcess>& devsim, const std::vector<std::string>& args,
+                                const std::string& address = kDmlpDevice)
 {
-    for (std::string line = devsim.readLine(); !line.empty(); line = devsim.readLine()) {
-        const size_t at = line.find("RAW on " + address + ":");
-        if (at != std::string::npos)
-            return uint16_t(std::strtoul(line.c_str() + at + 8 + address.size(), nullptr, 10));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        devsim.emplace(testsupport::besideSelf("devsim"), args);
+        for (std::string line = devsim->readLine(); !line.empty(); line = devsim->readLine()) {
+            const size_t at = line.find("RAW on " + address + ":");
+            if (at != std::string::npos)
+                return uint16_t(std::strtoul(line.c_str() + at + 8 + address.size(), nullptr, 10));
+        }
+        const int portNotOpened = 1;
+        if (devsim->wait() != portNotOpened || std::chrono::steady_clock::now() > deadline)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    return 0;
 }
 
 class ServiceRoad : public ::testing::Test {
