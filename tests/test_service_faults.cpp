@@ -184,7 +184,7 @@ protected:
         return fileText(journal()) + "\n--- messages\n" + fileText(standin::messageJournal()) + "\n--- spooler\n" +
                spoolertest::runProgram({"pal-spool", "jobs", "Office"}).output +
                spoolertest::runProgram({"pal-spool", "history"}).output + "\n--- device\n" + control({"jobs"}) +
-               control({"log"});
+               control({"log"}) + "\n--- service output\n" + fileText(root.file("run/services/JTRKSVC2.log"));
     }
 
     std::string device;
@@ -259,7 +259,7 @@ TEST_F(ServiceFaults, AJobTrackedAtAServiceStopIsEndedThenAndLeavesAtRetentionAn
     ASSERT_TRUE(stopService());
     EXPECT_TRUE(endedAfterLastStart(orphan)) << diagnostics();
     finishOnDevice(handle);
-    ASSERT_TRUE(startService());
+    ASSERT_TRUE(startService()) << diagnostics();
     const DWORD next = printJob(2);
     EXPECT_TRUE(tracked(next)) << diagnostics();
     finishNextOnDevice();

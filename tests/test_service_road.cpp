@@ -33,8 +33,7 @@ TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
     ASSERT_TRUE(sink.start(error)) << error;
     ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.7", wide(kDevice), sink.port())), 0u);
     ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.7"), 0u);
-    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
-    ASSERT_TRUE(reaches(SERVICE_RUNNING));
+    ASSERT_TRUE(startService());
 
     std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
     job.resize(job.size() + 4096, 'x');
@@ -74,8 +73,7 @@ TEST_F(ServiceRoad, AJobOnADmlpDeviceIsTrackedToItsEndAndLeavesTheSpooler)
     testsupport::ChildProcess messageManager = standin::startMessageManager();
     ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.3.17", wide(kDmlpDevice), rawPort)), 0u);
     ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.3.17"), 0u);
-    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
-    ASSERT_TRUE(reaches(SERVICE_RUNNING));
+    ASSERT_TRUE(startService());
 
     std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
     job.resize(job.size() + 4096, 'x');

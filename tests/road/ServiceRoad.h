@@ -103,7 +103,19 @@ protected:
             [&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == state; },
             std::chrono::seconds(30));
     }
-    bool startService() { return StartServiceW(service, 0, nullptr) && reaches(SERVICE_RUNNING); }
+    // Starts the service; a service that reported STOPPED may still be ending its process, which
+    // holds the service until it is gone.
+    bool startService()
+    {
+        bool started = false;
+        spoolertest::eventually(
+            [&] {
+                started = StartServiceW(service, 0, nullptr);
+                return started || GetLastError() != ERROR_SERVICE_ALREADY_RUNNING;
+            },
+            std::chrono::seconds(30));
+        return started && reaches(SERVICE_RUNNING);
+    }
     bool stopService()
     {
         SERVICE_STATUS status{};
