@@ -291,8 +291,8 @@ void runCallback(const Endpoint& endpoint, const Delivery& delivery)
     }
 }
 
-// Runs the callback under the endpoint's callback lock, which keeps callbacks of one endpoint one
-// at a time (the I/O thread and a dispatching thread may both deliver) and lets close wait.
+// Runs the callback under the endpoint's callback lock, which keeps its callbacks one at a time and
+// lets a close on another thread wait for the one in progress.
 void deliver(const Delivery& delivery)
 {
     Endpoint& endpoint = *delivery.endpoint;
