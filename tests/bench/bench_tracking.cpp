@@ -480,7 +480,8 @@ private:
 
 struct Figures {
     size_t ended = 0;
-    double p50 = 0, p99 = 0, max = 0;
+    double p50 = 0, p90 = 0, p99 = 0, max = 0;
+    size_t overSecond = 0; // jobs that waited for a protocol time-out or a later trace pass
 };
 
 // Prints options.jobs jobs to every printer (indexes from first on), and waits until they have
@@ -569,8 +570,10 @@ Figures latencies(const std::vector<BenchJob>& jobs, size_t first, size_t end)
         return figures;
     std::sort(values.begin(), values.end());
     figures.p50 = percentile(values, 0.50);
+    figures.p90 = percentile(values, 0.90);
     figures.p99 = percentile(values, 0.99);
     figures.max = values.back();
+    figures.overSecond = size_t(values.end() - std::upper_bound(values.begin(), values.end(), 1000.0));
     return figures;
 }
 
@@ -656,8 +659,8 @@ int run(const Options& options)
     host.stop();
 
     auto line = [](const char* name, const Figures& figures) {
-        std::printf("%s %zu jobs  p50 %7.2f ms  p99 %7.2f ms  max %7.2f ms\n", name, figures.ended, figures.p50,
-                    figures.p99, figures.max);
+        std::printf("%s %zu jobs  p50 %7.2f ms  p90 %7.2f ms  p99 %7.2f ms  max %8.2f ms  over 1 s: %zu\n", name,
+                    figures.ended, figures.p50, figures.p90, figures.p99, figures.max, figures.overSecond);
     };
     std::printf("completion at the device to the job's end in the spooler:\n");
     line("  service: ", service);
