@@ -143,12 +143,9 @@ DmlpStatus DMLP_DiscoverAsync(const DmlpCallback* callback, const DmlpAddress* t
     if (!DmlpRunning() || (g_dmlp.available & DmlpFamilyBit(target->kind)) == 0)
         return DMLP_NOT_AVAILABLE;
     DmlpStatus status;
-    DmlpMessage* message = DmlpNewMessage(DMLP_MSG_DISCOVER, &status);
+    DmlpMessage* message = DmlpNewCallerMessage(DMLP_MSG_DISCOVER, DMLP_MODE_ASYNC, 0, callback, &status);
     if (message == nullptr)
         return status;
-    message->mode = DMLP_MODE_ASYNC;
-    message->function = callback->function.result;
-    message->context = callback->context;
     message->u.discover.target = *target;
     if (local != nullptr)
         message->u.discover.local = *local;

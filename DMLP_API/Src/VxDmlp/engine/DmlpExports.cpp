@@ -29,16 +29,11 @@ DmlpStatus RequestFrontEnd(uint8_t requestClass, uint16_t method, uint8_t mode, 
     const DmlpSendParams* send = (const DmlpSendParams*)params;
     const bool raw = method == 26 && send->kind == 1;
     DmlpStatus status;
-    DmlpMessage* message = DmlpNewMessage(raw ? DMLP_MSG_RAW_SEND : DMLP_MSG_REQUEST, &status);
+    DmlpMessage* message = DmlpNewCallerMessage(raw ? DMLP_MSG_RAW_SEND : DMLP_MSG_REQUEST, mode,
+                                                DmlpHandleOf(binding), callback, &status);
     if (message == nullptr) {
         DmlpFree(frame.ptr);
         return status;
-    }
-    message->mode = mode;
-    message->binding = DmlpHandleOf(binding);
-    if (callback != nullptr) {
-        message->function = callback->function.result;
-        message->context = callback->context;
     }
     message->u.request.method = method;
     message->u.request.requestClass = requestClass;
