@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "jtrkmon.h"
+#include "port_defaults.h"
 #include "portsettings.h"
 
 namespace montest {
@@ -44,10 +45,6 @@ private:
     LPMONITOR2 table_ = nullptr;
     DWORD error_ = 0;
 };
-
-// A record with the UI's defaults for a RAW port.
-PortConfigData defaultConfig(const std::u16string& name, const std::u16string& server);
-void setField(WCHAR* field, size_t cchField, const std::u16string& text);
 
 // Registry access below the monitor's key, by hand.
 std::u16string portKey(const std::u16string& port, bool timeouts = false);
