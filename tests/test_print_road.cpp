@@ -7,12 +7,9 @@
 #include <gtest/gtest.h>
 
 #include "JobMessages.h"
-#include "JobPipeStub.h"
 #include "LprReceiver.h"
 #include "RawSink.h"
-#include "Road.h"
-#include "TempRoot.h"
-#include "test_spooler_host.h"
+#include "StubbedRoad.h"
 
 namespace {
 
@@ -36,19 +33,9 @@ std::vector<BYTE> stamped(std::vector<BYTE> job, const std::vector<BYTE>& report
     return job;
 }
 
-class Road : public ::testing::Test {
+class Road : public road::StubbedRoad {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(road::writeRootFile("config/icmp", kDevice + " reply\n"));
-        ASSERT_TRUE(road::writeRootFile("config/computer-name", "ROADPC\n"));
-        DWORD error = 0;
-        ASSERT_TRUE(service.start(error)) << error;
-        ASSERT_TRUE(host.start());
-        ASSERT_TRUE(road::addMonitor()) << GetLastError();
-    }
-
-    void TearDown() override { EXPECT_EQ(host.stop(), 0); }
+    Road() : StubbedRoad(kDevice) {}
 
     // Submits the file with pal-print as the given user; the job id.
     DWORD print(const std::u16string& printer, const std::vector<BYTE>& job, const std::string& document,
@@ -70,10 +57,6 @@ protected:
             return {};
         return std::vector<BYTE>(requests[0].begin() + 484, requests[0].begin() + 548);
     }
-
-    testsupport::TempRoot root;
-    jobmsg::JobPipeStub service;
-    spoolertest::SpoolerHost host;
 };
 
 TEST_F(Road, RawJobReachesTheDeviceAndIsReported)

@@ -16,12 +16,9 @@
 #include <gtest/gtest.h>
 
 #include "JobMessages.h"
-#include "JobPipeStub.h"
 #include "LprReceiver.h"
 #include "RawSink.h"
-#include "Road.h"
-#include "TempRoot.h"
-#include "test_spooler_host.h"
+#include "StubbedRoad.h"
 
 #include "pal/eventlog.h"
 
@@ -150,19 +147,9 @@ bool portFailureLogged(const std::u16string& port, const std::u16string& operati
     return false;
 }
 
-class RoadFaults : public ::testing::Test {
+class RoadFaults : public road::StubbedRoad {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(road::writeRootFile("config/icmp", kDevice + " reply\n"));
-        ASSERT_TRUE(road::writeRootFile("config/computer-name", "ROADPC\n"));
-        DWORD error = 0;
-        ASSERT_TRUE(service.start(error)) << error;
-        ASSERT_TRUE(host.start());
-        ASSERT_TRUE(road::addMonitor()) << GetLastError();
-    }
-
-    void TearDown() override { EXPECT_EQ(host.stop(), 0); }
+    RoadFaults() : StubbedRoad(kDevice) {}
 
     static spoolertest::ProgramResult spool(const std::vector<std::string>& args)
     {
@@ -170,10 +157,6 @@ protected:
         command.insert(command.end(), args.begin(), args.end());
         return spoolertest::runProgram(command);
     }
-
-    testsupport::TempRoot root;
-    jobmsg::JobPipeStub service;
-    spoolertest::SpoolerHost host;
 };
 
 // Port names compare without regard to case: the port is deleted and no longer listed.
