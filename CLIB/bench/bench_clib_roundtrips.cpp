@@ -19,6 +19,7 @@
 
 #include "JTRKCLIB.h"
 #include "Simulator.h"
+#include "SimulatorJobId.h"
 #include "VxDmlpApi.h"
 
 namespace {
@@ -28,19 +29,6 @@ using Clock = std::chrono::steady_clock;
 const char kDevice[] = "127.0.0.93";
 const WCHAR kPort[] = W("JT_BENCH");
 const uint32_t kNoObject[2] = {0, 0};
-
-devsim::ClientId wireId(const ClJobID& id)
-{
-    devsim::ClientId wire{};
-    uint32_t data1 = __builtin_bswap32(id.Data1);
-    uint16_t data2 = __builtin_bswap16(id.Data2), data3 = __builtin_bswap16(id.Data3);
-    memcpy(wire.data(), &data1, 4);
-    memcpy(wire.data() + 4, &data2, 2);
-    memcpy(wire.data() + 6, &data3, 2);
-    memcpy(wire.data() + 8, id.Data4, 8);
-    memcpy(wire.data() + 16, id.JobText, 48);
-    return wire;
-}
 
 ClJobID jobId(uint32_t number)
 {

@@ -15,6 +15,7 @@
 #include "JTRKCLIB.h"
 #include "Road.h"
 #include "Simulator.h"
+#include "SimulatorJobId.h"
 #include "TempRoot.h"
 #include "VxDmlpApi.h"
 #include "test_spooler_host.h"
@@ -44,19 +45,6 @@ ClJobID jobId(uint32_t number)
     id.Data4[7] = static_cast<BYTE>(number);
     snprintf(reinterpret_cast<char*>(id.JobText), sizeof id.JobText, "%08X engine job", number);
     return id;
-}
-
-devsim::ClientId wireId(const ClJobID& id)
-{
-    devsim::ClientId wire{};
-    uint32_t data1 = htonl(id.Data1);
-    uint16_t data2 = htons(id.Data2), data3 = htons(id.Data3);
-    memcpy(wire.data(), &data1, 4);
-    memcpy(wire.data() + 4, &data2, 2);
-    memcpy(wire.data() + 6, &data3, 2);
-    memcpy(wire.data() + 8, id.Data4, 8);
-    memcpy(wire.data() + 16, id.JobText, 48);
-    return wire;
 }
 
 struct EventSink {
