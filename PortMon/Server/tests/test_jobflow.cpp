@@ -70,11 +70,8 @@ protected:
 
     void startSink(devsim::RawSinkOptions options = {})
     {
-        options.address = "127.0.0.1";
-        options.port = 0;
-        sink = std::make_unique<devsim::RawSink>(options);
-        std::string error;
-        ASSERT_TRUE(sink->start(error)) << error;
+        sink = loopbackSink(options);
+        ASSERT_NE(sink, nullptr);
     }
 
     void openRawPort(const std::function<void(PortConfigData&)>& change = {})

@@ -194,4 +194,17 @@ std::u16string narrowToWide(const std::string& text)
     return std::u16string(text.begin(), text.end());
 }
 
+std::unique_ptr<devsim::RawSink> loopbackSink(devsim::RawSinkOptions options)
+{
+    options.address = "127.0.0.1";
+    options.port = 0;
+    auto sink = std::make_unique<devsim::RawSink>(options);
+    std::string error;
+    if (!sink->start(error)) {
+        ADD_FAILURE() << "the RAW sink did not start: " << error;
+        return nullptr;
+    }
+    return sink;
+}
+
 } // namespace montest

@@ -2,10 +2,12 @@
 // callbacks over the platform registry, port keys written by hand, records, trace and event log.
 #pragma once
 
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "RawSink.h"
 #include "jtrkmon.h"
 #include "port_defaults.h"
 #include "portsettings.h"
@@ -72,5 +74,9 @@ private:
 
 std::vector<BYTE> bytesOf(const void* data, size_t size);
 std::u16string narrowToWide(const std::string& text);
+
+// A RAW sink on 127.0.0.1 at a port of the system's choosing, started; null (and a test failure)
+// when it cannot start.
+std::unique_ptr<devsim::RawSink> loopbackSink(devsim::RawSinkOptions options = {});
 
 } // namespace montest
