@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <unistd.h>
 #include <vector>
 
 namespace journal {
@@ -89,13 +91,23 @@ Line& Line::json(const char* name, const std::string& value)
     return *this;
 }
 
+// A Linux path is appended to directly: the journal is the stand-ins' own file and needs no share
+// record, whose file the platform creates and removes at every open.
 bool append(const std::string& path, const std::string& line)
 {
+    const std::string whole = line + "\n";
+    if (path[0] == '/') {
+        int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0)
+            return false;
+        const ssize_t written = ::write(fd, whole.data(), whole.size());
+        ::close(fd);
+        return written == static_cast<ssize_t>(whole.size());
+    }
     HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    std::string whole = line + "\n";
     DWORD written = 0;
     BOOL ok = WriteFile(file, whole.data(), static_cast<DWORD>(whole.size()), &written, nullptr);
     CloseHandle(file);
