@@ -9,3 +9,8 @@ typedef struct _MsgJobInfo {
     LPSTR Document;
     LPSTR UserName;
 } MsgJobInfo;
+
+// Fills the four texts with fresh copies of the given ones, in the order of the fields.
+void CopyMsgJobInfo(MsgJobInfo* info, const LPCSTR texts[4]);
+// Frees the four texts and clears them.
+BOOL FreeMsgJobInfo(MsgJobInfo* info);

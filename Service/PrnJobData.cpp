@@ -20,13 +20,6 @@ private:
     CRITICAL_SECTION* m_cs;
 };
 
-LPSTR copyText(const std::string& text)
-{
-    LPSTR copy = new char[text.size() + 1];
-    memcpy(copy, text.c_str(), text.size() + 1);
-    return copy;
-}
-
 } // namespace
 
 clPrnJobData::clPrnJobData()
@@ -125,21 +118,14 @@ BOOL clPrnJobData::GetMessageJobInfo(LPCWSTR printer, DWORD sysJobId, MsgJobInfo
     if (!printer || sysJobId == 0 || !info)
         return FALSE;
     return withRecord(printer, sysJobId, [&](const PrnJobRecord& record) {
-        info->PrtName = copyText(record.MsgTexts[0]);
-        info->MachineName = copyText(record.MsgTexts[1]);
-        info->Document = copyText(record.MsgTexts[2]);
-        info->UserName = copyText(record.MsgTexts[3]);
+        const LPCSTR texts[4] = {record.MsgTexts[0].c_str(), record.MsgTexts[1].c_str(), record.MsgTexts[2].c_str(),
+                                 record.MsgTexts[3].c_str()};
+        CopyMsgJobInfo(info, texts);
         return TRUE;
     });
 }
 
 BOOL clPrnJobData::DelMessageJobInfo(MsgJobInfo* info)
 {
-    if (!info)
-        return FALSE;
-    for (LPSTR* text : {&info->PrtName, &info->MachineName, &info->Document, &info->UserName}) {
-        delete[] *text;
-        *text = nullptr;
-    }
-    return TRUE;
+    return FreeMsgJobInfo(info);
 }

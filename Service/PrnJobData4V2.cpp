@@ -57,14 +57,6 @@ void fillTexts(PrnJobRecord4V2& record, LPCWSTR printer, LPCWSTR port, const std
     }
 }
 
-LPSTR copyText(LPCSTR text)
-{
-    size_t size = strlen(text) + 1;
-    LPSTR copy = new char[size];
-    memcpy(copy, text, size);
-    return copy;
-}
-
 } // namespace
 
 class clPrnJobData4V2::Lock {
@@ -317,23 +309,16 @@ BOOL clPrnJobData4V2::GetMessageJobInfo(LPCWSTR printer, DWORD sysJobId, MsgJobI
     if (!printer || sysJobId == 0 || !info)
         return FALSE;
     return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId, [&](const PrnJobRecord4V2& record) {
-        info->PrtName = copyText(record.MessageText(0));
-        info->MachineName = copyText(record.MessageText(1));
-        info->Document = copyText(record.MessageText(2));
-        info->UserName = copyText(record.MessageText(3));
+        const LPCSTR texts[4] = {record.MessageText(0), record.MessageText(1), record.MessageText(2),
+                                 record.MessageText(3)};
+        CopyMsgJobInfo(info, texts);
         return TRUE;
     });
 }
 
 BOOL clPrnJobData4V2::DelMessageJobInfo(MsgJobInfo* info)
 {
-    if (!info)
-        return FALSE;
-    for (LPSTR* text : {&info->PrtName, &info->MachineName, &info->Document, &info->UserName}) {
-        delete[] *text;
-        *text = nullptr;
-    }
-    return TRUE;
+    return FreeMsgJobInfo(info);
 }
 
 std::u16string clPrnJobData4V2::GetPortName(DWORD sysJobId)
