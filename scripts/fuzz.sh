@@ -23,7 +23,9 @@ if ! command -v clang++ >/dev/null; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq clang
 fi
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DJTRK_SANITIZE=address -DJTRK_FUZZ=ON \
+# Optimized, with the sanitizers and without NDEBUG: at -O0 some targets run up to nine times slower.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJTRK_SANITIZE=address -DJTRK_FUZZ=ON \
+  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O2 -g" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O2 -g" \
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_COMPILE_WARNING_AS_ERROR="${JTRK_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
