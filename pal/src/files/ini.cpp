@@ -90,6 +90,7 @@ IniText decode(const std::string& bytes)
     std::u16string text;
     if (startsWith(bytes, kUtf16Bom)) {
         ini.encoding = Encoding::Utf16;
+        text.reserve(bytes.size() / 2);
         for (size_t i = 2; i + 1 < bytes.size(); i += 2)
             text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                           (static_cast<unsigned char>(bytes[i + 1]) << 8));
@@ -106,11 +107,14 @@ IniText decode(const std::string& bytes)
 std::string encode(const IniText& ini)
 {
     std::u16string text;
-    for (const Line& line : ini.lines)
-        text += line.text + line.ending;
+    for (const Line& line : ini.lines) {
+        text += line.text;
+        text += line.ending;
+    }
     switch (ini.encoding) {
     case Encoding::Utf16: {
         std::string bytes = kUtf16Bom;
+        bytes.reserve(bytes.size() + 2 * text.size());
         for (char16_t unit : text) {
             bytes += static_cast<char>(unit & 0xFF);
             bytes += static_cast<char>(unit >> 8);
