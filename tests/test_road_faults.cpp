@@ -320,6 +320,34 @@ TEST_F(RoadFaults, ConnectionsBeyondTheBoundAreClosed)
     EXPECT_TRUE(spoolertest::eventually([] { return spoolertest::runProgram({"pal-spool", "ports"}).exitCode == 0; }));
 }
 
+// Callers that come at once are each served on a thread of the host; once they are gone, at most
+// four threads stay to wait for the next callers, and they serve them.
+TEST_F(RoadFaults, ABurstOfCallersIsServedAndFewThreadsStayWaiting)
+{
+    pid_t pid = hostPid(root.path());
+    ASSERT_GT(pid, 0);
+    long threadsBefore = processStatus(pid, "Threads:");
+    const std::vector<uint8_t> enumMonitors = {12, 0, 0, 0, 6, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 1, 0, 0, 0};
+    {
+        Connections callers;
+        for (int i = 0; i < 40; i++) {
+            int fd = connectToHost(root.path());
+            ASSERT_GE(fd, 0);
+            callers.fds.push_back(fd);
+            ASSERT_EQ(::send(fd, enumMonitors.data(), enumMonitors.size(), MSG_NOSIGNAL), ssize_t(enumMonitors.size()));
+        }
+        for (int fd : callers.fds) {
+            uint8_t head[12];
+            ASSERT_EQ(::recv(fd, head, sizeof head, MSG_WAITALL), ssize_t(sizeof head));
+            EXPECT_EQ(head[4], 1) << "EnumMonitors succeeds";
+        }
+        EXPECT_GE(processStatus(pid, "Threads:"), threadsBefore + 39);
+    }
+    EXPECT_TRUE(spoolertest::eventually([&] { return processStatus(pid, "Threads:") <= threadsBefore + 3; }))
+        << processStatus(pid, "Threads:") << " threads, " << threadsBefore << " before";
+    EXPECT_EQ(spoolertest::runProgram({"pal-spool", "monitors"}).exitCode, 0);
+}
+
 // A peer that stops in the middle of a frame is cut off; one that is idle between frames is not.
 TEST_F(RoadFaults, PeerStalledInAFrameIsCutOff)
 {

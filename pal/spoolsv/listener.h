@@ -1,12 +1,13 @@
-// The host's socket: accepts connections of other processes and serves each on its own thread.
+// The host's socket: accepts connections of other processes and serves each on a thread of its
+// own. The threads are kept for later connections: each waits for a connection itself (one of the
+// waiters is woken per connection), so a connection costs neither a thread start nor a hand-over.
 // The socket is open to every local user, so what one peer can take is bounded: at most
-// kMaxConnections connections (and threads) at once, a connection beyond them is closed at once;
-// a frame's buffer grows only with the bytes that arrive; a peer that stalls in the middle of a
-// frame for kStallLimitMs is cut off. A connection that is idle between frames is kept (a client
-// holds its printer handle on it).
+// kMaxConnections connections are served at once (with one more thread waiting, which closes a
+// connection beyond them at once); a frame's buffer grows only with the bytes that arrive; a peer
+// that stalls in the middle of a frame for kStallLimitMs is cut off. A connection that is idle
+// between frames is kept (a client holds its printer handle on it).
 #pragma once
 
-#include <atomic>
 #include <list>
 #include <mutex>
 #include <string>
@@ -21,6 +22,7 @@ namespace spoolsv {
 class Listener {
 public:
     static constexpr size_t kMaxConnections = 64;
+    static constexpr size_t kMaxIdleThreads = 4;
     static constexpr DWORD kStallLimitMs = 30000;  // scaled by the time knob
 
     // Callers running as root or as adminOwner administer the server, unless everyone is refused
@@ -39,17 +41,20 @@ public:
     void stop();
 
 private:
-    struct Connection {
-        int fd;
-        Caller caller;
+    struct Worker {
         std::thread thread;
-        std::atomic<bool> finished{false};
+        int fd = -1;  // the connection being served
+        bool finished = false;
     };
 
-    void acceptLoop();
-    void serve(Connection& connection);
+    void work(Worker& self);
+    // The next connection, or -1 once the listener stops.
+    int waitForConnection(int epollFd);
+    void serve(int fd, const Caller& caller);
     bool isAdmin(int fd) const;
-    // Joins the threads of connections that have ended; the caller holds mutex_.
+    // Starts a thread that waits for connections; the caller holds mutex_.
+    void addWorker();
+    // Joins the threads that have ended; the caller holds mutex_.
     void reapFinished();
 
     Dispatcher& dispatcher_;
@@ -58,9 +63,11 @@ private:
     std::string socketPath_;
     int listenFd_ = -1;
     int wakeFds_[2] = {-1, -1};
-    std::thread acceptThread_;
     std::mutex mutex_;
-    std::list<Connection> connections_;
+    std::list<Worker> workers_;
+    size_t waiting_ = 0;  // threads waiting for a connection
+    size_t serving_ = 0;  // connections being served
+    bool stopping_ = false;
     uint64_t nextSession_ = 1;
 };
 

@@ -3,6 +3,7 @@
 #include "test_spooler_jobs.h"
 
 #include "pal/system.h"
+#include "pal/testhooks.h"
 #include "pal/threads.h"
 
 using namespace spoolertest;
@@ -351,6 +352,54 @@ TEST_F(SpoolerJobs, GetJobAGivesTheStringsInCodePage932)
     EXPECT_EQ(info->JobId, job.id());
     EXPECT_FALSE(GetJobA(office.get(), job.id(), 2, buffer.data(), expected, &needed));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_LEVEL));
+}
+
+// The usual pair of calls, a size query and the call with a buffer of that size, reads the job
+// once: the second call gets the record the first one measured (so the size it was told fits), for
+// that job only and for a moment; after that a call reads the job anew.
+TEST_F(SpoolerJobs, AGetJobSizeQueryServesTheCallThatFollowsIt)
+{
+    Printer office(u"Office");
+    Printer other(u"Office");
+    SpoolingJob first(office, u"Minutes", 10);
+    SpoolingJob second(other, u"Agenda", 10);
+    ASSERT_NE(first.id(), 0u);
+    ASSERT_NE(second.id(), 0u);
+    struct TestClock {
+        TestClock() { palSetTestTickCount(1000000); }
+        ~TestClock() { palResetTestClock(); }
+    } clock;
+    // The job's id and status as GetJobW gives them; {0, 0} when it fails.
+    auto readJob = [&](DWORD id, DWORD size) {
+        std::vector<BYTE> buffer(size);
+        DWORD needed = 0;
+        if (!GetJobW(office.get(), id, 1, buffer.data(), size, &needed))
+            return std::make_pair(DWORD(0), DWORD(0));
+        const auto* info = reinterpret_cast<const JOB_INFO_1W*>(buffer.data());
+        return std::make_pair(info->JobId, info->Status);
+    };
+    auto sizeQuery = [&](DWORD id) {
+        DWORD needed = 0;
+        EXPECT_FALSE(GetJobW(office.get(), id, 1, nullptr, 0, &needed));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+        return needed;
+    };
+
+    DWORD size = sizeQuery(first.id());
+    ASSERT_TRUE(other.control(first.id(), JOB_CONTROL_PAUSE));
+    const DWORD spooling = JOB_STATUS_SPOOLING, paused = JOB_STATUS_SPOOLING | JOB_STATUS_PAUSED;
+    EXPECT_EQ(readJob(first.id(), size), std::make_pair(first.id(), spooling));  // as measured
+    EXPECT_EQ(readJob(first.id(), size), std::make_pair(first.id(), paused));
+
+    // Another job is read from the host.
+    sizeQuery(first.id());
+    EXPECT_EQ(readJob(second.id(), 4096), std::make_pair(second.id(), spooling));
+
+    // A record kept longer than a moment is not used.
+    size = sizeQuery(first.id());
+    ASSERT_TRUE(other.control(first.id(), JOB_CONTROL_RESUME));
+    palAdvanceTestClock(100);
+    EXPECT_EQ(readJob(first.id(), size), std::make_pair(first.id(), spooling));
 }
 
 TEST_F(SpoolerJobs, UnknownJobIdsFailWith87EvenWithoutABuffer)

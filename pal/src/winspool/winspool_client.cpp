@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "threads/object.h"
 #include "pal/codepage.h"
@@ -34,6 +35,8 @@ public:
     // Sends one request and waits for its reply; false with the last error set when the host
     // cannot be reached.
     virtual bool call(const Bytes& request, Bytes& reply) = 0;
+    // True when the channel's end ends the host's session, which closes the handles opened on it.
+    virtual bool endsSession() const = 0;
 };
 
 class LocalChannel : public Channel {
@@ -44,6 +47,7 @@ public:
         reply = server_->serve(request);
         return true;
     }
+    bool endsSession() const override { return false; }
 
 private:
     LocalServer* server_;
@@ -61,6 +65,7 @@ public:
         SetLastError(RPC_S_CALL_FAILED);
         return false;
     }
+    bool endsSession() const override { return true; }
 
 private:
     std::mutex mutex_;
@@ -156,6 +161,35 @@ public:
     const std::shared_ptr<Channel> channel;
     const uint32_t id;
     const HandleKind kind;
+    // Set once a document was started on the handle: its close then ends the document at the host.
+    std::atomic<bool> hadDocument{false};
+
+    // A GetJob that found the caller's buffer too small keeps the record for a moment, so that the
+    // call that follows with a buffer of the size it was told gets that same record without asking
+    // the host again.
+    void keepSizedJob(DWORD jobId, JobRecord job)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        sizedJob_ = std::move(job);
+        sizedJobId_ = jobId;
+        sizedJobUntil_ = GetTickCount64() + kSizedJobLifeMs;
+    }
+    bool takeSizedJob(DWORD jobId, JobRecord& job)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        bool kept = sizedJob_ && sizedJobId_ == jobId && GetTickCount64() < sizedJobUntil_;
+        if (kept)
+            job = std::move(*sizedJob_);
+        sizedJob_.reset();
+        return kept;
+    }
+
+private:
+    static constexpr ULONGLONG kSizedJobLifeMs = 100;
+    std::mutex mutex_;
+    std::optional<JobRecord> sizedJob_;
+    DWORD sizedJobId_ = 0;
+    ULONGLONG sizedJobUntil_ = 0;
 };
 
 std::shared_ptr<PrinterHandle> lookupPrinter(HANDLE handle)
@@ -439,15 +473,12 @@ FlatRecord jobInfo(const JobRecord& job, DWORD level)
     return level == 1 ? jobInfo1(job) : jobInfo2(job);
 }
 
-// GetJobW and GetJobA: the job's record from the host.
-bool fetchJob(HANDLE hPrinter, DWORD jobId, JobRecord& job)
+// The job's record from the host.
+bool fetchJob(const PrinterHandle& printer, DWORD jobId, JobRecord& job)
 {
-    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
-    if (!printer)
-        return false;
     Writer getJob = request(Op::GetJob);
-    getJob.u32(printer->id).u32(jobId);
-    Call call(printer->channel.get(), getJob);
+    getJob.u32(printer.id).u32(jobId);
+    Call call(printer.channel.get(), getJob);
     if (!call.result())
         return false;
     job = readJob(call.outputs());
@@ -455,6 +486,24 @@ bool fetchJob(HANDLE hPrinter, DWORD jobId, JobRecord& job)
         return true;
     SetLastError(RPC_X_BAD_STUB_DATA);
     return false;
+}
+
+// GetJobW and GetJobA: the job's record, packed at the level asked for.
+template <typename Pack>
+BOOL getJob(HANDLE hPrinter, DWORD jobId, std::initializer_list<DWORD> levels, DWORD level, LPBYTE pJob, DWORD cbBuf,
+            LPDWORD pcbNeeded, Pack pack)
+{
+    std::shared_ptr<PrinterHandle> printer = lookupQueue(hPrinter);
+    if (!printer || !validLevel(level, levels) || !validBuffer(pJob, cbBuf, pcbNeeded))
+        return FALSE;
+    JobRecord job;
+    if (!printer->takeSizedJob(jobId, job) && !fetchJob(*printer, jobId, job))
+        return FALSE;
+    if (pack(job))
+        return TRUE;
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER)
+        printer->keepSizedJob(jobId, std::move(job));
+    return FALSE;
 }
 
 // A printer request whose reply is only its result.
@@ -538,6 +587,10 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // A printer handle without a document holds nothing at the host but its session: ending the
+    // connection closes it there, without waiting for a reply.
+    if (printer->kind == HandleKind::Printer && !printer->hadDocument && printer->channel->endsSession())
+        return TRUE;
     Writer close = request(Op::ClosePrinter);
     close.u32(printer->id);
     return Call(printer->channel.get(), close).result() ? TRUE : FALSE;
@@ -733,20 +786,16 @@ BOOL WINAPI SetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD Com
 
 BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    JobRecord job;
-    if (!lookupQueue(hPrinter) || !validLevel(Level, {1, 2}) || !validBuffer(pJob, cbBuf, pcbNeeded) ||
-        !fetchJob(hPrinter, JobId, job))
-        return FALSE;
-    return packOne(jobInfoSize(Level), jobInfo(job, Level), pJob, cbBuf, pcbNeeded);
+    return getJob(hPrinter, JobId, {1, 2}, Level, pJob, cbBuf, pcbNeeded, [&](const JobRecord& job) {
+        return packOne(jobInfoSize(Level), jobInfo(job, Level), pJob, cbBuf, pcbNeeded);
+    });
 }
 
 BOOL WINAPI GetJobA(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf, LPDWORD pcbNeeded)
 {
-    JobRecord job;
-    if (!lookupQueue(hPrinter) || !validLevel(Level, {1}) || !validBuffer(pJob, cbBuf, pcbNeeded) ||
-        !fetchJob(hPrinter, JobId, job))
-        return FALSE;
-    return packOne(sizeof(JOB_INFO_1A), toAnsi(jobInfo1(job)), pJob, cbBuf, pcbNeeded);
+    return getJob(hPrinter, JobId, {1}, Level, pJob, cbBuf, pcbNeeded, [&](const JobRecord& job) {
+        return packOne(sizeof(JOB_INFO_1A), toAnsi(jobInfo1(job)), pJob, cbBuf, pcbNeeded);
+    });
 }
 
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE, DWORD Command)
@@ -783,6 +832,7 @@ DWORD WINAPI StartDocPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pDocInfo)
         return 0;
     }
     const auto* info = reinterpret_cast<const DOC_INFO_1W*>(pDocInfo);
+    printer->hadDocument = true;
     Writer startDoc = request(Op::StartDocPrinter);
     startDoc.u32(printer->id)
         .string(info->pDocName)

@@ -55,6 +55,7 @@
 
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -386,16 +387,25 @@ inline Bytes failureReply(uint32_t error)
 }
 
 // Full-frame I/O on a connected stream socket; false when the peer is gone or the frame is bad.
-inline bool sendAll(int fd, const uint8_t* data, size_t size)
+// Sends the parts whole, in as few calls as the socket takes them.
+inline bool sendAll(int fd, iovec* parts, size_t count)
 {
-    while (size > 0) {
-        ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+    while (count > 0) {
+        msghdr message{};
+        message.msg_iov = parts;
+        message.msg_iovlen = count;
+        ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent <= 0)
             return false;
-        data += sent;
-        size -= size_t(sent);
+        size_t left = size_t(sent);
+        for (; count > 0 && left >= parts->iov_len; ++parts, --count)
+            left -= parts->iov_len;
+        if (count > 0) {
+            parts->iov_base = static_cast<uint8_t*>(parts->iov_base) + left;
+            parts->iov_len -= left;
+        }
     }
     return true;
 }
@@ -409,38 +419,40 @@ constexpr int kStallPollMs = 50;
 // time knob), false when no byte arrives for that long.
 inline bool receiveAll(int fd, uint8_t* data, size_t size, DWORD stallLimitMs = INFINITE)
 {
+    const int flags = stallLimitMs == INFINITE ? 0 : MSG_DONTWAIT;
     ULONGLONG lastByte = GetTickCount64();
     while (size > 0) {
-        if (stallLimitMs != INFINITE) {
-            pollfd ready{fd, POLLIN, 0};
-            int polled = ::poll(&ready, 1, kStallPollMs);
-            if (polled < 0 && errno != EINTR)
-                return false;
-            if (polled <= 0) {
-                if (GetTickCount64() - lastByte >= stallLimitMs)
-                    return false;
-                continue;
-            }
-        }
-        ssize_t got = ::recv(fd, data, size, 0);
-        if (got < 0 && errno == EINTR)
+        ssize_t got = ::recv(fd, data, size, flags);
+        if (got > 0) {
+            data += got;
+            size -= size_t(got);
+            lastByte = GetTickCount64();
             continue;
-        if (got <= 0)
+        }
+        if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
             return false;
-        data += got;
-        size -= size_t(got);
-        lastByte = GetTickCount64();
+        if (errno == EINTR)
+            continue;
+        pollfd ready{fd, POLLIN, 0};  // nothing there yet: wait in slices, watching the clock
+        int polled = ::poll(&ready, 1, kStallPollMs);
+        if (polled < 0 && errno != EINTR)
+            return false;
+        if (polled <= 0 && GetTickCount64() - lastByte >= stallLimitMs)
+            return false;
     }
     return true;
 }
 
+// A frame is its payload's length (4 bytes, little-endian) and the payload, sent together.
 inline bool sendFrame(int fd, const Bytes& payload)
 {
     if (payload.size() > kMaxFrame)
         return false;
     Writer head;
     head.u32(static_cast<uint32_t>(payload.size()));
-    return sendAll(fd, head.bytes().data(), 4) && sendAll(fd, payload.data(), payload.size());
+    iovec parts[2] = {{const_cast<uint8_t*>(head.bytes().data()), 4},
+                      {const_cast<uint8_t*>(payload.data()), payload.size()}};
+    return sendAll(fd, parts, 2);
 }
 
 // Receives one frame. The wait for a frame's first byte has no limit; once a frame has begun, a
@@ -449,7 +461,11 @@ inline bool sendFrame(int fd, const Bytes& payload)
 inline bool receiveFrame(int fd, Bytes& payload, DWORD stallLimitMs = INFINITE)
 {
     uint8_t head[4];
-    if (!receiveAll(fd, head, 1) || !receiveAll(fd, head + 1, sizeof head - 1, stallLimitMs))
+    ssize_t got;
+    do
+        got = ::recv(fd, head, sizeof head, 0);
+    while (got < 0 && errno == EINTR);
+    if (got <= 0 || !receiveAll(fd, head + got, sizeof head - size_t(got), stallLimitMs))
         return false;
     uint32_t size = Reader(head, sizeof head).u32();
     if (size > kMaxFrame)
