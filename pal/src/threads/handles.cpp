@@ -1,5 +1,6 @@
 // The process's handle table, events and the shared wait.
 #include <chrono>
+#include <list>
 #include <unordered_map>
 
 #include "threads/object.h"
@@ -18,7 +19,10 @@ struct Waiter : std::enable_shared_from_this<Waiter> {
     std::condition_variable wake;
 };
 
-using WaiterMap = std::unordered_multimap<const void*, Waiter*>;
+// The waiters of each key, in the order they came; a key's list goes when its last waiter leaves.
+// Many threads may wait for one key (a stop event), so a waiter leaves its list without a search.
+using WaiterList = std::list<Waiter*>;
+using WaiterMap = std::unordered_map<const void*, WaiterList>;
 
 // Guarded by waitMutex(); never destroyed: a process may end while threads still wait (e.g. in
 // GetMessage).
@@ -38,14 +42,18 @@ public:
         : waiter(t_waiter ? *t_waiter : *(t_waiter = std::make_shared<Waiter>()))
     {
         for (const auto& object : objects)
-            entries_.push_back(waitersLocked().emplace(object->waitKey(), &waiter));
+            list(object->waitKey());
         if (extraKey)
-            entries_.push_back(waitersLocked().emplace(extraKey, &waiter));
+            list(extraKey);
     }
     ~ListedWaiter()
     {
-        for (auto entry : entries_)
-            waitersLocked().erase(entry);
+        for (const auto& [key, place] : entries_) {
+            auto listed = waitersLocked().find(key);
+            listed->second.erase(place);
+            if (listed->second.empty())
+                waitersLocked().erase(listed);
+        }
     }
     ListedWaiter(const ListedWaiter&) = delete;
     ListedWaiter& operator=(const ListedWaiter&) = delete;
@@ -53,7 +61,13 @@ public:
     Waiter& waiter;
 
 private:
-    std::vector<WaiterMap::iterator> entries_;
+    void list(const void* key)
+    {
+        WaiterList& waiters = waitersLocked()[key];
+        entries_.emplace_back(key, waiters.insert(waiters.end(), &waiter));
+    }
+
+    std::vector<std::pair<const void*, WaiterList::iterator>> entries_;
 };
 
 struct HandleTable {
@@ -101,12 +115,14 @@ void notifyWaiters(const void* key)
     std::vector<std::shared_ptr<Waiter>> others;
     {
         std::lock_guard<std::mutex> lock(waitMutex());
-        auto [begin, end] = waitersLocked().equal_range(key);
-        for (auto entry = begin; entry != end; ++entry) {
-            if (first == nullptr)
-                first = entry->second->shared_from_this();
-            else
-                others.push_back(entry->second->shared_from_this());
+        auto listed = waitersLocked().find(key);
+        if (listed != waitersLocked().end()) {
+            for (Waiter* waiter : listed->second) {
+                if (first == nullptr)
+                    first = waiter->shared_from_this();
+                else
+                    others.push_back(waiter->shared_from_this());
+            }
         }
     }
     if (first != nullptr)
