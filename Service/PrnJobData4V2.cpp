@@ -1,6 +1,8 @@
 #include "PrnJobData4V2.h"
 
 #include <cstring>
+#include <functional>
+#include <string_view>
 
 #include "Notices.h"
 #include "ServiceTrace.h"
@@ -11,9 +13,22 @@ const char kSource[] = "PrnJobData4V2";
 
 #define JOB_TRACE(function, ...) SVC_TRACE(kSource, "clPrnJobData4V2::" function, __VA_ARGS__)
 
-bool samePrinter(const PrnJobRecord4V2& record, LPCWSTR printer)
+size_t printerHashOf(LPCWSTR printer)
 {
-    return lstrcmpW(record.PrntName(), printer) == 0;
+    return std::hash<std::u16string_view>()(std::u16string_view(printer));
+}
+
+// A printer's name with its hash: a look through the whole table compares the hashes first, as
+// every printer's watch thread counts its jobs every second.
+struct PrinterKey {
+    explicit PrinterKey(LPCWSTR printer) : name(printer), hash(printerHashOf(printer)) {}
+    LPCWSTR name;
+    size_t hash;
+};
+
+bool samePrinter(const PrnJobRecord4V2& record, const PrinterKey& printer)
+{
+    return record.printerHash == printer.hash && lstrcmpW(record.PrntName(), printer.name) == 0;
 }
 
 size_t wideBytes(LPCWSTR text)
@@ -97,8 +112,9 @@ void clPrnJobData4V2::EndTracking()
 
 PrnJobRecord4V2* clPrnJobData4V2::findBySysJobId(LPCWSTR printer, DWORD sysJobId)
 {
+    const PrinterKey key(printer);
     for (PrnJobRecord4V2& record : JobArray) {
-        if (record.SysJobID == sysJobId && samePrinter(record, printer))
+        if (record.SysJobID == sysJobId && samePrinter(record, key))
             return &record;
     }
     return nullptr;
@@ -106,8 +122,10 @@ PrnJobRecord4V2* clPrnJobData4V2::findBySysJobId(LPCWSTR printer, DWORD sysJobId
 
 PrnJobRecord4V2* clPrnJobData4V2::findByClJobId(LPCWSTR printer, const ClJobID* clJobId)
 {
+    const PrinterKey key(printer);
     for (PrnJobRecord4V2& record : JobArray) {
-        if (m_clientJobId.Identical(&record.ClJobID, clJobId) && samePrinter(record, printer))
+        if (record.ClJobID.Data1 == clJobId->Data1 && m_clientJobId.Identical(&record.ClJobID, clJobId) &&
+            samePrinter(record, key))
             return &record;
     }
     return nullptr;
@@ -155,6 +173,7 @@ BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* c
     record.ResetFlg = JOB_RESET_NONE;
     record.SkipCount = 0;
     fillTexts(record, printer, portName, messages);
+    record.printerHash = printerHashOf(printer);
     JOB_TRACE("AddJobData", W("JobArray.size:[%ld]"), static_cast<LONG>(JobArray.size()));
     return TRUE;
 }
@@ -181,8 +200,9 @@ DWORD clPrnJobData4V2::GetSystemJobId(LPCWSTR printer)
     if (!printer)
         return 0;
     Lock lock(&m_cs);
+    const PrinterKey key(printer);
     for (const PrnJobRecord4V2& record : JobArray) {
-        if (samePrinter(record, printer))
+        if (samePrinter(record, key))
             return record.SysJobID;
     }
     return 0;
@@ -215,8 +235,9 @@ BOOL clPrnJobData4V2::GetDeviceJobId2(LPCWSTR printer, DWORD hObj, ClJobID* clJo
     if (!printer || hObj == 0 || !clJobId)
         return FALSE;
     Lock lock(&m_cs);
+    const PrinterKey key(printer);
     for (const PrnJobRecord4V2& record : JobArray) {
-        if (record.hObj == hObj && samePrinter(record, printer)) {
+        if (record.hObj == hObj && samePrinter(record, key)) {
             m_clientJobId.Copy(&record.ClJobID, clJobId);
             return clJobId->JobText[0] != 0;
         }
@@ -280,8 +301,9 @@ DWORD clPrnJobData4V2::GetJobCountForDevice(LPCWSTR printer)
         return 0;
     Lock lock(&m_cs);
     DWORD count = 0;
+    const PrinterKey key(printer);
     for (const PrnJobRecord4V2& record : JobArray)
-        count += samePrinter(record, printer) ? 1 : 0;
+        count += samePrinter(record, key) ? 1 : 0;
     return count;
 }
 
@@ -293,8 +315,9 @@ DWORD clPrnJobData4V2::GetJobListForDevice(LPCWSTR printer, DWORD** list)
     }
     Lock lock(&m_cs);
     std::vector<DWORD> ids;
+    const PrinterKey key(printer);
     for (const PrnJobRecord4V2& record : JobArray) {
-        if (samePrinter(record, printer))
+        if (samePrinter(record, key))
             ids.push_back(record.SysJobID);
     }
     if (ids.empty())
@@ -378,8 +401,9 @@ DWORD clPrnJobData4V2::GetDelSuccess(LPCWSTR printer, DWORD sysJobId)
     if (!printer || sysJobId == 0)
         return 0;
     Lock lock(&m_cs);
+    const PrinterKey key(printer);
     for (auto record = JobArray.rbegin(); record != JobArray.rend(); ++record) {
-        if (record->SysJobID == sysJobId && samePrinter(*record, printer))
+        if (record->SysJobID == sysJobId && samePrinter(*record, key))
             return record->DelSuccess;
     }
     return 0;
@@ -391,8 +415,9 @@ BOOL clPrnJobData4V2::SetDelSuccess(LPCWSTR printer, DWORD sysJobId)
         return FALSE;
     Lock lock(&m_cs);
     BOOL marked = FALSE;
+    const PrinterKey key(printer);
     for (PrnJobRecord4V2& record : JobArray) {
-        if (record.SysJobID == sysJobId && samePrinter(record, printer)) {
+        if (record.SysJobID == sysJobId && samePrinter(record, key)) {
             record.DelSuccess = 1;
             marked = TRUE;
         }

@@ -30,6 +30,7 @@ struct PrnJobRecord4V2 {
     std::unique_ptr<char[]> texts;
     DWORD portOffset; // byte offsets into texts; the printer name is at 0
     DWORD messageOffset[4];
+    size_t printerHash; // of the printer name, for quick looks through the table
 
     LPCWSTR PrntName() const { return reinterpret_cast<LPCWSTR>(texts.get()); }
     LPCWSTR PortName() const { return reinterpret_cast<LPCWSTR>(texts.get() + portOffset); }
