@@ -1,5 +1,6 @@
 #include "PrnJobData4V2.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string_view>
@@ -25,6 +26,12 @@ struct PrinterKey {
     LPCWSTR name;
     size_t hash;
 };
+
+// Of the whole record: two ids are identical when every field is, and the record has no padding.
+size_t clJobIdHashOf(const ClJobID* clJobId)
+{
+    return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(clJobId), sizeof *clJobId));
+}
 
 bool samePrinter(const PrnJobRecord4V2& record, const PrinterKey& printer)
 {
@@ -98,7 +105,7 @@ clPrnJobData4V2::~clPrnJobData4V2()
 
 void clPrnJobData4V2::EndTracking()
 {
-    std::vector<PrnJobRecord4V2> ended;
+    std::deque<PrnJobRecord4V2> ended;
     {
         Lock lock(&m_cs);
         ended.swap(JobArray);
@@ -123,8 +130,9 @@ PrnJobRecord4V2* clPrnJobData4V2::findBySysJobId(LPCWSTR printer, DWORD sysJobId
 PrnJobRecord4V2* clPrnJobData4V2::findByClJobId(LPCWSTR printer, const ClJobID* clJobId)
 {
     const PrinterKey key(printer);
+    const size_t clJobIdHash = clJobIdHashOf(clJobId);
     for (PrnJobRecord4V2& record : JobArray) {
-        if (record.ClJobID.Data1 == clJobId->Data1 && m_clientJobId.Identical(&record.ClJobID, clJobId) &&
+        if (record.clJobIdHash == clJobIdHash && m_clientJobId.Identical(&record.ClJobID, clJobId) &&
             samePrinter(record, key))
             return &record;
     }
@@ -174,6 +182,7 @@ BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* c
     record.SkipCount = 0;
     fillTexts(record, printer, portName, messages);
     record.printerHash = printerHashOf(printer);
+    record.clJobIdHash = clJobIdHashOf(&record.ClJobID);
     JOB_TRACE("AddJobData", W("JobArray.size:[%ld]"), static_cast<LONG>(JobArray.size()));
     return TRUE;
 }
@@ -187,7 +196,8 @@ BOOL clPrnJobData4V2::RemoveJobData(LPCWSTR printer, const ClJobID* clJobId)
     if (PrnJobRecord4V2* record = findByClJobId(printer, clJobId)) {
         JOB_TRACE("RemoveJobData", W("PrntName:[%ls] hObj:[%08x] ClJobID.JobInfo1:[%08d]"), printer, record->hObj,
                   JobInfo1Number(clJobId->JobText));
-        JobArray.erase(JobArray.begin() + (record - JobArray.data()));
+        JobArray.erase(std::find_if(JobArray.begin(), JobArray.end(),
+                                    [record](const PrnJobRecord4V2& each) { return &each == record; }));
         removed = TRUE;
     }
     JOB_TRACE("RemoveJobData", W("JobArray.size:[%ld]"), static_cast<LONG>(JobArray.size()));

@@ -2,6 +2,7 @@
 // reported, keyed by printer and spooler job id, client job id or device object handle.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,7 +31,9 @@ struct PrnJobRecord4V2 {
     std::unique_ptr<char[]> texts;
     DWORD portOffset; // byte offsets into texts; the printer name is at 0
     DWORD messageOffset[4];
-    size_t printerHash; // of the printer name, for quick looks through the table
+    // Hashes of the printer name and of ClJobID, for quick looks through the table.
+    size_t printerHash;
+    size_t clJobIdHash;
 
     LPCWSTR PrntName() const { return reinterpret_cast<LPCWSTR>(texts.get()); }
     LPCWSTR PortName() const { return reinterpret_cast<LPCWSTR>(texts.get() + portOffset); }
@@ -89,7 +92,9 @@ private:
     BOOL withRecord(PrnJobRecord4V2* (clPrnJobData4V2::*finder)(LPCWSTR, Key), LPCWSTR printer, Key key,
                     Action action);
 
-    std::vector<PrnJobRecord4V2> JobArray;
+    // Jobs end about in the order they came: a deque leaves a job near the front without moving
+    // the jobs behind it.
+    std::deque<PrnJobRecord4V2> JobArray;
     CRITICAL_SECTION m_cs;
     clClientJobId m_clientJobId;
 };
