@@ -280,18 +280,8 @@ int main(int argc, char** argv)
         std::printf("%s", kUsage);
         return 0;
     }
-    std::string temporary;
-    if (!options.root.empty()) {
-        setenv("PAL_ROOT", options.root.c_str(), 1);
-    } else if (!std::getenv("PAL_ROOT")) {
-        char folder[] = "/tmp/bench-print-road-XXXXXX";
-        if (!mkdtemp(folder))
-            return fail("cannot make a temporary platform root");
-        temporary = folder;
-        setenv("PAL_ROOT", folder, 1);
-    }
-    int code = run(options);
-    if (!temporary.empty())
-        std::filesystem::remove_all(temporary);
-    return code;
+    road::BenchRoot root(options.root, "/tmp/bench-print-road");
+    if (!root.ready())
+        return fail("cannot make a temporary platform root");
+    return run(options);
 }

@@ -29,6 +29,7 @@
 #include "StandinTesting.h"
 #include "VxDmlpResults.h"
 #include "test_spooler_host.h"
+#include "TestServices.h"
 
 namespace {
 
@@ -49,8 +50,8 @@ const char kUsage[] =
     "  --printers N  simulated printers, one device each (1..2000)\n"
     "  --jobs N      jobs per printer and run\n"
     "  --rate N      device completions a second over all printers\n"
-    "  --root DIR    platform root (default: a new folder in /dev/shm, or in /tmp without it;\n"
-    "                removed afterwards)\n"
+    "  --root DIR    platform root (default: PAL_ROOT, else a new folder in /dev/shm, or in /tmp\n"
+    "                without it, removed afterwards)\n"
     "  --help        show this text\n"
     "Exit status 0 when every job ended and the targets are met; 1 when a step failed or a target\n"
     "was missed; 2 for a wrong command line.\n";
@@ -308,10 +309,7 @@ public:
     bool start()
     {
         manager_ = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        std::u16string image = wide(testsupport::besideSelf("JTRKSVC2"));
-        service_ = CreateServiceW(manager_, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
-                                  nullptr, nullptr);
+        service_ = testsupport::createServiceBesideSelf(manager_, "JTRKSVC2");
         return service_ && StartServiceW(service_, 0, nullptr) && reaches(SERVICE_RUNNING);
     }
     bool stop()
@@ -701,21 +699,11 @@ int main(int argc, char** argv)
         std::printf("%s", kUsage);
         return 0;
     }
-    std::string temporary;
-    if (!options.root.empty()) {
-        setenv("PAL_ROOT", std::filesystem::absolute(options.root).c_str(), 1);
-    } else {
-        // In memory where there is one: the spooler host and the file layer create and remove a few
-        // files a job, and a disk file system busy with other work makes that take milliseconds.
-        std::string folder = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-        folder += "/bench-tracking-XXXXXX";
-        if (!mkdtemp(folder.data()))
-            return fail("cannot make a temporary platform root");
-        temporary = folder;
-        setenv("PAL_ROOT", folder.c_str(), 1);
-    }
-    int code = run(options);
-    if (!temporary.empty())
-        std::filesystem::remove_all(temporary);
-    return code;
+    // In memory where there is one: the spooler host and the file layer create and remove a few
+    // files a job, and a disk file system busy with other work makes that take milliseconds.
+    road::BenchRoot root(options.root,
+                         std::string(std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp") + "/bench-tracking");
+    if (!root.ready())
+        return fail("cannot make a temporary platform root");
+    return run(options);
 }

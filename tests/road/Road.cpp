@@ -78,4 +78,26 @@ bool writeRootFile(const std::string& relative, const std::string& text)
     return bool(file);
 }
 
+BenchRoot::BenchRoot(const std::string& root, const std::string& prefix)
+{
+    if (!root.empty()) {
+        setenv("PAL_ROOT", std::filesystem::absolute(root).c_str(), 1);
+        return;
+    }
+    if (std::getenv("PAL_ROOT"))
+        return;
+    std::string folder = prefix + "-XXXXXX";
+    ready_ = mkdtemp(folder.data()) != nullptr;
+    if (ready_) {
+        temporary_ = folder;
+        setenv("PAL_ROOT", folder.c_str(), 1);
+    }
+}
+
+BenchRoot::~BenchRoot()
+{
+    if (!temporary_.empty())
+        std::filesystem::remove_all(temporary_);
+}
+
 } // namespace road

@@ -32,4 +32,21 @@ bool jobStatus(const std::u16string& printer, DWORD job, DWORD& status);
 // Writes a file below the platform root (PAL_ROOT), creating its folders.
 bool writeRootFile(const std::string& relative, const std::string& text);
 
+// The platform root of a benchmark, set as PAL_ROOT: `root` when given, else PAL_ROOT when set,
+// else a new folder prefix-XXXXXX that goes with the object.
+class BenchRoot {
+public:
+    BenchRoot(const std::string& root, const std::string& prefix);
+    ~BenchRoot();
+    BenchRoot(const BenchRoot&) = delete;
+    BenchRoot& operator=(const BenchRoot&) = delete;
+
+    // False when no temporary folder could be made.
+    bool ready() const { return ready_; }
+
+private:
+    std::string temporary_;
+    bool ready_ = true;
+};
+
 } // namespace road

@@ -19,6 +19,7 @@
 #include "StandinTesting.h"
 #include "TempRoot.h"
 #include "test_spooler_host.h"
+#include "TestServices.h"
 
 namespace serviceroad {
 
@@ -71,10 +72,7 @@ protected:
         ASSERT_TRUE(host.start());
         ASSERT_TRUE(road::addMonitor());
         manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-        std::u16string image = wide(testsupport::besideSelf("JTRKSVC2"));
-        service = CreateServiceW(manager, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
-                                 nullptr, nullptr);
+        service = testsupport::createServiceBesideSelf(manager, "JTRKSVC2");
         ASSERT_NE(service, nullptr);
     }
     void TearDown() override

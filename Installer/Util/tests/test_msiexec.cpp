@@ -1,6 +1,7 @@
 // The custom actions run by pal-msiexec in its own process against the spooler host.
 #include "ChildProcess.h"
 #include "conversion_testing.h"
+#include "TestServices.h"
 
 using namespace utiltest;
 using spoolertest::monitorKey;
@@ -55,11 +56,7 @@ TEST_F(AcrossProcesses, ServiceActionsStartAndStopARegisteredJtrksvc2)
 {
     ASSERT_TRUE(host.start());
     SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::string image = testsupport::besideSelf("JTRKSVC2");
-    std::u16string wideImage(image.begin(), image.end());
-    SC_HANDLE service = CreateServiceW(manager, u"JTRKSVC2", nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, wideImage.c_str(), nullptr, nullptr,
-                                       nullptr, nullptr, nullptr);
+    SC_HANDLE service = testsupport::createServiceBesideSelf(manager, "JTRKSVC2");
     ASSERT_NE(service, nullptr);
     SERVICE_STATUS status{};
     auto start = runProgram({"pal-msiexec", "--property", "JTRK_SERVICE_NAME=JTRKSVC2", "--env", "TEMP=C:\\Temp",

@@ -14,17 +14,13 @@
 #include "TempRoot.h"
 #include "jtrkjobevent.h"
 #include "test_spooler_host.h"
+#include "TestServices.h"
 
 using namespace svctest;
 
 namespace {
 
 constexpr auto kLimit = std::chrono::seconds(30);
-
-std::u16string wide(const std::string& text)
-{
-    return std::u16string(text.begin(), text.end());
-}
 
 class ServiceFrame : public ::testing::Test {
 protected:
@@ -33,10 +29,7 @@ protected:
         setenv("PAL_TIME_SCALE", "0.05", 1); // the 5-second pause before STOPPED
         manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(manager, nullptr);
-        std::u16string image = wide(testsupport::besideSelf("JTRKSVC2"));
-        service = CreateServiceW(manager, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                 SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
-                                 nullptr, nullptr);
+        service = testsupport::createServiceBesideSelf(manager, "JTRKSVC2");
         ASSERT_NE(service, nullptr);
     }
     void TearDown() override
