@@ -15,6 +15,11 @@ namespace spoolsv {
 
 namespace {
 
+constexpr int kStopped = -1;
+constexpr int kNoConnection = -2;
+// How often a thread waiting for connections looks at the queued ones' time, in real milliseconds.
+constexpr int kQueuePollMs = 50;
+
 bool makeAddress(const std::string& path, sockaddr_un& address)
 {
     address = {};
@@ -73,6 +78,9 @@ void Listener::stop()
         for (Worker& worker : workers_)
             if (worker.fd >= 0)
                 ::shutdown(worker.fd, SHUT_RDWR);
+        for (const WaitingConnection& waiting : queued_)
+            ::close(waiting.fd);
+        queued_.clear();
     }
     if (wakeFds_[1] >= 0) {
         char wake = 1;  // never read: it wakes every waiting thread, now and later
@@ -102,6 +110,7 @@ void Listener::stop()
 void Listener::addWorker()
 {
     reapFinished();
+    ++starting_;
     Worker& worker = workers_.emplace_back();
     worker.thread = std::thread(&Listener::work, this, std::ref(worker));
 }
@@ -131,21 +140,33 @@ void Listener::work(Worker& self)
     bool ready = epollFd >= 0 && ::epoll_ctl(epollFd, EPOLL_CTL_ADD, listenFd_, &listening) == 0 &&
                  ::epoll_ctl(epollFd, EPOLL_CTL_ADD, wakeFds_[0], &wake) == 0;
     std::unique_lock<std::mutex> lock(mutex_);
+    --starting_;
+    int fd = -1;  // a queued connection that this thread serves next
     while (ready && !stopping_) {
-        ++waiting_;
-        lock.unlock();
-        int fd = waitForConnection(epollFd);
-        lock.lock();
-        --waiting_;
-        if (fd < 0)
-            break;
-        if (stopping_ || serving_ >= kMaxConnections) {
-            ::close(fd);  // the peer sees the connection end before its first reply
-            continue;
+        if (fd < 0) {
+            ++waiting_;
+            int timeoutMs = queued_.empty() ? -1 : kQueuePollMs;
+            lock.unlock();
+            fd = waitForConnection(epollFd, timeoutMs);
+            lock.lock();
+            --waiting_;
+            if (fd == kStopped)
+                break;
+            if (fd >= 0 && stopping_) {
+                ::close(fd);
+                break;
+            }
+            if (fd == kNoConnection || serving_ >= kMaxConnections) {
+                if (fd >= 0)
+                    queueConnection(fd);  // served when a connection ends
+                fd = -1;
+                closeExpired();
+                continue;
+            }
         }
         ++serving_;
         self.fd = fd;
-        if (waiting_ == 0)
+        if (waiting_ + starting_ == 0)
             addWorker();  // somebody waits for the next connection while this one is served
         Caller caller{nextSession_++, isAdmin(fd)};
         lock.unlock();
@@ -154,24 +175,57 @@ void Listener::work(Worker& self)
         ::close(fd);  // under the lock: stop() never shuts down a descriptor number reused meanwhile
         self.fd = -1;
         --serving_;
-        if (waiting_ >= kMaxIdleThreads)
+        fd = stopping_ ? -1 : nextQueued();
+        if (fd < 0 && waiting_ + starting_ >= kMaxIdleThreads)
             break;
     }
+    if (fd >= 0)
+        ::close(fd);
     if (epollFd >= 0)
         ::close(epollFd);
     self.finished = true;
 }
 
-int Listener::waitForConnection(int epollFd)
+void Listener::queueConnection(int fd)
+{
+    if (queued_.size() >= kMaxWaitingConnections) {
+        ::close(fd);  // the peer sees the connection end before its first reply
+        return;
+    }
+    queued_.push_back({fd, GetTickCount64()});
+}
+
+void Listener::closeExpired()
+{
+    const ULONGLONG now = GetTickCount64();
+    while (!queued_.empty() && now - queued_.front().since >= kConnectionWaitMs) {
+        ::close(queued_.front().fd);  // the peer sees the connection end before its first reply
+        queued_.pop_front();
+    }
+}
+
+int Listener::nextQueued()
+{
+    closeExpired();
+    if (queued_.empty())
+        return -1;
+    int fd = queued_.front().fd;
+    queued_.pop_front();
+    return fd;
+}
+
+int Listener::waitForConnection(int epollFd, int timeoutMs)
 {
     for (;;) {
         epoll_event events[2];
-        int count = ::epoll_wait(epollFd, events, 2, -1);
+        int count = ::epoll_wait(epollFd, events, 2, timeoutMs);
         if (count < 0 && errno != EINTR)
-            return -1;
+            return kStopped;
+        if (count == 0)
+            return kNoConnection;
         for (int i = 0; i < count; ++i)
             if (events[i].data.fd == wakeFds_[0])
-                return -1;
+                return kStopped;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0)
             return fd;
