@@ -64,10 +64,11 @@ WORD clDMLLIB_Operation::rtnListObjects2(const DmlpListObjects2Params* lpRequest
     return rtnRequest(__func__, DMLLIB_PHASE_LISTOBJECTS2, g_DmlpEntries.ListObjects2, lpRequest, lpResult);
 }
 
-WORD clDMLLIB_Operation::rtnTraceJob(const DmlpTraceJobParams* lpRequest, DmlpTraceJobResult* lpResult)
+WORD clDMLLIB_Operation::rtnTraceJob(const DmlpTraceJobParams* lpRequest, DmlpTraceJobResult* lpResult,
+                                     BOOL bPause)
 {
     // The device files a finished job in its log a moment after the job object goes away.
-    if (lpRequest && lpResult)
+    if (bPause && lpRequest && lpResult)
         Sleep(kPauseBeforeTraceMs);
     return rtnRequest(__func__, DMLLIB_PHASE_TRACEJOB, g_DmlpEntries.TraceJob, lpRequest, lpResult);
 }

@@ -19,7 +19,8 @@ public:
 
     WORD rtnGet2(const DmlpGet2Params* lpRequest, DmlpGet2Result* lpResult);
     WORD rtnListObjects2(const DmlpListObjects2Params* lpRequest, DmlpListObjects2Result* lpResult);
-    WORD rtnTraceJob(const DmlpTraceJobParams* lpRequest, DmlpTraceJobResult* lpResult);
+    // With bPause, after the pause that gives the device time to file a job that just left it.
+    WORD rtnTraceJob(const DmlpTraceJobParams* lpRequest, DmlpTraceJobResult* lpResult, BOOL bPause);
     WORD rtnCancelJob(const DmlpCancelJobParams* lpRequest, DmlpCancelJobResult* lpResult);
     WORD rtnSubscribeEvent(DWORD dwObjectClass, const DmlpEventList* lpEvents, const DmlpCallback* lpCallback);
     WORD rtnSubscribeEvent2(DWORD dwObjectClass, const DmlpEventList* lpEvents, const DmlpCallback* lpCallback);

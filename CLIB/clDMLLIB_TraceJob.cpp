@@ -113,6 +113,24 @@ DWORD clDMLLIB_TraceJob::GetImprCompCnt(const DmlpTraceJobResult* lpResult)
     return ImprCompCnt;
 }
 
+WORD clDMLLIB_TraceJob::rtnAskJobLog(const DmlpTraceJobParams* lpRequest, BOOL bPause, BYTE* lpbyJobCompID,
+                                     DWORD* lpImprCompCnt, BOOL* lpbFiled)
+{
+    DmlpTraceJobResult result = {};
+    WORD rtnRet = rtnTraceJob(lpRequest, &result, bPause);
+    *lpbFiled = FALSE;
+    if (rtnRet == DMLP_SUCCESS && result.kind == kLogResultKind) {
+        *lpbFiled = ClibAttributeValue(result.attributes, result.count, CLIB_ATTR_JOB_COMPLETION) != nullptr;
+        *lpbyJobCompID = byGetJobCompIDinLog(&result);
+        *lpImprCompCnt = m_nCountOption ? GetImprCompCnt(&result) : 0;
+    }
+    return rtnFreeMemory(rtnRet, &result.buffer);
+}
+
+// The log is asked at once: a job that left the device a while ago is filed, and a trace that
+// waited first would hold up the caller (the service's one job-control thread, for every printer).
+// Only a job the log does not hold yet is asked for again, after the pause in which the device
+// files a job that has just left it.
 WORD clDMLLIB_TraceJob::rtnDoTraceJob(BYTE* lpbyJobCompID, DWORD* lpImprCompCnt)
 {
     static const uint16_t withCount[] = {CLIB_ATTR_JOB_COMPLETION, CLIB_ATTR_IMPRESSIONS};
@@ -122,13 +140,12 @@ WORD clDMLLIB_TraceJob::rtnDoTraceJob(BYTE* lpbyJobCompID, DWORD* lpImprCompCnt)
     memcpy(&request.clJobId, &m_ClJobID, sizeof request.clJobId);
     request.attributeIdCount = m_nCountOption ? 2 : 1;
     request.attributeIds = withCount;
-    DmlpTraceJobResult result = {};
-    WORD rtnRet = rtnTraceJob(&request, &result);
-    if (rtnRet == DMLP_SUCCESS && result.kind == kLogResultKind) {
-        *lpbyJobCompID = byGetJobCompIDinLog(&result);
-        *lpImprCompCnt = m_nCountOption ? GetImprCompCnt(&result) : 0;
-    }
-    return rtnFreeMemory(rtnRet, &result.buffer);
+    BOOL bFiled = FALSE;
+    WORD rtnRet = rtnAskJobLog(&request, FALSE, lpbyJobCompID, lpImprCompCnt, &bFiled);
+    bool notYetFiled = (rtnRet == DMLP_SUCCESS && !bFiled) || rtnRet == kUnknownObject;
+    if (notYetFiled)
+        rtnRet = rtnAskJobLog(&request, TRUE, lpbyJobCompID, lpImprCompCnt, &bFiled);
+    return rtnRet;
 }
 
 WORD clDMLLIB_TraceJob::rtnExecute(WORD wStartStatus, DWORD* lpImprCompCnt)

@@ -15,6 +15,9 @@ private:
     // Status of the job search and the job's state byte (0 when none was found).
     WORD rtnDoGet2(BYTE* lpbyState);
     WORD rtnDoTraceJob(BYTE* lpbyJobCompID, DWORD* lpImprCompCnt);
+    // One job-log request; *lpbFiled tells whether the log holds the job's completion.
+    WORD rtnAskJobLog(const DmlpTraceJobParams* lpRequest, BOOL bPause, BYTE* lpbyJobCompID, DWORD* lpImprCompCnt,
+                      BOOL* lpbFiled);
     BYTE byGetJobCompIDinLog(const DmlpTraceJobResult* lpResult);
     DWORD GetImprCompCnt(const DmlpTraceJobResult* lpResult);
     void vJudgeJobState(WORD* lpStatus, BYTE byState);
