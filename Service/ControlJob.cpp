@@ -317,26 +317,27 @@ void JobCompSuccess(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, c
         return;
     InitDeviceStatus(context, printer, jobId);
     std::u16string port = jobsOf(context).GetPortName(jobId);
-    if (SendStatus(context, printer, jobId, PMSTATUS_PRINTING, nullptr) == JTRK_PRINTMGR_PAUSED) {
+    SpoolerJobA job(printer, jobId); // one read serves the ending's statuses and its decision
+    if (SendStatusOfJob(context, printer, jobId, PMSTATUS_PRINTING, nullptr, job) == JTRK_PRINTMGR_PAUSED) {
         holdAgain(context, printer, jobId, port);
     } else {
-        DWORD status = 0;
-        int read = spoolerStatus(printer, jobId, &status, "JobCompSuccess");
-        if (read == JOBREAD_FAILED)
+        if (job.read == JOBREAD_FAILED)
             return;
-        if (read == JOBREAD_FOUND) {
+        if (job.read == JOBREAD_FOUND) {
+            DWORD status = job.info->Status;
+            CJ_TRACE("JobCompSuccess", W("pJobInfo->Status:[%ld]"), status);
             bool printed = (!IsRemovePrintJob(status) && IsPrintingPrintJob(status)) ||
                            ((status & JOB_STATUS_DELETING) && (status & JOB_STATUS_PRINTING));
             if (!printed)
                 return; // still spooling: a later pass ends it
-            SendStatus(context, printer, jobId, PMSTATUS_PRINTING, nullptr);
-            SendStatus(context, printer, jobId, PMSTATUS_COMPLETED, nullptr);
+            SendStatusOfJob(context, printer, jobId, PMSTATUS_PRINTING, nullptr, job);
+            SendStatusOfJob(context, printer, jobId, PMSTATUS_COMPLETED, nullptr, job);
             SendNoticeEnd(printer, jobId);
             spoolerCommand(printer, jobId, JOB_CONTROL_SENT_TO_PRINTER, port);
             jobsOf(context).RemoveJobData(printer, clJobId);
             return;
         }
-        SendStatus(context, printer, jobId, PMSTATUS_GONE, nullptr);
+        SendStatusOfJob(context, printer, jobId, PMSTATUS_GONE, nullptr, job);
     }
     SendNoticeEnd(printer, jobId);
     jobsOf(context).RemoveJobData(printer, clJobId);
@@ -348,17 +349,19 @@ void JobCompCancel(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, co
         return;
     InitDeviceStatus(context, printer, jobId);
     std::u16string port = jobsOf(context).GetPortName(jobId);
-    DWORD status = 0;
-    if (spoolerStatus(printer, jobId, &status, "JobCompCancel") == JOBREAD_FOUND && IsRemovePrintJob(status)) {
-        if (SendStatus(context, printer, jobId, PMSTATUS_PRINTING, nullptr) == JTRK_PRINTMGR_PAUSED)
+    SpoolerJobA job(printer, jobId); // one read serves the ending's statuses and its decision
+    if (job.read == JOBREAD_FOUND)
+        CJ_TRACE("JobCompCancel", W("pJobInfo->Status:[%ld]"), job.info->Status);
+    if (job.read == JOBREAD_FOUND && IsRemovePrintJob(job.info->Status)) {
+        if (SendStatusOfJob(context, printer, jobId, PMSTATUS_PRINTING, nullptr, job) == JTRK_PRINTMGR_PAUSED)
             holdAgain(context, printer, jobId, port);
         SendNoticeEnd(printer, jobId);
         jobsOf(context).RemoveJobData(printer, clJobId);
         return;
     }
-    int r = SendStatus(context, printer, jobId, PMSTATUS_PRINTING, nullptr);
+    int r = SendStatusOfJob(context, printer, jobId, PMSTATUS_PRINTING, nullptr, job);
     if (r != JTRK_PRINTMGR_PAUSED)
-        r = SendStatus(context, printer, jobId, PMSTATUS_GONE, nullptr);
+        r = SendStatusOfJob(context, printer, jobId, PMSTATUS_GONE, nullptr, job);
     SendNoticeEnd(printer, jobId);
     spoolerCommand(printer, jobId, r == JTRK_PRINTMGR_PAUSED ? JOB_CONTROL_RESTART : JOB_CONTROL_DELETE, port);
     jobsOf(context).RemoveJobData(printer, clJobId);

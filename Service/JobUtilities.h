@@ -17,6 +17,17 @@ int GetPrintJobInfo(LPCWSTR printer, DWORD jobId, JOB_INFO_1W** info);
 int GetPrintJobInfo2(LPCWSTR printer, DWORD jobId, JOB_INFO_2W** info);
 int GetPrintJobInfoA(LPCWSTR printer, DWORD jobId, JOB_INFO_1A** info);
 
+// A job's spooler record (GetPrintJobInfoA), read once for the statuses sent while the job ends.
+struct SpoolerJobA {
+    SpoolerJobA(LPCWSTR printer, DWORD jobId);
+    ~SpoolerJobA();
+    SpoolerJobA(const SpoolerJobA&) = delete;
+    SpoolerJobA& operator=(const SpoolerJobA&) = delete;
+
+    JOB_INFO_1A* info = nullptr; // with JOBREAD_FOUND
+    int read;                    // the reader's result (JOBREAD_*)
+};
+
 int IsCompletePrintJob(DWORD status);
 BOOL IsPrintingPrintJob(DWORD status);
 BOOL IsRemovePrintJob(DWORD status);

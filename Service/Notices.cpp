@@ -149,12 +149,17 @@ int SendNoticeStart(LPCWSTR printer, DWORD jobId)
 
 int SendStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status, const DevMsgRecord* record)
 {
-    g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_IN, kSource, "SendStatus");
     if (!printer || jobId == 0 || status == 0)
         return -1;
-    JobInfo<JOB_INFO_1A> job;
-    int read = GetPrintJobInfoA(printer, jobId, &job.info);
-    if (read == JOBREAD_FAILED)
+    SpoolerJobA job(printer, jobId);
+    return SendStatusOfJob(context, printer, jobId, status, record, job);
+}
+
+int SendStatusOfJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status,
+                    const DevMsgRecord* record, const SpoolerJobA& job)
+{
+    g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_IN, kSource, "SendStatus");
+    if (!printer || jobId == 0 || status == 0 || job.read == JOBREAD_FAILED)
         return -1;
     bool sent = true;
     int result;

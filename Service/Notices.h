@@ -8,6 +8,7 @@
 
 struct JTRKServiceContext;
 struct _DevMsgRecord;
+struct SpoolerJobA;
 
 // Status values of the print manager beside a row's dwPrtStatus.
 #define JTRK_PRTSTATUS_ERROR 2
@@ -22,6 +23,9 @@ struct _DevMsgRecord;
 int SendNoticeStart(LPCWSTR printer, DWORD jobId);
 // record may be NULL; a notice row (ERRACT_NOTICE) also sends its text, filled with the job's names.
 int SendStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status, const _DevMsgRecord* record);
+// As SendStatus, with the job's record read before.
+int SendStatusOfJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status,
+                    const _DevMsgRecord* record, const SpoolerJobA& job);
 int ExternSendStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status, PrNoticeInfo* notice,
                      LPCSTR text);
 int SendPrintStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD nup);

@@ -86,6 +86,13 @@ int GetPrintJobInfoA(LPCWSTR printer, DWORD jobId, JOB_INFO_1A** info)
     return readJob(printer, jobId, 1, reinterpret_cast<BYTE**>(info), getJobA, "GetPrintJobInfoA");
 }
 
+SpoolerJobA::SpoolerJobA(LPCWSTR printer, DWORD jobId) : read(GetPrintJobInfoA(printer, jobId, &info)) {}
+
+SpoolerJobA::~SpoolerJobA()
+{
+    LocalFree(info);
+}
+
 int IsCompletePrintJob(DWORD status)
 {
     return (status & JOB_STATUS_COMPLETE) ? 1 : 0;

@@ -39,6 +39,12 @@ int SendStatus(JTRKServiceContext*, LPCWSTR printer, DWORD jobId, DWORD status, 
     return status == 0x400 ? FakeNotices::instance().pausedAnswer : FakeNotices::instance().statusResult;
 }
 
+int SendStatusOfJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status,
+                    const _DevMsgRecord* record, const SpoolerJobA&)
+{
+    return SendStatus(context, printer, jobId, status, record);
+}
+
 int SendPrintStatus(JTRKServiceContext*, LPCWSTR printer, DWORD jobId, DWORD nup)
 {
     FakeNotices::instance().record("print", printer, jobId, nup);
