@@ -1,12 +1,17 @@
+// Winsock 2 goes before windows.h, which JTRKCLIB.h includes.
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
+#include <strsafe.h>
+#include <winspool.h>
+
+#include "jtrkplatform.h"
+
 #include "clDMLLIB.h"
 
 #include <cstring>
 #include <vector>
-
-#include <icmpapi.h>
-#include <iphlpapi.h>
-#include <winsock2.h>
-#include <winspool.h>
 
 #include "ClibTrace.h"
 #include "DmlpEntries.h"

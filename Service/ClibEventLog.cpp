@@ -9,31 +9,31 @@
 
 namespace {
 
-std::u16string loadText(UINT id, const WCHAR* fallback)
+WString loadText(UINT id, const WCHAR* fallback)
 {
     WCHAR text[SERVICE_TEXT_CHARS];
-    return id && LoadStringW(nullptr, id, text, SERVICE_TEXT_CHARS) > 0 ? std::u16string(text) : std::u16string(fallback);
+    return id && LoadStringW(nullptr, id, text, SERVICE_TEXT_CHARS) > 0 ? WString(text) : WString(fallback);
 }
 
-std::u16string hexCode(DWORD code)
+WString hexCode(DWORD code)
 {
     WCHAR text[16];
     swprintf_s(text, 16, W("0x%08x"), code);
     return text;
 }
 
-std::u16string decimal(DWORD value)
+WString decimal(DWORD value)
 {
     WCHAR text[16];
     swprintf_s(text, 16, W("%lu"), value);
     return text;
 }
 
-void write(WORD type, DWORD eventId, std::initializer_list<const std::u16string*> strings)
+void write(WORD type, DWORD eventId, std::initializer_list<const WString*> strings)
 {
     LPCWSTR texts[4];
     WORD count = 0;
-    for (const std::u16string* text : strings)
+    for (const WString* text : strings)
         texts[count++] = text->c_str();
     WriteServiceEvent(type, eventId, count, texts);
 }
@@ -49,27 +49,27 @@ void OutputInitTrackEventLog(LPCWSTR printer, WORD status)
     UINT actionId = status == 0xFFF0 ? IDS_ACTION_CHECK_PORT
                     : (status == 0xFFF1 || status == 0xFFF2) ? IDS_ACTION_CHECK_PRINTER
                                                              : 0;
-    std::u16string name = printer, reason = loadText(reasonId, W("Unknown Reason"));
-    std::u16string action = loadText(actionId, W("Unknown Action"));
+    WString name = printer, reason = loadText(reasonId, W("Unknown Reason"));
+    WString action = loadText(actionId, W("Unknown Action"));
     write(EVENTLOG_WARNING_TYPE, JTRK_EVENT_NOT_TRACKED, {&name, &reason, &action});
 }
 
 void OutputInitTrackFailedLog(LPCWSTR printer, DMLLIB_RESULTCODE code)
 {
-    std::u16string name = printer, action = loadText(IDS_ACTION_SUBSCRIBE_AGAIN, W("Unknown Action"));
-    std::u16string text = hexCode(code);
+    WString name = printer, action = loadText(IDS_ACTION_SUBSCRIBE_AGAIN, W("Unknown Action"));
+    WString text = hexCode(code);
     write(EVENTLOG_ERROR_TYPE, JTRK_EVENT_SUBSCRIBE_FAILED, {&name, &action, &text});
 }
 
 void OutputGet2EventLog(LPCWSTR printer, DMLLIB_RESULTCODE code)
 {
-    std::u16string name = printer, text = hexCode(code);
+    WString name = printer, text = hexCode(code);
     write(EVENTLOG_ERROR_TYPE, JTRK_EVENT_STATUS_ERROR, {&name, &text});
 }
 
 void OutputCnclTrcEventLog(LPCWSTR printer, DMLLIB_RESULTCODE code, DWORD jobId, DWORD eventId)
 {
-    std::u16string name = printer, job = decimal(jobId), document, text = hexCode(code);
+    WString name = printer, job = decimal(jobId), document, text = hexCode(code);
     JOB_INFO_1W* info = nullptr;
     if (GetPrintJobInfo(printer, jobId, &info) == JOBREAD_FOUND) {
         if (info->pDocument)
@@ -81,13 +81,13 @@ void OutputCnclTrcEventLog(LPCWSTR printer, DMLLIB_RESULTCODE code, DWORD jobId,
 
 void OutputInternalErrEventLog(LPCWSTR printer, DMLLIB_RESULTCODE code, UINT apiId)
 {
-    std::u16string name = printer, api = loadText(apiId, W("Unknown API")), text = hexCode(code);
+    WString name = printer, api = loadText(apiId, W("Unknown API")), text = hexCode(code);
     write(EVENTLOG_ERROR_TYPE, JTRK_EVENT_CLIB_ERROR, {&name, &api, &text});
 }
 
 void OutputClibSuccessEventLog(LPCWSTR printer, DWORD eventId)
 {
-    std::u16string name = printer;
+    WString name = printer;
     write(EVENTLOG_INFORMATION_TYPE, eventId, {&name});
 }
 

@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #define CLJOBID_DATA4_BYTES 8
 #define CLJOBID_JOBTEXT_BYTES 48
 #define CLJOBID_JOBINFO1_CHARS 8

@@ -24,14 +24,14 @@ clPrnJobData4V2& jobsOf(JTRKServiceContext* context)
     return *context->pPrnJobData4V2;
 }
 
-void spoolerCommand(LPCWSTR printer, DWORD jobId, DWORD command, const std::u16string& port)
+void spoolerCommand(LPCWSTR printer, DWORD jobId, DWORD command, const WString& port)
 {
     SetPrintJobInfoOnCommand(printer, jobId, command, port.c_str());
 }
 
 // The print manager holds the job: the spooler job goes back to the start and the monitor pauses
 // it when it comes back to the port.
-void holdAgain(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const std::u16string& port)
+void holdAgain(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const WString& port)
 {
     spoolerCommand(printer, jobId, JOB_CONTROL_PAUSE, port);
     spoolerCommand(printer, jobId, JOB_CONTROL_RESTART, port);
@@ -272,7 +272,7 @@ DMLLIB_RESULTCODE DoTraceJob(JTRKServiceContext* context, LPCWSTR printer, ClJob
 {
     if (!context || !printer || clJobId.JobText[0] == 0 || !traceByte || jobId == 0)
         return 0;
-    std::u16string port = jobsOf(context).GetPortName(jobId);
+    WString port = jobsOf(context).GetPortName(jobId);
     DWORD address = 0;
     DmlpBinding binding = nullptr;
     context->pPrnComData->GetIPAddress2(port.c_str(), &address);
@@ -297,7 +297,7 @@ DMLLIB_RESULTCODE DoTraceJob(JTRKServiceContext* context, LPCWSTR printer, ClJob
 
 void InitDeviceStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId)
 {
-    std::u16string port = jobsOf(context).GetPortName(jobId);
+    WString port = jobsOf(context).GetPortName(jobId);
     if (!printer || port.empty())
         return;
     clPrnComData& printers = *context->pPrnComData;
@@ -316,7 +316,7 @@ void JobCompSuccess(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, c
     if (!printer || jobId == 0 || !clJobId)
         return;
     InitDeviceStatus(context, printer, jobId);
-    std::u16string port = jobsOf(context).GetPortName(jobId);
+    WString port = jobsOf(context).GetPortName(jobId);
     SpoolerJobA job(printer, jobId); // one read serves the ending's statuses and its decision
     if (SendStatusOfJob(context, printer, jobId, PMSTATUS_PRINTING, nullptr, job) == JTRK_PRINTMGR_PAUSED) {
         holdAgain(context, printer, jobId, port);
@@ -348,7 +348,7 @@ void JobCompCancel(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, co
     if (!printer || jobId == 0 || !clJobId)
         return;
     InitDeviceStatus(context, printer, jobId);
-    std::u16string port = jobsOf(context).GetPortName(jobId);
+    WString port = jobsOf(context).GetPortName(jobId);
     SpoolerJobA job(printer, jobId); // one read serves the ending's statuses and its decision
     if (job.read == JOBREAD_FOUND)
         CJ_TRACE("JobCompCancel", W("pJobInfo->Status:[%ld]"), job.info->Status);

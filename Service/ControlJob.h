@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "JTRKCLIB.h"
 #include "ServiceContext.h"
 

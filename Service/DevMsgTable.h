@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 // uErrAction
 #define ERRACT_STATUS 1 // the print manager gets the status only
 #define ERRACT_NOTICE 2 // the print manager also gets the formatted text of uMsgId

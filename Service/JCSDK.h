@@ -4,6 +4,9 @@
 #pragma once
 
 #include <windows.h>
+#include <comdef.h>
+
+#include "jtrkplatform.h"
 
 extern const IID IID_IJCSDKSpooler; // {5B3E91C2-40AF-4E6D-9C1B-7A2D6F08E314}
 extern const IID IID_IJCSDKEvents;  // {C4D2A877-1B5E-4F30-8E9A-3F61B0D2C955}: the event sink

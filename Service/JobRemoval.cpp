@@ -44,7 +44,7 @@ void tellDeleteFailed(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId)
 
 // Ends the job here: last impressions, print manager, spooler, table.
 void endJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJobID& clJobId, WORD status,
-            const std::u16string& port)
+            const WString& port)
 {
     if (context->GetPageCount && status != CANCEL_STATUS_TIMEOUT) {
         BYTE traceByte = DMLLIB_TRACE_FAILED;
@@ -108,7 +108,7 @@ BOOL CancelJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, BOOL* 
     jobs.GetResetFlg(printer, jobId, &resetFlg);
     ClJobID clJobId = {};
     BOOL result = jobs.GetDeviceJobId(printer, jobId, &clJobId);
-    std::u16string portName = port ? port : u"";
+    WString portName = port ? port : W("");
     WORD status = 0;
     if (result) {
         DWORD address = 0;

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 typedef struct _MsgJobInfo {
     LPSTR PrtName;
     LPSTR MachineName;

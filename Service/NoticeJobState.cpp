@@ -4,9 +4,9 @@
 #include "PrnComData.h"
 #include "PrnJobData4V2.h"
 
-std::u16string NoticeJobPort(JTRKServiceContext* context, DWORD jobId)
+WString NoticeJobPort(JTRKServiceContext* context, DWORD jobId)
 {
-    return context && context->pPrnJobData4V2 ? context->pPrnJobData4V2->GetPortName(jobId) : std::u16string();
+    return context && context->pPrnJobData4V2 ? context->pPrnJobData4V2->GetPortName(jobId) : WString();
 }
 
 BOOL NoticeSdkMode(JTRKServiceContext* context, LPCWSTR port, LPCWSTR printer)

@@ -6,10 +6,12 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "ServiceContext.h"
 
 // The port of the first job table record of the job (any printer); empty when there is none.
-std::u16string NoticeJobPort(JTRKServiceContext* context, DWORD jobId);
+WString NoticeJobPort(JTRKServiceContext* context, DWORD jobId);
 // TRUE when the printer on that port is driven through the job-control SDK.
 BOOL NoticeSdkMode(JTRKServiceContext* context, LPCWSTR port, LPCWSTR printer);
 // The number of the printer's jobs in the job table.

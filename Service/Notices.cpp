@@ -29,33 +29,33 @@ struct JobInfo {
     ~JobInfo() { LocalFree(info); }
 };
 
-std::u16string decimal(long long value)
+WString decimal(long long value)
 {
     WCHAR text[24];
     swprintf_s(text, W("%I64d"), value);
     return text;
 }
 
-std::u16string wideOf(LPCSTR ansi)
+WString wideOf(LPCSTR ansi)
 {
     int length = ansi ? MultiByteToWideChar(CP_ACP, 0, ansi, -1, nullptr, 0) : 0;
     if (length <= 1)
         return {};
-    std::u16string wide(static_cast<size_t>(length), u'\0');
+    WString wide(static_cast<size_t>(length), W('\0'));
     MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide.data(), length);
     wide.resize(static_cast<size_t>(length) - 1);
     return wide;
 }
 
-void writeError(DWORD eventId, const std::vector<std::u16string>& texts)
+void writeError(DWORD eventId, const std::vector<WString>& texts)
 {
     std::vector<LPCWSTR> strings;
-    for (const std::u16string& text : texts)
+    for (const WString& text : texts)
         strings.push_back(text.c_str());
     WriteServiceEvent(EVENTLOG_ERROR_TYPE, eventId, static_cast<WORD>(strings.size()), strings.data());
 }
 
-std::u16string refusalReason(int result)
+WString refusalReason(int result)
 {
     UINT id = result == -2   ? IDS_PRINTMGR_NOT_RUNNING
               : result == -3 ? IDS_PRINTMGR_NO_PRINTER
@@ -64,7 +64,7 @@ std::u16string refusalReason(int result)
                              : 0;
     WCHAR text[256];
     int length = id ? LoadStringW(GetModuleHandleW(nullptr), id, text, 256) : 0;
-    return length > 0 ? std::u16string(text, static_cast<size_t>(length)) : std::u16string(kUnknownReason);
+    return length > 0 ? WString(text, static_cast<size_t>(length)) : WString(kUnknownReason);
 }
 
 // A start notice the print manager did not take.
@@ -183,9 +183,9 @@ int SendStatusOfJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, D
         LocalFree(text);
         FreeSenderName(sender);
     }
-    std::u16string document = job.info ? wideOf(job.info->pDocument) : std::u16string();
+    WString document = job.info ? wideOf(job.info->pDocument) : WString();
     if (result == -1 || !sent) {
-        std::vector<std::u16string> strings = {decimal(error), printer, decimal(jobId)};
+        std::vector<WString> strings = {decimal(error), printer, decimal(jobId)};
         if (job.info)
             strings.push_back(document);
         writeError(JTRK_EVENT_STATUS_FAILED, strings);
@@ -207,7 +207,7 @@ int ExternSendStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, 
                      LPCSTR text)
 {
     g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_IN, kSource, "ExternSendStatus");
-    std::u16string port = NoticeJobPort(context, jobId);
+    WString port = NoticeJobPort(context, jobId);
     bool sdk = context && NoticeSdkMode(context, port.c_str(), printer);
     DWORD pageSlot[kPageCountSlotBytes / sizeof(DWORD)] = {}; // the count in a zeroed 8-byte slot
     DWORD extCount = 0;
@@ -237,7 +237,7 @@ int ExternSendStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, 
 int SendPrintStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD nup)
 {
     g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_IN, kSource, "SendPrintStatus");
-    std::u16string port = NoticeJobPort(context, jobId);
+    WString port = NoticeJobPort(context, jobId);
     if (context && NoticeSdkMode(context, port.c_str(), printer))
         return 0;
     Devmode settings = readDevmode(printer, jobId);
@@ -260,7 +260,7 @@ int SendNoticeEnd(LPCWSTR printer, DWORD jobId)
         return -1;
     int result = PrStatusNoticeEndD(printer, jobId);
     if (result == -1) {
-        std::vector<std::u16string> strings = {decimal(GetLastError()), printer, decimal(jobId)};
+        std::vector<WString> strings = {decimal(GetLastError()), printer, decimal(jobId)};
         JobInfo<JOB_INFO_1W> job;
         if (GetPrintJobInfo(printer, jobId, &job.info) == JOBREAD_FOUND)
             strings.push_back(job.info->pDocument ? job.info->pDocument : W(""));

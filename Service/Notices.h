@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "PrintMgr.h"
 
 struct JTRKServiceContext;

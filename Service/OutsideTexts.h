@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #define OUTSIDE_SENDER_NAME W("TALLY-DESK Output Beacon Service2")
 #define OUTSIDE_SENDER_BYTES 39
 #define OUTSIDE_TEXT_BYTES 512

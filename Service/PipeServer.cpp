@@ -172,7 +172,7 @@ void PipeServer::reject(const JobReport& report)
         return;
     WCHAR job[16];
     swprintf_s(job, 16, W("%lu"), report.jobId);
-    std::u16string document;
+    WString document;
     JOB_INFO_1W* info = nullptr;
     bool haveDocument = GetPrintJobInfo(report.printer, report.jobId, &info) == JOBREAD_FOUND;
     if (haveDocument) {

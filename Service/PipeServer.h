@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "ServiceContext.h"
 
 #define JTRK_PIPE_TIMEOUT_MS 1000

@@ -3,7 +3,10 @@
 #include <tuple>
 #include <vector>
 
+#include <windows.h>
 #include <winspool.h>
+
+#include "jtrkplatform.h"
 
 #include "PrnComData.h"
 #include "ServiceEvents.h"
@@ -69,7 +72,7 @@ DWORD currentServiceState()
 }
 
 // Asks JCSDK again for the job events of an SDK printer; FALSE with the HRESULT as text on a COM error.
-bool renewJobEvents(PrinterData* entry, std::u16string* errorText)
+bool renewJobEvents(PrinterData* entry, WString* errorText)
 {
     IJCSDKSpooler* spooler = entry->pVxSpooler.load();
     if (!spooler)
@@ -130,7 +133,7 @@ void clPrnComData::removeEntry(LPCWSTR port, LPCWSTR printer)
         portData->second.erase(printer);
 }
 
-void clPrnComData::reportActivationFailure(LPCWSTR printer, const std::u16string& errorText)
+void clPrnComData::reportActivationFailure(LPCWSTR printer, const WString& errorText)
 {
     UINT reasonId = currentServiceState() == SERVICE_START_PENDING ? IDS_ACTION_SUBSCRIBE_AGAIN : IDS_REASON_NOT_TRACKED;
     WCHAR reason[SERVICE_TEXT_CHARS];
@@ -149,7 +152,7 @@ BOOL clPrnComData::SetPrinterActive(LPCWSTR printer, LPCWSTR port, BOOL firstVer
         std::shared_lock<std::shared_mutex> guard(m_lock);
         portKnown = m_ports.count(port) != 0;
     }
-    std::u16string errorText = kNoError;
+    WString errorText = kNoError;
     bool failed = false;
     bool created = false;
     BOOL result = FALSE;

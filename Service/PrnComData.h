@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "ServiceContext.h"
 
 #define SDKSTATE_AVAILABLE 1    // watch thread idle, no job
@@ -46,7 +48,7 @@ struct PrinterData {
     CRITICAL_SECTION cs;
 };
 
-typedef std::map<std::u16string, PrinterData> PortData;
+typedef std::map<WString, PrinterData> PortData;
 
 class clPrnComData {
 public:
@@ -126,13 +128,13 @@ private:
     BOOL watchThreadRuns(const PrinterData* entry) const;
     void removeEntry(LPCWSTR port, LPCWSTR printer);
     PrinterData* addEntry(LPCWSTR port, LPCWSTR printer, bool* created);
-    BOOL activateEntry(LPCWSTR printer, LPCWSTR port, std::u16string* errorText);
-    void reportActivationFailure(LPCWSTR printer, const std::u16string& errorText);
+    BOOL activateEntry(LPCWSTR printer, LPCWSTR port, WString* errorText);
+    void reportActivationFailure(LPCWSTR printer, const WString& errorText);
     void releaseSdk(PrinterData* entry);
 
     mutable std::shared_mutex m_lock; // the three maps
-    std::map<std::u16string, PortData> m_ports;
-    std::map<std::u16string, DWORD> IPAddrList;
+    std::map<WString, PortData> m_ports;
+    std::map<WString, DWORD> IPAddrList;
     std::map<DWORD, DmlpBinding> EPHList;
     struct AddressUse {
         std::shared_mutex lock;

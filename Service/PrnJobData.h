@@ -6,11 +6,14 @@
 #include <vector>
 
 #include <windows.h>
+#include <comdef.h>
+
+#include "jtrkplatform.h"
 
 #include "MsgJobInfo.h"
 
 struct PrnJobRecord {
-    std::u16string PrntName;
+    WString PrntName;
     _bstr_t DeviceJobId;
     DWORD SysJobID;
     std::string MsgTexts[4]; // PrtName, MachineName, Document, UserName

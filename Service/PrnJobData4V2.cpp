@@ -16,7 +16,7 @@ const char kSource[] = "PrnJobData4V2";
 
 size_t printerHashOf(LPCWSTR printer)
 {
-    return std::hash<std::u16string_view>()(std::u16string_view(printer));
+    return std::hash<WStringView>()(WStringView(printer));
 }
 
 // A printer's name with its hash: a look through the whole table compares the hashes first, as
@@ -354,7 +354,7 @@ BOOL clPrnJobData4V2::DelMessageJobInfo(MsgJobInfo* info)
     return FreeMsgJobInfo(info);
 }
 
-std::u16string clPrnJobData4V2::GetPortName(DWORD sysJobId)
+WString clPrnJobData4V2::GetPortName(DWORD sysJobId)
 {
     if (sysJobId != 0) {
         Lock lock(&m_cs);
@@ -364,7 +364,7 @@ std::u16string clPrnJobData4V2::GetPortName(DWORD sysJobId)
         }
     }
     SVC_ERROR(SVC_ERROR_GENERAL, kSource, "clPrnJobData4V2::GetPortName");
-    return std::u16string();
+    return WString();
 }
 
 BOOL clPrnJobData4V2::GetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag)

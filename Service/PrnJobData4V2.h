@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "jtrkplatform.h"
+
 #include "ClientJobId.h"
 #include "MsgJobInfo.h"
 
@@ -68,7 +70,7 @@ public:
     BOOL GetMessageJobInfo(LPCWSTR printer, DWORD sysJobId, MsgJobInfo* info);
     BOOL DelMessageJobInfo(MsgJobInfo* info);
     // A copy of the port of the first job with that id, of any printer; empty when none.
-    std::u16string GetPortName(DWORD sysJobId);
+    WString GetPortName(DWORD sysJobId);
     BOOL GetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag);
     // Flag 3 is absorbed while fewer than maxResetCount requests were skipped.
     BOOL SetResetFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag, int maxResetCount);

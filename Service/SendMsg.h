@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "MsgJobInfo.h"
 
 #define SENDMSG_NOT_PREPARED (-100)

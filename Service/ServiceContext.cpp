@@ -11,7 +11,7 @@ const char kSource[] = "JTRKSVC2";
 LPCWSTR IPAddressPrinterMap::Append(DWORD address, LPCWSTR printer)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    std::list<std::u16string>& names = m_map[address];
+    std::list<WString>& names = m_map[address];
     names.emplace_back(printer);
     return names.back().c_str();
 }
@@ -22,7 +22,7 @@ std::vector<LPCWSTR> IPAddressPrinterMap::Names(DWORD address) const
     std::vector<LPCWSTR> names;
     auto found = m_map.find(address);
     if (found != m_map.end()) {
-        for (const std::u16string& name : found->second)
+        for (const WString& name : found->second)
             names.push_back(name.c_str());
     }
     return names;

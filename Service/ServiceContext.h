@@ -12,6 +12,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "VxDmlp.h"
 
 class clPrnComData;
@@ -33,9 +35,9 @@ public:
     LPCWSTR Intern(LPCWSTR printer);
 
 private:
-    std::set<std::u16string> m_names;
+    std::set<WString> m_names;
     mutable std::mutex m_lock;
-    std::map<DWORD, std::list<std::u16string>> m_map;
+    std::map<DWORD, std::list<WString>> m_map;
 };
 
 struct JTRKServiceContext {

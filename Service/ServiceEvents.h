@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #define JTRK_EVENT_START_FAILED 0xC0000001u       // no strings
 #define JTRK_EVENT_PIPE_FAILED 0xC0000008u        // error number
 #define JTRK_EVENT_NOTICE_REFUSED 0xC000000Bu     // printer, job id, document, reason

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "ServiceContext.h"
 
 #define JTRK_PORT_DESCRIPTION W("TALLY-DESK Output Beacon Port2")

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "ClientJobId.h"
 
 #define JTRK_MSG_STARTJOB 0x402       // to a watch thread: the printer has jobs

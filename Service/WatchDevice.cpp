@@ -595,7 +595,7 @@ DevMsgRecord* GetStatusRecordCLIB(const StatusInfo* status)
 int SendDeviceStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DevMsgRecord* record,
                      const JOB_INFO_1W* info, DWORD rawStatus)
 {
-    std::u16string port = context->pPrnJobData4V2->GetPortName(jobId);
+    WString port = context->pPrnJobData4V2->GetPortName(jobId);
     BOOL sdk = context->pPrnComData->GetSDKUse(port.c_str(), printer);
     DWORD status = 0;
     const DevMsgRecord* sent = nullptr;

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "jtrkplatform.h"
+
 #include "ClientJobId.h"
 #include "DevMsgTable.h"
 #include "JCSDK.h"

@@ -8,11 +8,13 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "ClientJobId.h"
 #include "VxDmlp.h"
 
 #ifndef JTRKCLIB_API
-#define JTRKCLIB_API PAL_EXPORT
+#define JTRKCLIB_API JTRK_EXPORT
 #endif
 
 // ---- Result codes ---------------------------------------------------------------------------------

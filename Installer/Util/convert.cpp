@@ -20,7 +20,7 @@ static const WCHAR* const kMakerPrefix = W("Vexil");
 static const WCHAR* const kLanguageSuffixes[] = {W(" Japanese"), W(" JA")};
 
 typedef BOOL(WINAPI* AddPortSilentProc)(LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR);
-typedef std::vector<std::u16string> NameList;
+typedef std::vector<WString> NameList;
 
 enum PortKind { PORT_NONE, PORT_OBV1, PORT_LPR, PORT_PRINTHUB, PORT_TCPIP };
 
@@ -37,9 +37,9 @@ struct Conversion {
     WCHAR listPath[UTIL_FOLDER_MAX + 32];
 };
 
-static std::u16string MonitorKey(LPCWSTR monitor)
+static WString MonitorKey(LPCWSTR monitor)
 {
-    return std::u16string(UTIL_MONITORS_KEY) + monitor + W("\\Ports");
+    return WString(UTIL_MONITORS_KEY) + monitor + W("\\Ports");
 }
 
 // The subkey names of a monitor's Ports key; a missing key is an empty list.
@@ -65,7 +65,7 @@ static DWORD ReadPortList(LPCWSTR monitor, NameList* names)
 
 static BOOL InList(const NameList& names, LPCWSTR port)
 {
-    for (const std::u16string& name : names)
+    for (const WString& name : names)
         if (UtilSameName(name.c_str(), port))
             return TRUE;
     return FALSE;
@@ -91,9 +91,9 @@ static PortKind KindOf(const Conversion& c, LPCWSTR port)
 }
 
 // The old port value of an earlier-monitor port ("Original PrintHub PortNname", else OriginalPortName).
-static std::u16string Obv1OldName(LPCWSTR port)
+static WString Obv1OldName(LPCWSTR port)
 {
-    std::u16string key = MonitorKey(OBV1_MONITOR) + W("\\") + port;
+    WString key = MonitorKey(OBV1_MONITOR) + W("\\") + port;
     for (LPCWSTR value : {W("Original PrintHub PortNname"), ORIGINAL_PORT_VALUE}) {
         WCHAR text[PORT_NAME_MAX * 4] = {};
         DWORD size = sizeof(text) - sizeof(WCHAR);
@@ -101,7 +101,7 @@ static std::u16string Obv1OldName(LPCWSTR port)
             text[0])
             return text;
     }
-    return std::u16string();
+    return WString();
 }
 
 // Reads the list file; FALSE when the conversion ends here (all kinds off, no section).
@@ -162,7 +162,7 @@ static BOOL ReadListFile(Conversion* c)
 
 static BOOL DriverSelected(const Conversion& c, LPCWSTR driver)
 {
-    std::u16string key = driver;
+    WString key = driver;
     for (LPCWSTR suffix : kLanguageSuffixes) {
         size_t length = (size_t)lstrlenW(suffix);
         if (key.size() >= length && UtilSameName(key.c_str() + key.size() - length, suffix))
@@ -231,7 +231,7 @@ static DWORD MakeSpecialName(const Conversion& c, LPCWSTR port, LPWSTR name)
 
 static DWORD WriteOriginalPortName(LPCWSTR specialPort, LPCWSTR port)
 {
-    std::u16string path = MonitorKey(UTIL_SPECIAL_MONITOR_NAME) + W("\\") + specialPort;
+    WString path = MonitorKey(UTIL_SPECIAL_MONITOR_NAME) + W("\\") + specialPort;
     HKEY key = NULL;
     LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
     if (status != ERROR_SUCCESS)
@@ -244,7 +244,7 @@ static DWORD WriteOriginalPortName(LPCWSTR specialPort, LPCWSTR port)
 
 DWORD UtilReadOriginalPortName(LPCWSTR specialPort, LPWSTR name, DWORD size)
 {
-    std::u16string path = MonitorKey(UTIL_SPECIAL_MONITOR_NAME) + W("\\") + specialPort;
+    WString path = MonitorKey(UTIL_SPECIAL_MONITOR_NAME) + W("\\") + specialPort;
     HKEY key = NULL;
     LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
     if (status != ERROR_SUCCESS)
@@ -294,7 +294,7 @@ static DWORD ConvertPrinter(Conversion* c, const PRINTER_INFO_2W& printer)
         return ERROR_SUCCESS;
     }
     PortKind kind = KindOf(*c, port);
-    std::u16string oldName;
+    WString oldName;
     if (kind == PORT_OBV1) {
         oldName = Obv1OldName(port);
         UtilLog(s, W("portname=%ls,oldname=%ls,bIsOBV1Port=%d"), port, oldName.c_str(), 1);

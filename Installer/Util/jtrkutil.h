@@ -2,18 +2,18 @@
 #pragma once
 
 #include <windows.h>
+#include <msi.h>
+#include <msiquery.h>
+#include <shlwapi.h>
+#include <strsafe.h>
 #include <winspool.h>
 
-#define IDS_MONITOR_ADD_FAILED 101
-#define IDS_SERVICE_START_FAILED 102
-#define IDS_PORT_DELETE_FAILED 103
-#define IDS_MONITOR_DELETE_FAILED 104
-#define IDS_ERROR_CAPTION 105
-#define IDS_SERVICE_STOP_FAILED 106
+#include "jtrkplatform.h"
+#include "resource.h"
 
-#define UTIL_MSG_ASK_YESNO 0x02000104
-#define UTIL_MSG_WARNING 0x02000000
-#define UTIL_MSG_ERROR 0x01000000
+#define UTIL_MSG_ASK_YESNO ((INSTALLMESSAGE)0x02000104)
+#define UTIL_MSG_WARNING ((INSTALLMESSAGE)0x02000000)
+#define UTIL_MSG_ERROR ((INSTALLMESSAGE)0x01000000)
 
 #define UTIL_ENVIRONMENT W("Windows x64")
 #define UTIL_SPECIAL_MONITOR_PREFIX W("JTRKMON2")
@@ -50,14 +50,14 @@ DWORD UtilReadOriginalPortName(LPCWSTR specialPort, LPWSTR name, DWORD size);
 DWORD UtilToSpecialPort(MSIHANDLE session, LPCWSTR uiDllName);
 
 extern "C" {
-PAL_EXPORT DWORD WINAPI JTMXAddMonitor(LPCWSTR monitorName, LPCWSTR monitorDll);
-PAL_EXPORT DWORD WINAPI JTMXDeleteMonitor(LPCWSTR monitorName);
-PAL_EXPORT UINT WINAPI JTMXInstallPort(MSIHANDLE session);
-PAL_EXPORT UINT WINAPI JTMXInstallPortforReInst(MSIHANDLE session);
-PAL_EXPORT DWORD WINAPI JTMXIsMonitorExists(LPCWSTR monitorName);
-PAL_EXPORT UINT WINAPI JTMXStartService(MSIHANDLE session);
-PAL_EXPORT UINT WINAPI JTMXStopService(MSIHANDLE session);
-PAL_EXPORT DWORD WINAPI JTMXToOriginalPort(void);
-PAL_EXPORT DWORD WINAPI JTMXToSecialPort(MSIHANDLE session, LPCWSTR uiDllName);
-PAL_EXPORT UINT WINAPI JTMXUninstallPort(MSIHANDLE session);
+JTRK_EXPORT DWORD WINAPI JTMXAddMonitor(LPCWSTR monitorName, LPCWSTR monitorDll);
+JTRK_EXPORT DWORD WINAPI JTMXDeleteMonitor(LPCWSTR monitorName);
+JTRK_EXPORT UINT WINAPI JTMXInstallPort(MSIHANDLE session);
+JTRK_EXPORT UINT WINAPI JTMXInstallPortforReInst(MSIHANDLE session);
+JTRK_EXPORT DWORD WINAPI JTMXIsMonitorExists(LPCWSTR monitorName);
+JTRK_EXPORT UINT WINAPI JTMXStartService(MSIHANDLE session);
+JTRK_EXPORT UINT WINAPI JTMXStopService(MSIHANDLE session);
+JTRK_EXPORT DWORD WINAPI JTMXToOriginalPort(void);
+JTRK_EXPORT DWORD WINAPI JTMXToSecialPort(MSIHANDLE session, LPCWSTR uiDllName);
+JTRK_EXPORT UINT WINAPI JTMXUninstallPort(MSIHANDLE session);
 }

@@ -2,13 +2,17 @@
 // Xcv contexts, the TCP layer, the RAW protocol and the job flow.
 #pragma once
 
-#include <windows.h>
 #include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
+#include <lmcons.h>
+#include <strsafe.h>
 #include <winspool.h>
 #include <winsplp.h>
 
-#include "pal/version.h"
-
+#include "jtrkplatform.h"
 #include "jtrkjobevent.h"
 #include "jtrkportcfg.h"
 
@@ -217,7 +221,7 @@ void ReportPortFailure(const PortEntry* pEntry, LPCWSTR pszOperation);
 BOOL IsStringInField(const WCHAR* pszField, size_t cchField);
 
 // ---- Monitor slots (monitor.cpp)
-extern "C" PAL_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor);
+extern "C" JTRK_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor);
 BOOL WINAPI JTMXEnumPorts(HANDLE hMonitor, LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LPDWORD pcbNeeded,
                           LPDWORD pcReturned);
 BOOL WINAPI JTMXOpenPort(HANDLE hMonitor, LPWSTR pName, PHANDLE pHandle);

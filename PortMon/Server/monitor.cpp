@@ -34,31 +34,27 @@ __attribute__((destructor)) static void MonitorProcessDetach(void)
     DeleteCriticalSection(&csPortList);
 }
 
-static MONITOR2 g_Monitor2 = {
-    sizeof(MONITOR2),
-    JTMXEnumPorts,
-    JTMXOpenPort,
-    NULL,  // OpenPortEx
-    JTMXStartDocPort,
-    JTMXWritePort,
-    JTMXReadPort,
-    JTMXEndDocPort,
-    JTMXClosePort,
-    NULL,  // AddPort
-    NULL,  // AddPortEx
-    NULL,  // ConfigurePort
-    NULL,  // DeletePort
-    NULL,  // GetPrinterDataFromPort
-    NULL,  // SetPortTimeOuts
-    JTMXXcvOpenPort,
-    JTMXXcvDataPort,
-    JTMXXcvClosePort,
-    JTMXShutdown,
-    NULL,  // SendRecvBidiDataFromPort
-    NULL,  // NotifyUsedPorts
-    NULL,  // NotifyUnusedPorts
-    NULL,  // PowerEvent
-};
+// The functions this monitor has; the others stay NULL. Set by name: the headers' tables end at
+// different members (PowerEvent is missing from older ones).
+static MONITOR2 MakeMonitor2(void)
+{
+    MONITOR2 m = {};
+    m.cbSize = sizeof(MONITOR2);
+    m.pfnEnumPorts = JTMXEnumPorts;
+    m.pfnOpenPort = JTMXOpenPort;
+    m.pfnStartDocPort = JTMXStartDocPort;
+    m.pfnWritePort = JTMXWritePort;
+    m.pfnReadPort = JTMXReadPort;
+    m.pfnEndDocPort = JTMXEndDocPort;
+    m.pfnClosePort = JTMXClosePort;
+    m.pfnXcvOpenPort = JTMXXcvOpenPort;
+    m.pfnXcvDataPort = JTMXXcvDataPort;
+    m.pfnXcvClosePort = JTMXXcvClosePort;
+    m.pfnShutdown = JTMXShutdown;
+    return m;
+}
+
+static MONITOR2 g_Monitor2 = MakeMonitor2();
 
 // Windows 2000 spoolers know the table only up to Shutdown.
 #define MONITOR2_SIZE_WIN2000 148
@@ -138,7 +134,7 @@ static DWORD LoadPortList(PMonitorContext pMonitor)
     return dwError;
 }
 
-extern "C" PAL_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor)
+extern "C" JTRK_EXPORT LPMONITOR2 WINAPI InitializePrintMonitor2(PMONITORINIT pMonitorInit, PHANDLE phMonitor)
 {
     MonTraceIn(W("InitializePrintMonitor2"));
     if (!pMonitorInit || !phMonitor) {

@@ -3,7 +3,12 @@
 #pragma once
 
 #include <windows.h>
+#include <commctrl.h>
+#include <strsafe.h>
 #include <winspool.h>
+#include <winsplp.h>
+
+#include "jtrkplatform.h"
 
 #include "jtrkportcfg.h"
 
@@ -33,8 +38,8 @@ typedef struct _PORT_DIALOG_DATA {
 } PORT_DIALOG_DATA, *PPORT_DIALOG_DATA;
 
 extern "C" {
-PAL_EXPORT PMONITORUI WINAPI InitializePrintMonitorUI(void);
-PAL_EXPORT BOOL WINAPI JTMXAddPortSilent(LPCWSTR pszServer, LPCWSTR pszSourcePort, LPCWSTR pszNewPort,
+JTRK_EXPORT PMONITORUI WINAPI InitializePrintMonitorUI(void);
+JTRK_EXPORT BOOL WINAPI JTMXAddPortSilent(LPCWSTR pszServer, LPCWSTR pszSourcePort, LPCWSTR pszNewPort,
                                         LPCWSTR pszOriginalPort);
 }
 

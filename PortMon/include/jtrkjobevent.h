@@ -4,7 +4,9 @@
 
 #include <cstddef>
 
-#include "pal/types.h"
+#include <windows.h>
+
+#include "jtrkplatform.h"
 
 #define JTRK_SERVICE_PIPE_NAME W("\\\\.\\pipe\\vexil_jtrksvc2")
 

@@ -4,9 +4,23 @@
 
 #include <cstddef>
 
-#include "pal/types.h"
-// DELETE_PORT_DATA_1, the input of "DeletePort", is the spooler's own record.
-#include "pal/winspool.h"
+#include <windows.h>
+#include <winspool.h>
+
+#include "jtrkplatform.h"
+
+// DELETE_PORT_DATA_1, the input of "DeletePort", is the record of the standard TCP/IP port
+// monitor's Xcv interface. Its header belongs to the driver kit, which mingw-w64 does not ship.
+#if __has_include(<tcpxcv.h>)
+#include <tcpxcv.h>
+#else
+typedef struct _DELETE_PORT_DATA_1 {
+    WCHAR psztPortName[64];
+    WCHAR psztName[49];
+    DWORD dwVersion;
+    DWORD dwReserved;
+} DELETE_PORT_DATA_1, *PDELETE_PORT_DATA_1;
+#endif
 
 #define JTRK_PORT_TYPE_NAME W("TALLY-DESK Output Beacon Port2")
 #define JTRK_MONITOR_DLL_NAME W("JTRKMON2.DLL")

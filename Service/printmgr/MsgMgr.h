@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "OutsideLibrary.h"
 
 #define MSGM_NOT_AVAILABLE OUTSIDE_NOT_AVAILABLE

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 // Every outside entry takes one pointer to its parameter block and returns an int.
 typedef int (*OUTSIDE_ENTRY)(void* block);
 

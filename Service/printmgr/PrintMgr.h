@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include "OutsideLibrary.h"
 
 #define PRINTMGR_NOT_AVAILABLE OUTSIDE_NOT_AVAILABLE

@@ -38,12 +38,12 @@ const WCHAR* errorText(BYTE kind)
     }
 }
 
-bool appendAnsi(std::u16string& out, const char* text)
+bool appendAnsi(WString& out, const char* text)
 {
     int chars = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
     if (chars <= 0)
         return false;
-    std::u16string wide(static_cast<size_t>(chars), u'\0');
+    WString wide(static_cast<size_t>(chars), W('\0'));
     if (MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), chars) != chars)
         return false;
     wide.resize(static_cast<size_t>(chars) - 1);
@@ -63,23 +63,23 @@ const char* baseName(const char* path)
 }
 
 // "function(file.cpp) message\r\n"; false when a conversion fails.
-bool buildText(std::u16string& text, const char* sourceFile, const char* function, const WCHAR* message)
+bool buildText(WString& text, const char* sourceFile, const char* function, const WCHAR* message)
 {
     if (!appendAnsi(text, function))
         return false;
-    text += u'(';
+    text += W('(');
     if (!appendAnsi(text, baseName(sourceFile)))
         return false;
-    text += u')';
+    text += W(')');
     if (message && message[0]) {
-        text += u' ';
+        text += W(' ');
         text += message;
     }
-    text += u"\r\n";
+    text += W("\r\n");
     return true;
 }
 
-std::u16string timeStamp()
+WString timeStamp()
 {
     SYSTEMTIME now;
     GetLocalTime(&now);
@@ -90,7 +90,7 @@ std::u16string timeStamp()
     return stamp;
 }
 
-bool writeAnsi(HANDLE file, const std::u16string& line)
+bool writeAnsi(HANDLE file, const WString& line)
 {
     int length = static_cast<int>(line.size());
     int bytes = WideCharToMultiByte(CP_ACP, 0, line.data(), length, nullptr, 0, nullptr, nullptr);
@@ -186,11 +186,11 @@ void clTraceLog::vWriteLine(BYTE marker, const char* sourceFile, const char* fun
     const WCHAR* markerString = markerText(marker);
     if (!markerString)
         return;
-    std::u16string text;
+    WString text;
     if (!buildText(text, sourceFile, function, message))
         return;
     if (Out == 0) {
-        std::u16string line = markerString + text;
+        WString line = markerString + text;
         OutputDebugStringW(line.c_str());
         return;
     }
@@ -208,8 +208,8 @@ void clTraceLog::vWriteFileLine(BYTE marker, const WCHAR* text)
     const ULONGLONG cap = static_cast<ULONGLONG>(MaxFileSize) * 1024;
     const ULONGLONG sizeBefore = fileSize(file);
     if (sizeBefore < cap) {
-        std::u16string stamp = timeStamp();
-        size_t textChars = std::char_traits<char16_t>::length(text) + 1;
+        WString stamp = timeStamp();
+        size_t textChars = std::char_traits<WCHAR>::length(text) + 1;
         if (!stamp.empty() && writeAnsi(file, stamp + markerText(marker) + text) &&
             sizeBefore + textChars + kLinePrefixChars >= cap)
             writeAnsi(file, stamp + markerText(TRACE_MARKER_EOF) + kOverCapText);

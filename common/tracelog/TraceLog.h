@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 enum TraceMarker : BYTE {
     TRACE_MARKER_FUNCTION_IN = 1,
     TRACE_MARKER_FUNCTION_OUT = 2,

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 #include <atomic>
 
 #include "DmlpCoder.h"

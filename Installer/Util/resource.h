@@ -1,0 +1,9 @@
+// String resources of JTRKUtil (language 1041).
+#pragma once
+
+#define IDS_MONITOR_ADD_FAILED 101
+#define IDS_SERVICE_START_FAILED 102
+#define IDS_PORT_DELETE_FAILED 103
+#define IDS_MONITOR_DELETE_FAILED 104
+#define IDS_ERROR_CAPTION 105
+#define IDS_SERVICE_STOP_FAILED 106

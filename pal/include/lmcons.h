@@ -1,0 +1,4 @@
+// LAN Manager lengths (UNLEN; see pal/system.h).
+#pragma once
+
+#include "pal/system.h"

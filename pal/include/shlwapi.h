@@ -1,0 +1,4 @@
+// Path helpers (PathFileExistsW; see pal/files.h).
+#pragma once
+
+#include "pal/files.h"
