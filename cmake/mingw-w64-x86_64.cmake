@@ -1,0 +1,17 @@
+# Cross build for Windows x64 with Debian's mingw-w64 (the POSIX thread model, for std::thread).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(JTRK_MINGW_TRIPLE x86_64-w64-mingw32)
+set(CMAKE_C_COMPILER ${JTRK_MINGW_TRIPLE}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${JTRK_MINGW_TRIPLE}-g++-posix)
+set(CMAKE_RC_COMPILER ${JTRK_MINGW_TRIPLE}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${JTRK_MINGW_TRIPLE})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Test programs run under wine.
+find_program(JTRK_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
+if(JTRK_WINE)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${JTRK_WINE})
+endif()
+set(CMAKE_DLLTOOL ${JTRK_MINGW_TRIPLE}-dlltool)

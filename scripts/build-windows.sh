@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the deliverables for Windows x64 with mingw-w64 (preset windows, build/windows), every
+# compiler warning an error, and checks the names each module exports. Installs the cross compiler,
+# the Windows headers and wine64 when the machine lacks them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+triple=x86_64-w64-mingw32
+need=()
+command -v cmake >/dev/null || need+=(cmake)
+command -v ninja >/dev/null || need+=(ninja-build)
+command -v python3 >/dev/null || need+=(python3)
+command -v $triple-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+[ -f /usr/share/mingw-w64/include/windows.h ] || need+=(mingw-w64-x86-64-dev)
+command -v $triple-windres >/dev/null || need+=(binutils-mingw-w64-x86-64)
+[ -x /usr/lib/wine/wine64 ] || command -v wine64 >/dev/null || need+=(wine64)
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
+fi
+
+echo "=== build: windows"
+cmake --preset windows -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+cmake --build --preset windows -j "$(nproc)"
+
+# Each module exports exactly these names.
+declare -A exports=(
+  [JTRKMON2.dll]="InitializePrintMonitor2"
+  [JTRKMNUI2.dll]="InitializePrintMonitorUI JTMXAddPortSilent"
+  [JTRKUtil.dll]="JTMXAddMonitor JTMXDeleteMonitor JTMXInstallPort JTMXInstallPortforReInst JTMXIsMonitorExists
+                  JTMXStartService JTMXStopService JTMXToOriginalPort JTMXToSecialPort JTMXUninstallPort"
+)
+echo "=== exports"
+failed=0
+for module in "${!exports[@]}"; do
+  file=build/windows/bin/$module
+  actual=$($triple-objdump -p "$file" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+           sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
+  expected=$(tr -s ' \n' '\n' <<<"${exports[$module]}" | sed '/^$/d' | sort)
+  if [ "$actual" != "$expected" ]; then
+    echo "$module: exports differ (expected < > built):"
+    diff <(echo "$expected") <(echo "$actual") || true
+    failed=1
+  else
+    echo "$module: $(wc -l <<<"$actual") exports as expected"
+  fi
+done
+exit $failed
