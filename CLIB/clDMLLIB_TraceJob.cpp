@@ -180,8 +180,8 @@ WORD clDMLLIB_TraceJob::rtnExecute(WORD wStartStatus, DWORD* lpImprCompCnt)
             m_byRtnTrace = DMLLIB_TRACE_COMPLETED;
         else if (logged == DMLP_SUCCESS && byJobCompID == kCompletionCancelled)
             m_byRtnTrace = DMLLIB_TRACE_CANCELLED;
-        else if (logged == DMLP_TIMEOUT && m_byRtnTrace == DMLLIB_TRACE_UNKNOWN)
-            m_byRtnTrace = DMLLIB_TRACE_PROCESSING;
+        else if (logged != DMLP_SUCCESS && logged != kUnknownObject)
+            m_byRtnTrace = DMLLIB_TRACE_PROCESSING; // a log that did not answer tells nothing of the job
         rtnRet = DMLP_SUCCESS;
         if (m_byRtnTrace == DMLLIB_TRACE_INCOMPLETE)
             m_byRtnTrace = DMLLIB_TRACE_PROCESSING;

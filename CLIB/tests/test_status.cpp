@@ -151,6 +151,20 @@ TEST_F(StatusFlow, TheWantedJobIsTheThirdOfThreeAndItsCodeWins)
     EXPECT_EQ(fake.liveBlocks(), 0);
 }
 
+TEST_F(StatusFlow, TheWantedJobFirstEndsTheSearch)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({13, 11}));
+    fake.reply(kGet2, 1, JobObject(13, wanted, 4, {0x0A000001}, 9));
+    deviceAnswers(0x09000002, 1);
+    EXPECT_EQ(run(1), 0x00060001u);
+    EXPECT_EQ(info.lStatusCode, 0x0A000001u);
+    EXPECT_EQ(info.ImprCompCnt, 9u);
+    auto gets = fake.callsOf(kGet2);
+    ASSERT_EQ(gets.size(), 3u) << "no request for the other job";
+    EXPECT_EQ(gets[0].handles, (std::vector<uint32_t>{13}));
+    EXPECT_EQ(gets[1].objectClass, 490u);
+}
+
 TEST_F(StatusFlow, WithoutTheCountOptionTheCountIsZero)
 {
     fake.reply(kListObjects2, 1, ListObjects2Body({13}));

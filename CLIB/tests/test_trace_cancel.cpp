@@ -60,6 +60,18 @@ TEST_F(TraceFlow, AJobInStateNineIsCompletedWithoutTheLog)
     EXPECT_EQ(gets[1].attributes, (std::vector<uint16_t>{280, 283}));
 }
 
+TEST_F(TraceFlow, TheWantedJobFirstEndsTheSearch)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({12, 11}));
+    fake.reply(kGet2, 1, JobObject(12, wanted, 9));
+    fake.reply(kGet2, 1, JobObject(11, JobId(9), 4));
+    EXPECT_EQ(run(), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
+    auto gets = fake.callsOf(kGet2);
+    ASSERT_EQ(gets.size(), 1u) << "no request for the other job";
+    EXPECT_EQ(gets[0].handles, (std::vector<uint32_t>{12}));
+}
+
 TEST_F(TraceFlow, JobStatesOnTheDevice)
 {
     const std::pair<uint8_t, BYTE> cases[] = {{1, DMLLIB_TRACE_FAILED}, {4, DMLLIB_TRACE_PROCESSING},
@@ -159,13 +171,21 @@ TEST_F(TraceFlow, AnIncompleteHandleWithoutMatchAsksTheLog)
     EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
 }
 
-TEST_F(TraceFlow, ATimedOutLogRequestIsNotUnknown)
+// Only a log that answers without the job makes it unknown; a log request that failed tells
+// nothing, whatever the failure.
+TEST_F(TraceFlow, AFailedLogRequestIsNotUnknown)
 {
+    for (DmlpStatus failure : {DMLP_TIMEOUT, DMLP_TRANSPORT_FAILURE, DMLP_BINDING_CLOSED, DMLP_INCOMPLETE_REPLY}) {
+        fake.reply(kListObjects2, 1, ListObjects2Body({}));
+        fake.reply(kTraceJob, failure);
+        EXPECT_EQ(run(1), 0x00080001u) << failure;
+        EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING) << failure;
+        EXPECT_EQ(impressions, 0x77777777u) << failure;
+    }
     fake.reply(kListObjects2, 1, ListObjects2Body({}));
-    fake.reply(kTraceJob, DMLP_TIMEOUT);
+    fake.reply(kTraceJob, 8);  // the log does not know the job
     EXPECT_EQ(run(1), 0x00080001u);
-    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
-    EXPECT_EQ(impressions, 0x77777777u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_UNKNOWN);
 }
 
 TEST_F(TraceFlow, ListFailures)
@@ -278,6 +298,19 @@ TEST_F(CancelFlow, TheThirdOfThreeIsCancelled)
     ASSERT_EQ(cancels.size(), 1u);
     EXPECT_EQ(cancels[0].handles, (std::vector<uint32_t>{13}));
     EXPECT_EQ(fake.liveBlocks(), 0);
+}
+
+TEST_F(CancelFlow, TheFirstOfTwoIsCancelled)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({13, 11}));
+    fake.reply(kGet2, 1, idOnly(13, wanted));
+    fake.reply(kGet2, 1, idOnly(11, JobId(7)));
+    fake.reply(kCancelJob, 1, Wire().u32(0));
+    EXPECT_EQ(cancel(), 0x00090001u);
+    EXPECT_EQ(fake.callsOf(kGet2).size(), 1u) << "no request for the other job";
+    auto cancels = fake.callsOf(kCancelJob);
+    ASSERT_EQ(cancels.size(), 1u);
+    EXPECT_EQ(cancels[0].handles, (std::vector<uint32_t>{13}));
 }
 
 TEST_F(CancelFlow, ATimeOutThenAMatchCancels)
