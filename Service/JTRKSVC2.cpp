@@ -18,7 +18,8 @@ const char kUsage[] =
     "Started from a console it writes event 0xC0000001 (source OutputBeaconService2) and ends.\n"
     "\n"
     "  --root DIR  platform root (default: PAL_ROOT)\n"
-    "  --help      show this text\n";
+    "  --help      show this text\n"
+    "Other words are ignored (a binPath may add its own).\n";
 
 } // namespace
 
@@ -29,13 +30,9 @@ int main(int argc, char** argv)
             fputs(kUsage, stdout);
             return 0;
         }
-        if (strcmp(argv[i], "--root") == 0 && i + 1 < argc) {
+        // Other words are ignored: a service's command line may carry what its binPath adds.
+        if (strcmp(argv[i], "--root") == 0 && i + 1 < argc)
             setenv("PAL_ROOT", argv[++i], 1);
-        } else {
-            fprintf(stderr, "JTRKSVC2: unknown argument %s\n", argv[i]);
-            fputs(kUsage, stderr);
-            return 2;
-        }
     }
     return JTRKServiceEntry();
 }

@@ -100,10 +100,35 @@ bool findInSystemServices(const char* service, const char* protocol, uint16_t& p
     return true;
 }
 
+// What <root>/config/vxsrvc-startup says of the start, for the tests of the protocol library's
+// callers: "fail" (a runtime that is not installed) or "delay MS" (a slow start, on the platform's
+// clock); no file, or any other text, starts at once.
+struct StartupScript {
+    bool fail = false;
+    DWORD delayMs = 0;
+};
+
+StartupScript startupScript()
+{
+    StartupScript script;
+    std::ifstream file(rootConfigFile("vxsrvc-startup"));
+    std::string word;
+    if (!(file >> word))
+        return script;
+    script.fail = word == "fail";
+    if (word == "delay")
+        file >> script.delayMs;
+    return script;
+}
+
 } // namespace
 
 int32_t VxSrvcStartup(void* /*application*/)
 {
+    const StartupScript script = startupScript();
+    if (script.fail)
+        return VXSRVC_E_NOT_FOUND;
+    Sleep(script.delayMs);
     g_instanceId.store(freshInstanceId());
     g_started = true;
     return VXSRVC_OK;

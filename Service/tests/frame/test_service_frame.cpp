@@ -84,7 +84,26 @@ TEST_F(ServiceFrame, FromAConsoleTheProgramWritesOneErrorAndEnds)
     testsupport::ChildResult help = testsupport::runProgram(testsupport::besideSelf("JTRKSVC2"), {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("pal-sc start JTRKSVC2"), std::string::npos);
-    EXPECT_EQ(testsupport::runProgram(testsupport::besideSelf("JTRKSVC2"), {"--bogus"}).status, 2);
+    EXPECT_EQ(testsupport::runProgram(testsupport::besideSelf("JTRKSVC2"), {"--bogus"}).status, 0);
+    EXPECT_EQ(eventIds(), (std::vector<DWORD>{0xC0000001u, 0xC0000001u})) << "an unknown word is ignored";
+}
+
+// A binPath may carry words of its own: the service starts with them all the same.
+TEST_F(ServiceFrame, ABinPathWithAnExtraWordStartsTheService)
+{
+    spoolertest::SpoolerHost host;
+    ASSERT_TRUE(host.start());
+    const std::string program = testsupport::besideSelf("JTRKSVC2");
+    const std::u16string image = u"\"" + std::u16string(program.begin(), program.end()) + u"\" -k extra";
+    ASSERT_TRUE(DeleteService(service));
+    CloseServiceHandle(service);
+    service = CreateServiceW(manager, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                             SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr, nullptr,
+                             nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    EXPECT_TRUE(startAndRun());
+    EXPECT_TRUE(stop());
+    EXPECT_EQ(host.stop(), 0);
 }
 
 TEST_F(ServiceFrame, RunsAnswersReportsAndStopsCleanly)
@@ -112,6 +131,54 @@ TEST_F(ServiceFrame, RunsAnswersReportsAndStopsCleanly)
     EXPECT_EQ(status.dwWin32ExitCode, 0u);
     for (DWORD id : eventIds())
         EXPECT_EQ(id, 0xC0000013u) << "only a client library without runtime may be reported";
+    EXPECT_EQ(host.stop(), 0);
+}
+
+// Without the client library the service runs all the same: it takes reports and tracks nothing
+// at the device.
+TEST_F(ServiceFrame, AClientLibraryThatDoesNotStartIsLoggedAndTheServiceRuns)
+{
+    ASSERT_TRUE(road::writeRootFile("config/vxsrvc-startup", "fail\n"));
+    spoolertest::SpoolerHost host;
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(startAndRun());
+    EXPECT_EQ(eventIds(), (std::vector<DWORD>{0xC0000013u}));
+    JobEventRequest request{};
+    request.dwSize = sizeof request;
+    BYTE reply[8];
+    DWORD read = 99;
+    EXPECT_TRUE(CallNamedPipeW(JTRK_SERVICE_PIPE_NAME, &request, sizeof request, reply, sizeof reply, &read,
+                               NMPWAIT_USE_DEFAULT_WAIT));
+    ASSERT_TRUE(stop());
+    EXPECT_EQ(eventIds(), (std::vector<DWORD>{0xC0000013u})) << "nothing to terminate";
+    EXPECT_EQ(host.stop(), 0);
+}
+
+// The pending states ask the service control for six seconds each.
+TEST_F(ServiceFrame, StartAndStopPendingAskForSixSeconds)
+{
+    ASSERT_TRUE(road::writeRootFile("config/vxsrvc-startup", "delay 4000\n")); // 200 ms at this time scale
+    spoolertest::SpoolerHost host;
+    ASSERT_TRUE(host.start());
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
+    // The service control reports START_PENDING without checkpoint until the service reports.
+    SERVICE_STATUS pending{};
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return QueryServiceStatus(service, &pending) && pending.dwCurrentState == SERVICE_START_PENDING &&
+                   pending.dwCheckPoint != 0;
+        },
+        kLimit));
+    EXPECT_EQ(pending.dwWaitHint, 6000u);
+    EXPECT_EQ(pending.dwCheckPoint, 1u);
+    EXPECT_EQ(pending.dwControlsAccepted, 0u);
+    ASSERT_TRUE(reaches(SERVICE_RUNNING));
+    ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &pending));
+    ASSERT_TRUE(reaches(SERVICE_STOP_PENDING, &pending)); // the 5-second pause before STOPPED
+    EXPECT_EQ(pending.dwWaitHint, 6000u);
+    EXPECT_GE(pending.dwCheckPoint, 2u);
+    EXPECT_EQ(pending.dwControlsAccepted, DWORD(SERVICE_ACCEPT_STOP));
+    ASSERT_TRUE(reaches(SERVICE_STOPPED));
     EXPECT_EQ(host.stop(), 0);
 }
 

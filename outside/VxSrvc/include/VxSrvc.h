@@ -27,6 +27,8 @@
 
 // application: the caller's global record (tagged "APPI"); kept, not read. Startup draws a fresh
 // instance id. Cleanup cancels the timers not yet fired; message threads are the caller's to destroy.
+// <root>/config/vxsrvc-startup scripts the start for tests: "fail" gives VXSRVC_E_NOT_FOUND, as a
+// runtime that is not installed; "delay MS" waits MS milliseconds of the platform's clock first.
 VXSRVC_API int32_t VxSrvcStartup(void* application);
 VXSRVC_API void VxSrvcCleanup(void);
 

@@ -35,6 +35,23 @@ TEST(VxSrvcInstance, NonZeroStableUntilCleanupAndFreshPerStartup)
     EXPECT_EQ(VxSrvcGetInstanceId(nullptr), VXSRVC_E_BAD_PARAMETER);
 }
 
+// The root's start script: a runtime that is not installed, a slow start, anything else at once.
+TEST(VxSrvcInstance, TheRootsStartScriptFailsOrDelaysTheStart)
+{
+    TempRoot root;
+    writeText(root.file("config/vxsrvc-startup"), "fail\n");
+    EXPECT_EQ(VxSrvcStartup(nullptr), VXSRVC_E_NOT_FOUND);
+    EXPECT_EQ(VxSrvcTestStarted(), 0);
+    writeText(root.file("config/vxsrvc-startup"), "delay 200\n");
+    const uint32_t before = VxSrvcGetTick();
+    ASSERT_EQ(VxSrvcStartup(nullptr), VXSRVC_OK);
+    EXPECT_GE(VxSrvcGetTick() - before, 200u);
+    VxSrvcCleanup();
+    writeText(root.file("config/vxsrvc-startup"), "other\n");
+    ASSERT_EQ(VxSrvcStartup(nullptr), VXSRVC_OK);
+    VxSrvcCleanup();
+}
+
 std::string moduleFolder()
 {
     Dl_info info;
