@@ -44,6 +44,9 @@ void readReport(const JobEventRequest& request, JobReport* report)
     report->nup = request.dwNup;
 }
 
+// How an overlapped call on the pipe ended.
+enum class Outcome { Done, ClientSilent, Stopping };
+
 class PipeServer {
 public:
     PipeServer(JTRKServiceContext* context, HANDLE event) : m_context(context), m_event(event) {}
@@ -52,8 +55,8 @@ public:
     bool serveOne();
 
 private:
-    bool waitForOwnEvent();
-    bool pending(BOOL done);
+    Outcome complete(BOOL done, DWORD limit);
+    bool exchange();
     void handle(const JobReport& report);
     void startTracking(const JobReport& report);
     void reject(const JobReport& report);
@@ -64,21 +67,6 @@ private:
     BOOL m_v1 = FALSE; // the latest start request came from a device of the first protocol version
 };
 
-bool PipeServer::waitForOwnEvent()
-{
-    HANDLE handles[2] = {m_context->hSvcEvent, m_event};
-    return WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1;
-}
-
-// After an overlapped call: TRUE to go on, FALSE when the wait ended on anything but the call.
-bool PipeServer::pending(BOOL done)
-{
-    if (done || GetLastError() != ERROR_IO_PENDING || waitForOwnEvent())
-        return true;
-    CancelIoEx(m_context->hPipe, &m_overlapped); // the call must not outlive its buffer
-    return false;
-}
-
 void armOverlapped(OVERLAPPED* overlapped, HANDLE event)
 {
     memset(overlapped, 0, sizeof *overlapped);
@@ -86,33 +74,55 @@ void armOverlapped(OVERLAPPED* overlapped, HANDLE event)
     ResetEvent(event);
 }
 
-bool PipeServer::serveOne()
+// Waits up to limit for an overlapped call that did not complete at once. A call cut short by the
+// stop or the limit is cancelled and waited for: it must not outlive its buffer.
+Outcome PipeServer::complete(BOOL done, DWORD limit)
+{
+    if (done || GetLastError() != ERROR_IO_PENDING)
+        return Outcome::Done;
+    HANDLE handles[2] = {m_context->hSvcEvent, m_event};
+    DWORD woke = WaitForMultipleObjects(2, handles, FALSE, limit);
+    if (woke == WAIT_OBJECT_0 + 1)
+        return Outcome::Done;
+    CancelIoEx(m_context->hPipe, &m_overlapped);
+    DWORD moved = 0;
+    BOOL finished = GetOverlappedResult(m_context->hPipe, &m_overlapped, &moved, TRUE);
+    if (woke != WAIT_TIMEOUT)
+        return Outcome::Stopping;
+    return finished ? Outcome::Done : Outcome::ClientSilent;
+}
+
+// The request of a connected client and its reply. A client that sends nothing, or takes no reply,
+// within the pipe's time-out is let go: the pipe has one instance, and the monitor's next report
+// waits for it. FALSE when the thread must end.
+bool PipeServer::exchange()
 {
     HANDLE pipe = m_context->hPipe;
-    bool keepOn = true;
     armOverlapped(&m_overlapped, m_event);
-    if (pending(ConnectNamedPipe(pipe, &m_overlapped))) {
-        armOverlapped(&m_overlapped, m_event);
-        JobEventRequest request;
-        memset(&request, 0, sizeof request);
-        DWORD read = 0;
-        if (pending(ReadFile(pipe, &request, sizeof request, &read, &m_overlapped))) {
-            if (request.dwSize == sizeof(JobEventRequest) && request.dwMessageID != 0) {
-                JobReport report;
-                readReport(request, &report);
-                handle(report);
-            }
-        } else {
-            keepOn = false;
-        }
-        armOverlapped(&m_overlapped, m_event);
-        DWORD written = 0;
-        if (!pending(WriteFile(pipe, nullptr, 0, &written, &m_overlapped)))
-            keepOn = false;
-    } else {
-        keepOn = false;
+    JobEventRequest request;
+    memset(&request, 0, sizeof request);
+    DWORD read = 0;
+    Outcome received = complete(ReadFile(pipe, &request, sizeof request, &read, &m_overlapped), JTRK_PIPE_TIMEOUT_MS);
+    if (received == Outcome::ClientSilent) {
+        PIPE_TRACE(W("No request within the time-out: the client is disconnected."));
+        return true;
     }
-    DisconnectNamedPipe(pipe);
+    if (received == Outcome::Done && request.dwSize == sizeof(JobEventRequest) && request.dwMessageID != 0) {
+        JobReport report;
+        readReport(request, &report);
+        handle(report);
+    }
+    armOverlapped(&m_overlapped, m_event);
+    DWORD written = 0;
+    Outcome replied = complete(WriteFile(pipe, nullptr, 0, &written, &m_overlapped), JTRK_PIPE_TIMEOUT_MS);
+    return received == Outcome::Done && replied != Outcome::Stopping;
+}
+
+bool PipeServer::serveOne()
+{
+    armOverlapped(&m_overlapped, m_event);
+    bool keepOn = complete(ConnectNamedPipe(m_context->hPipe, &m_overlapped), INFINITE) == Outcome::Done && exchange();
+    DisconnectNamedPipe(m_context->hPipe);
     return keepOn;
 }
 
@@ -120,7 +130,10 @@ void PipeServer::handle(const JobReport& report)
 {
     PIPE_TRACE(W("MessageID:[%d]"), report.messageId);
     bool named = report.printer[0] != 0 && report.jobId != 0;
-    if (report.messageId == JOBEVENT_JOBSTART && named) {
+    // A job is traced by the job text of its client job id: a report of a current device without
+    // one would be tracked and never ended. First-version reports carry no id at all.
+    bool traceable = report.clJobId.Data1 == 0 || report.clJobId.JobText[0] != 0;
+    if (report.messageId == JOBEVENT_JOBSTART && named && traceable) {
         startTracking(report);
     } else if (report.messageId == JOBEVENT_REQUEUED && named) {
         // The job was requeued after a send error, whatever device sent it before.

@@ -6,6 +6,7 @@
 
 #include "RawSink.h"
 #include "ServiceRoad.h"
+#include "jtrkjobevent.h"
 
 using namespace serviceroad;
 
@@ -20,6 +21,15 @@ BOOL collectIds(const PAL_EVENTLOG_ENTRY* entry, void* context)
     const DWORD subscriptionFailed = 0x80000003;
     if (std::u16string(entry->source) == u"OutputBeaconService2" && entry->eventId != subscriptionFailed)
         static_cast<std::vector<DWORD>*>(context)->push_back(entry->eventId);
+    return TRUE;
+}
+
+// The monitor's entries for a report it could not hand to the service.
+BOOL countFailedReports(const PAL_EVENTLOG_ENTRY* entry, void* context)
+{
+    const DWORD reportFailed = 0xC0000012;
+    if (entry->eventId == reportFailed)
+        ++*static_cast<DWORD*>(context);
     return TRUE;
 }
 
@@ -61,6 +71,45 @@ TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
     std::vector<DWORD> ids;
     palReadEventLog(collectIds, &ids);
     EXPECT_TRUE(ids.empty()) << ids.size() << " entries, the first " << std::hex << (ids.empty() ? 0 : ids[0]);
+}
+
+// Any local user may open the service's pipe: one who connects and writes nothing is let go after
+// the pipe's time-out, and the jobs reported meanwhile and afterwards are tracked.
+TEST_F(ServiceRoad, ASilentPipeClientDoesNotStopTheTracking)
+{
+    devsim::RawSinkOptions options;
+    options.address = kDevice;
+    options.port = 0;
+    devsim::RawSink sink(options);
+    std::string error;
+    ASSERT_TRUE(sink.start(error)) << error;
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.7", wide(kDevice), sink.port())), 0u);
+    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.7"), 0u);
+    ASSERT_TRUE(startService());
+
+    HANDLE silent = CreateFileW(JTRK_SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(silent, INVALID_HANDLE_VALUE) << GetLastError();
+    std::vector<DWORD> jobs;
+    for (int i = 0; i < 2; ++i) {
+        std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
+        job.resize(job.size() + 4096, 'x');
+        jobs.push_back(print(job));
+        ASSERT_NE(jobs.back(), 0u);
+        auto started = [&] {
+            for (const std::string& line : standin::journalLines(journal(), "PrStatusNoticeStartExD"))
+                if (standin::jsonValue(line, "job") == std::to_string(jobs.back()))
+                    return true;
+            return false;
+        };
+        EXPECT_TRUE(spoolertest::eventually(started, std::chrono::seconds(30))) << fileText(trace()).substr(0, 6000);
+    }
+    CloseHandle(silent);
+    EXPECT_NE(fileText(trace()).find("No request within the time-out"), std::string::npos);
+    ASSERT_TRUE(stopService());
+    DWORD failedReports = 0;
+    palReadEventLog(countFailedReports, &failedReports);
+    EXPECT_EQ(failedReports, 0u) << "a report failed at the monitor";
 }
 
 TEST_F(ServiceRoad, AJobOnADmlpDeviceIsTrackedToItsEndAndLeavesTheSpooler)

@@ -64,12 +64,11 @@ protected:
         thread = nullptr;
     }
     // One report as the monitor sends it: the reply is an empty message.
-    void send(JobEventRequest r, DWORD size = sizeof(JobEventRequest))
+    void send(JobEventRequest r, DWORD size = sizeof(JobEventRequest), DWORD wait = NMPWAIT_USE_DEFAULT_WAIT)
     {
         BYTE reply[16];
         DWORD read = 99;
-        ASSERT_TRUE(CallNamedPipeW(JTRK_SERVICE_PIPE_NAME, &r, size, reply, sizeof reply, &read,
-                                   NMPWAIT_USE_DEFAULT_WAIT))
+        ASSERT_TRUE(CallNamedPipeW(JTRK_SERVICE_PIPE_NAME, &r, size, reply, sizeof reply, &read, wait))
             << GetLastError();
         EXPECT_EQ(read, 0u);
     }
@@ -199,6 +198,74 @@ TEST_F(PipeServerTest, BackToBackReportsAreAllKept)
     for (int i = 1; i <= jobs; ++i)
         send(request(JOBEVENT_JOBSTART, kPrinter, static_cast<DWORD>(i), 0x100 + i));
     EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), DWORD(jobs));
+}
+
+// A client that connects and sends nothing holds the one instance only for the pipe's time-out.
+TEST_F(PipeServerTest, ASilentClientIsLetGoAndTheNextReportIsTracked)
+{
+    HANDLE silent = CreateFileW(JTRK_SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    ASSERT_NE(silent, INVALID_HANDLE_VALUE) << GetLastError();
+    DWORD job = printedJob();
+    send(request(JOBEVENT_JOBSTART, kPrinter, job, 0x42), sizeof(JobEventRequest), 20 * JTRK_PIPE_TIMEOUT_MS);
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 1u);
+    // The silent client was disconnected: its end is broken.
+    BYTE byte = 0;
+    DWORD read = 0;
+    EXPECT_FALSE(ReadFile(silent, &byte, 1, &read, nullptr));
+    CloseHandle(silent);
+    EXPECT_TRUE(serviceEvents().empty());
+}
+
+// A current device's job is traced by the job text of its client job id: a report without one
+// is refused like a report without a job id.
+TEST_F(PipeServerTest, AStartReportWithoutJobTextIsRejected)
+{
+    DWORD job = printedJob(u"blank.doc");
+    JobEventRequest r = request(JOBEVENT_JOBSTART, kPrinter, job, 0x42);
+    memset(r.ClientJobId + offsetof(ClJobID, JobText), 0, CLJOBID_JOBTEXT_BYTES);
+    send(r);
+    EXPECT_TRUE(FakeNotices::instance().calls().empty());
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 0u);
+    std::vector<Event> events = serviceEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 0xC000000Fu);
+    EXPECT_EQ(events[0].strings.back(), u"blank.doc");
+}
+
+// A spooler job without a document name.
+DWORD jobWithoutDocument()
+{
+    HANDLE printer = nullptr;
+    std::u16string name = kPrinter, datatype = u"RAW";
+    if (!OpenPrinterW(name.data(), &printer, nullptr))
+        return 0;
+    DOC_INFO_1W info = {nullptr, nullptr, datatype.data()};
+    DWORD job = StartDocPrinterW(printer, 1, reinterpret_cast<LPBYTE>(&info));
+    BYTE data[16] = {};
+    DWORD written = 0;
+    if (job && !(WritePrinter(printer, data, sizeof data, &written) && EndDocPrinter(printer)))
+        job = 0;
+    ClosePrinter(printer);
+    return job;
+}
+
+TEST_F(PipeServerTest, AJobWithoutDocumentNameIsTrackedAndRejectedWithAnEmptyName)
+{
+    DWORD job = jobWithoutDocument();
+    ASSERT_NE(job, 0u);
+    send(request(JOBEVENT_JOBSTART, kPrinter, job, 0x42));
+    MsgJobInfo texts = {};
+    ASSERT_TRUE(context->jobs().GetMessageJobInfo(kPrinter.c_str(), job, &texts));
+    EXPECT_STREQ(texts.Document, "");
+    context->jobs().DelMessageJobInfo(&texts);
+    send(request(7, kPrinter, job, 0x42));
+    std::vector<Event> events = serviceEvents();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].id, 0xC000000Fu);
+    std::string number = std::to_string(job);
+    EXPECT_EQ(events[0].strings,
+              (std::vector<std::u16string>{u"Office", std::u16string(number.begin(), number.end()), u""}));
 }
 
 TEST_F(PipeServerTest, TheStopEventEndsAThreadThatWaitsForAClient)
