@@ -477,4 +477,32 @@ TEST_F(RoadFaults, DeletedJobOnADeviceThatNeverReadsFreesThePortAtOnce)
     }, std::chrono::seconds(60)));
 }
 
+// A job deleted while EndDocPort waits for the device's orderly close (every byte taken, the
+// device reads no more and never closes) is reset at once, and the next job goes out.
+TEST_F(RoadFaults, DeletedJobWaitingForTheDevicesCloseIsResetAndTheNextStarts)
+{
+    std::vector<BYTE> job = longHeaderJob(1000);
+    devsim::RawSinkOptions options;
+    options.address = kDevice;
+    options.port = 0;
+    options.stallAfter = job.size();
+    devsim::RawSink device(options);
+    std::string error;
+    ASSERT_TRUE(device.start(error)) << error;
+    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.5", kDeviceWide, device.port())), 0u);
+    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.5"), 0u);
+
+    DWORD first = road::submit(u"Office", job, u"first.prn");
+    ASSERT_NE(first, 0u);
+    ASSERT_TRUE(device.waitUntil([&](const std::vector<devsim::RawJob>& jobs) {
+        return !jobs.empty() && jobs[0].stalled && jobs[0].data.size() == job.size();
+    }, std::chrono::seconds(60)));
+    spoolertest::ProgramResult deleted = spool({"job", "Office", std::to_string(first), "delete"});
+    ASSERT_EQ(deleted.exitCode, 0) << deleted.output;
+    ASSERT_NE(road::submit(u"Office", job, u"next.prn"), 0u);
+    EXPECT_TRUE(device.waitUntil([&](const std::vector<devsim::RawJob>& jobs) {
+        return jobs.size() >= 2 && jobs[0].end == devsim::JobEnd::SenderReset && jobs[1].data.size() == job.size();
+    }, std::chrono::seconds(10))) << "the device's close takes LprRecvCount x LprRecvInterval (5 minutes)";
+}
+
 } // namespace

@@ -268,9 +268,10 @@ void AbortClose(PPortEntry pPort)
     pPort->hSocket = INVALID_SOCKET;
 }
 
-// Waits for the device to close its side: until FD_CLOSE or a hard error, the rounds bounded and
-// paced by LprRecvCount and LprRecvInterval.
-static void AwaitPeerClose(PPortEntry pPort)
+// Waits for the device to close its side: until FD_CLOSE, a hard error or the job's cancel, the
+// rounds bounded and paced by LprRecvCount and LprRecvInterval. TRUE when the job was cancelled
+// meanwhile: a device that never reads would otherwise hold the port for all the rounds.
+static BOOL AwaitPeerClose(PPortEntry pPort)
 {
     DWORD dwRound = pPort->dwWSAEventTimeout;
     if (pPort->dwLprRecvCount == 0 && dwRound == 0)
@@ -279,15 +280,18 @@ static void AwaitPeerClose(PPortEntry pPort)
         int nError = 0;
         int nEvent = GetRawSockEvent(pPort, &nError, dwRound);
         if (nEvent == FD_CLOSE || (pPort->lNetworkEvents & FD_CLOSE))
-            return;
+            return FALSE;
         if (nEvent == -1 && nError != WSAEWOULDBLOCK && nError != WSAETIMEDOUT)
-            return;
+            return FALSE;
+        if (IsJobCancelled(pPort))
+            return TRUE;
         if (pPort->dwLprRecvCount != 0) {
             if (dwRounds + 1 > pPort->dwLprRecvCount)
-                return;
+                return FALSE;
             MonSleep(pPort->dwLprRecvInterval);
         }
     }
+    return FALSE;
 }
 
 void CloseSocketRetrying(PPortEntry pPort)
@@ -341,8 +345,10 @@ int Close(int* pError, PPortEntry pPort)
     }
     if (!ShutdownAndDrain(pPort, pError))
         return -1;
-    AwaitPeerClose(pPort);
-    CloseSocketRetrying(pPort);
+    if (AwaitPeerClose(pPort))
+        ResetClose(pPort);
+    else
+        CloseSocketRetrying(pPort);
     return 0;
 }
 
