@@ -336,4 +336,23 @@ TEST_F(ServiceFaults, AJobThatEndsOnTheDeviceWhileTheSpoolerHostRestartsIsEndedO
     ASSERT_TRUE(stopService());
 }
 
+// The watch thread of a printer that prints already is not woken again by the next job's report.
+TEST_F(ServiceFaults, ASecondJobOfAPrintingPrinterDoesNotStartItsWatchAgain)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.71", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    for (uint32_t number = 1; number <= 2; ++number) {
+        const DWORD job = printJob(number);
+        ASSERT_FALSE(newDeviceJob().empty()) << diagnostics();
+        ASSERT_TRUE(tracked(job)) << diagnostics();
+    }
+    const std::string text = fileText(trace());
+    const std::string posted = "PostThreadMessage: JTRK_MSG_STARTJOB Success";
+    size_t starts = 0;
+    for (size_t at = text.find(posted); at != std::string::npos; at = text.find(posted, at + 1))
+        ++starts;
+    EXPECT_EQ(starts, 1u);
+    ASSERT_TRUE(stopService());
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include "ControlJob.h"
 #include "FakeMessages.h"
 #include "FakeNotices.h"
+#include "JobUtilities.h"
 #include "SpoolerFixture.h"
 #include "ThreadMessages.h"
 
@@ -272,6 +273,62 @@ TEST_F(ControlJobTest, NewJobsDuringTheEndStepKeepThePrinterWatched)
         ASSERT_EQ(printers.GetPortPrinterStatus(kPort.c_str(), kPrinter.c_str()), DWORD(SDKSTATE_PRINTING));
         context->jobs().RemoveJobData(kPrinter.c_str(), &extraId);
     }
+}
+
+// Ending one job leaves the user's open dialog about another job alone.
+TEST_F(ControlJobTest, EndingAJobClosesOnlyItsOwnDialog)
+{
+    DWORD ending = printedJob(), asked = printedJob();
+    ClJobID id = track(*context, ending, "0A000001");
+    track(*context, asked, "0A000002");
+    clPrnComData& printers = context->printers();
+    printers.ChangeDeviceThreadlRetParley(kPort.c_str(), kPrinter.c_str(), 7);
+    printers.ChangeDeviceThreadSysJobIdParley(kPort.c_str(), kPrinter.c_str(), asked);
+    JobCompSuccess(context->get(), kPrinter.c_str(), ending, &id);
+    EXPECT_EQ(noticesOf(ending).back(), "end");
+    EXPECT_TRUE(FakeMessages::instance().cancelled().empty());
+    EXPECT_EQ(printers.GetPrinterlRetParley(kPort.c_str(), kPrinter.c_str()), 7);
+}
+
+// A job the device completed while the spooler still spools it is ended by a later pass.
+TEST_F(ControlJobTest, ACompletedJobStillSpoolingIsNotEndedYet)
+{
+    SpoolingJob spooling;
+    ASSERT_NE(spooling.id, 0u);
+    ClJobID id = track(*context, spooling.id, "0B000001");
+    JobCompSuccess(context->get(), kPrinter.c_str(), spooling.id, &id);
+    EXPECT_EQ(noticesOf(spooling.id), (std::vector<std::string>{"status 1024"}));
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 1u);
+    DWORD status = 0;
+    ASSERT_TRUE(jobStatus(spooling.id, &status));
+    EXPECT_FALSE(status & JOB_STATUS_COMPLETE) << "not marked sent to the printer";
+}
+
+// A job cancelled at the device that the spooler restarts is ended, not deleted.
+TEST_F(ControlJobTest, ACancelledJobThatTheSpoolerRestartsIsNotDeleted)
+{
+    DWORD job = printedJob();
+    ClJobID id = track(*context, job, "0C000001");
+    ASSERT_EQ(SetPrintJobInfoOnCommand(kPrinter.c_str(), job, JOB_CONTROL_PAUSE, kPort.c_str()), 0);
+    ASSERT_EQ(SetPrintJobInfoOnCommand(kPrinter.c_str(), job, JOB_CONTROL_RESTART, kPort.c_str()), 0);
+    DWORD status = 0;
+    ASSERT_TRUE(jobStatus(job, &status));
+    ASSERT_TRUE(status & JOB_STATUS_RESTART) << std::hex << status;
+    JobCompCancel(context->get(), kPrinter.c_str(), job, &id);
+    EXPECT_EQ(noticesOf(job), (std::vector<std::string>{"status 1024", "end"}));
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 0u);
+    EXPECT_TRUE(jobStatus(job, &status)) << "still in the spooler";
+}
+
+// A trace that could not be asked (result 0) is no trace error: the job stays tracked.
+TEST_F(ControlJobTest, ATraceThatWasNotAskedEndsNothing)
+{
+    DWORD job = printedJob();
+    ClJobID id = track(*context, job, "0D000001");
+    TraceJobError(context->get(), kPrinter.c_str(), job, &id, 0);
+    EXPECT_TRUE(noticesOf(job).empty());
+    EXPECT_TRUE(serviceEvents().empty());
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 1u);
 }
 
 } // namespace

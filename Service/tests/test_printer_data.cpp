@@ -2,6 +2,7 @@
 // changes that reach the printer's watch thread.
 #include <gtest/gtest.h>
 
+#include "ChildProcess.h"
 #include "Road.h"
 #include "ServiceTesting.h"
 #include "TempRoot.h"
@@ -73,6 +74,40 @@ TEST_F(PrinterDataTest, APrinterTheSpoolerDoesNotKnowIsReportedAndNotKept)
     EXPECT_EQ(events[0].strings[0], u"Nowhere");
     EXPECT_EQ(events[0].strings[1], u"現在処理している印刷ジョブは追跡ができません。");
     EXPECT_EQ(events[0].strings[2], u"0xFFFFFFFF");
+}
+
+// While the service still starts, the reason says the events are registered again at the next print.
+TEST_F(PrinterDataTest, AnActivationFailingWhileTheServiceStartsGivesTheStartReason)
+{
+    SC_HANDLE manager = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    ASSERT_NE(manager, nullptr);
+    std::string program = testsupport::besideSelf("PalTestService");
+    std::u16string image = u"\"" + std::u16string(program.begin(), program.end()) + u"\" --start-ms 2000";
+    SC_HANDLE service = CreateServiceW(manager, W("JTRKSVC2"), nullptr, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, image.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr);
+    ASSERT_NE(service, nullptr);
+    ASSERT_TRUE(StartServiceW(service, 0, nullptr));
+    SERVICE_STATUS status{};
+    ASSERT_TRUE(QueryServiceStatus(service, &status));
+    ASSERT_EQ(status.dwCurrentState, DWORD(SERVICE_START_PENDING));
+    {
+        Context context;
+        EXPECT_FALSE(context.printers().SetPrinterActive(u"Nowhere", u"JT_127.0.0.5", FALSE));
+    }
+    std::vector<Event> events = serviceEvents();
+    ASSERT_EQ(events.size(), 1u);
+    ASSERT_EQ(events[0].strings.size(), 3u);
+    EXPECT_EQ(events[0].strings[1], u"印刷実行時に再度イベント登録処理を行います。");
+    auto reaches = [&](DWORD state) {
+        return waitFor([&] { return QueryServiceStatus(service, &status) && status.dwCurrentState == state; });
+    };
+    EXPECT_TRUE(reaches(SERVICE_RUNNING));
+    EXPECT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
+    EXPECT_TRUE(reaches(SERVICE_STOPPED));
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
 }
 
 TEST_F(PrinterDataTest, StartJobStopsRetryingOnceTheWatchThreadHasEnded)

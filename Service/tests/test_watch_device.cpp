@@ -348,6 +348,71 @@ TEST_F(WatchDeviceTest, ADeviceThatGoesSilentHoldsThePrintersOtherJobs)
     EXPECT_EQ(textsSent().size(), 1u);
 }
 
+// A status that needs no dialog is sent as the device's only when its code is neither
+// initialising (top byte 1) nor warming up (top byte 2); those read as answered.
+TEST_F(WatchDeviceTest, InitialisingAndWarmingUpCodesAreSentAsAnswered)
+{
+    DWORD job = printedJob();
+    track(*context, job, "00000020");
+    DevMsgRecord record = {0, 0x01040301, 0, ERRACT_STATUS, PRINTER_STATUS_OUTPUT_BIN_FULL, 0, 0};
+    JOB_INFO_1W info = {};
+    info.Status = JOB_STATUS_PRINTING;
+    for (DWORD raw : {0x01040301u, 0x02040301u, 0x03040301u})
+        SendDeviceStatus(context->get(), kPrinter.c_str(), job, &record, &info, raw);
+    EXPECT_EQ(noticesOf(job), (std::vector<std::string>{"status 400", "status 400", "status 800"}));
+}
+
+TEST_F(WatchDeviceTest, APausedJobIsRestartedOnlyOnceItIsSpooled)
+{
+    SpoolingJob spooling;
+    ASSERT_NE(spooling.id, 0u);
+    DWORD spooled = printedJob();
+    track(*context, spooling.id, "00000021");
+    track(*context, spooled, "00000022");
+    for (DWORD job : {spooling.id, spooled})
+        ASSERT_EQ(SetPrintJobInfoOnCommand(kPrinter.c_str(), job, JOB_CONTROL_PAUSE, kPort.c_str()), 0);
+    UpdateSpool(param, nullptr, msgmEvent, &subscriber);
+    DWORD status = 0;
+    ASSERT_TRUE(jobStatus(spooling.id, &status));
+    EXPECT_FALSE(status & JOB_STATUS_RESTART) << std::hex << status;
+    ASSERT_TRUE(jobStatus(spooled, &status));
+    EXPECT_TRUE(status & JOB_STATUS_RESTART) << std::hex << status;
+}
+
+// A dialog that could not be shown leaves no status behind: the next poll shows it.
+TEST_F(WatchDeviceTest, ADialogThatFailedIsShownAtTheNextPoll)
+{
+    DWORD job = printedJob();
+    track(*context, job, "00000023");
+    ClibDouble::instance().answerStatus({answered(kJam)});
+    FakeMessages::instance().sendResult = -1;
+    poll();
+    EXPECT_EQ(errSent(), DWORD(ERRSENT_NONE));
+    EXPECT_EQ(dialog(), 0);
+    FakeMessages::instance().sendResult = 7;
+    poll();
+    EXPECT_EQ(errSent(), kJam);
+    EXPECT_EQ(dialog(), 7);
+}
+
+TEST_F(WatchDeviceTest, AResetClosesOnlyADialogAboutItsOwnJob)
+{
+    DWORD mine = printedJob(), other = printedJob();
+    track(*context, mine, "00000024");
+    track(*context, other, "00000025");
+    context->printers().ChangeDeviceThreadlRetParley(kPort.c_str(), kPrinter.c_str(), 7);
+    context->printers().ChangeDeviceThreadSysJobIdParley(kPort.c_str(), kPrinter.c_str(), other);
+    context->printers().ChangeDeviceThreadErrSent(kPort.c_str(), kPrinter.c_str(), kJam);
+    ResetPrinterStatusAndParley(param, 7, mine);
+    EXPECT_TRUE(FakeMessages::instance().cancelled().empty());
+    EXPECT_EQ(dialog(), 7);
+    EXPECT_EQ(errSent(), kJam);
+    ResetPrinterStatusAndParley(param, 7, other);
+    EXPECT_EQ(FakeMessages::instance().cancelled(), (std::vector<DWORD>{7}));
+    EXPECT_EQ(dialog(), 0);
+    EXPECT_EQ(errSent(), DWORD(ERRSENT_NONE));
+}
+
 class WatchThreadTest : public WatchDeviceTest {};
 
 TEST_F(WatchThreadTest, AStartedJobIsPolledAndTheStopEndsTheThreadInAnyWait)

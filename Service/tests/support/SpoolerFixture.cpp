@@ -7,6 +7,26 @@
 
 namespace svctest {
 
+SpoolingJob::SpoolingJob()
+{
+    std::u16string printer = kPrinter, document = u"spooling.doc", datatype = u"RAW";
+    OpenPrinterW(printer.data(), &printer_, nullptr);
+    DOC_INFO_1W info = {document.data(), nullptr, datatype.data()};
+    id = printer_ ? StartDocPrinterW(printer_, 1, reinterpret_cast<LPBYTE>(&info)) : 0;
+    BYTE data[16] = {};
+    DWORD written = 0;
+    if (id)
+        WritePrinter(printer_, data, sizeof data, &written);
+}
+
+SpoolingJob::~SpoolingJob()
+{
+    if (id)
+        EndDocPrinter(printer_);
+    if (printer_)
+        ClosePrinter(printer_);
+}
+
 void SpoolerFixture::SetUp()
 {
     FakeNotices::instance().reset();

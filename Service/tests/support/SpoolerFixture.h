@@ -17,6 +17,20 @@ namespace svctest {
 const std::u16string kPrinter = u"Office";
 const std::u16string kPort = u"TP1";
 
+// A job of kPrinter that the spooler has not finished spooling: the object holds it open.
+class SpoolingJob {
+public:
+    SpoolingJob();
+    ~SpoolingJob();
+    SpoolingJob(const SpoolingJob&) = delete;
+    SpoolingJob& operator=(const SpoolingJob&) = delete;
+
+    DWORD id = 0;
+
+private:
+    HANDLE printer_ = nullptr;
+};
+
 class SpoolerFixture : public ::testing::Test {
 protected:
     void SetUp() override;
