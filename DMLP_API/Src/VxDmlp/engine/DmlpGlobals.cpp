@@ -114,6 +114,15 @@ void StopWorker(DmlpMessage* message)
     Answer(message, DMLP_SUCCESS);
 }
 
+// A record the worker did not handle still owns its encoded request.
+void FreeUnposted(DmlpMessage* message)
+{
+    if (message->id == DMLP_MSG_REQUEST || message->id == DMLP_MSG_RAW_SEND)
+        DmlpFree(message->u.request.frame);
+    DmlpFreeMessageParts(message);
+    DmlpFreeMessage(message);
+}
+
 // After the stop, what is still queued (transport notices, deferred steps) is freed unhandled.
 void Discard(uint32_t id, void* record)
 {
@@ -130,11 +139,12 @@ void Discard(uint32_t id, void* record)
     }
     if (id == DMLP_MSG_RECEIVED)
         DmlpFree(message->u.received.block);
-    DmlpFreeMessageParts(message);
-    if (message->event != nullptr)
+    if (message->event != nullptr) {
+        DmlpFreeMessageParts(message);
         Answer(message, DMLP_NOT_AVAILABLE);
-    else
-        DmlpFreeMessage(message);
+    } else {
+        FreeUnposted(message);
+    }
 }
 
 intptr_t WorkerProc(VxSrvcThread thread, uint32_t id, uintptr_t wparam, void* record)
@@ -444,15 +454,6 @@ HANDLE DmlpCallerEvent(void)
 
 bool DmlpRunning(void) { return g_dmlp.workerState == DMLP_WORKER_RUNNING; }
 
-// A record the worker never saw still owns its encoded request.
-static void FreeUnposted(DmlpMessage* message)
-{
-    if (message->id == DMLP_MSG_REQUEST || message->id == DMLP_MSG_RAW_SEND)
-        DmlpFree(message->u.request.frame);
-    DmlpFreeMessageParts(message);
-    DmlpFreeMessage(message);
-}
-
 DmlpStatus DmlpPostToWorker(DmlpMessage* message)
 {
     const bool wait = message->mode == DMLP_MODE_SYNC;
@@ -476,7 +477,12 @@ DmlpStatus DmlpPostToWorker(DmlpMessage* message)
     }
     // Once posted, an asynchronous record belongs to the worker: it is not touched again.
     const HANDLE event = message->event;
-    const bool posted = VxSrvcPostMessage(g_dmlp.worker, message->id, 0, message) >= 0;
+    const uint32_t id = message->id;
+    const bool posted = VxSrvcPostMessage(g_dmlp.worker, id, 0, message) >= 0;
+    // Nothing is accepted behind the stop: what was posted before it is answered by it, what
+    // comes after is refused here.
+    if (posted && id == DMLP_MSG_STOP)
+        g_dmlp.workerState = DMLP_WORKER_STOPPING;
     LeaveCriticalSection(&g_dmlp.workerLock);
     DmlpStatus status = posted ? DMLP_SUCCESS : DMLP_OUT_OF_MEMORY;
     if (posted && wait) {

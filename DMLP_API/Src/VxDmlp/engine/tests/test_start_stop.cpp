@@ -150,6 +150,72 @@ TEST_F(Stopping, StopReleasesWaitingCallersAndDeliversPendingCompletionsFirst)
     ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
 }
 
+// Asynchronous requests posted while DMLP_Terminate runs: each accepted one is called back once
+// (21 from the stop), the rest are refused with 2, and no encoded request is left behind.
+TEST_F(Stopping, EveryRequestAcceptedWhileTheStopIsQueuedIsCalledBack)
+{
+    DmlpBinding stopper = Bind(DMLP_ADDRESS_UDP, 60000, 1, 8);
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    Completions& held = Recorder();
+    HoldWorker(stopper, held);
+    auto stop = InThread([&] { return DMLP_Terminate(instance); });
+    Completions& completions = Recorder();
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    size_t accepted = 0;
+    DmlpStatus refused = DMLP_SUCCESS;
+    // The worker is held: posts queue until the stop is posted, and none may queue behind it.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (refused == DMLP_SUCCESS && accepted < 20000 && std::chrono::steady_clock::now() < end) {
+        refused = DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr);
+        accepted += refused == DMLP_SUCCESS ? 1 : 0;
+    }
+    EXPECT_EQ(refused, DMLP_NOT_AVAILABLE) << "posts behind the stop are refused";
+    vxfake::ReleaseHeldSend();
+    EXPECT_EQ(Await(stop), DMLP_SUCCESS);
+    EXPECT_EQ(completions.size(), accepted);
+    for (const Completion& completion : completions.list())
+        EXPECT_EQ(completion.status, DMLP_BINDING_CLOSED);
+    ASSERT_EQ(held.size(), 1u);
+    EXPECT_EQ(held.list()[0].status, DMLP_BINDING_CLOSED);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+}
+
+// Many threads bind, post asynchronous and synchronous calls and unbind while the library stops:
+// the callbacks match the accepted posts.
+TEST_F(Stopping, StopUnderLoadAnswersEveryAcceptedPost)
+{
+    Completions& completions = Recorder();
+    const DmlpCallback callback = completions.callback();
+    std::atomic<size_t> accepted{0};
+    std::vector<std::future<uint16_t>> threads;
+    for (uint8_t t = 0; t < 8; ++t) {
+        threads.push_back(InThread([&, t] {
+            const DmlpAddress peer = Inet(DMLP_ADDRESS_UDP, (uint8_t)(10 + t), 47545);
+            const DmlpEPProperty property = Property(60000, 1);
+            DmlpEchoParams echo = {};
+            for (;;) {
+                DmlpBinding binding = nullptr;
+                if (DMLP_Bind(instance, &peer, nullptr, &property, &binding) != DMLP_SUCCESS)
+                    return (uint16_t)0;
+                for (int i = 0; i < 3; ++i) {
+                    if (DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr) == DMLP_SUCCESS)
+                        ++accepted;
+                }
+                DmlpEPProperty readBack;
+                DMLP_GetEPProperty(binding, &readBack);
+                DMLP_Unbind(binding);
+            }
+        }));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return accepted.load() >= 600; }));
+    EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    for (auto& thread : threads)
+        Await(thread);
+    EXPECT_EQ(completions.size(), accepted.load());
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+}
+
 TEST_F(Stopping, UnbindReturnsOnlyAfterTheCallbacksPostedBeforeIt)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
