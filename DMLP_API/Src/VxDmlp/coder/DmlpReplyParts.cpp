@@ -374,17 +374,19 @@ DmlpCoderError DmlpReplyExecuteMethod(DmlpWalk* walk, uint8_t* record, const Dml
     return DMLP_CODER_OK;
 }
 
-// AcquireResource: the bytes behind the uint32 (the rest of the frame) are copied into the block.
+// AcquireResource: the record points at the bytes behind the uint32 (the rest of the frame) where
+// they were received; nothing is copied and no block is allocated. The engine copies them.
 DmlpCoderError DmlpReplyAcquireResource(DmlpWalk* walk, uint8_t* record, const DmlpReplyLayout*, DmlpReplyPass* pass)
 {
     DmlpAcquireResourceResult* result = (DmlpAcquireResourceResult*)record;
     const uint32_t length = (uint32_t)walk->wire.count;
-    DMLP_TRY(DmlpWalkData(walk, record, offsetof(DmlpAcquireResourceResult, data), length, 0));
     if (Decoding(walk)) {
         const uint16_t declared = pass->header->bodyLength;
         result->declared = declared > 4 ? (uint16_t)(declared - 4) : 0;
         result->length = length;
+        result->data = length != 0 ? walk->wire.ptr : nullptr;
     }
+    DmlpSkip(&walk->wire, length);
     return DMLP_CODER_OK;
 }
 

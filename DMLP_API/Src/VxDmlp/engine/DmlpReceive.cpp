@@ -139,6 +139,28 @@ bool ReadHeader(const uint8_t* bytes, uint32_t count, DmlpHeader* header)
 
 // ---- Reply matching ----
 
+const uint16_t kAcquireResource = 49;
+
+// The AcquireResource data the decoder left in the received frame gets a block of its own, which
+// the result's buffer describes; false without memory (the record then holds no data).
+bool CopyResourceData(DmlpAcquireResourceResult* result)
+{
+    if (result->length == 0)
+        return true;
+    uint8_t* copy = (uint8_t*)DmlpAlloc(result->length);
+    if (copy == nullptr) {
+        result->data = nullptr;
+        result->length = 0;
+        return false;
+    }
+    memcpy(copy, result->data, result->length);
+    result->data = copy;
+    result->buffer.data = copy;
+    result->buffer.size = (uint16_t)result->length;
+    result->buffer.flags = DMLP_BUFFER_VALID | DMLP_BUFFER_LIBRARY;
+    return true;
+}
+
 void AnswerRequest(DmlpBindingRecord* binding, const DmlpHeader* header, uint8_t* frame, uint32_t length)
 {
     DmlpPendingRequest* request = DmlpFindPending(binding, header->requestId);
@@ -171,9 +193,17 @@ void AnswerRequest(DmlpBindingRecord* binding, const DmlpHeader* header, uint8_t
         DmlpFinishRequest(binding, request, DMLP_BAD_REPLY, nullptr);
         return;
     }
+    if (request->method == kAcquireResource && !CopyResourceData((DmlpAcquireResourceResult*)target)) {
+        if (block != nullptr)
+            DmlpFreeParamBlock(block);
+        DmlpFinishRequest(binding, request, DMLP_OUT_OF_MEMORY, nullptr);
+        return;
+    }
     // The decoder's own block travels with the parameter block and is released with it.
     if (block != nullptr && context.held != nullptr)
         block->data = context.held->data;
+    if (block != nullptr && request->method == kAcquireResource)
+        block->data = ((DmlpAcquireResourceResult*)target)->buffer.data;
     if (request->mode == DMLP_MODE_SYNC) {
         const DmlpStatus status = partial && header->status == DMLP_SUCCESS ? DMLP_PARTIAL_REPLY : header->status;
         DmlpFinishRequest(binding, request, status, nullptr);

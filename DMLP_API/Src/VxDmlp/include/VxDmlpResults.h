@@ -573,7 +573,8 @@ static_assert(sizeof(DmlpExecuteMethodResult) == 48 && offsetof(DmlpExecuteMetho
               "DmlpExecuteMethodResult");
 
 // AcquireResource (49): declared is the header's body length less the uint32 (0 when shorter);
-// data is a copy of the length bytes that follow the uint32 in the frame, in the block.
+// data: the length bytes that follow the uint32 in the frame. The coder points into the frame it
+// decodes; the library hands out a copy of its own, in the block.
 typedef struct DmlpAcquireResourceResult {
     uint32_t value1;
     uint16_t declared;

@@ -79,6 +79,8 @@ public:
         return *(const Record*)context_.result;
     }
     const uint8_t* bytes() const { return (const uint8_t*)context_.result; }
+    // The decoded copy of the frame.
+    const Bytes& frame() const { return frame_; }
 
 private:
     Bytes frame_;
