@@ -26,7 +26,7 @@
 namespace {
 
 const char kUsage[] =
-    "usage: bench-dmlp-requests [--requests N]\n"
+    "usage: bench-dmlp-requests [--requests N] [--backlog]\n"
     "\n"
     "Starts the device simulator devsim (beside this program) with DMLP on a free UDP port of\n"
     "127.0.0.1 and asks it for its device state (Get2 512/601/282) N times (default 20000):\n"
@@ -36,6 +36,9 @@ const char kUsage[] =
     "rates and the ratio of the synchronous rate to the faster bare loop's (the target is at least\n"
     "0.4), and for each the context switches per request of this process (all its threads, the\n"
     "simulator not counted): blocked + preempted.\n"
+    "--backlog instead queues 4000, 16000 and 64000 asynchronous requests at once on one binding\n"
+    "and prints the time until all are answered, then queues 64000 and stops the library at once:\n"
+    "the time DMLP_Terminate takes and whether every request was called back exactly once.\n"
     "Exit status 0 when every request was answered, 1 when a step failed, 2 for a wrong command line.\n";
 
 using Clock = std::chrono::steady_clock;
@@ -167,6 +170,90 @@ bool RunInFlight(DmlpBinding binding, size_t requests, double& rate, SwitchCount
     return finished && flight.failed == 0;
 }
 
+// A backlog: requests posted at once, each answered exactly once.
+struct Backlog {
+    std::mutex mutex;
+    std::condition_variable done;
+    size_t answered = 0, failed = 0;
+    static uint16_t Answered(DmlpBinding, uint16_t, void* context, uint16_t status, void* result)
+    {
+        Backlog* self = (Backlog*)context;
+        if (result != nullptr)
+            DMLP_ReleaseParam(result);
+        std::lock_guard<std::mutex> lock(self->mutex);
+        ++self->answered;
+        self->failed += status != DMLP_SUCCESS;
+        self->done.notify_all();
+        return 0;
+    }
+    // Posts count requests; false when one is refused.
+    bool Post(DmlpBinding binding, size_t count)
+    {
+        DmlpCallback callback = {};
+        callback.kind = DMLP_CALLBACK_KIND;
+        callback.function.result = &Backlog::Answered;
+        callback.context = this;
+        const DmlpGet2Params params = DeviceStateRequest();
+        for (size_t i = 0; i < count; ++i) {
+            if (DMLP_Get2(DMLP_MODE_ASYNC, &callback, binding, kObject, &params, nullptr) != DMLP_SUCCESS)
+                return false;
+        }
+        return true;
+    }
+    bool WaitFor(size_t count)
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return done.wait_for(lock, std::chrono::seconds(300), [&] { return answered >= count; });
+    }
+};
+
+bool BindDevice(DmlpInstance instance, uint16_t port, DmlpBinding& binding)
+{
+    DmlpAddress peer = {};
+    peer.kind = DMLP_ADDRESS_UDP;
+    peer.u.inet.address[0] = 127;
+    peer.u.inet.address[3] = 1;
+    peer.u.inet.port = port;
+    DmlpEPProperty property = {};
+    property.timeout = 60000;
+    property.transmissions = 1;
+    return DMLP_Bind(instance, &peer, nullptr, &property, &binding) == DMLP_SUCCESS;
+}
+
+int RunBacklogs(uint16_t port)
+{
+    for (size_t count : {4000u, 16000u, 64000u}) {
+        DmlpInstance instance = 0;
+        DmlpBinding binding = nullptr;
+        if (DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) != DMLP_SUCCESS ||
+            !BindDevice(instance, port, binding))
+            return Fail("cannot bind to the device");
+        Backlog backlog;
+        const Clock::time_point start = Clock::now();
+        if (!backlog.Post(binding, count) || !backlog.WaitFor(count) || backlog.failed != 0)
+            return Fail("a queued request was refused, failed or went unanswered");
+        printf("%6zu queued    all answered in %.3f s\n", count, Seconds(Clock::now() - start));
+        DMLP_Unbind(binding);
+        DMLP_Terminate(instance);
+    }
+    const size_t count = 64000;
+    DmlpInstance instance = 0;
+    DmlpBinding binding = nullptr;
+    if (DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) != DMLP_SUCCESS ||
+        !BindDevice(instance, port, binding))
+        return Fail("cannot bind to the device");
+    Backlog backlog;
+    if (!backlog.Post(binding, count))
+        return Fail("a queued request was refused");
+    const Clock::time_point start = Clock::now();
+    DMLP_Terminate(instance);
+    const double stop = Seconds(Clock::now() - start);
+    std::lock_guard<std::mutex> lock(backlog.mutex);
+    printf("%6zu queued    DMLP_Terminate returned in %.3f s; %zu callbacks (%zu answered by the stop)\n", count,
+           stop, backlog.answered, backlog.failed);
+    return backlog.answered == count ? 0 : Fail("not every queued request was called back exactly once");
+}
+
 // The same request bytes through a plain socket, one at a time.
 bool RunBare(uint16_t port, size_t requests, double& rate, SwitchCount& switches)
 {
@@ -212,10 +299,15 @@ bool RunBare(uint16_t port, size_t requests, double& rate, SwitchCount& switches
 int main(int argc, char** argv)
 {
     size_t requests = 20000;
+    bool backlogs = false;
     for (int i = 1; i < argc; ++i) {
         if (!strcmp(argv[i], "--help")) {
             fputs(kUsage, stdout);
             return 0;
+        }
+        if (!strcmp(argv[i], "--backlog")) {
+            backlogs = true;
+            continue;
         }
         char* end = nullptr;
         if (!strcmp(argv[i], "--requests") && i + 1 < argc && (requests = strtoul(argv[++i], &end, 10)) > 0 &&
@@ -239,6 +331,8 @@ int main(int argc, char** argv)
     }
     if (port == 0)
         return Fail("the device simulator did not open its DMLP port");
+    if (backlogs)
+        return RunBacklogs(port);
 
     // The bare loop runs before and after the library: on a shared machine its rate drifts, and the
     // faster of the two makes the harder comparison.

@@ -162,10 +162,7 @@ bool DmlpBindingLive(const DmlpBindingRecord* binding)
 void DmlpFreeBinding(DmlpBindingRecord* binding)
 {
     DmlpReleaseEventState(binding);
-    while (DmlpSendItem* item = binding->queue) {
-        binding->queue = item->next;
-        DmlpFree(item);
-    }
+    DmlpDropSendQueue(binding);
     DmlpFree(binding->chunkBuffer);
     DmlpEmptyReceiveBuffer(&binding->receive);
     memset(binding->tag, 0, 4);
@@ -174,6 +171,7 @@ void DmlpFreeBinding(DmlpBindingRecord* binding)
 
 void DmlpFailPending(DmlpBindingRecord* binding, DmlpStatus status)
 {
+    DmlpDropSendQueue(binding);
     while (DmlpPendingRequest* request = binding->pending)
         DmlpFinishRequest(binding, request, status, nullptr);
 }

@@ -119,11 +119,15 @@ void ExpiryScan(const DmlpDeferredCall* call)
 
 void DmlpDeadlineInsert(DmlpPendingRequest* request)
 {
-    DmlpPendingRequest** link = &g_dmlp.deadlines;
-    while (*link != nullptr && Difference((*link)->deadline, request->deadline) <= 0)
-        link = &(*link)->deadlineNext;
-    request->deadlineNext = *link;
-    *link = request;
+    // From the end: requests of one time-out arrive in deadline order and are appended in a step.
+    DmlpPendingRequest* before = g_dmlp.deadlinesTail;
+    while (before != nullptr && Difference(before->deadline, request->deadline) > 0)
+        before = before->deadlinePrev;
+    DmlpPendingRequest*& next = before != nullptr ? before->deadlineNext : g_dmlp.deadlines;
+    request->deadlinePrev = before;
+    request->deadlineNext = next;
+    (next != nullptr ? next->deadlinePrev : g_dmlp.deadlinesTail) = request;
+    next = request;
     request->inDeadlines = true;
     if (g_dmlp.deadlines == request)
         Arm(request->deadline);
@@ -132,13 +136,11 @@ void DmlpDeadlineInsert(DmlpPendingRequest* request)
 void DmlpDeadlineRemove(DmlpPendingRequest* request)
 {
     const bool wasFirst = g_dmlp.deadlines == request;
-    for (DmlpPendingRequest** link = &g_dmlp.deadlines; *link != nullptr; link = &(*link)->deadlineNext) {
-        if (*link == request) {
-            *link = request->deadlineNext;
-            break;
-        }
-    }
+    (request->deadlinePrev != nullptr ? request->deadlinePrev->deadlineNext : g_dmlp.deadlines) = request->deadlineNext;
+    (request->deadlineNext != nullptr ? request->deadlineNext->deadlinePrev : g_dmlp.deadlinesTail) =
+        request->deadlinePrev;
     request->deadlineNext = nullptr;
+    request->deadlinePrev = nullptr;
     request->inDeadlines = false;
     // An emptied list keeps its timer: at a steady request rate the next deadline lands within
     // the tolerance of the armed one, and a timer that finds nothing due costs one empty scan,

@@ -205,8 +205,12 @@ typedef void (*DmlpRequestAnswered)(void* context, DmlpStatus status, void* resu
 
 typedef struct DmlpPendingRequest {
     char tag[4];
-    struct DmlpPendingRequest* next;          // the binding's pending list
+    struct DmlpPendingRequest* next;          // the binding's pending list, oldest first
+    struct DmlpPendingRequest* prev;
+    struct DmlpPendingRequest* bucketNext;    // the binding's lookup by request id
     struct DmlpPendingRequest* deadlineNext;  // the deadline list
+    struct DmlpPendingRequest* deadlinePrev;
+    uint32_t queuedItems;                     // its send items in the binding's queue
     bool inDeadlines;
     bool replyWanted;
     uint16_t requestId;
@@ -237,6 +241,10 @@ typedef struct DmlpReceiveBuffer {
     uint32_t frameLength;  // of the frame being cut; 0 while not known
 } DmlpReceiveBuffer;
 
+// Buckets of the pending requests of a binding by request id: a backlog of thousands of requests
+// still finds each in a few steps.
+#define DMLP_PENDING_BUCKETS 256
+
 struct DmlpBindingRecord {
     char tag[4];
     struct DmlpBindingRecord* next;  // the binding list
@@ -260,7 +268,10 @@ struct DmlpBindingRecord {
     DmlpAddress local;
     VxTransAddressPair pair;
     DmlpPendingRequest* pending;
+    DmlpPendingRequest* pendingTail;
+    DmlpPendingRequest* pendingById[DMLP_PENDING_BUCKETS];
     DmlpSendItem* queue;
+    DmlpSendItem* queueTail;
     DmlpReceiveBuffer receive;
     DmlpMessage* connecting;  // the bind caller's record until the transport answers
     // Event ports.
@@ -328,6 +339,7 @@ typedef struct DmlpGlobals {
     uint32_t bindingCounter;
     DmlpBindingRecord* bindings;
     DmlpPendingRequest* deadlines;
+    DmlpPendingRequest* deadlinesTail;
     VxSrvcTimer timer;
     uint32_t armedDeadline;
     bool timerArmed;
@@ -406,6 +418,10 @@ DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, uint16_t requestId, const u
 void DmlpSendPump(DmlpBindingRecord* binding, int32_t event);
 void DmlpReleaseSlot(DmlpBindingRecord* binding, uint16_t requestId);
 DmlpPendingRequest* DmlpFindPending(const DmlpBindingRecord* binding, uint16_t requestId);
+// Enters a new request at the end of the binding's pending list and in its lookup.
+void DmlpAddPending(DmlpBindingRecord* binding, DmlpPendingRequest* request);
+// A closing binding sends nothing more: its queued items go, without completions.
+void DmlpDropSendQueue(DmlpBindingRecord* binding);
 // Takes the request off every list (pending, deadlines, queue, window) and frees it with its frame;
 // an asynchronous caller's record goes with it.
 void DmlpDropRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request);

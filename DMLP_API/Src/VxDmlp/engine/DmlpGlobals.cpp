@@ -266,6 +266,7 @@ void ClearState()
     g_dmlp.bindingCounter = 0;
     g_dmlp.bindings = nullptr;
     g_dmlp.deadlines = nullptr;
+    g_dmlp.deadlinesTail = nullptr;
     g_dmlp.timer = 0;
     g_dmlp.armedDeadline = 0;
     g_dmlp.timerArmed = false;

@@ -51,33 +51,50 @@ void DeferSendDone(DmlpSendDone done, DmlpStatus status, uint32_t tick, uint64_t
     DmlpDefer(DeliverSendDone, (uint64_t)(uintptr_t)done, status, tick, context, requestId);
 }
 
+// An item leaves the queue: its request, when still pending, has one item less.
+void ItemLeft(DmlpBindingRecord* binding, DmlpSendItem* item)
+{
+    if (DmlpPendingRequest* request = DmlpFindPending(binding, item->requestId))
+        request->queuedItems -= request->queuedItems > 0 ? 1 : 0;
+    DmlpFree(item);
+}
+
 // Removes the head item, completing it with status unless its request is gone.
 void FinishHead(DmlpBindingRecord* binding, DmlpStatus status)
 {
     DmlpSendItem* item = binding->queue;
     binding->queue = item->next;
+    if (binding->queue == nullptr)
+        binding->queueTail = nullptr;
     if (status != DMLP_SUCCESS)
         DmlpReleaseSlot(binding, item->requestId);
     if (!item->orphaned)
         DeferSendDone(item->done, status, VxSrvcGetTick(), item->context, item->requestId);
-    DmlpFree(item);
+    ItemLeft(binding, item);
 }
 
-// Removes the request's items not in flight; the one in flight sends nothing more.
-void RemoveItemsOf(DmlpBindingRecord* binding, uint16_t requestId)
+// Removes the request's items not in flight; the one in flight sends nothing more. The queue is
+// walked only for a request that has items in it.
+void RemoveItemsOf(DmlpBindingRecord* binding, DmlpPendingRequest* request)
 {
-    for (DmlpSendItem** link = &binding->queue; *link != nullptr;) {
+    DmlpSendItem* last = nullptr;
+    for (DmlpSendItem** link = &binding->queue; *link != nullptr && request->queuedItems > 0;) {
         DmlpSendItem* item = *link;
-        if (item->requestId != requestId) {
-            link = &item->next;
-        } else if (item->flying) {
-            item->orphaned = true;
+        if (item->requestId != request->requestId || item->flying) {
+            item->orphaned = item->orphaned || item->requestId == request->requestId;
+            request->queuedItems -= item->requestId == request->requestId ? 1 : 0;
+            last = item;
             link = &item->next;
         } else {
             *link = item->next;
+            --request->queuedItems;
             DmlpFree(item);
         }
     }
+    if (binding->queue == nullptr)
+        binding->queueTail = nullptr;
+    else if (last != nullptr && last->next == nullptr)
+        binding->queueTail = last;
 }
 
 // Sends the head's next chunk: true when the pump must stop and wait.
@@ -166,22 +183,33 @@ DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, uint16_t requestId, const u
     item->data = data;
     item->total = length;
     item->remaining = length;
-    DmlpSendItem** tail = &binding->queue;
-    while (*tail != nullptr)
-        tail = &(*tail)->next;
-    *tail = item;
-    if (binding->queue == item) {
+    const bool first = binding->queue == nullptr;
+    if (first && binding->chunkBuffer == nullptr) {
+        binding->chunkBuffer = (uint8_t*)DmlpAlloc(sizeof(VxTransBuffer) + binding->largestChunk);
         if (binding->chunkBuffer == nullptr) {
-            binding->chunkBuffer = (uint8_t*)DmlpAlloc(sizeof(VxTransBuffer) + binding->largestChunk);
-            if (binding->chunkBuffer == nullptr) {
-                binding->queue = nullptr;
-                DmlpFree(item);
-                return DMLP_OUT_OF_MEMORY;
-            }
+            DmlpFree(item);
+            return DMLP_OUT_OF_MEMORY;
         }
-        DmlpSendPump(binding, 0);
     }
+    if (DmlpPendingRequest* request = DmlpFindPending(binding, requestId))
+        ++request->queuedItems;
+    if (first)
+        binding->queue = item;
+    else
+        binding->queueTail->next = item;
+    binding->queueTail = item;
+    if (first)
+        DmlpSendPump(binding, 0);
     return DMLP_SUCCESS;
+}
+
+void DmlpDropSendQueue(DmlpBindingRecord* binding)
+{
+    while (DmlpSendItem* item = binding->queue) {
+        binding->queue = item->next;
+        ItemLeft(binding, item);
+    }
+    binding->queueTail = nullptr;
 }
 
 void DmlpSendPump(DmlpBindingRecord* binding, int32_t event)
@@ -223,24 +251,51 @@ void DmlpSendPump(DmlpBindingRecord* binding, int32_t event)
 
 DmlpPendingRequest* DmlpFindPending(const DmlpBindingRecord* binding, uint16_t requestId)
 {
-    for (DmlpPendingRequest* request = binding->pending; request != nullptr; request = request->next) {
+    for (DmlpPendingRequest* request = binding->pendingById[requestId % DMLP_PENDING_BUCKETS]; request != nullptr;
+         request = request->bucketNext) {
         if (request->requestId == requestId)
             return request;
     }
     return nullptr;
 }
 
-void DmlpDropRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request)
+void DmlpAddPending(DmlpBindingRecord* binding, DmlpPendingRequest* request)
 {
-    for (DmlpPendingRequest** link = &binding->pending; *link != nullptr; link = &(*link)->next) {
+    request->prev = binding->pendingTail;
+    request->next = nullptr;
+    if (binding->pendingTail != nullptr)
+        binding->pendingTail->next = request;
+    else
+        binding->pending = request;
+    binding->pendingTail = request;
+    DmlpPendingRequest** bucket = &binding->pendingById[request->requestId % DMLP_PENDING_BUCKETS];
+    request->bucketNext = *bucket;
+    *bucket = request;
+}
+
+namespace {
+
+void UnlinkPending(DmlpBindingRecord* binding, DmlpPendingRequest* request)
+{
+    (request->prev != nullptr ? request->prev->next : binding->pending) = request->next;
+    (request->next != nullptr ? request->next->prev : binding->pendingTail) = request->prev;
+    for (DmlpPendingRequest** link = &binding->pendingById[request->requestId % DMLP_PENDING_BUCKETS];
+         *link != nullptr; link = &(*link)->bucketNext) {
         if (*link == request) {
-            *link = request->next;
+            *link = request->bucketNext;
             break;
         }
     }
+}
+
+} // namespace
+
+void DmlpDropRequest(DmlpBindingRecord* binding, DmlpPendingRequest* request)
+{
     if (request->inDeadlines)
         DmlpDeadlineRemove(request);
-    RemoveItemsOf(binding, request->requestId);
+    RemoveItemsOf(binding, request);
+    UnlinkPending(binding, request);
     DmlpReleaseSlot(binding, request->requestId);
     if (request->caller != nullptr && request->mode == DMLP_MODE_ASYNC)
         DmlpFreeMessage(request->caller);
@@ -298,8 +353,7 @@ DmlpPendingRequest* NewPending(DmlpBindingRecord* binding, DmlpMessage* message,
     request->frame = message->u.request.frame;
     request->frameLength = message->u.request.frameLength;
     request->caller = message;
-    request->next = binding->pending;
-    binding->pending = request;
+    DmlpAddPending(binding, request);
     return request;
 }
 
@@ -426,8 +480,7 @@ DmlpStatus DmlpStartEngineRequest(DmlpBindingRecord* binding, uint8_t* frame, ui
     request->replyWanted = true;
     request->frame = frame;
     request->frameLength = length;
-    request->next = binding->pending;
-    binding->pending = request;
+    DmlpAddPending(binding, request);
     const DmlpStatus status = DmlpQueueSend(binding, requestId, frame, length, RequestSent, binding->handle, false);
     if (status != DMLP_SUCCESS) {
         DmlpDropRequest(binding, request);
