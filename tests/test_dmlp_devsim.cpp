@@ -277,6 +277,16 @@ public:
         process_->kill();
         process_->wait();
     }
+    // The watcher's resident memory in kB (its own /proc entry); 0 when unknown.
+    long ResidentKb() const
+    {
+        std::ifstream status("/proc/" + std::to_string(process_->pid()) + "/status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.rfind("VmRSS:", 0) == 0)
+                return atol(line.c_str() + 6);
+        }
+        return 0;
+    }
 
 private:
     std::string sender_;
@@ -587,6 +597,124 @@ TEST_F(DmlpAcrossProcesses, ATcpWatcherGetsItsEventsOverTheKeptConnection)
     EXPECT_EQ(watcher.IdsToMarker(), (Ids{"154", "154", "18"}));
     EXPECT_EQ(device.Control({"subs"}), "127.0.0.79 501 [154,18] tcp 127.0.0.1:" + std::to_string(tcp) +
                                             " sent 3 failures 0\n");
+}
+
+// A notification of event 18 (job, impressions) with list value 501, written by hand.
+std::vector<uint8_t> Notification18(uint32_t job, uint32_t impressions)
+{
+    const auto u32 = [](std::vector<uint8_t>& out, uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back((uint8_t)(value >> shift));
+    };
+    std::vector<uint8_t> body;
+    u32(body, 501);
+    body.insert(body.end(), {1, 0x00, 18, 0, 0, 0});
+    u32(body, job);
+    for (int i = 0; i < 4; ++i)
+        u32(body, 0);
+    u32(body, impressions);
+    body.insert(body.end(), 15, 0);
+    std::vector<uint8_t> frame = {0xCD, 0xCA, 0x10, 0x00, 0x00, 0x0A, 0x00, 0x00,
+                                  (uint8_t)(body.size() >> 8), (uint8_t)body.size()};
+    frame.insert(frame.end(), 10, 0);
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
+
+// A TCP connection to 127.0.0.1:port from address:localPort (0: any); -1 when refused.
+int ConnectFrom(const char* address, uint16_t localPort, uint16_t port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local = {};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(localPort);
+    inet_pton(AF_INET, address, &local.sin_addr);
+    sockaddr_in target = {};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(port);
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, (sockaddr*)&local, sizeof local) != 0 || connect(fd, (sockaddr*)&target, sizeof target) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool SendAll(int fd, const std::vector<uint8_t>& bytes, size_t count)
+{
+    for (size_t sent = 0; sent < count;) {
+        const ssize_t done = send(fd, bytes.data() + sent, count - sent, MSG_NOSIGNAL);
+        if (done <= 0)
+            return false;
+        sent += (size_t)done;
+    }
+    return true;
+}
+
+void Reset(int fd)
+{
+    const linger abort = {1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    close(fd);
+}
+
+// Any host reaches a TCP event port: a partial frame then a reset does not swallow the next
+// connection's notification from the same address and port, and thousands of connections that
+// announce 65535 bytes, send 65000 and close leave the watcher's memory where it was.
+TEST_F(DmlpAcrossProcesses, HostileTcpConnectionsNeitherGrowTheWatcherNorSwallowAnEvent)
+{
+    const uint16_t udp = FreePortPair(SOCK_DGRAM), tcp = FreePortPair(SOCK_STREAM);
+    ASSERT_TRUE(udp != 0 && tcp != 0);
+    WriteServices(root, "vxdmlp-event " + std::to_string(udp) + "/udp\nvxdmlp-event " + std::to_string(tcp) + "/tcp\n");
+    Device device("127.0.0.80", {"--dmlp-tcp"}, root.path());
+    ASSERT_TRUE(device.ready());
+    Watcher watcher(device, {"--tcp"});
+    ASSERT_TRUE(watcher.ready());
+
+    const uint16_t port = FreePortPair(SOCK_STREAM);
+    const std::vector<uint8_t> partial = Notification18(1, 1), good = Notification18(2, 2);
+    int fd = ConnectFrom("127.0.0.80", port, tcp);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendAll(fd, partial, 30));
+    Reset(fd);
+    fd = ConnectFrom("127.0.0.80", port, tcp);
+    ASSERT_GE(fd, 0) << "the same address and port again";
+    ASSERT_TRUE(SendAll(fd, good, good.size()));
+    close(fd);
+    EXPECT_EQ(watcher.Next(), "18 2 2");
+
+    // 3 x 1000 connections from a host without a subscription, 100 open at a time.
+    std::vector<uint8_t> large = {0xCD, 0xCA, 0x10, 0x00, 0x00, 0x0A, 0x00, 0x00, 0xFF, 0xFF};
+    large.resize(20 + 65000, 0);
+    const long before = watcher.ResidentKb();
+    ASSERT_GT(before, 0);
+    std::vector<long> rounds;
+    for (uint32_t round = 0; round < 3; ++round) {
+        for (int batch = 0; batch < 10; ++batch) {
+            std::vector<int> open;
+            for (int i = 0; i < 100; ++i) {
+                const int connection = ConnectFrom("127.0.0.81", 0, tcp);
+                ASSERT_GE(connection, 0);
+                ASSERT_TRUE(SendAll(connection, large, large.size()));
+                open.push_back(connection);
+            }
+            for (int connection : open)
+                close(connection);
+        }
+        // A notification of the device's after them: the watcher has handled what came before.
+        fd = ConnectFrom("127.0.0.80", 0, tcp);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendAll(fd, Notification18(10 + round, 1), good.size()));
+        close(fd);
+        EXPECT_EQ(watcher.Next(), "18 " + std::to_string(10 + round) + " 1");
+        rounds.push_back(watcher.ResidentKb());
+    }
+    fprintf(stderr, "watcher resident memory: %ld kB before, %ld / %ld / %ld kB after each 1000 connections\n", before,
+            rounds[0], rounds[1], rounds[2]);
+    EXPECT_LT(rounds[2] - before, 40 * 1024) << "held bytes are bounded and freed with their connection";
+    EXPECT_LT(rounds[2] - rounds[0], 16 * 1024) << "no growth from round to round";
 }
 
 TEST_F(DmlpAcrossProcesses, DiscoverListsTheDeviceThatAnswers)

@@ -45,6 +45,13 @@ VxTransAddressPair pairOf(const sockaddr_in& peer, uint32_t protocol, const sock
     return pair;
 }
 
+VxTransAddressPair pairOf(const Child& child)
+{
+    VxTransAddressPair pair = pairOf(child.peer, VXTRANS_PROTOCOL_TCP, child.local);
+    pair.connection = child.handle;
+    return pair;
+}
+
 int32_t resultOfErrno(int error, uint32_t protocol)
 {
     switch (error) {

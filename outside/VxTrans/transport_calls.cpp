@@ -278,34 +278,58 @@ int32_t VxTransOpenListener(uint32_t threadId, const VxTransEndpointAddress* loc
     return open(request, threadId, endpoint, nullptr);
 }
 
+namespace {
+
+// Closes an endpoint with the connections it accepted. Lock held.
+void closeEndpointLocked(Transport& state, const EndpointRef& endpoint)
+{
+    endpoint->closed = true;
+    state.endpoints.erase(endpoint->handle);
+    state.connecting.erase(endpoint->handle);
+    while (!endpoint->children.empty())
+        closeChildLocked(state, endpoint, endpoint->children.begin()->first);
+    if (endpoint->owner != nullptr)
+        VxSrvcUnwatchSocket(static_cast<VxSrvcThread>(endpoint->owner), endpoint->ownerWatch);
+    if (endpoint->token != 0)
+        unwatchLocked(state, endpoint->fd, endpoint->token);
+    close(endpoint->fd);
+    endpoint->fd = -1;
+}
+
+// Closes one accepted connection alone; its listener, or null when no connection has the handle.
+// Lock held.
+EndpointRef closeAcceptedLocked(Transport& state, uint32_t handle)
+{
+    auto accepted = state.accepted.find(handle);
+    if (accepted == state.accepted.end())
+        return nullptr;
+    const EndpointRef listener = accepted->second.first;
+    const uint64_t token = accepted->second.second;
+    *listener->children.at(token).closed = true;
+    closeChildLocked(state, listener, token);
+    return listener;
+}
+
+} // namespace
+
 int32_t VxTransCloseEndpoint(uint32_t handle)
 {
     Transport& state = transport();
-    EndpointRef endpoint;
+    EndpointRef calling; // the endpoint whose callbacks run the closed one's
     {
         std::lock_guard<std::mutex> lock(state.lock);
-        endpoint = findLocked(state, handle);
-        if (endpoint == nullptr)
+        calling = findLocked(state, handle);
+        if (calling != nullptr)
+            closeEndpointLocked(state, calling);
+        else
+            calling = closeAcceptedLocked(state, handle);
+        if (calling == nullptr)
             return VXTRANS_E_BAD_HANDLE;
-        endpoint->closed = true;
-        state.endpoints.erase(handle);
-        state.connecting.erase(handle);
-        for (auto& [token, child] : endpoint->children) {
-            unwatchLocked(state, child.fd, token);
-            close(child.fd);
-        }
-        endpoint->children.clear();
-        if (endpoint->owner != nullptr)
-            VxSrvcUnwatchSocket(static_cast<VxSrvcThread>(endpoint->owner), endpoint->ownerWatch);
-        if (endpoint->token != 0)
-            unwatchLocked(state, endpoint->fd, endpoint->token);
-        close(endpoint->fd);
-        endpoint->fd = -1;
     }
     // A callback already running finishes before close returns (unless that callback is the
     // caller).
-    if (!inCallbackOf(*endpoint)) {
-        std::lock_guard<std::mutex> wait(endpoint->callbackLock);
+    if (!inCallbackOf(*calling)) {
+        std::lock_guard<std::mutex> wait(calling->callbackLock);
     }
     return VXTRANS_OK;
 }

@@ -29,6 +29,8 @@ struct Callbacks {
 
 // A connection accepted by a TCP listener; its data reaches the listener's receive callback.
 struct Child {
+    uint32_t handle = 0; // from the endpoints' handles: the pair's connection word
+    std::shared_ptr<std::atomic<bool>> closed = std::make_shared<std::atomic<bool>>(false); // by the caller
     int fd = -1;
     sockaddr_in peer{};
     sockaddr_in local{};
@@ -69,6 +71,7 @@ struct Delivery {
     bool hasSender = false;
     VxTransAddressPair sender{};
     std::vector<uint8_t> buffer;    // receive: 4-byte buffer header, then the data
+    std::shared_ptr<std::atomic<bool>> childClosed; // an accepted connection's: set when the caller closed it
 };
 
 struct Watch {
@@ -81,6 +84,7 @@ struct Transport {
     std::map<uint32_t, EndpointRef> endpoints;
     std::map<uint64_t, Watch> watches;
     std::set<uint32_t> connecting; // TCP connections whose connect is in progress
+    std::map<uint32_t, std::pair<EndpointRef, uint64_t>> accepted; // a child's handle: listener and token
     uint32_t lastHandle = 0;
     uint64_t lastToken = 0;
     int epoll = -1;
@@ -120,6 +124,10 @@ bool toSockaddr(const VxTransAddress& address, sockaddr_in& out);
 VxTransAddress fromSockaddr(const sockaddr_in& address);
 bool isUnset(const VxTransAddress& address);
 VxTransAddressPair pairOf(const sockaddr_in& peer, uint32_t protocol, const sockaddr_in& local);
+// The pair of an accepted connection: its handle in the connection word.
+VxTransAddressPair pairOf(const Child& child);
+// Closes an accepted connection and forgets it. Lock held.
+void closeChildLocked(Transport& state, const EndpointRef& listener, uint64_t token);
 int32_t resultOfErrno(int error, uint32_t protocol);
 
 } // namespace vxtrans

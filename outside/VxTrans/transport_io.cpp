@@ -42,7 +42,8 @@ Delivery received(const EndpointRef& endpoint, const VxTransAddressPair& sender,
     delivery.buffer.resize(4 + length);
     const VxTransBuffer header{0, static_cast<uint16_t>(length)};
     std::memcpy(delivery.buffer.data(), &header, 4);
-    std::memcpy(delivery.buffer.data() + 4, data, length);
+    if (length > 0)
+        std::memcpy(delivery.buffer.data() + 4, data, length);
     return delivery;
 }
 
@@ -52,6 +53,15 @@ Delivery receiveError(const EndpointRef& endpoint, int32_t result)
     delivery.endpoint = endpoint;
     delivery.isReceive = true;
     delivery.value = result;
+    return delivery;
+}
+
+// The end of an accepted connection, with its pair.
+Delivery connectionEnded(const EndpointRef& listener, const VxTransAddressPair& pair, int32_t result)
+{
+    Delivery delivery = receiveError(listener, result);
+    delivery.hasSender = true;
+    delivery.sender = pair;
     return delivery;
 }
 
@@ -203,7 +213,7 @@ void udpEventLocked(Transport& state, const EndpointRef& endpoint, uint32_t even
     }
 }
 
-void acceptLocked(Transport& state, const EndpointRef& listener)
+void acceptLocked(Transport& state, const EndpointRef& listener, std::vector<Delivery>& out)
 {
     for (int i = 0; i < kReadsPerEvent; ++i) {
         Child child;
@@ -217,7 +227,11 @@ void acceptLocked(Transport& state, const EndpointRef& listener)
             close(child.fd);
             continue;
         }
+        child.handle = ++state.lastHandle;
         listener->children[token] = child;
+        state.accepted[child.handle] = {listener, token};
+        out.push_back(received(listener, pairOf(child), nullptr, 0));
+        out.back().childClosed = child.closed;
     }
 }
 
@@ -226,14 +240,33 @@ void childEventLocked(Transport& state, const EndpointRef& listener, uint64_t to
     auto found = listener->children.find(token);
     if (found == listener->children.end())
         return;
-    const Child& child = found->second;
+    const VxTransAddressPair pair = pairOf(found->second);
+    const std::shared_ptr<std::atomic<bool>> closed = found->second.closed;
     int ended = 0;
-    if (readStream(child.fd, pairOf(child.peer, VXTRANS_PROTOCOL_TCP, child.local), listener, out, ended))
+    const size_t first = out.size();
+    const bool open = readStream(found->second.fd, pair, listener, out, ended);
+    for (size_t i = first; i < out.size(); ++i)
+        out[i].childClosed = closed;
+    if (open)
         return;
-    unwatchLocked(state, child.fd, token);
-    close(child.fd);
+    closeChildLocked(state, listener, token);
+    out.push_back(connectionEnded(listener, pair, ended == 0 ? VXTRANS_E_CLOSED : resultOfErrno(ended, VXTRANS_PROTOCOL_TCP)));
+}
+
+} // namespace
+
+void closeChildLocked(Transport& state, const EndpointRef& listener, uint64_t token)
+{
+    auto found = listener->children.find(token);
+    if (found == listener->children.end())
+        return;
+    unwatchLocked(state, found->second.fd, token);
+    close(found->second.fd);
+    state.accepted.erase(found->second.handle);
     listener->children.erase(found);
 }
+
+namespace {
 
 void socketEventLocked(Transport& state, uint64_t token, uint32_t events, std::vector<Delivery>& out)
 {
@@ -252,7 +285,7 @@ void socketEventLocked(Transport& state, uint64_t token, uint32_t events, std::v
         tcpConnectionEventLocked(state, endpoint, events, out);
         break;
     case Kind::TcpListener:
-        acceptLocked(state, endpoint);
+        acceptLocked(state, endpoint, out);
         break;
     default:
         udpEventLocked(state, endpoint, events, out);
@@ -297,7 +330,7 @@ void deliver(const Delivery& delivery)
 {
     Endpoint& endpoint = *delivery.endpoint;
     std::lock_guard<std::mutex> lock(endpoint.callbackLock);
-    if (endpoint.closed)
+    if (endpoint.closed || (delivery.childClosed != nullptr && *delivery.childClosed))
         return;
     t_delivering = &endpoint;
     runCallback(endpoint, delivery);

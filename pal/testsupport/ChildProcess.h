@@ -36,6 +36,7 @@ public:
     ~ChildProcess();
 
     bool started() const { return pid_ > 0; }
+    pid_t pid() const { return pid_; }
 
     // One line of its output without the line feed; "" after timeoutMs or at the end of the output.
     std::string readLine(int timeoutMs = kChildTimeoutMs);

@@ -432,6 +432,12 @@ bool ReceiveError(uint32_t endpoint, int32_t result)
     return found != nullptr && deliverReceive(found, nullptr, nullptr, result);
 }
 
+bool ReceiveError(uint32_t endpoint, const VxTransAddressPair& sender, int32_t result)
+{
+    const FakeRef found = find(endpoint);
+    return found != nullptr && deliverReceive(found, &sender, nullptr, result);
+}
+
 VxTransAddressPair Pair(const char* peer, uint16_t peerPort, const char* local, uint16_t localPort, uint32_t protocol)
 {
     VxTransAddressPair pair{};

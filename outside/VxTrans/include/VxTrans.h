@@ -86,7 +86,7 @@ typedef struct VxTransEndpointAddress {
 typedef struct VxTransAddressPair {
     VxTransAddress peer;
     uint32_t protocol;
-    uint32_t reserved;
+    uint32_t connection;  // a TCP listener's receive: the accepted connection's handle; else 0
     VxTransAddress local;
 } VxTransAddressPair;
 
@@ -157,7 +157,11 @@ VXTRANS_API int32_t VxTransCloseEndpoint(uint32_t endpoint);
 // Listens on a local address: TCP (protocol 6) or UDP (protocol 17); port 0 picks a free port.
 // VXTRANS_E_IN_USE at once when the address is taken (UDP listeners never share a port). One
 // notice VXTRANS_NOTICE_CONNECTED confirms it. Each datagram, and the data of each accepted TCP
-// connection, reaches receive with the sender's pair.
+// connection, reaches receive with the sender's pair. An accepted TCP connection has a handle of
+// its own, in the pair's connection word, and reaches receive in this order: once with an empty
+// buffer (length 0) when it is accepted, with each block of its data, and once with a negative
+// result (VXTRANS_E_CLOSED, VXTRANS_E_RESET, ...) and its pair when it ends. VxTransCloseEndpoint
+// of that handle closes it alone; nothing of it follows the close.
 VXTRANS_API int32_t VxTransOpenListener(uint32_t threadId, const VxTransEndpointAddress* local,
                                         VxTransReceiveProc receive, VxTransStateDataProc stateWithData,
                                         VxTransStateProc state, uint32_t* endpoint, void* context);

@@ -83,6 +83,8 @@ bool Receive(uint32_t endpoint, const VxTransAddressPair& sender, const std::vec
 // Received bytes from the endpoint's own peer.
 bool Receive(uint32_t endpoint, const std::vector<uint8_t>& bytes);
 bool ReceiveError(uint32_t endpoint, int32_t result);
+// The end of a listener's accepted connection (sender.connection), as the real transport reports it.
+bool ReceiveError(uint32_t endpoint, const VxTransAddressPair& sender, int32_t result);
 
 // Holds the next VxTransSend inside the call, before it takes or records anything, until
 // ReleaseHeldSend: a test thus stops the caller's thread at a known point and queues work behind

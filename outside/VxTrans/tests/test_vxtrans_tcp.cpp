@@ -206,22 +206,97 @@ TEST_F(VxTransTcp, ListenerReportsEachConnectionsDataWithItsPair)
 
     PlainSocket a(SOCK_STREAM, "127.0.0.7", 0), b(SOCK_STREAM, "127.0.0.8", 0);
     ASSERT_EQ(connect(a.fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
-    ASSERT_EQ(connect(b.fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    ASSERT_TRUE(recorder.waitFor(listener, [](auto& events) { return events.size() >= 2; }));
     send(a.fd, "event a", 7, 0);
     ASSERT_TRUE(recorder.waitFor(listener, [](auto& events) { return Recorder::received(events) == "event a"; }));
+    ASSERT_EQ(connect(b.fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    ASSERT_TRUE(recorder.waitFor(listener, [](auto& events) { return events.size() >= 4; }));
     send(b.fd, "event b", 7, 0);
     ASSERT_TRUE(recorder.waitFor(listener, [](auto& events) { return Recorder::received(events) == "event aevent b"; }));
+    // The notice, a's acceptance (an empty buffer) and data, b's acceptance and data.
     const std::vector<Event> events = recorder.of(listener);
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_TRUE(events[1].isReceive && events[1].value == 0 && events[1].data.empty());
     EXPECT_EQ(hostOf(events[1].sender.peer), "127.0.0.7");
     EXPECT_EQ(portOf(events[1].sender.peer), a.port());
-    EXPECT_EQ(hostOf(events[2].sender.peer), "127.0.0.8");
-    EXPECT_EQ(portOf(events[2].sender.local), portOf(local.address));
-    EXPECT_EQ(events[2].sender.protocol, uint32_t{VXTRANS_PROTOCOL_TCP});
+    EXPECT_EQ(events[2].data, "event a");
+    EXPECT_NE(events[1].sender.connection, 0u);
+    EXPECT_EQ(events[2].sender.connection, events[1].sender.connection) << "one handle per connection";
+    EXPECT_NE(events[3].sender.connection, events[1].sender.connection);
+    EXPECT_NE(events[3].sender.connection, listener);
+    EXPECT_EQ(hostOf(events[4].sender.peer), "127.0.0.8");
+    EXPECT_EQ(portOf(events[4].sender.local), portOf(local.address));
+    EXPECT_EQ(events[4].sender.protocol, uint32_t{VXTRANS_PROTOCOL_TCP});
 
     uint32_t second = 0;
     EXPECT_EQ(openListener("127.0.0.1", portOf(local.address), VXTRANS_PROTOCOL_TCP, &second), VXTRANS_E_IN_USE);
     EXPECT_EQ(VxTransCloseEndpoint(listener), VXTRANS_OK);
     EXPECT_EQ(readSome(a.fd, 1), "") << "closing the listener closes its connections";
+}
+
+// Each accepted connection ends once, with its pair; closing one closes it alone.
+TEST_F(VxTransTcp, AnAcceptedConnectionEndsWithItsPairAndClosesAlone)
+{
+    uint32_t listener = 0;
+    ASSERT_EQ(openListener("127.0.0.1", 0, VXTRANS_PROTOCOL_TCP, &listener), VXTRANS_OK);
+    ASSERT_TRUE(recorder.waitNotice(listener, VXTRANS_NOTICE_CONNECTED));
+    VxTransEndpointAddress local{};
+    ASSERT_EQ(VxTransGetLocalAddress(listener, 1, &local), VXTRANS_OK);
+    sockaddr_in target = inet("127.0.0.1", portOf(local.address));
+    const auto accepted = [&](size_t count) {
+        return recorder.waitFor(listener, [count](auto& events) {
+            size_t found = 0;
+            for (const Event& event : events)
+                found += event.isReceive && event.value == 0 && event.data.empty();
+            return found >= count;
+        });
+    };
+    const auto endOf = [&](uint32_t connection, int32_t* value) {
+        return recorder.waitFor(listener, [connection, value](auto& events) {
+            for (const Event& event : events) {
+                if (event.isReceive && event.value < 0 && event.hasSender && event.sender.connection == connection) {
+                    *value = event.value;
+                    return true;
+                }
+            }
+            return false;
+        });
+    };
+    PlainSocket closing(SOCK_STREAM, "127.0.0.7", 0), resetting(SOCK_STREAM, "127.0.0.7", 0),
+        closed(SOCK_STREAM, "127.0.0.8", 0);
+    for (PlainSocket* socket_ : {&closing, &resetting, &closed}) {
+        ASSERT_EQ(connect(socket_->fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+        ASSERT_TRUE(accepted(socket_ == &closing ? 1 : socket_ == &resetting ? 2 : 3));
+    }
+    std::vector<uint32_t> handles;
+    for (const Event& event : recorder.of(listener)) {
+        if (event.isReceive && event.value == 0)
+            handles.push_back(event.sender.connection);
+    }
+    ASSERT_EQ(handles.size(), 3u);
+
+    shutdown(closing.fd, SHUT_WR);
+    int32_t value = 0;
+    ASSERT_TRUE(endOf(handles[0], &value));
+    EXPECT_EQ(value, VXTRANS_E_CLOSED);
+    const linger abort = {1, 0};
+    setsockopt(resetting.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    close(resetting.fd);
+    resetting.fd = -1;
+    ASSERT_TRUE(endOf(handles[1], &value));
+    EXPECT_EQ(value, VXTRANS_E_RESET);
+
+    EXPECT_EQ(VxTransCloseEndpoint(handles[2]), VXTRANS_OK);
+    EXPECT_EQ(readSome(closed.fd, 1), "") << "the connection is closed";
+    EXPECT_EQ(VxTransCloseEndpoint(handles[2]), VXTRANS_E_BAD_HANDLE) << "and forgotten";
+    PlainSocket after(SOCK_STREAM, "127.0.0.9", 0);
+    ASSERT_EQ(connect(after.fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
+    ASSERT_TRUE(accepted(4)) << "the listener goes on";
+    size_t ends = 0;
+    for (const Event& event : recorder.of(listener))
+        ends += event.isReceive && event.value < 0;
+    EXPECT_EQ(ends, 2u) << "nothing of a connection closed by the caller";
+    EXPECT_EQ(VxTransCloseEndpoint(listener), VXTRANS_OK);
 }
 
 } // namespace

@@ -277,18 +277,34 @@ struct DmlpBindingRecord {
     // Event ports.
     struct DmlpSubscription* subscriptions;
     DmlpMessage* waiting;                  // subscribes waiting for the listener's confirmation
-    struct DmlpSenderBuffer* senders;      // a TCP port's partial frames, per connection
+    struct DmlpConnectionTable* connections;  // a TCP port's accepted connections
     // Discovery.
     struct DmlpDiscoveryChunk* discovered;
     DmlpMessage* discovering;              // the caller until the result is delivered
 };
 
-// A TCP event port's receive buffer of one sender (peer address and port).
-typedef struct DmlpSenderBuffer {
-    struct DmlpSenderBuffer* next;
-    VxTransAddress peer;
+// An accepted connection of a TCP event port: frames are cut from its own bytes only.
+typedef struct DmlpEventConnection {
+    struct DmlpEventConnection* bucketNext;  // the table's lookup by handle
+    struct DmlpEventConnection* newer;       // the table's activity order
+    struct DmlpEventConnection* older;
+    uint32_t handle;                         // the transport's handle of the connection
     DmlpReceiveBuffer receive;
-} DmlpSenderBuffer;
+} DmlpEventConnection;
+
+// Any host may connect to a TCP event port: the open connections and the bytes their partial
+// frames hold are bounded; beyond either bound the connection idle longest is closed.
+#define DMLP_EVENT_CONNECTIONS_MAX 256
+#define DMLP_EVENT_HELD_BYTES_MAX (4u * 1024u * 1024u)
+#define DMLP_CONNECTION_BUCKETS 64
+
+typedef struct DmlpConnectionTable {
+    DmlpEventConnection* byHandle[DMLP_CONNECTION_BUCKETS];
+    DmlpEventConnection* newest;
+    DmlpEventConnection* oldest;
+    uint32_t count;
+    uint32_t heldBytes;
+} DmlpConnectionTable;
 
 // Ids 2..168 and 217..225, one bit each.
 #define DMLP_EVENT_ID_BITS 176
@@ -445,6 +461,18 @@ void DmlpCancelTimer(void);
 // ---- Receiving ----------------------------------------------------------------------------------------
 
 void DmlpHandleReceived(DmlpMessage* message);
+// Appends a received block to buffer and routes every whole frame; false when routing freed the
+// binding.
+bool DmlpTakeBlock(DmlpBindingRecord* binding, DmlpReceiveBuffer* buffer, const VxTransAddressPair* sender,
+                   DmlpReceiveBlock* block);
+// True for a TCP event port: it hears many connections, each announced, fed and ended apart.
+bool DmlpHearsConnections(const DmlpBindingRecord* binding);
+// What the transport reports of one connection of such a port: accepted (a null block with
+// status 1), its data, or its end (another status). Takes the block.
+void DmlpConnectionReceived(DmlpBindingRecord* port, const VxTransAddressPair* sender, DmlpStatus status,
+                            DmlpReceiveBlock* block);
+// The port's connections are forgotten (their endpoints close with the port).
+void DmlpFreeConnections(DmlpBindingRecord* port);
 void DmlpEmptyReceiveBuffer(DmlpReceiveBuffer* buffer);
 void DmlpOnReceive(uint32_t endpoint, const VxTransAddressPair* sender, const VxTransBuffer* buffer, int32_t result);
 void DmlpOnState(uint32_t endpoint, int32_t value, void* context);
@@ -461,12 +489,9 @@ void DmlpDispatchEvent(DmlpBindingRecord* port, const VxTransAddressPair* sender
 void DmlpEventPortNotice(DmlpBindingRecord* port, int32_t value);
 // Unbind: the subscriptions of this binding leave every event port.
 void DmlpDropSubscriptionsOf(const DmlpBindingRecord* binding);
-// A binding being freed: its subscriptions, waiting subscribes (answered 21), sender buffers and
+// A binding being freed: its subscriptions, waiting subscribes (answered 21), connections and
 // event-port slot; its discovery collection and caller.
 void DmlpReleaseEventState(DmlpBindingRecord* binding);
-// The receive buffer of a sender (TCP event ports) or of the binding; null without memory.
-DmlpReceiveBuffer* DmlpReceiveBufferFor(DmlpBindingRecord* binding, const VxTransAddressPair* sender);
-void DmlpDropEmptySenderBuffers(DmlpBindingRecord* binding);
 // Frees what a subscribe or discover record owns besides itself.
 void DmlpFreeMessageParts(DmlpMessage* message);
 

@@ -24,7 +24,10 @@ void PostState(uint32_t endpoint, int32_t value)
 
 void DmlpOnReceive(uint32_t endpoint, const VxTransAddressPair* sender, const VxTransBuffer* buffer, int32_t result)
 {
-    if (result >= 0 && (buffer == nullptr || buffer->length == 0))
+    // An empty block says nothing, except that a listener accepted a connection.
+    const bool empty = buffer == nullptr || buffer->length == 0;
+    const bool accepted = sender != nullptr && sender->connection != 0;
+    if (result >= 0 && empty && !accepted)
         return;
     DmlpStatus status;
     DmlpMessage* message = DmlpNewMessage(DMLP_MSG_RECEIVED, &status);
@@ -32,7 +35,9 @@ void DmlpOnReceive(uint32_t endpoint, const VxTransAddressPair* sender, const Vx
         return;
     message->u.received.endpoint = endpoint;
     message->u.received.status = result < 0 ? DMLP_TRANSPORT_FAILURE : DMLP_SUCCESS;
-    if (result >= 0) {
+    if (sender != nullptr)
+        message->u.received.sender = *sender;
+    if (result >= 0 && !empty) {
         DmlpReceiveBlock* block = (DmlpReceiveBlock*)DmlpAlloc(sizeof(DmlpReceiveBlock) + buffer->length);
         if (block == nullptr) {
             DmlpFreeMessage(message);
@@ -43,8 +48,6 @@ void DmlpOnReceive(uint32_t endpoint, const VxTransAddressPair* sender, const Vx
         block->consumed = 0;
         memcpy(DmlpBlockData(block), VxTransBufferDataConst(buffer), buffer->length);
         message->u.received.block = block;
-        if (sender != nullptr)
-            message->u.received.sender = *sender;
     }
     if (!DmlpPostInternal(DMLP_MSG_RECEIVED, 0, message)) {
         DmlpFree(message->u.received.block);
@@ -289,26 +292,35 @@ void CutFrames(DmlpBindingRecord* binding, DmlpReceiveBuffer* buffer, const VxTr
 
 } // namespace
 
+bool DmlpTakeBlock(DmlpBindingRecord* binding, DmlpReceiveBuffer* buffer, const VxTransAddressPair* sender,
+                   DmlpReceiveBlock* block)
+{
+    const uint64_t handle = binding->handle;
+    Append(buffer, block);
+    CutFrames(binding, buffer, sender);
+    return DmlpFindBinding(handle) == binding;
+}
+
 void DmlpHandleReceived(DmlpMessage* message)
 {
     DmlpReceiveBlock* block = message->u.received.block;
     DmlpBindingRecord* binding = DmlpFindBindingByEndpoint(message->u.received.endpoint);
-    const bool usable = binding != nullptr && binding->state != DMLP_STATE_CLOSED &&
-                        message->u.received.status == DMLP_SUCCESS && block != nullptr;
+    const DmlpStatus status = message->u.received.status;
     const VxTransAddressPair sender = message->u.received.sender;
     DmlpFreeMessage(message);
-    DmlpReceiveBuffer* buffer = usable ? DmlpReceiveBufferFor(binding, &sender) : nullptr;
-    if (buffer == nullptr) {
+    if (binding == nullptr || binding->state == DMLP_STATE_CLOSED) {
         DmlpFree(block);
         return;
     }
-    const uint64_t handle = binding->handle;
-    Append(buffer, block);
-    CutFrames(binding, buffer, &sender);
-    if (DmlpFindBinding(handle) != binding)
+    if (DmlpHearsConnections(binding)) {
+        DmlpConnectionReceived(binding, &sender, status, block);
         return;
+    }
+    if (status != DMLP_SUCCESS || block == nullptr) {
+        DmlpFree(block);
+        return;
+    }
     // Each datagram is framed alone: a bad one cannot swallow the replies that follow it.
-    if (!binding->connection)
-        DmlpEmptyReceiveBuffer(buffer);
-    DmlpDropEmptySenderBuffers(binding);
+    if (DmlpTakeBlock(binding, &binding->receive, &sender, block) && !binding->connection)
+        DmlpEmptyReceiveBuffer(&binding->receive);
 }

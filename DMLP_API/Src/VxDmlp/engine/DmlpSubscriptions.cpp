@@ -700,50 +700,12 @@ void DmlpReleaseEventState(DmlpBindingRecord* binding)
         AnswerSubscribe(message, binding->state == DMLP_STATE_CONNECTING ? DMLP_TRANSPORT_FAILURE
                                                                           : DMLP_BINDING_CLOSED);
     }
-    while (DmlpSenderBuffer* sender = binding->senders) {
-        binding->senders = sender->next;
-        DmlpEmptyReceiveBuffer(&sender->receive);
-        DmlpFree(sender);
-    }
+    DmlpFreeConnections(binding);
     for (DmlpBindingRecord*& slot : g_dmlp.eventPorts) {
         if (slot == binding)
             slot = nullptr;
     }
     DmlpReleaseDiscovery(binding);
-}
-
-DmlpReceiveBuffer* DmlpReceiveBufferFor(DmlpBindingRecord* binding, const VxTransAddressPair* sender)
-{
-    // A TCP listener hears many connections at once.
-    const bool listener = (binding->flags & DMLP_BINDING_EVENT_PORT) != 0 && !CarriesOwnEvents(binding->peer.kind);
-    if (!listener || !binding->connection)
-        return &binding->receive;
-    for (DmlpSenderBuffer* buffer = binding->senders; buffer != nullptr; buffer = buffer->next) {
-        if (memcmp(&buffer->peer, &sender->peer, sizeof buffer->peer) == 0)
-            return &buffer->receive;
-    }
-    DmlpSenderBuffer* buffer = (DmlpSenderBuffer*)DmlpAlloc(sizeof(DmlpSenderBuffer));
-    if (buffer == nullptr)
-        return nullptr;
-    memset(buffer, 0, sizeof *buffer);
-    buffer->peer = sender->peer;
-    buffer->next = binding->senders;
-    binding->senders = buffer;
-    return &buffer->receive;
-}
-
-void DmlpDropEmptySenderBuffers(DmlpBindingRecord* binding)
-{
-    for (DmlpSenderBuffer** link = &binding->senders; *link != nullptr;) {
-        DmlpSenderBuffer* buffer = *link;
-        if (buffer->receive.buffered == 0) {
-            *link = buffer->next;
-            DmlpEmptyReceiveBuffer(&buffer->receive);
-            DmlpFree(buffer);
-        } else {
-            link = &buffer->next;
-        }
-    }
 }
 
 void DmlpFreeMessageParts(DmlpMessage* message)

@@ -594,6 +594,111 @@ TEST_F(Subscriptions, ThousandEventsInOrderAndNoneAfterUnbind)
     EXPECT_EQ(seen, 1000u);
 }
 
+// ---- The TCP event port's connections ------------------------------------------------------------------
+
+class TcpEventPort : public Subscriptions {
+protected:
+    void SetUp() override
+    {
+        Subscriptions::SetUp();
+        WriteServices("vxdmlp-event 4670/tcp\n");
+        binding_ = Bind(DMLP_ADDRESS_TCP, 5000, 1);
+        ASSERT_EQ(Subscribe(binding_, 501, events, 0), DMLP_SUCCESS);
+        listener_ = Listener().handle;
+        ASSERT_NE(listener_, 0u);
+    }
+    // The pair of accepted connection number handle, from the device's address and port.
+    static VxTransAddressPair Connection(uint32_t handle, uint16_t port = 5000, const char* from = "127.0.0.9")
+    {
+        VxTransAddressPair pair = vxfake::Pair(from, port, "127.0.0.1", 4670, VXTRANS_PROTOCOL_TCP);
+        pair.connection = handle;
+        return pair;
+    }
+    void Accept(const VxTransAddressPair& pair) { ASSERT_TRUE(vxfake::Receive(listener_, pair, {})); }
+    void Data(const VxTransAddressPair& pair, const Bytes& bytes) { ASSERT_TRUE(vxfake::Receive(listener_, pair, bytes)); }
+    void End(const VxTransAddressPair& pair, int32_t result = VXTRANS_E_RESET)
+    {
+        ASSERT_TRUE(vxfake::ReceiveError(listener_, pair, result));
+    }
+    // The job numbers of the 18 events seen.
+    std::vector<uint32_t> Jobs() { return jobs_; }
+    bool Closed(uint32_t handle)
+    {
+        const std::vector<uint32_t> closes = vxfake::Closes();
+        return std::find(closes.begin(), closes.end(), handle) != closes.end();
+    }
+    Events& events = NewEvents();
+    DmlpBinding binding_ = nullptr;
+    uint32_t listener_ = 0;
+    std::vector<uint32_t> jobs_;
+};
+
+Bytes Part(const Bytes& bytes, size_t from, size_t to) { return Bytes(bytes.begin() + from, bytes.begin() + to); }
+
+// A header announcing 65535 body bytes and 65000 of them.
+Bytes LargePartial() { return Part(Frame(10, Bytes(65535, 0), 0, 0, 0), 0, 65020); }
+
+TEST_F(TcpEventPort, AFrameIsNeverJoinedAcrossConnections)
+{
+    const Bytes first = Notification(501, {Event18(1, 1)}), second = Notification(501, {Event18(2, 2)});
+    // A partial notification, a reset, and a new connection from the same address and port.
+    Accept(Connection(101));
+    Data(Connection(101), Part(first, 0, 30));
+    End(Connection(101));
+    Accept(Connection(102));
+    Data(Connection(102), second);
+    ASSERT_TRUE(events.waitFor(1)) << "the good notification of the new connection";
+    // Two connections at once, their bytes interleaved.
+    Accept(Connection(103, 5001));
+    Data(Connection(103, 5001), Part(first, 0, 25));
+    Data(Connection(102), Part(second, 0, 10));
+    Data(Connection(103, 5001), Part(first, 25, first.size()));
+    Data(Connection(102), Part(second, 10, second.size()));
+    ASSERT_TRUE(events.waitFor(3));
+    Flush();
+    EXPECT_EQ(events.size(), 3u);
+    // Bytes of a connection never announced, or already ended, are not framed.
+    Data(Connection(104), second);
+    Data(Connection(101), second);
+    Flush();
+    EXPECT_EQ(events.size(), 3u);
+}
+
+TEST_F(TcpEventPort, AConnectionsBytesAreFreedWhenItEnds)
+{
+    const int64_t before = VxSrvcTestLiveBlocks();
+    for (uint32_t handle = 200; handle < 210; ++handle) {
+        Accept(Connection(handle, (uint16_t)handle, "127.0.0.99"));
+        Data(Connection(handle, (uint16_t)handle, "127.0.0.99"), LargePartial());
+        End(Connection(handle, (uint16_t)handle, "127.0.0.99"), handle % 2 ? VXTRANS_E_CLOSED : VXTRANS_E_RESET);
+    }
+    Flush();
+    EXPECT_LE(VxSrvcTestLiveBlocks(), before + 1) << "at most the table of connections stays";
+}
+
+TEST_F(TcpEventPort, BeyondTheBoundsTheConnectionIdleLongestIsClosed)
+{
+    // Open connections: one more than the bound closes the first.
+    for (uint32_t handle = 1000; handle <= 1000 + DMLP_EVENT_CONNECTIONS_MAX; ++handle)
+        Accept(Connection(handle, (uint16_t)handle));
+    Flush();
+    EXPECT_TRUE(Closed(1000));
+    EXPECT_FALSE(Closed(1001));
+    // Held bytes: the partial frames of 64 connections are within the bound, a 65th is not; the
+    // connection idle longest goes, though it was accepted last of these.
+    for (uint32_t handle = 1001; handle <= 1065; ++handle)
+        Data(Connection(handle, (uint16_t)handle), LargePartial());
+    Flush();
+    EXPECT_FALSE(Closed(1064));
+    EXPECT_TRUE(Closed(1001)) << "the oldest partial frame";
+    EXPECT_FALSE(Closed(1065));
+    EXPECT_FALSE(Closed(1002)) << "one closed is enough";
+    // The newest connection's frame completes and is delivered.
+    Data(Connection(1065, 1065), Part(Frame(10, Bytes(65535, 0), 0, 0, 0), 65020, 65555));
+    Data(Connection(1066, 1066), Notification(501, {Event18(3, 3)}));
+    ASSERT_TRUE(events.waitFor(1));
+}
+
 TEST_F(Subscriptions, AnEventBlockWithoutCallbackFunctionIsReleased)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
