@@ -182,10 +182,18 @@ TEST_F(TraceFlow, AFailedLogRequestIsNotUnknown)
         EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING) << failure;
         EXPECT_EQ(impressions, 0x77777777u) << failure;
     }
+    // The log does not know the job, neither at once nor after the pause.
     fake.reply(kListObjects2, 1, ListObjects2Body({}));
-    fake.reply(kTraceJob, 8);  // the log does not know the job
+    fake.reply(kTraceJob, 8);
+    fake.reply(kTraceJob, 8);
     EXPECT_EQ(run(1), 0x00080001u);
     EXPECT_EQ(trace, DMLLIB_TRACE_UNKNOWN);
+    // Asked again after the pause, the log does not answer: nothing is known.
+    fake.reply(kListObjects2, 1, ListObjects2Body({}));
+    fake.reply(kTraceJob, 8);
+    fake.reply(kTraceJob, DMLP_TRANSPORT_FAILURE);
+    EXPECT_EQ(run(1), 0x00080001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
 }
 
 TEST_F(TraceFlow, ListFailures)
