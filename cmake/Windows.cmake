@@ -33,6 +33,6 @@ endfunction()
 function(jtrk_add_test_folder prefix)
 endfunction()
 
-foreach(component common/tracelog PortMon/Server PortMon/UI Installer/Util)
+foreach(component common/tracelog outside/VxSrvc PortMon/Server PortMon/UI Installer/Util)
   add_subdirectory(${component})
 endforeach()

@@ -2,7 +2,11 @@
 // byte order through the C library.
 #include "VxSrvc.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <atomic>
 #include <cstdlib>

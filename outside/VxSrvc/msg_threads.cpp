@@ -1,21 +1,19 @@
 // Message threads: each has its own unbounded first-in first-out queue, so posting never fails
 // for want of room (unlike a Windows thread queue) and messages of one poster arrive in order.
-// A thread that watches sockets waits for them and its queue together in an epoll set, where an
-// eventfd stands for the queue; without watches it waits on a condition.
+// A thread that watches sockets waits for them and its queue together (socket_wait.h), where a
+// wake-up stands for the queue; without watches it waits on a condition.
 #include <windows.h>
-
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <set>
 #include <thread>
 
 #include "VxSrvc.h"
+#include "socket_wait.h"
 
 struct VxSrvcMsgThread {
     struct Message {
@@ -30,14 +28,6 @@ struct VxSrvcMsgThread {
         uintptr_t wparam;
     };
 
-    ~VxSrvcMsgThread()
-    {
-        if (poller >= 0)
-            close(poller);
-        if (wake >= 0)
-            close(wake);
-    }
-
     std::mutex mutex;
     std::condition_variable changed;
     std::deque<Message> queue;
@@ -48,10 +38,9 @@ struct VxSrvcMsgThread {
     bool held = false;       // test hook: the first message waits until released
     bool selfDestroy = false; // destroyed from its own procedure: the thread frees itself
     std::thread thread;
-    // Sockets: the epoll set (made at the first watch) and the eventfd that wakes it for posts.
-    int poller = -1;
-    int wake = -1;
-    bool polling = false;    // the thread waits in the epoll set, not on the condition
+    // Sockets: the set made at the first watch, whose wake-up posts use.
+    std::unique_ptr<vxsrvc::SocketWait> sockets;
+    bool polling = false;    // the thread waits in the socket set, not on the condition
     uint32_t handledSincePoll = 0;
     std::map<uint32_t, Watch> watches;
     uint32_t lastWatch = 0;
@@ -80,36 +69,27 @@ void forget(VxSrvcMsgThread* thread)
     threads.threads.erase(thread);
 }
 
-// Arms a socket's watch for its next readiness (one message each time). Lock held.
-void armLocked(VxSrvcMsgThread* self, uint32_t watch, int operation)
+// Arms a socket's watch again for its next readiness (one message each time). Lock held.
+void rearmLocked(VxSrvcMsgThread* self, uint32_t watch)
 {
     auto found = self->watches.find(watch);
-    if (found == self->watches.end())
-        return;
-    epoll_event event{};
-    event.events = EPOLLIN | EPOLLONESHOT;
-    event.data.u32 = watch;
-    epoll_ctl(self->poller, operation, found->second.socket, &event);
+    if (found != self->watches.end())
+        self->sockets->rearm(found->second.socket, watch);
 }
 
-// Looks at the epoll set without the lock, waiting for it unless wait is false; ready sockets
+// Looks at the socket set without the lock, waiting for it unless wait is false; ready sockets
 // become messages. Lock held on return.
 void pollLocked(VxSrvcMsgThread* self, std::unique_lock<std::mutex>& lock, bool wait)
 {
     self->polling = wait;
     self->handledSincePoll = 0;
     lock.unlock();
-    epoll_event events[16];
-    const int count = epoll_wait(self->poller, events, 16, wait ? -1 : 0);
+    uint32_t ready[16];
+    const int count = self->sockets->wait(wait, ready, 16);
     lock.lock();
     self->polling = false;
     for (int i = 0; i < count; ++i) {
-        const uint32_t watch = events[i].data.u32;
-        if (watch == 0) {
-            uint64_t posts;
-            (void)!read(self->wake, &posts, sizeof posts);
-            continue;
-        }
+        const uint32_t watch = ready[i];
         auto found = self->watches.find(watch);
         if (found != self->watches.end())
             self->queue.push_back({found->second.message, found->second.wparam, nullptr, watch});
@@ -124,14 +104,14 @@ void run(VxSrvcMsgThread* self)
     self->changed.notify_all();
     while (!self->stopping) {
         if (self->held || self->queue.empty()) {
-            if (self->held || self->poller < 0)
+            if (self->held || !self->sockets)
                 self->changed.wait(lock);
             else
                 pollLocked(self, lock, true);
             continue;
         }
         // A queue that never runs empty does not keep the sockets waiting.
-        if (self->poller >= 0 && self->handledSincePoll >= kMessagesBetweenPolls) {
+        if (self->sockets && self->handledSincePoll >= kMessagesBetweenPolls) {
             pollLocked(self, lock, false);
             continue;
         }
@@ -142,7 +122,7 @@ void run(VxSrvcMsgThread* self)
         self->procedure(self, message.id, message.wparam, message.record);
         lock.lock();
         if (message.watch != 0)
-            armLocked(self, message.watch, EPOLL_CTL_MOD);
+            rearmLocked(self, message.watch);
     }
     const bool selfDestroy = self->selfDestroy;
     lock.unlock();
@@ -154,32 +134,21 @@ void run(VxSrvcMsgThread* self)
 void wakeUp(VxSrvcMsgThread* thread, bool polling)
 {
     if (polling) {
-        const uint64_t one = 1;
-        (void)!write(thread->wake, &one, sizeof one);
+        thread->sockets->wake();
     } else {
         thread->changed.notify_one();
     }
 }
 
-// Makes the epoll set and its eventfd at the first watch. Lock held.
+// Makes the socket set at the first watch. Lock held.
 bool startPollingLocked(VxSrvcMsgThread* thread)
 {
-    if (thread->poller >= 0)
+    if (thread->sockets)
         return true;
-    const int poller = epoll_create1(EPOLL_CLOEXEC);
-    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    epoll_event event{};
-    event.events = EPOLLIN;
-    event.data.u32 = 0;
-    if (poller < 0 || wake < 0 || epoll_ctl(poller, EPOLL_CTL_ADD, wake, &event) != 0) {
-        if (poller >= 0)
-            close(poller);
-        if (wake >= 0)
-            close(wake);
+    std::unique_ptr<vxsrvc::SocketWait> sockets(new (std::nothrow) vxsrvc::SocketWait);
+    if (!sockets || !sockets->open())
         return false;
-    }
-    thread->poller = poller;
-    thread->wake = wake;
+    thread->sockets = std::move(sockets);
     return true;
 }
 
@@ -266,10 +235,7 @@ uint32_t VxSrvcWatchSocket(VxSrvcThread thread, int socket, uint32_t message, ui
         } catch (const std::bad_alloc&) {
             return 0;
         }
-        epoll_event event{};
-        event.events = EPOLLIN | EPOLLONESHOT;
-        event.data.u32 = watch;
-        if (epoll_ctl(thread->poller, EPOLL_CTL_ADD, socket, &event) != 0) {
+        if (!thread->sockets->add(socket, watch)) {
             thread->watches.erase(watch);
             return 0;
         }
@@ -290,7 +256,7 @@ void VxSrvcUnwatchSocket(VxSrvcThread thread, uint32_t watch)
     auto found = thread->watches.find(watch);
     if (found == thread->watches.end())
         return;
-    epoll_ctl(thread->poller, EPOLL_CTL_DEL, found->second.socket, nullptr);
+    thread->sockets->remove(found->second.socket);
     thread->watches.erase(found);
 }
 

@@ -1,10 +1,15 @@
 // Start and stop, the instance id, data files, INI integers and service ports.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#else
 #include <windows.h>
 
 #include <dlfcn.h>
 #include <netdb.h>
-#include <sys/stat.h>
 #include <unistd.h>
+#endif
+#include <sys/stat.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -18,6 +23,12 @@
 #include "runtime_internal.h"
 
 namespace {
+
+#ifdef _WIN32
+const char kFolderSeparators[] = "\\/";
+#else
+const char kFolderSeparators[] = "/";
+#endif
 
 std::atomic<uint64_t> g_instanceId{0};
 std::atomic<bool> g_started{false};
@@ -38,13 +49,30 @@ std::string rootConfigFile(const char* name)
     return std::string(root) + "/config/" + name;
 }
 
-std::string moduleFolder()
+std::string modulePath()
 {
+#ifdef _WIN32
+    HMODULE module = nullptr;
+    char path[MAX_PATH];
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&VxSrvcFindDataFile), &module))
+        return {};
+    const DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    return length > 0 && length < sizeof path ? std::string(path, length) : std::string();
+#else
     Dl_info info;
     if (!dladdr(reinterpret_cast<void*>(&VxSrvcFindDataFile), &info) || info.dli_fname == nullptr)
         return {};
-    std::string path = info.dli_fname;
-    const size_t slash = path.rfind('/');
+    return info.dli_fname;
+#endif
+}
+
+std::string moduleFolder()
+{
+    const std::string path = modulePath();
+    if (path.empty())
+        return {};
+    const size_t slash = path.find_last_of(kFolderSeparators);
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
@@ -91,6 +119,18 @@ bool findInServicesFile(std::istream& file, const char* service, const char* pro
 
 bool findInSystemServices(const char* service, const char* protocol, uint16_t& port)
 {
+#ifdef _WIN32
+    // Winsock keeps the entry per thread.
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return false;
+    const servent* found = getservbyname(service, protocol);
+    const bool known = found != nullptr;
+    if (known)
+        port = ntohs(static_cast<uint16_t>(found->s_port));
+    WSACleanup();
+    return known;
+#else
     servent entry;
     servent* found = nullptr;
     char buffer[1024];
@@ -98,6 +138,7 @@ bool findInSystemServices(const char* service, const char* protocol, uint16_t& p
         return false;
     port = ntohs(static_cast<uint16_t>(found->s_port));
     return true;
+#endif
 }
 
 // What <root>/config/vxsrvc-startup says of the start, for the tests of the protocol library's

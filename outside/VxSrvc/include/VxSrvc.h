@@ -14,7 +14,13 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#if !defined(_WIN32)
 #define VXSRVC_API extern "C" __attribute__((visibility("default")))
+#elif defined(VXSRVC_BUILD)
+#define VXSRVC_API extern "C" __declspec(dllexport)
+#else
+#define VXSRVC_API extern "C" __declspec(dllimport)
+#endif
 
 #define VXSRVC_OK 0
 #define VXSRVC_E_BAD_PARAMETER ((int32_t)0xC0100001u)
