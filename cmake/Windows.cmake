@@ -25,14 +25,47 @@ add_library(pal INTERFACE)
 target_include_directories(pal INTERFACE ${PROJECT_SOURCE_DIR}/common/include)
 target_link_libraries(pal INTERFACE spoolss_monitor winspool ws2_32 iphlpapi advapi32 user32 comctl32 shlwapi msi ole32 oleaut32)
 
-# Tests that need no spooler host, service control or second process run under wine; the others
-# belong to the platform layer's build. jtrk_add_test_folder builds the listed ones.
-set(JTRK_WINDOWS_TESTS "" CACHE STRING "Test programs built for Windows")
+# Test programs are built here only where they need no spooler host, service control, platform
+# root or second process: they are listed below and run under wine, one CTest test per program.
+# The components' own test calls belong to the build over the platform layer.
 function(jtrk_add_test name)
 endfunction()
 function(jtrk_add_test_folder prefix)
 endfunction()
 
-foreach(component common/tracelog outside/VxSrvc PortMon/Server PortMon/UI Installer/Util)
+option(JTRK_WINDOWS_TESTS "Build the platform-free tests for Windows (run under wine)" ON)
+if(JTRK_WINDOWS_TESTS)
+  enable_testing()
+  set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # The programs share one wine prefix below the build folder, made first by wineboot.
+  set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine;WINEDEBUG=-all")
+  add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init)
+  set_tests_properties(wine_prefix PROPERTIES TIMEOUT 120 FIXTURES_SETUP wine ENVIRONMENT "${wine_environment}")
+  function(jtrk_add_windows_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES TIMEOUT 300 LABELS "${T_LABELS}" FIXTURES_REQUIRED wine
+                         ENVIRONMENT "${wine_environment}")
+  endfunction()
+endif()
+
+foreach(component common/tracelog outside/VxSrvc DMLP_API/Src/VxDmlp CLIB Service PortMon/Server PortMon/UI Installer/Util)
   add_subdirectory(${component})
 endforeach()
+
+if(JTRK_WINDOWS_TESTS)
+  # The message coder, byte for byte.
+  file(GLOB coder_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/DMLP_API/Src/VxDmlp/tests/test_*.cpp)
+  foreach(source ${coder_tests})
+    get_filename_component(stem ${source} NAME_WE)
+    jtrk_add_windows_test(vxdmlp_${stem} SOURCES ${source} LIBS vxdmlp_coder pal LABELS vxdmlp)
+  endforeach()
+  # The client job id and the service's status table.
+  jtrk_add_windows_test(service_test_client_job_id SOURCES Service/tests/test_client_job_id.cpp LIBS clientjobid
+                        LABELS service)
+  jtrk_add_windows_test(service_test_dev_msg_table SOURCES Service/tests/test_dev_msg_table.cpp LIBS jtrksvc
+                        LABELS service)
+endif()

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <thread>
 
+#include <windows.h>
 #include <winspool.h>
 
 #include "DevMsgTable.h"
