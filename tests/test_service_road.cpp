@@ -33,21 +33,41 @@ BOOL countFailedReports(const PAL_EVENTLOG_ENTRY* entry, void* context)
     return TRUE;
 }
 
-TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
+// A job with the typical header and 4 KiB of data.
+std::vector<BYTE> typicalJob()
 {
-    devsim::RawSinkOptions options;
-    options.address = kDevice;
-    options.port = 0;
-    devsim::RawSink sink(options);
-    std::string error;
-    ASSERT_TRUE(sink.start(error)) << error;
-    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.7", wide(kDevice), sink.port())), 0u);
-    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.7"), 0u);
-    ASSERT_TRUE(startService());
-
     std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
     job.resize(job.size() + 4096, 'x');
-    DWORD id = print(job);
+    return job;
+}
+
+// The printer Office on a RAW sink, which speaks no DMLP, and the service running.
+class SinkRoad : public ServiceRoad {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(ServiceRoad::SetUp());
+        std::string error;
+        ASSERT_TRUE(sink.start(error)) << error;
+        ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.7", wide(kDevice), sink.port())), 0u);
+        ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.7"), 0u);
+        ASSERT_TRUE(startService());
+    }
+    static devsim::RawSinkOptions atTheDevice()
+    {
+        devsim::RawSinkOptions options;
+        options.address = kDevice;
+        options.port = 0;
+        return options;
+    }
+
+    devsim::RawSink sink{atTheDevice()};
+};
+
+TEST_F(SinkRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
+{
+
+    DWORD id = print(typicalJob());
     ASSERT_NE(id, 0u);
     ASSERT_TRUE(sink.waitUntil([](const std::vector<devsim::RawJob>& jobs) {
         return !jobs.empty() && jobs[0].end != devsim::JobEnd::Open;
@@ -75,26 +95,15 @@ TEST_F(ServiceRoad, APrintedJobIsReportedAndTrackedAndTheStopIsClean)
 
 // Any local user may open the service's pipe: one who connects and writes nothing is let go after
 // the pipe's time-out, and the jobs reported meanwhile and afterwards are tracked.
-TEST_F(ServiceRoad, ASilentPipeClientDoesNotStopTheTracking)
+TEST_F(SinkRoad, ASilentPipeClientDoesNotStopTheTracking)
 {
-    devsim::RawSinkOptions options;
-    options.address = kDevice;
-    options.port = 0;
-    devsim::RawSink sink(options);
-    std::string error;
-    ASSERT_TRUE(sink.start(error)) << error;
-    ASSERT_EQ(road::addPort(road::rawPort(u"JT_127.0.0.7", wide(kDevice), sink.port())), 0u);
-    ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.0.7"), 0u);
-    ASSERT_TRUE(startService());
 
     HANDLE silent = CreateFileW(JTRK_SERVICE_PIPE_NAME, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
                                 nullptr);
     ASSERT_NE(silent, INVALID_HANDLE_VALUE) << GetLastError();
     std::vector<DWORD> jobs;
     for (int i = 0; i < 2; ++i) {
-        std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
-        job.resize(job.size() + 4096, 'x');
-        jobs.push_back(print(job));
+        jobs.push_back(print(typicalJob()));
         ASSERT_NE(jobs.back(), 0u);
         auto started = [&] {
             for (const std::string& line : standin::journalLines(journal(), "PrStatusNoticeStartExD"))
@@ -124,9 +133,7 @@ TEST_F(ServiceRoad, AJobOnADmlpDeviceIsTrackedToItsEndAndLeavesTheSpooler)
     ASSERT_EQ(road::addPrinter(u"Office", u"JT_127.0.3.17"), 0u);
     ASSERT_TRUE(startService());
 
-    std::vector<BYTE> job = jobmsg::typicalHeader(kId, 2);
-    job.resize(job.size() + 4096, 'x');
-    const DWORD id = print(job);
+    const DWORD id = print(typicalJob());
     ASSERT_NE(id, 0u);
 
     const std::string journal = this->journal();

@@ -100,6 +100,14 @@ protected:
         fake.reply(kGet2, 1, supportReply(true));
         fake.reply(kGet2, 1, deviceReply(1, hint, online));
     }
+    // The wanted job (code 0x0A000001, 9 impressions) beats the device's lower code.
+    void expectTheWantedJobsCodeAndCount()
+    {
+        deviceAnswers(0x09000002, 1);
+        EXPECT_EQ(run(1), 0x00060001u);
+        EXPECT_EQ(info.lStatusCode, 0x0A000001u);
+        EXPECT_EQ(info.ImprCompCnt, 9u);
+    }
 
     testsupport::TempRoot root;
     FakeDmlp fake;
@@ -137,10 +145,7 @@ TEST_F(StatusFlow, TheWantedJobIsTheThirdOfThreeAndItsCodeWins)
     fake.reply(kGet2, 1, JobObject(11, JobId(7), 4, {0x0B000001}, 3));
     fake.reply(kGet2, 1, JobObject(12, JobId(8), 4, {0x0B000002}, 4));
     fake.reply(kGet2, 1, JobObject(13, wanted, 4, {0x0A000001}, 9));
-    deviceAnswers(0x09000002, 1);
-    EXPECT_EQ(run(1), 0x00060001u);
-    EXPECT_EQ(info.lStatusCode, 0x0A000001u);
-    EXPECT_EQ(info.ImprCompCnt, 9u);
+    expectTheWantedJobsCodeAndCount();
     auto gets = fake.callsOf(kGet2);
     ASSERT_EQ(gets.size(), 5u);
     for (int i = 0; i < 3; ++i) {
@@ -155,10 +160,7 @@ TEST_F(StatusFlow, TheWantedJobFirstEndsTheSearch)
 {
     fake.reply(kListObjects2, 1, ListObjects2Body({13, 11}));
     fake.reply(kGet2, 1, JobObject(13, wanted, 4, {0x0A000001}, 9));
-    deviceAnswers(0x09000002, 1);
-    EXPECT_EQ(run(1), 0x00060001u);
-    EXPECT_EQ(info.lStatusCode, 0x0A000001u);
-    EXPECT_EQ(info.ImprCompCnt, 9u);
+    expectTheWantedJobsCodeAndCount();
     auto gets = fake.callsOf(kGet2);
     ASSERT_EQ(gets.size(), 3u) << "no request for the other job";
     EXPECT_EQ(gets[0].handles, (std::vector<uint32_t>{13}));

@@ -32,6 +32,13 @@ JobEventRequest request(DWORD message, const std::u16string& printer, DWORD job,
     return r;
 }
 
+// The strings of the event that rejects a report of kPrinter's job with its document.
+std::vector<std::u16string> rejected(DWORD job, const std::u16string& document)
+{
+    std::string number = std::to_string(job);
+    return {kPrinter, std::u16string(number.begin(), number.end()), document};
+}
+
 class PipeServerTest : public SpoolerFixture {
 protected:
     void SetUp() override
@@ -147,9 +154,7 @@ TEST_F(PipeServerTest, RejectedReportsWriteAnEventUntilAFirstVersionDeviceReport
     std::vector<Event> events = serviceEvents();
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(events[0].id, 0xC000000Fu);
-    std::string number = std::to_string(job);
-    EXPECT_EQ(events[0].strings,
-              (std::vector<std::u16string>{u"Office", std::u16string(number.begin(), number.end()), u"budget.xls"}));
+    EXPECT_EQ(events[0].strings, rejected(job, u"budget.xls"));
     EXPECT_EQ(events[1].strings, (std::vector<std::u16string>{u"", u"12345"}));
 
     // A first-version device: the printer is activated, nothing is announced or kept, and later
@@ -230,7 +235,7 @@ TEST_F(PipeServerTest, AStartReportWithoutJobTextIsRejected)
     std::vector<Event> events = serviceEvents();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].id, 0xC000000Fu);
-    EXPECT_EQ(events[0].strings.back(), u"blank.doc");
+    EXPECT_EQ(events[0].strings, rejected(job, u"blank.doc"));
 }
 
 // A spooler job without a document name.
@@ -263,9 +268,7 @@ TEST_F(PipeServerTest, AJobWithoutDocumentNameIsTrackedAndRejectedWithAnEmptyNam
     std::vector<Event> events = serviceEvents();
     ASSERT_EQ(events.size(), 1u);
     EXPECT_EQ(events[0].id, 0xC000000Fu);
-    std::string number = std::to_string(job);
-    EXPECT_EQ(events[0].strings,
-              (std::vector<std::u16string>{u"Office", std::u16string(number.begin(), number.end()), u""}));
+    EXPECT_EQ(events[0].strings, rejected(job, u""));
 }
 
 TEST_F(PipeServerTest, TheStopEventEndsAThreadThatWaitsForAClient)
