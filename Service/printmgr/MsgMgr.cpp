@@ -35,7 +35,7 @@ BOOL buildLibraryPath(char* path, size_t pathBytes)
 
 clOutsideLibrary& library()
 {
-    static clOutsideLibrary* instance = new clOutsideLibrary(buildLibraryPath);
+    static clOutsideLibrary* instance = new clOutsideLibrary(buildLibraryPath, clOutsideLibrary::MISSING_FILE);
     return *instance;
 }
 

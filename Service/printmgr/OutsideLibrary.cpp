@@ -10,10 +10,8 @@ int clOutsideLibrary::iResolve(LPCSTR name, OUTSIDE_ENTRY* slot, OUTSIDE_ENTRY* 
         if (!m_buildPath(m_path, sizeof m_path))
             return OUTSIDE_NOT_AVAILABLE;
         m_module = LoadLibraryA(m_path);
-        if (!m_module) {
-            DWORD error = GetLastError();
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_MOD_NOT_FOUND ? OUTSIDE_NOT_AVAILABLE : -1;
-        }
+        if (!m_module)
+            return iLoadFailure(GetLastError());
     }
     if (!*slot)
         *slot = reinterpret_cast<OUTSIDE_ENTRY>(GetProcAddress(m_module, name));
@@ -21,6 +19,12 @@ int clOutsideLibrary::iResolve(LPCSTR name, OUTSIDE_ENTRY* slot, OUTSIDE_ENTRY* 
         return OUTSIDE_NOT_AVAILABLE;
     *entry = *slot;
     return 0;
+}
+
+int clOutsideLibrary::iLoadFailure(DWORD error) const
+{
+    bool missing = error == ERROR_FILE_NOT_FOUND || (m_missing == MISSING_FILE_OR_MODULE && error == ERROR_MOD_NOT_FOUND);
+    return missing ? OUTSIDE_NOT_AVAILABLE : -1;
 }
 
 int clOutsideLibrary::iCall(LPCSTR name, OUTSIDE_ENTRY* slot, void* block, bool* resolved)

@@ -121,9 +121,21 @@ TEST(MsgMgrBinding, AFolderWithoutSeparatorNamesAnotherFile)
     char* view = static_cast<char*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 0));
     memcpy(view, "C:\\Msgm", 8);
     UnmapViewOfFile(view);
-    EXPECT_EQ(MsgmiCancelReplyV31_d(0, 1), MSGM_NOT_AVAILABLE) << "C:\\MsgmHBMSGM64.dll";
+    EXPECT_EQ(MsgmiCancelReplyV31_d(0, 1), -1) << "C:\\MsgmHBMSGM64.dll is not there: load error 126, not 2";
     EXPECT_FALSE(libraryLoaded());
     CloseHandle(section);
+}
+
+TEST(MsgMgrBinding, OnlyAMissingFileMeansNotAvailable)
+{
+    clOutsideLibrary messageManager(nullptr, clOutsideLibrary::MISSING_FILE);
+    EXPECT_EQ(messageManager.iLoadFailure(ERROR_FILE_NOT_FOUND), MSGM_NOT_AVAILABLE);
+    EXPECT_EQ(messageManager.iLoadFailure(ERROR_MOD_NOT_FOUND), -1);
+    EXPECT_EQ(messageManager.iLoadFailure(ERROR_BAD_EXE_FORMAT), -1);
+    clOutsideLibrary printManager(nullptr, clOutsideLibrary::MISSING_FILE_OR_MODULE);
+    EXPECT_EQ(printManager.iLoadFailure(ERROR_FILE_NOT_FOUND), OUTSIDE_NOT_AVAILABLE);
+    EXPECT_EQ(printManager.iLoadFailure(ERROR_MOD_NOT_FOUND), OUTSIDE_NOT_AVAILABLE);
+    EXPECT_EQ(printManager.iLoadFailure(ERROR_BAD_EXE_FORMAT), -1);
 }
 
 TEST(MsgMgrBinding, AMessageAnsweredByPolicySignalsItsEvent)
