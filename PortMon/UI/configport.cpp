@@ -65,13 +65,17 @@ static RETRY_VALUE ReadRetryValue(HWND hDlg, int nEdit, int nSpin, DWORD dwMin, 
     return value;
 }
 
-static UINT CheckPortNumber(HWND hDlg)
+// An LPR port hides its port number, so the user can neither see nor correct it: only its text is
+// tested, and the stored number is kept.
+static UINT CheckPortNumber(HWND hDlg, const PORT_DIALOG_DATA* pData)
 {
     WCHAR szText[NUMBER_TEXT_LEN];
     BOOL bTranslated = FALSE;
     GetDlgItemTextW(hDlg, IDC_PORTNUMBER, szText, _countof(szText));
     if (!szText[0])
         return IDS_NO_PORTNUMBER;
+    if (pData->dwProtocol == PROTOCOL_LPR_TYPE)
+        return 0;
     UINT uPort = GetDlgItemInt(hDlg, IDC_PORTNUMBER, &bTranslated, FALSE);
     if (!bTranslated || uPort == 0 || uPort > PORTNUMBER_MAX)
         return IDS_BAD_PORTNUMBER;
@@ -80,7 +84,7 @@ static UINT CheckPortNumber(HWND hDlg)
 
 UINT ConfigPortCommandOK(HWND hDlg, PPORT_DIALOG_DATA pData)
 {
-    UINT uMessageId = CheckPortNumber(hDlg);
+    UINT uMessageId = CheckPortNumber(hDlg, pData);
     if (uMessageId)
         return uMessageId;
     RETRY_VALUE interval =
@@ -106,7 +110,8 @@ UINT ConfigPortCommandOK(HWND hDlg, PPORT_DIALOG_DATA pData)
         if (count.bOutOfRange)
             return IDS_RETRYCOUNT_RANGE;
     }
-    pData->dwPortNumber = GetDlgItemInt(hDlg, IDC_PORTNUMBER, NULL, FALSE);
+    if (pData->dwProtocol != PROTOCOL_LPR_TYPE)
+        pData->dwPortNumber = GetDlgItemInt(hDlg, IDC_PORTNUMBER, NULL, FALSE);
     pData->dwTransferMode = SendDlgItemMessageW(hDlg, IDC_BYTECOUNT, BM_GETCHECK, 0, 0) == BST_CHECKED ? TRANSFER_BYTECOUNT : 0;
     pData->dwRetryInfinity = bInfinity ? 1 : 0;
     pData->dwRetryInterval = interval.dwValue;

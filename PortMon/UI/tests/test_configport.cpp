@@ -33,13 +33,17 @@ protected:
     {
         UiHost::SetUp();
         addFakePort(u"P1");
-        PortConfigData config = storedConfig();
+        store(storedConfig());
+        startWith(u"UIFAKEMON.DLL");
+    }
+    // What the fake monitor's GetConfigInfo answers.
+    void store(const PortConfigData& config)
+    {
         HKEY key = nullptr;
         ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kMonitorKey.c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExW(key, u"Config", 0, REG_BINARY, reinterpret_cast<const BYTE*>(&config), sizeof config),
                   ERROR_SUCCESS);
         RegCloseKey(key);
-        startWith(u"UIFAKEMON.DLL");
     }
     BOOL configure(const char* script, LPCWSTR port = u"P1")
     {
@@ -127,6 +131,23 @@ TEST_F(ConfigurePort, PortNumberAndRetryChecks)
     EXPECT_EQ(dwordAt(record, 388), 9100u);
     EXPECT_EQ(dwordAt(record, 476), 9u);
     EXPECT_EQ(dwordAt(record, 472), 10u);
+}
+
+TEST_F(ConfigurePort, AnLprPortKeepsTheHiddenPortNumberItCannotShow)
+{
+    for (DWORD stored : {DWORD(0), DWORD(65536), DWORD(0x80000000)}) {
+        palClearMessageBoxes();
+        PortConfigData config = storedConfig();
+        config.dwProtocol = PROTOCOL_LPR_TYPE;
+        config.dwPortNumber = stored;
+        store(config);
+        EXPECT_TRUE(configure("type 1049 3\nok\n")) << stored;
+        EXPECT_TRUE(shownMessages().empty()) << stored;
+        auto calls = callsOf("ConfigPort");
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(dwordAt(calls.back(), 388), stored);
+        EXPECT_EQ(dwordAt(calls.back(), 472), 3u);
+    }
 }
 
 TEST_F(ConfigurePort, InfiniteRetryReplacesBadValuesWithoutAMessage)
