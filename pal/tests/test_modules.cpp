@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <windows.h>
@@ -118,6 +119,103 @@ TEST(RuntimeLoading, ANameWithAFolderIsLookedForOnlyThere)
     EXPECT_EQ(LoadLibraryA("C:\\EmptyPalTestModule.dll"), nullptr)
         << "a folder without its separator names another file";
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+}
+
+// ---- The file of a loaded module
+
+// A copy of the test module at C:\Plugins\paltestmodule.so, and a file to copy over it.
+void layModule(const testsupport::TempRoot& root)
+{
+    fs::create_directories(root.file("drive_c/Plugins"));
+    fs::copy_file(testsupport::besideSelf("PalTestModule.so"), root.file("drive_c/Plugins/paltestmodule.so"));
+    std::ofstream(root.file("drive_c/Plugins/other.so")) << "other";
+}
+
+HANDLE openModuleFile(DWORD access, DWORD share)
+{
+    return CreateFileW(W("C:\\Plugins\\paltestmodule.so"), access, share, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// What another process may do with the file while the module is loaded, as on Windows.
+void expectHeldAsAnImage()
+{
+    SetLastError(0);
+    EXPECT_EQ(openModuleFile(GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(CopyFileW(W("C:\\Plugins\\other.so"), W("C:\\Plugins\\paltestmodule.so"), FALSE));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_FALSE(DeleteFileW(W("C:\\Plugins\\paltestmodule.so")));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_FALSE(MoveFileExW(W("C:\\Plugins\\other.so"), W("C:\\Plugins\\paltestmodule.so"), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    HANDLE reader = openModuleFile(GENERIC_READ, FILE_SHARE_READ);
+    EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "reading stays possible";
+    CloseHandle(reader);
+    EXPECT_TRUE(MoveFileW(W("C:\\Plugins\\paltestmodule.so"), W("C:\\Plugins\\renamed.so"))) << "so does renaming";
+    EXPECT_FALSE(DeleteFileW(W("C:\\Plugins\\renamed.so"))) << "the hold goes with the file";
+    EXPECT_TRUE(MoveFileW(W("C:\\Plugins\\renamed.so"), W("C:\\Plugins\\paltestmodule.so")));
+}
+
+void expectFree()
+{
+    EXPECT_TRUE(CopyFileW(W("C:\\Plugins\\other.so"), W("C:\\Plugins\\paltestmodule.so"), FALSE)) << GetLastError();
+    EXPECT_TRUE(DeleteFileW(W("C:\\Plugins\\paltestmodule.so"))) << GetLastError();
+}
+
+TEST(ModuleFiles, ALoadedModulesFileIsHeldForEveryProcessUntilItIsFreed)
+{
+    testsupport::TempRoot root;
+    layModule(root);
+    testsupport::ChildProcess loader(testsupport::besideSelf("pal_file_child"),
+                                     {"load", "C:\\Plugins\\PalTestModule.dll"});
+    ASSERT_EQ(loader.readLine(), "loaded");
+    expectHeldAsAnImage();
+    loader.closeInput();
+    EXPECT_EQ(loader.readLine(), "freed");
+    EXPECT_EQ(loader.wait(), 0);
+    expectFree();
+}
+
+TEST(ModuleFiles, TheHoldOfAKilledProcessEndsWithIt)
+{
+    testsupport::TempRoot root;
+    layModule(root);
+    testsupport::ChildProcess loader(testsupport::besideSelf("pal_file_child"),
+                                     {"load", "C:\\Plugins\\PalTestModule.dll"});
+    ASSERT_EQ(loader.readLine(), "loaded");
+    loader.kill();
+    loader.wait();
+    expectFree();
+}
+
+TEST(ModuleFiles, ThisProcesssOwnLoadHoldsTheFileUntilTheLastFree)
+{
+    testsupport::TempRoot root;
+    layModule(root);
+    HMODULE first = LoadLibraryW(W("C:\\Plugins\\PalTestModule.dll"));
+    ASSERT_NE(first, nullptr);
+    HMODULE second = LoadLibraryW(W("C:\\Plugins\\PalTestModule.dll"));
+    EXPECT_EQ(second, first);
+    FreeLibrary(second);
+    expectHeldAsAnImage();
+    FreeLibrary(first);
+    expectFree();
+}
+
+TEST(ModuleFiles, AFileOpenForWritingCannotBeLoaded)
+{
+    testsupport::TempRoot root;
+    layModule(root);
+    HANDLE writer = openModuleFile(GENERIC_WRITE, FILE_SHARE_READ);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    SetLastError(0);
+    EXPECT_EQ(LoadLibraryW(W("C:\\Plugins\\PalTestModule.dll")), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(writer);
+    HMODULE module = LoadLibraryW(W("C:\\Plugins\\PalTestModule.dll"));
+    EXPECT_NE(module, nullptr);
+    FreeLibrary(module);
 }
 
 FARPROC resolveSpooler(LPCSTR name, void* context)

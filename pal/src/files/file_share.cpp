@@ -17,9 +17,11 @@ namespace {
 
 enum ShareClass { kRead, kWrite, kDelete, kClassCount };
 
-// Record bytes: [0, 3) the accesses an open has, [3, 6) the accesses it denies, 8 the gate.
+// Record bytes: [0, 3) the accesses an open has, [3, 6) the accesses it denies, 6 a loaded image,
+// 8 the gate.
 constexpr off_t kDenyOffset = 3;
-constexpr off_t kRecordBytes = 6;
+constexpr off_t kImage = 6;
+constexpr off_t kRecordBytes = 7;
 constexpr off_t kGate = 8;
 
 const DWORD kAccessOf[kClassCount] = {
@@ -81,6 +83,21 @@ std::string lockFolder()
 
 DWORD ShareRecord::take(dev_t device, ino_t inode, DWORD access, DWORD share)
 {
+    return take(device, inode, access, share, false);
+}
+
+DWORD ShareRecord::takeImage(dev_t device, ino_t inode)
+{
+    return take(device, inode, GENERIC_READ | GENERIC_EXECUTE, FILE_SHARE_READ | FILE_SHARE_DELETE, true);
+}
+
+bool ShareRecord::heldAsImageElsewhere() const
+{
+    return fd_ >= 0 && rangeHeldElsewhere(fd_, kImage, 1);
+}
+
+DWORD ShareRecord::take(dev_t device, ino_t inode, DWORD access, DWORD share, bool image)
+{
     release();
     bool has[kClassCount], denies[kClassCount];
     bool any = false;
@@ -110,6 +127,8 @@ DWORD ShareRecord::take(dev_t device, ino_t inode, DWORD access, DWORD share)
         if (denies[c])
             lockRange(fd, F_RDLCK, kDenyOffset + c, 1, false);
     }
+    if (image && !conflict)
+        lockRange(fd, F_RDLCK, kImage, 1, false);
     lockRange(fd, F_UNLCK, kGate, 1, false);
     if (conflict) {
         close(fd);

@@ -310,6 +310,15 @@ DWORD claimForDelete(const std::string& path, ShareRecord& record, struct stat& 
     return record.take(status.st_dev, status.st_ino, DELETE, kShareAll);
 }
 
+// As claimForDelete, for a file that goes away (deleted or replaced): a loaded module's file may be
+// renamed but not removed (ERROR_ACCESS_DENIED).
+DWORD claimForRemoval(const std::string& path, ShareRecord& record, struct stat& status)
+{
+    if (DWORD error = claimForDelete(path, record, status))
+        return error;
+    return record.heldAsImageElsewhere() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
 DWORD copyContents(int from, int to)
 {
     std::vector<char> buffer(kCopyChunk);
@@ -361,7 +370,7 @@ DWORD moveFile(const std::string& from, const std::string& to, DWORD flags)
             return ERROR_ALREADY_EXISTS;
         if (S_ISDIR(target.st_mode) || readOnly(target))
             return ERROR_ACCESS_DENIED;
-        if (DWORD error = targetRecord.take(target.st_dev, target.st_ino, DELETE, kShareAll))
+        if (DWORD error = claimForRemoval(to, targetRecord, target))
             return error;
     }
     int result = replace ? rename(from.c_str(), to.c_str())
@@ -673,7 +682,7 @@ BOOL DeleteFileW(LPCWSTR lpFileName)
     return onMappedPath(lpFileName, [](const std::string& path) -> DWORD {
         ShareRecord record;
         struct stat status;
-        if (DWORD error = claimForDelete(path, record, status))
+        if (DWORD error = claimForRemoval(path, record, status))
             return error;
         if (S_ISDIR(status.st_mode) || readOnly(status))
             return ERROR_ACCESS_DENIED;

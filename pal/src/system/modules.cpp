@@ -3,16 +3,23 @@
 //
 // An HMODULE is the dlopen handle of the object (glibc's link map, which dladdr1 also reports) or
 // the record of a built-in module. Handles are checked against those handed out before use.
+//
+// A module loaded from a file holds that file as Windows holds a mapped image, for every process of
+// the platform root: while it is loaded the file cannot be opened for writing or copied over
+// (ERROR_SHARING_VIOLATION) nor deleted or replaced (ERROR_ACCESS_DENIED); it can be renamed. The
+// hold is a share record (files/file_share.h), so it ends with the process however that ends.
 #include <cstring>
 #include <dlfcn.h>
 #include <link.h>
 #include <memory>
 #include <mutex>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
 
 #include "files/file_paths.h"
+#include "files/file_share.h"
 #include "files/file_text.h"
 #include "pal/files.h"
 #include "text/text_case.h"
@@ -30,6 +37,7 @@ struct Builtin {
 struct ModuleTable {
     std::mutex mutex;
     std::unordered_map<void*, long> loads; // handles handed out -> LoadLibrary references held
+    std::unordered_map<void*, std::unique_ptr<ShareRecord>> images; // the files of the modules loaded
     std::vector<std::unique_ptr<Builtin>> builtins; // kept for the process's life: handles stay valid
     bool overridden = false;
     std::u16string executableOverride;
@@ -197,6 +205,26 @@ std::vector<std::string> moduleFolders(std::u16string_view name)
     return {folderOf(executablePath()), folderOf(palPath())};
 }
 
+// The first load of an object keeps the hold of its file; a later one lets its own go.
+void holdImage(void* handle, std::unique_ptr<ShareRecord> image)
+{
+    ModuleTable& table = modules();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    table.images.try_emplace(handle, std::move(image));
+}
+
+void releaseImage(void* handle)
+{
+    std::unique_ptr<ShareRecord> image;
+    ModuleTable& table = modules();
+    std::lock_guard<std::mutex> lock(table.mutex);
+    auto it = table.images.find(handle);
+    if (it == table.images.end())
+        return;
+    image = std::move(it->second);
+    table.images.erase(it);
+}
+
 HMODULE loadModule(std::u16string_view name)
 {
     std::u16string file = moduleFileName(name);
@@ -207,7 +235,16 @@ HMODULE loadModule(std::u16string_view name)
         std::string entry = findEntryNoCase(folder, sharedObject);
         if (entry.empty())
             continue;
-        void* handle = dlopen((folder + "/" + entry).c_str(), RTLD_NOW | RTLD_LOCAL);
+        std::string path = folder + "/" + entry;
+        auto image = std::make_unique<ShareRecord>();
+        struct stat status;
+        if (stat(path.c_str(), &status) == 0) {
+            if (DWORD error = image->takeImage(status.st_dev, status.st_ino)) {
+                SetLastError(error); // the file is open for writing
+                return nullptr;
+            }
+        }
+        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!handle) {
             const char* reason = dlerror();
             bool missingDependency = reason && strstr(reason, "cannot open shared object file");
@@ -215,6 +252,7 @@ HMODULE loadModule(std::u16string_view name)
             return nullptr;
         }
         noteHandle(handle, 1);
+        holdImage(handle, std::move(image));
         return handle;
     }
     SetLastError(ERROR_MOD_NOT_FOUND);
@@ -352,6 +390,8 @@ BOOL FreeLibrary(HMODULE hLibModule)
     if (void* still = dlopen(path.c_str(), RTLD_NOLOAD | RTLD_LAZY)) {
         dlclose(still);
         noteHandle(still, 0); // linked in or loaded elsewhere: the handle stays valid
+    } else {
+        releaseImage(hLibModule); // unmapped: its file is free
     }
     return TRUE;
 }
