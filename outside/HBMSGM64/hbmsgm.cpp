@@ -14,6 +14,7 @@
 
 #include "Journal.h"
 #include "MsgmWire.h"
+#include "PlaceLibrary.h"
 #include "common/ToolSupport.h"
 
 namespace {
@@ -34,7 +35,9 @@ const char kUsage[] =
     "The message-manager stand-in HBMSGM64.\n"
     "  run FOLDER     places HBMSGM64.dll in FOLDER (a C: path or a Linux path), publishes FOLDER in\n"
     "                 the shared section \"Global\\HBMSGMMF\" and shows messages until Ctrl-C;\n"
-    "                 each message is a JSON line in FOLDER's journal.log\n"
+    "                 each message is a JSON line in FOLDER's journal.log. A copy already there\n"
+    "                 is used as it is when it is the same; one that differs cannot be replaced\n"
+    "                 while a process (the service) has it loaded\n"
     "  --policy LIST  answers each message at once with the first verb of LIST that it offers\n"
     "  --show         prints each message and answer\n"
     "  answer ID VERB answers message ID as the user would\n"
@@ -355,9 +358,14 @@ int run(const std::string& given, const std::string& policy, bool show)
         return tool::kExitFailure;
     }
     std::string library = journal::folderOf(reinterpret_cast<const void*>(&run)) + "/HBMSGM64.so";
-    if (!CopyFileA(library.c_str(), (folder + "HBMSGM64.so").c_str(), FALSE)) {
-        fprintf(stderr, "%s: cannot copy %s to %s (error %u)\n", kTool, library.c_str(), folder.c_str(),
-                GetLastError());
+    bool reused = false;
+    if (DWORD error = journal::placeLibrary(library, folder + "HBMSGM64.so", reused)) {
+        if (error == ERROR_SHARING_VIOLATION)
+            fprintf(stderr, "%s: %sHBMSGM64.so is in use: a process still has another build of it loaded; "
+                            "stop that process (or use another FOLDER) and run again\n",
+                    kTool, folder.c_str());
+        else
+            fprintf(stderr, "%s: cannot copy %s to %s (error %u)\n", kTool, library.c_str(), folder.c_str(), error);
         return tool::kExitFailure;
     }
     g_manager.journalPath = folder + "journal.log";

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "Journal.h"
+#include "PlaceLibrary.h"
 #include "common/ToolSupport.h"
 
 namespace {
@@ -20,9 +21,12 @@ const char kUsage[] =
     "The print-manager stand-in HBPHSTD64.dll.\n"
     "  install FOLDER  places the library in FOLDER (a C: path such as C:\\Harbor, or a Linux path),\n"
     "                  writes a default HBPHSTD64.ini beside it when there is none, and sets\n"
-    "                  HKLM\\Software\\Harbor\\HBDBCMN\\CurrentVersion\\MP01 \"ComponentPath\" to FOLDER\n"
+    "                  HKLM\\Software\\Harbor\\HBDBCMN\\CurrentVersion\\MP01 \"ComponentPath\" to FOLDER;\n"
+    "                  a copy already there is used as it is when it is the same, and one that\n"
+    "                  differs cannot be replaced while a process (the service) has it loaded\n"
     "  --legacy        the library of the old interface, without PrStatusNoticeStartExD and\n"
-    "                  PrStatusSendExD\n"
+    "                  PrStatusSendExD; it works at interface level 0 only, so a new\n"
+    "                  HBPHSTD64.ini gets Level=0 (an existing one is kept: set Level=0 there)\n"
     "  journal         prints journal.log of the installed library: one JSON line per call\n"
     "  --follow        keeps printing the lines that are appended (Ctrl-C ends)\n"
     "  --root DIR      the platform root (default: $PAL_ROOT)\n"
@@ -36,15 +40,19 @@ const char kUsage[] =
     "\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
 
-const char kDefaultIni[] =
-    "; Read at every call of the print-manager stand-in.\r\n"
-    "[PrintManager]\r\n"
-    "Level=2\r\n"
-    "HeldJobs=\r\n"
-    "Rename=\r\n"
-    "\r\n"
-    "[PrStatusSendExD]\r\n"
-    "Result=0\r\n";
+// A new HBPHSTD64.ini at the interface level of the library installed: the old library has no Ex
+// entries to call at a higher level.
+#define SETTINGS_INI(level)                                                                              \
+    "; Read at every call of the print-manager stand-in.\r\n"                                               \
+    "[PrintManager]\r\n"                                                                                    \
+    "Level=" level "\r\n"                                                                                   \
+    "HeldJobs=\r\n"                                                                                         \
+    "Rename=\r\n"                                                                                           \
+    "\r\n"                                                                                                  \
+    "[PrStatusSendExD]\r\n"                                                                                 \
+    "Result=0\r\n"
+const char kDefaultIni[] = SETTINGS_INI("2");
+const char kLegacyIni[] = SETTINGS_INI("0");
 
 // FOLDER\NAME, or FOLDER/NAME for a Linux folder.
 std::string joined(const std::string& folder, const char* name)
@@ -106,16 +114,27 @@ int install(const std::string& given, bool legacy)
     std::string library = journal::folderOf(reinterpret_cast<const void*>(&install)) +
                           (legacy ? "/HBPHSTD64-legacy.so" : "/HBPHSTD64.so");
     std::string target = joined(folder, "HBPHSTD64.so");
-    if (!CopyFileA(library.c_str(), target.c_str(), FALSE)) {
-        fprintf(stderr, "%s: cannot copy %s to %s (error %u)\n", kTool, library.c_str(), target.c_str(),
-                GetLastError());
+    bool reused = false;
+    if (DWORD error = journal::placeLibrary(library, target, reused)) {
+        if (error == ERROR_SHARING_VIOLATION)
+            fprintf(stderr, "%s: %s is in use: a process still has another build of it loaded; stop that "
+                            "process (or install into another FOLDER) and install again\n",
+                    kTool, target.c_str());
+        else
+            fprintf(stderr, "%s: cannot copy %s to %s (error %u)\n", kTool, library.c_str(), target.c_str(), error);
         return tool::kExitFailure;
     }
-    if (!writeFile(joined(folder, "HBPHSTD64.ini"), kDefaultIni) || !setComponentPath(folder)) {
+    std::string settings = joined(folder, "HBPHSTD64.ini");
+    if (!writeFile(settings, legacy ? kLegacyIni : kDefaultIni) || !setComponentPath(folder)) {
         fprintf(stderr, "%s: cannot write the settings (error %u)\n", kTool, GetLastError());
         return tool::kExitFailure;
     }
-    printf("HBPHSTD64 installed in %s%s\n", folder.c_str(), legacy ? " (legacy interface)" : "");
+    if (legacy && GetPrivateProfileIntA("PrintManager", "Level", 2, settings.c_str()) != 0)
+        fprintf(stderr, "%s: warning: %s keeps a Level other than 0, at which the legacy library refuses "
+                        "every job; set Level=0 there\n",
+                kTool, settings.c_str());
+    printf("HBPHSTD64 installed in %s%s%s\n", folder.c_str(), legacy ? " (legacy interface)" : "",
+           reused ? " (the copy there is the same and stays)" : "");
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "ChildProcess.h"
 #include "Gate.h"
 #include "PrintMgr.h"
 #include "StandinTesting.h"
@@ -238,6 +239,20 @@ TEST(PrintMgrBinding, StartNoticeAtLevelZeroMakesItsOwnHandle)
     // 0, 4: zero; 8: printer; 16: document; 24: job; 28: field count.
     EXPECT_TRUE(standin::hexMatches(jsonText(lines[0], "block"),
                                     "00000000 00000000 ???????????????? ???????????????? 09000000 07000000"));
+}
+
+TEST(PrintMgrBinding, TheLegacyLibraryInstalledByTheToolTakesStartNotices)
+{
+    testsupport::TempRoot root;
+    auto installed = testsupport::runProgram(testsupport::besideSelf("hbphstd"), {"install", "C:\\Harbor", "--legacy"});
+    ASSERT_EQ(installed.status, 0) << installed.err;
+    WCHAR document[64] = W("report.txt");
+    HANDLE notice = nullptr;
+    EXPECT_EQ(PrStatusNoticeStartExD(W("Office"), 9, 1, document, 64, 7, &notice), 0)
+        << "the old interface answers at level 0";
+    EXPECT_NE(notice, nullptr);
+    LocalFree(notice);
+    EXPECT_EQ(PrStatusNoticeEndD(W("Office"), 9), 0);
 }
 
 TEST(PrintMgrBinding, AnOverlongRenameIsCutToTheCallersBuffer)
