@@ -720,6 +720,23 @@ void holdOtherJobs(DeviceThreadParam* param)
     delete[] list;
 }
 
+// A dialog whose message the message manager no longer knows (it was started again) is forgotten,
+// with the status it was about, so that this poll offers it again.
+void forgetUnknownDialog(DeviceThreadParam* param)
+{
+    clPrnComData& printers = printersOf(param);
+    LONG messageId = printers.GetPrinterlRetParley(param->lpPortName, param->lpPrinterName);
+    if (messageId <= 0)
+        return;
+    MsgmReply reply;
+    memset(&reply, 0, sizeof reply);
+    if (MsgmiReceiveMessage_d(static_cast<DWORD>(messageId), &reply) != MSGM_UNKNOWN_MESSAGE)
+        return;
+    WD_TRACE("UpdateDevice", W("MessageID:[%ld] unknown to the message manager"), static_cast<long>(messageId));
+    printers.ChangeDeviceThreadlRetParley(param->lpPortName, param->lpPrinterName, 0);
+    setErrSent(param, ERRSENT_NONE);
+}
+
 // The reset notice of a job whose data the device lost or reset.
 void noticeReset(DeviceThreadParam* param, DWORD jobId, DWORD resetFlag, HANDLE msgmEvent)
 {
@@ -747,6 +764,7 @@ void UpdateDevice(DeviceThreadParam* param, IJCSDKDevice*, HANDLE msgmEvent, Sub
     clPrnJobData4V2& jobs = jobsOf(param);
     LPCWSTR printer = param->lpPrinterName;
     LPCWSTR port = param->lpPortName;
+    forgetUnknownDialog(param);
     DWORD oldStatus = printers.GetPrinterErrSent(port, printer);
     if (printers.GetSDKUse(port, printer))
         return;

@@ -1,8 +1,8 @@
 // Run-time binding of the outside message manager's library HBMSGM64.dll: its folder comes from the
 // shared section the message manager publishes while it runs, the library is loaded on first use,
 // each entry resolved by name and called with one parameter block.
-// Results: the entry's int; MSGM_NOT_AVAILABLE when the folder cannot be read, the library is not
-// found or the entry is missing; -1 for other load failures.
+// Results: the entry's int; MSGM_NOT_AVAILABLE when the folder cannot be read, the library's file is
+// not found (load error 2) or the entry is missing; -1 for any other load failure, 126 included.
 #pragma once
 
 #include <cstddef>
@@ -14,6 +14,9 @@
 #include "OutsideLibrary.h"
 
 #define MSGM_NOT_AVAILABLE OUTSIDE_NOT_AVAILABLE
+// MsgmiReceiveMessage_d: the message manager does not know the message (it was started again, or
+// its library loaded anew, since the message was sent).
+#define MSGM_UNKNOWN_MESSAGE (-3)
 #define MSGM_SECTION_NAME "HBMSGMMF"
 #define MSGM_GLOBAL_PREFIX "Global\\"
 #define MSGM_LIBRARY "HBMSGM64.dll"

@@ -11,6 +11,7 @@
 #include "FakeMessages.h"
 #include "FakeNotices.h"
 #include "JobUtilities.h"
+#include "MsgMgr.h"
 #include "Road.h"
 #include "ServiceEvents.h"
 #include "SpoolerFixture.h"
@@ -162,6 +163,26 @@ TEST_F(WatchDeviceTest, AJamIsNoticedOnceAndContinueAfterClearingResetsTheDialog
     EXPECT_EQ(FakeMessages::instance().cancelled(), (std::vector<DWORD>{7}));
     EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 1u);
     (void)id;
+}
+
+TEST_F(WatchDeviceTest, ADialogTheMessageManagerNoLongerKnowsIsOfferedAgainAtTheNextPoll)
+{
+    DWORD job = printedJob(u"jam.doc");
+    track(*context, job, "00000001");
+    ClibDouble::instance().answerStatus({answered(kJam)});
+    poll();
+    ASSERT_EQ(dialog(), 7);
+    FakeMessages::instance().receiveResult = -1; // not answered yet: the dialog stays
+    poll();
+    EXPECT_EQ(textsSent().size(), 1u);
+
+    // The manager was started again: message 7 is unknown to it.
+    FakeMessages::instance().receiveResult = MSGM_UNKNOWN_MESSAGE;
+    FakeMessages::instance().sendResult = 9;
+    poll();
+    EXPECT_EQ(textsSent(), (std::vector<DWORD>{202, 202}));
+    EXPECT_EQ(dialog(), 9);
+    EXPECT_EQ(errSent(), kJam);
 }
 
 TEST_F(WatchDeviceTest, ASilentDeviceIsReboundWithTheNextPortAndItsJobHeld)

@@ -2,11 +2,14 @@
 // Each entry takes one pointer to its parameter block and returns an int. A message is copied
 // deep within the call and sent to hbmsgm over the pipe "\\.\pipe\HBMSGM64"; a listener thread keeps
 // a connection on which hbmsgm sends every answer, keeps the answers for MsgmiReceiveMessage_d and
-// signals the event selected for the message.
+// signals the event selected for the message. The ids belong to one run of hbmsgm: when it ends
+// (the connection breaks) they are forgotten, and MsgmiReceiveMessage_d answers kUnknownMessage for
+// any id the running manager did not issue, as it does in a library loaded anew.
 #include <cstdint>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 #include <windows.h>
@@ -49,6 +52,7 @@ std::string textAt(const void* record, size_t offset)
 struct State {
     std::mutex lock;
     HANDLE listener = nullptr; // the LISTEN connection while it is open
+    std::set<uint32_t> issued; // by the running manager, through this library
     std::map<uint32_t, uint32_t> answers;
     std::map<uint32_t, HANDLE> events;
 };
@@ -84,8 +88,12 @@ DWORD WINAPI listenForAnswers(LPVOID connection)
     }
     State& s = state();
     std::lock_guard<std::mutex> guard(s.lock);
-    if (s.listener == pipe)
+    if (s.listener == pipe) { // the manager ended: its messages are gone with it
         s.listener = nullptr;
+        s.issued.clear();
+        s.answers.clear();
+        s.events.clear();
+    }
     CloseHandle(pipe);
     return 0;
 }
@@ -185,7 +193,13 @@ STANDIN_EXPORT int MsgmiSendMessageEx_d(void* block)
     msgm::Writer request;
     request.u32(msgm::kSend).u32(GetCurrentProcessId());
     msgm::writeMessage(request, copyMessage(block));
-    return callForInt(request.bytes());
+    int id = callForInt(request.bytes());
+    if (id > 0) {
+        State& s = state();
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.issued.insert(static_cast<uint32_t>(id));
+    }
+    return id;
 }
 
 STANDIN_EXPORT int MsgmiReceiveMessage_d(void* block)
@@ -197,7 +211,7 @@ STANDIN_EXPORT int MsgmiReceiveMessage_d(void* block)
     std::lock_guard<std::mutex> guard(s.lock);
     auto answer = s.answers.find(id);
     if (answer == s.answers.end())
-        return -1;
+        return s.issued.count(id) ? -1 : msgm::kUnknownMessage;
     auto* reply = field<BYTE*>(block, 8);
     memcpy(reply + 8, &answer->second, 4);
     return 0;

@@ -21,6 +21,9 @@ namespace msgm {
 
 enum Op : uint32_t { kSend = 1, kCancel = 2, kAnswer = 3, kList = 4, kListen = 5 };
 
+// What MsgmiReceiveMessage_d answers for a message the running manager does not know.
+constexpr int kUnknownMessage = -3;
+
 struct Choice {
     uint32_t id = 0;
     std::string label; // code page 932
