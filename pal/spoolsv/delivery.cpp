@@ -105,12 +105,11 @@ void Queues::deliveryLoop(Printer& printer)
             // change made while it runs, not for a submission that set the event earlier.
             ResetEvent(printer.wake);
             lock.unlock();
-            deliver(printer, job, *lease, settings);
+            lock = deliver(printer, job, std::move(lease), settings);
         } else {
             lock.unlock();
+            lock = releasePort(std::move(lease));
         }
-        lease.reset(); // may close a port its monitor gave up: no lock held
-        lock.lock();
     }
     SetEvent(printer.deliveryEnded);
 }
@@ -158,18 +157,27 @@ void Queues::failAttempt(Job& job, DWORD retryTimeout)
     job.retryAt = GetTickCount64() + retryTimeout;
 }
 
-void Queues::deliver(Printer& printer, const std::shared_ptr<Job>& job, const PortLinks::Lease& lease,
-                     const PrinterSettings& settings)
+Queues::Lock Queues::releasePort(std::unique_ptr<PortLinks::Lease> lease)
+{
+    std::u16string port = lease->name();
+    lease.reset(); // may close a port its monitor gave up: no lock held
+    Lock lock(mutex_);
+    closeUnusedPort(lock, port); // the printer may have left the port during the delivery
+    return lock;
+}
+
+Queues::Lock Queues::deliver(Printer& printer, const std::shared_ptr<Job>& job,
+                             std::unique_ptr<PortLinks::Lease> lease, const PrinterSettings& settings)
 {
     // What a delivery reads of the job without the lock was fixed when its spooling ended.
     int fd = ::open(store_->dataPath(job->id).c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "spoolsv: the data of job %u cannot be opened: %s\n", unsigned(job->id),
                      std::strerror(errno));
-        Lock lock(mutex_);
+        Lock lock = releasePort(std::move(lease));
         failAttempt(*job, settings.retryTimeout);
         finishDelivery(printer, *job, false);
-        return;
+        return lock;
     }
     std::u16string datatype = job->datatype;
     OptString documentName = job->document;
@@ -178,17 +186,19 @@ void Queues::deliver(Printer& printer, const std::shared_ptr<Job>& job, const Po
     uint64_t delivered = 0;
     {
         DeliveryScope scope(delivering_, *job);
-        started = lease.monitor().startDocPort(lease.port(), settings.name, job->id, document);
+        started = lease->monitor().startDocPort(lease->port(), settings.name, job->id, document);
         if (started) {
-            delivered = writeAll(printer, *job, lease, fd, settings.retryTimeout);
-            lease.monitor().endDocPort(lease.port());
+            delivered = writeAll(printer, *job, *lease, fd, settings.retryTimeout);
+            lease->monitor().endDocPort(lease->port());
         }
     }
     ::close(fd);
-    Lock lock(mutex_);
+    // The port is let go before the job shows its end: once it shows, a port no printer uses is closed.
+    Lock lock = releasePort(std::move(lease));
     if (!started)
         failAttempt(*job, settings.retryTimeout);
     finishDelivery(printer, *job, started && delivered == job->size);
+    return lock;
 }
 
 uint64_t Queues::writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease, int fd, DWORD retryTimeout)

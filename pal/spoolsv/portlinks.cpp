@@ -38,6 +38,11 @@ HANDLE PortLinks::Lease::port() const
     return link_->handle;
 }
 
+const std::u16string& PortLinks::Lease::name() const
+{
+    return link_->name;
+}
+
 DWORD PortLinks::acquire(const std::u16string& port, std::unique_ptr<Lease>& lease)
 {
     std::shared_ptr<const Monitor> owner = directory_.portOwner(port);
@@ -64,6 +69,24 @@ DWORD PortLinks::acquire(const std::u16string& port, std::unique_ptr<Lease>& lea
     }
     lease = std::make_unique<Lease>(std::move(link), std::move(busy));
     return ERROR_SUCCESS;
+}
+
+void PortLinks::closeUnused(std::u16string_view port)
+{
+    std::shared_ptr<Link> link;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto it = links_.find(pal::spool::foldName(port));
+        if (it == links_.end())
+            return;
+        link = it->second;
+    }
+    std::unique_lock<std::mutex> busy(link->busy, std::try_to_lock);
+    if (!busy.owns_lock() || !link->opened)
+        return;
+    link->monitor->closePort(link->handle);
+    link->opened = false;
+    link->handle = nullptr;
 }
 
 void PortLinks::closeAll()

@@ -1,6 +1,6 @@
 // The ports that jobs are delivered through: each is opened with its monitor's OpenPort on first
-// use and stays open until the host stops (or its monitor is replaced); one job at a time per port,
-// whatever printers share it.
+// use and stays open until no printer uses it any more, the host stops or its monitor is replaced;
+// one job at a time per port, whatever printers share it.
 #pragma once
 
 #include <map>
@@ -33,6 +33,7 @@ public:
         Lease(std::shared_ptr<Link> link, std::unique_lock<std::mutex> busy);
         const Monitor& monitor() const;
         HANDLE port() const;
+        const std::u16string& name() const;
 
     private:
         std::shared_ptr<Link> link_;
@@ -45,6 +46,9 @@ public:
 
     // Waits while another delivery uses the port; the error when no monitor can open it.
     DWORD acquire(const std::u16string& port, std::unique_ptr<Lease>& lease);
+    // ClosePort for a port that no printer uses any more, unless a delivery holds it: the end of
+    // that delivery asks again. The next delivery through the port opens it again.
+    void closeUnused(std::u16string_view port);
     // ClosePort for every port no lease holds any more (the host stops).
     void closeAll();
 

@@ -17,6 +17,7 @@ namespace spoolsv {
 namespace {
 
 using pal::spool::foldName;
+using pal::spool::sameName;
 
 // How a port status that SetPortW stored shows in the printer's and the printing job's status.
 struct PortStatusBits {
@@ -260,6 +261,7 @@ DWORD Queues::setPrinter(const Caller& caller, const PrinterHandle& handle, cons
     }
     Lock lock(mutex_);
     Printer* printer = findPrinter(handle.printer);
+    std::u16string previousPort = printer->settings.port;
     if (update.level != 0) {
         settings.paused = printer->settings.paused;
         if (DWORD error = savePrinter(settings))
@@ -267,7 +269,20 @@ DWORD Queues::setPrinter(const Caller& caller, const PrinterHandle& handle, cons
         printer->settings = std::move(settings);
         SetEvent(printer->wake); // a write waiting to be retried tries again now
     }
-    return controlPrinter(*printer, update.command);
+    DWORD result = controlPrinter(*printer, update.command);
+    if (!sameName(previousPort, printer->settings.port))
+        closeUnusedPort(lock, previousPort);
+    return result;
+}
+
+void Queues::closeUnusedPort(Lock& lock, const std::u16string& port)
+{
+    for (const auto& [name, printer] : printers_)
+        if (sameName(printer->settings.port, port))
+            return;
+    lock.unlock();
+    links_.closeUnused(port); // runs the monitor's ClosePort: no lock held
+    lock.lock();
 }
 
 DWORD Queues::controlPrinter(Printer& printer, DWORD command)

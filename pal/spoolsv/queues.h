@@ -143,14 +143,18 @@ private:
     void restartJob(Job& job);
     void endJob(Printer& printer, Job& job);
     DWORD controlPrinter(Printer& printer, DWORD command);
+    // Closes the port when no printer is on it any more; the lock is let go meanwhile.
+    void closeUnusedPort(Lock& lock, const std::u16string& port);
 
     // Delivery (delivery.cpp).
     void deliveryLoop(Printer& printer);
     std::shared_ptr<Job> nextJob(const Printer& printer, ULONGLONG now) const;
     DWORD nextWait(const Printer& printer, ULONGLONG now) const;
     void expireRetained(Printer& printer, ULONGLONG now);
-    void deliver(Printer& printer, const std::shared_ptr<Job>& job, const PortLinks::Lease& lease,
+    // Both return with the lock held, the port let go.
+    Lock deliver(Printer& printer, const std::shared_ptr<Job>& job, std::unique_ptr<PortLinks::Lease> lease,
                  const PrinterSettings& settings);
+    Lock releasePort(std::unique_ptr<PortLinks::Lease> lease);
     // The bytes the monitor took before the delivery ended or was interrupted.
     uint64_t writeAll(Printer& printer, Job& job, const PortLinks::Lease& lease, int fd, DWORD retryTimeout);
     bool interrupted(const Job& job) const;

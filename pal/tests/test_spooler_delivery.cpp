@@ -394,6 +394,38 @@ TEST_F(SpoolerDelivery, PrintersSharingAPortDeliverOneJobAtATime)
     }
 }
 
+TEST_F(SpoolerDelivery, APortClosesWhenItsLastPrinterMovesAwayAndOpensAgainForTheNext)
+{
+    ASSERT_EQ(addPrinter(u"Annex", u"P1"), 0u);
+    DWORD first = office_->submit(data_);
+    ASSERT_TRUE(office_->statusBecomes(first, isExactly(JOB_STATUS_PRINTED)));
+    ASSERT_EQ(movePrinter(u"Office", u"P2"), 0u);
+    EXPECT_TRUE(port_->lines("close").empty()) << "Annex is still on P1";
+    ASSERT_EQ(movePrinter(u"Annex", u"P2"), 0u);
+    ASSERT_TRUE(port_->await(u"close")); // at once, or when the delivery thread lets the port go
+    EXPECT_EQ(port_->journal().back(), "close");
+
+    ASSERT_EQ(movePrinter(u"Office", u"P1"), 0u);
+    DWORD second = office_->submit(data_);
+    ASSERT_TRUE(office_->statusBecomes(second, isExactly(JOB_STATUS_PRINTED)));
+    EXPECT_EQ(port_->lines("open").size(), 2u);
+    EXPECT_EQ(port_->data(second), data_);
+}
+
+TEST_F(SpoolerDelivery, APortLeftDuringADeliveryClosesWhenTheDeliveryEnds)
+{
+    ASSERT_EQ(port_->script(u"block-write=1"), 0u);
+    DWORD job = office_->submit(data_);
+    ASSERT_TRUE(port_->await(u"blocked write 1"));
+    ASSERT_EQ(movePrinter(u"Office", u"P2"), 0u);
+    EXPECT_TRUE(port_->lines("close").empty()) << "the job is still on the port";
+    EXPECT_EQ(port_->release(), 0u);
+    ASSERT_TRUE(port_->await(u"close"));
+    EXPECT_EQ(port_->data(job), data_) << "the delivery went on through the port it started on";
+    std::vector<std::string> journal = port_->journal();
+    EXPECT_EQ(journal[journal.size() - 2], "end job=" + std::to_string(job) + " status=0x10");
+}
+
 TEST_F(SpoolerDelivery, PrintersOnDifferentPortsDeliverAtTheSameTime)
 {
     TestPort lab(u"P2");

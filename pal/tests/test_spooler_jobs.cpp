@@ -15,16 +15,6 @@ size_t packed(const std::u16string& text)
     return (text.size() + 1) * sizeof(WCHAR);
 }
 
-std::vector<BYTE> printerInfo(HANDLE printer, DWORD level)
-{
-    DWORD needed = 0;
-    GetPrinterW(printer, level, nullptr, 0, &needed);
-    std::vector<BYTE> buffer(needed);
-    if (!GetPrinterW(printer, level, buffer.data(), needed, &needed))
-        buffer.clear();
-    return buffer;
-}
-
 std::u16string callerName()
 {
     WCHAR name[UNLEN + 1];

@@ -184,6 +184,29 @@ private:
     std::vector<BYTE> none_;
 };
 
+// GetPrinterW at a level into a buffer of the size it asks for; empty on failure.
+inline std::vector<BYTE> printerInfo(HANDLE printer, DWORD level)
+{
+    DWORD needed = 0;
+    GetPrinterW(printer, level, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed);
+    if (!GetPrinterW(printer, level, buffer.data(), needed, &needed))
+        buffer.clear();
+    return buffer;
+}
+
+// Moves the printer to another port with SetPrinterW level 2; the error, or 0.
+inline DWORD movePrinter(const std::u16string& name, const std::u16string& port)
+{
+    Printer printer(name);
+    std::vector<BYTE> buffer = printerInfo(printer.get(), 2);
+    if (buffer.empty())
+        return GetLastError();
+    std::u16string portName = port;
+    reinterpret_cast<PRINTER_INFO_2W*>(buffer.data())->pPortName = portName.data();
+    return SetPrinterW(printer.get(), 2, buffer.data(), 0) ? 0 : GetLastError();
+}
+
 // Adds a printer through AddPrinterW; the error, or 0.
 inline DWORD addPrinter(const std::u16string& name, const std::u16string& port,
                         const std::u16string& driver = u"Test Driver")
