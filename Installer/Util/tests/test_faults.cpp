@@ -1,7 +1,11 @@
 // Conversion and uninstall when the platform refuses a step. This executable defines SetPrinterW,
-// DeletePortW, DeleteMonitorW and RegSetValueExW itself and exports them, so JTRKUtil, loaded later,
-// binds to them ahead of libpal's: each records its call and fails when told to, else hands over.
+// DeletePortW, DeleteMonitorW, RegSetValueExW, EnumJobsW and XcvDataW itself and exports them, so
+// JTRKUtil, loaded later, binds to them ahead of libpal's: each records its call and fails (or
+// changes what it reports) when told to, else hands over.
 #include <dlfcn.h>
+
+#include <cstring>
+#include <optional>
 
 #include "conversion_testing.h"
 
@@ -18,6 +22,9 @@ struct Faults {
     DWORD setPrinter = 0;
     DWORD deleteMonitor = 0;
     LSTATUS originalPortName = 0;
+    std::optional<DWORD> jobStatus;     // the status every listed job reports
+    std::optional<DWORD> monitorUi;     // the status of Xcv "MonitorUI"
+    std::u16string monitorUiName;       // the UI module "MonitorUI" names instead of the real one
     int setPrinterCalls = 0;
     std::vector<Deletion> deletions;
 };
@@ -64,6 +71,36 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwT
     if (faults.originalPortName && lpValueName && std::u16string(lpValueName) == u"OriginalPortName")
         return faults.originalPortName;
     return libpal(&RegSetValueExW, "RegSetValueExW")(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+BOOL WINAPI EnumJobsW(HANDLE hPrinter, DWORD FirstJob, DWORD NoJobs, DWORD Level, LPBYTE pJob, DWORD cbBuf,
+                      LPDWORD pcbNeeded, LPDWORD pcReturned)
+{
+    BOOL listed = libpal(&EnumJobsW, "EnumJobsW")(hPrinter, FirstJob, NoJobs, Level, pJob, cbBuf, pcbNeeded, pcReturned);
+    if (listed && faults.jobStatus && Level == 1 && pJob)
+        for (DWORD i = 0; i < *pcReturned; ++i)
+            reinterpret_cast<JOB_INFO_1W*>(pJob)[i].Status = *faults.jobStatus;
+    return listed;
+}
+
+BOOL WINAPI XcvDataW(HANDLE hXcv, PCWSTR pszDataName, PBYTE pInputData, DWORD cbInputData, PBYTE pOutputData,
+                     DWORD cbOutputData, PDWORD pcbOutputNeeded, PDWORD pdwStatus)
+{
+    bool monitorUi = pszDataName && std::u16string(pszDataName) == u"MonitorUI";
+    if (monitorUi && faults.monitorUi) {
+        *pdwStatus = *faults.monitorUi;
+        return TRUE;
+    }
+    if (monitorUi && !faults.monitorUiName.empty()) {
+        DWORD size = DWORD((faults.monitorUiName.size() + 1) * sizeof(WCHAR));
+        *pcbOutputNeeded = size;
+        *pdwStatus = cbOutputData < size ? ERROR_INSUFFICIENT_BUFFER : ERROR_SUCCESS;
+        if (*pdwStatus == ERROR_SUCCESS)
+            std::memcpy(pOutputData, faults.monitorUiName.c_str(), size);
+        return TRUE;
+    }
+    return libpal(&XcvDataW, "XcvDataW")(hXcv, pszDataName, pInputData, cbInputData, pOutputData, cbOutputData,
+                                         pcbOutputNeeded, pdwStatus);
 }
 
 } // extern "C"
@@ -178,6 +215,51 @@ TEST_F(Refused, PrintHubPrinterWithASpoolingJobGives5AndKeepsItsPort)
     EXPECT_FALSE(portListed(u"KPX2_HUB_1"));
     EndDocPrinter(handle);
     ClosePrinter(handle);
+}
+
+TEST_F(Refused, PrintHubPrinterWithAJobPrintingGives5AndOneWithAPrintedJobIsConverted)
+{
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterW((LPWSTR)u"Hub", &handle, nullptr));
+    DOC_INFO_1W doc{(LPWSTR)u"letter", nullptr, (LPWSTR)u"RAW"};
+    ASSERT_NE(StartDocPrinterW(handle, 1, (LPBYTE)&doc), 0u);
+    faults.jobStatus = JOB_STATUS_PRINTING;
+    Session printing;
+    EXPECT_EQ(run("JTMXInstallPort", printing), 0u);
+    EXPECT_EQ(result(u"ChangePortResult", u"Hub"), 5) << "printing, no longer spooling";
+    EXPECT_EQ(portOf(u"Hub"), u"HUB_1");
+
+    WritePrivateProfileStringW(u"ChangePortResult", nullptr, nullptr, u"C:\\Temp\\JTRKSetup.ini");
+    faults.jobStatus = JOB_STATUS_PRINTED;
+    layInf();
+    Session printed;
+    EXPECT_EQ(run("JTMXInstallPortforReInst", printed), 0u);
+    EXPECT_EQ(result(u"ChangePortResult", u"Hub"), 0);
+    EXPECT_EQ(portOf(u"Hub"), u"KPX2_HUB_1");
+    EndDocPrinter(handle);
+    ClosePrinter(handle);
+}
+
+TEST_F(Refused, AMissingUiNameAloneGivesResultCode3)
+{
+    faults.monitorUi = ERROR_UNIDENTIFIED_ERROR;
+    Session session;
+    EXPECT_EQ(run("JTMXInstallPort", session), 0u);
+    EXPECT_TRUE(session.logged(u"dwGetMonitorUiName failed. ErrorCode = 1287"));
+    EXPECT_FALSE(session.logged(u"JTMXToSecialPort start."));
+    EXPECT_EQ(resultCode(), 3);
+    EXPECT_EQ(portOf(u"Office"), u"IP_127.0.0.9");
+}
+
+TEST_F(Refused, AFailedConversionAloneGivesResultCode3)
+{
+    faults.monitorUiName = u"NOSUCHUI.DLL";
+    Session session;
+    EXPECT_EQ(run("JTMXInstallPort", session), 0u);
+    EXPECT_TRUE(session.logged(u"JTMXToSecialPort start."));
+    EXPECT_TRUE(session.logged(u"JTMXToSecialPort failed. ErrorCode = 126"));
+    EXPECT_EQ(resultCode(), 3);
+    EXPECT_EQ(portOf(u"Office"), u"IP_127.0.0.9");
 }
 
 TEST_F(Refused, PrintHubPrinterWithoutSpecialNameDeletesNothing)

@@ -136,15 +136,18 @@ TEST_F(Installer, SpecialNamesHoldAtMost63Characters)
 
 TEST_F(Installer, UninstallWithAPrinterLackingItsOriginalNameStopsWith103)
 {
+    tcpPort(u"IP_127.0.0.8", u"127.0.0.8");
     tcpPort(u"IP_127.0.0.9", u"127.0.0.9");
     start();
+    printer(u"Annex", u"IP_127.0.0.8"); // listed before Office
     printer(u"Office", u"IP_127.0.0.9");
     layInf();
     Session install;
     ASSERT_EQ(run("JTMXInstallPort", install), 0u);
+    ASSERT_EQ(portOf(u"Annex"), u"KPX2_IP_127.0.0.8");
     ASSERT_EQ(portOf(u"Office"), u"KPX2_IP_127.0.0.9");
     HKEY key = nullptr;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (monitorKey(kPort2) + u"\\Ports\\KPX2_IP_127.0.0.9").c_str(), 0,
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, (monitorKey(kPort2) + u"\\Ports\\KPX2_IP_127.0.0.8").c_str(), 0,
                             KEY_ALL_ACCESS, &key),
               ERROR_SUCCESS);
     RegDeleteValueW(key, u"OriginalPortName");
@@ -156,6 +159,8 @@ TEST_F(Installer, UninstallWithAPrinterLackingItsOriginalNameStopsWith103)
     ASSERT_FALSE(uninstall.shown().empty());
     EXPECT_EQ(uninstall.shown()[0], INSTALLMESSAGE_ERROR);
     EXPECT_EQ(exists(kPort2.c_str()), 1u) << "the monitor stays";
+    EXPECT_EQ(portOf(u"Annex"), u"KPX2_IP_127.0.0.8");
+    EXPECT_EQ(portOf(u"Office"), u"IP_127.0.0.9") << "the printers after the one lacking its name go back";
 }
 
 TEST_F(Installer, PortsCompareWholeAndCandidatesGiveWayOnlyToPortsBeginningWithThem)
@@ -207,6 +212,30 @@ TEST_F(Installer, ListFileSelectsPortKindsAndDrivers)
     EXPECT_EQ(util.action("JTMXInstallPortforReInst", off.handle), 0u);
     EXPECT_TRUE(off.logged(u"All Ports not Change!!"));
     EXPECT_EQ(portOf(u"Other"), u"IP_127.0.0.11");
+}
+
+TEST_F(Installer, OnlyTheFirstTwoSectionsOfTheListFileAreLookedAtAndOnlyForTheirExactNames)
+{
+    tcpPort(u"IP_127.0.0.9", u"127.0.0.9");
+    start();
+    printer(u"Office", u"IP_127.0.0.9");
+    struct Case {
+        const char* file;
+        bool converted;
+    } cases[] = {
+        {"[First]\r\nA=1\r\n[Second]\r\nB=1\r\n[Port]\r\nTCP=1\r\n", false},
+        {"[Ports]\r\nTCP=1\r\n[Printers]\r\nVexil MX-1=1\r\n", false},
+        {"[First]\r\nA=1\r\n[Port]\r\nTCP=1\r\n", true},
+    };
+    for (const Case& c : cases) {
+        writeFile("drive_c/Temp/jtrkprtlist.ini", c.file);
+        layInf();
+        Session session;
+        session.set(u"CustomActionData", u"C:\\Temp,C:\\JTRK");
+        EXPECT_EQ(util.action("JTMXInstallPort", session.handle), 0u);
+        EXPECT_EQ(session.logged(u"No Section!!"), !c.converted) << c.file;
+        EXPECT_EQ(portOf(u"Office"), c.converted ? u"KPX2_IP_127.0.0.9" : u"IP_127.0.0.9") << c.file;
+    }
 }
 
 TEST_F(Installer, LprAndEarlierMonitorPrintersAreConvertedAndPutBack)
