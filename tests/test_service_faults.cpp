@@ -356,3 +356,69 @@ TEST_F(ServiceFaults, ASecondJobOfAPrintingPrinterDoesNotStartItsWatchAgain)
 }
 
 } // namespace
+
+namespace {
+
+bool serviceRuns(SC_HANDLE service)
+{
+    SERVICE_STATUS status{};
+    return QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING;
+}
+
+TEST_F(ServiceFaults, TheMessageManagerStartedAgainUnderAnOpenDialogOffersItAgainAndTheServiceTracksOn)
+{
+    // No policy: a dialog stays open until the user answers it.
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.23", "", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    const std::string handle = newDeviceJob();
+    ASSERT_FALSE(handle.empty()) << diagnostics();
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    control({"device", device, "hint", "769"}); // a paper jam that persists
+    ASSERT_TRUE(spoolertest::eventually([&] { return messagesAbout(job).size() == 1; }, kLimit)) << diagnostics();
+
+    // Started again, the manager places its library where the service has it loaded: the same file
+    // is used in place, and the new manager does not know the open dialog's message.
+    messageManager.reset();
+    messageManager.emplace(standin::startMessageManager({"--policy", ""}));
+    EXPECT_TRUE(spoolertest::eventually([&] { return messagesAbout(job).size() == 2; }, kLimit)) << diagnostics();
+    EXPECT_EQ(messagesAbout(job), (std::vector<std::string>{"1002", "1002"}));
+    EXPECT_TRUE(serviceRuns(service));
+
+    control({"device", device, "hint", "0"});
+    finishOnDevice(handle);
+    EXPECT_TRUE(leaves(job, "sent")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(job)) << diagnostics();
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, ThePrintManagerInstalledAgainWhileTheServiceHasItLoadedIsKeptOrRefusedAndTrackingGoesOn)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.24", "", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD first = printJob(1);
+    const std::string firstHandle = newDeviceJob();
+    ASSERT_FALSE(firstHandle.empty()) << diagnostics();
+    ASSERT_TRUE(tracked(first)) << diagnostics(); // the service has HBPHSTD64 loaded
+
+    testsupport::ChildOptions options;
+    options.pipeErrors = true;
+    auto same = testsupport::runProgram(testsupport::besideSelf("hbphstd"), {"install", "C:\\Harbor"}, options);
+    EXPECT_EQ(same.status, 0) << same.err;
+    EXPECT_NE(same.out.find("the copy there is the same and stays"), std::string::npos) << same.out;
+    auto other =
+        testsupport::runProgram(testsupport::besideSelf("hbphstd"), {"install", "C:\\Harbor", "--legacy"}, options);
+    EXPECT_EQ(other.status, 1);
+    EXPECT_NE(other.err.find("HBPHSTD64.so is in use"), std::string::npos) << other.err;
+
+    EXPECT_TRUE(serviceRuns(service));
+    finishOnDevice(firstHandle);
+    EXPECT_TRUE(leaves(first, "sent")) << diagnostics();
+    const DWORD second = printJob(2);
+    EXPECT_TRUE(tracked(second)) << diagnostics();
+    finishNextOnDevice();
+    EXPECT_TRUE(leaves(second, "sent")) << diagnostics();
+    ASSERT_TRUE(stopService());
+}
+
+} // namespace
