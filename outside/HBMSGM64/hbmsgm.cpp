@@ -358,14 +358,10 @@ int run(const std::string& given, const std::string& policy, bool show)
         return tool::kExitFailure;
     }
     std::string library = journal::folderOf(reinterpret_cast<const void*>(&run)) + "/HBMSGM64.so";
+    std::string placed = folder + "HBMSGM64.so";
     bool reused = false;
-    if (DWORD error = journal::placeLibrary(library, folder + "HBMSGM64.so", reused)) {
-        if (error == ERROR_SHARING_VIOLATION)
-            fprintf(stderr, "%s: %sHBMSGM64.so is in use: a process still has another build of it loaded; "
-                            "stop that process (or use another FOLDER) and run again\n",
-                    kTool, folder.c_str());
-        else
-            fprintf(stderr, "%s: cannot copy %s to %s (error %u)\n", kTool, library.c_str(), folder.c_str(), error);
+    if (DWORD error = journal::placeLibrary(library, placed, reused)) {
+        fprintf(stderr, "%s: %s\n", kTool, journal::placingProblem(error, library, placed).c_str());
         return tool::kExitFailure;
     }
     g_manager.journalPath = folder + "journal.log";

@@ -116,12 +116,7 @@ int install(const std::string& given, bool legacy)
     std::string target = joined(folder, "HBPHSTD64.so");
     bool reused = false;
     if (DWORD error = journal::placeLibrary(library, target, reused)) {
-        if (error == ERROR_SHARING_VIOLATION)
-            fprintf(stderr, "%s: %s is in use: a process still has another build of it loaded; stop that "
-                            "process (or install into another FOLDER) and install again\n",
-                    kTool, target.c_str());
-        else
-            fprintf(stderr, "%s: cannot copy %s to %s (error %u)\n", kTool, library.c_str(), target.c_str(), error);
+        fprintf(stderr, "%s: %s\n", kTool, journal::placingProblem(error, library, target).c_str());
         return tool::kExitFailure;
     }
     std::string settings = joined(folder, "HBPHSTD64.ini");

@@ -32,4 +32,12 @@ DWORD placeLibrary(const std::string& source, const std::string& target, bool& r
     return CopyFileA(source.c_str(), target.c_str(), FALSE) ? ERROR_SUCCESS : GetLastError();
 }
 
+std::string placingProblem(DWORD error, const std::string& source, const std::string& target)
+{
+    if (error == ERROR_SHARING_VIOLATION)
+        return target + " is in use: a process still has another build of it loaded; stop that process (or use "
+                        "another FOLDER) and try again";
+    return "cannot copy " + source + " to " + target + " (error " + std::to_string(error) + ")";
+}
+
 } // namespace journal
