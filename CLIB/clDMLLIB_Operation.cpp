@@ -156,11 +156,17 @@ WORD clDMLLIB_Operation::rtnFreeMemory(WORD wStatusBefore, DmlpBuffer* lpBuffer)
 WORD clDMLLIB_Operation::rtnGet2Object(WORD wClass, DWORD hObject, const WORD* lpAttributes, WORD wCount,
                                        DmlpGet2Result* lpResult)
 {
-    uint32_t handle = hObject;
+    return rtnGet2Objects(wClass, &hObject, 1, lpAttributes, wCount, lpResult);
+}
+
+WORD clDMLLIB_Operation::rtnGet2Objects(WORD wClass, const DWORD* lpHandles, WORD wHandles, const WORD* lpAttributes,
+                                        WORD wCount, DmlpGet2Result* lpResult)
+{
+    std::vector<uint32_t> handles(lpHandles, lpHandles + wHandles);
     DmlpGet2Params request = {};
     request.value1 = wClass;
-    request.objectCount = 1;
-    request.objects = &handle;
+    request.objectCount = wHandles;
+    request.objects = handles.data();
     request.attributeIdCount = wCount;
     request.attributeIds = lpAttributes;
     *lpResult = DmlpGet2Result{};

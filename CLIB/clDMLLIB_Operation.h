@@ -33,6 +33,9 @@ public:
 protected:
     // One attribute request (Get2) for a single object.
     WORD rtnGet2Object(WORD wClass, DWORD hObject, const WORD* lpAttributes, WORD wCount, DmlpGet2Result* lpResult);
+    // One attribute request for several objects; the reply lists them in the order asked.
+    WORD rtnGet2Objects(WORD wClass, const DWORD* lpHandles, WORD wHandles, const WORD* lpAttributes, WORD wCount,
+                        DmlpGet2Result* lpResult);
     // Lists the device's job objects into m_Handles.
     WORD rtnDoListObjects2();
     // The handle of the first object of the reply whose attribute 280 equals lpWanted.

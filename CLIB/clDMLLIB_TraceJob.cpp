@@ -1,5 +1,6 @@
 #include "clDMLLIB_TraceJob.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ClibTrace.h"
@@ -15,6 +16,8 @@ const BYTE kCompletionCancelled = 6;
 const BYTE kJobStateFailed = 1;
 const BYTE kJobStateCompleted = 9;
 const DmlpStatus kUnknownObject = 8;
+// Objects asked for in one attribute request: their reply (some 90 bytes each) fits a datagram.
+const size_t kObjectsPerRequest = 64;
 
 } // namespace
 
@@ -27,31 +30,56 @@ clDMLLIB_TraceJob::clDMLLIB_TraceJob(DmlpInstance hAplh, const WCHAR* lpPortName
     ids.Copy(lpClJobID, &m_ClJobID);
 }
 
-// The search goes on past time-outs and incomplete replies; when no object matched, such a reply
-// is what is reported, since the job may have been the object that did not answer.
+WORD clDMLLIB_TraceJob::rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, BYTE* lpbyState)
+{
+    DmlpGet2Result reply;
+    WORD rtnRet = rtnGet2Objects(0, lpHandles, wHandles, kJobAttributes, 2, &reply);
+    if (rtnRet == DMLP_SUCCESS) {
+        // Object by object, as if each had been asked for alone.
+        for (uint16_t i = 0; *lpbyState == 0 && reply.objects && i < reply.count; ++i) {
+            DmlpGet2Result one = reply;
+            one.objects = &reply.objects[i];
+            one.count = 1;
+            DWORD matched = 0;
+            if (bGetMatchedObjectHandle(&one, &m_ClJobID, &matched)) {
+                auto* state = static_cast<const ClibJobState2*>(
+                    ClibAttributeValue(one.objects->attributes, one.objects->count, CLIB_ATTR_JOB_STATE2));
+                *lpbyState = state ? state->State : 0;
+                CLIB_TRACE(W("Return Value byRtn = [%ld]"), static_cast<LONG>(*lpbyState));
+            }
+        }
+        if (*lpbyState == 0)
+            rtnRet = DMLPLIBERR_OTHER_ERROR;
+    }
+    return rtnFreeMemory(rtnRet, &reply.buffer);
+}
+
+// The listed objects are asked for many at a time (a device keeps done jobs listed for a while, so
+// the list of a busy device is long); when such a request fails (an object left the device
+// meanwhile, or the reply did not come whole), its objects are asked for one by one. The search
+// goes on past time-outs and incomplete replies; when no object matched, such a reply is what is
+// reported, since the job may have been the object that did not answer.
 WORD clDMLLIB_TraceJob::rtnDoGet2(BYTE* lpbyState)
 {
     WORD rtnRet = DMLP_SUCCESS;
     WORD transient = DMLP_SUCCESS;
     *lpbyState = 0;
-    for (size_t i = 0; *lpbyState == 0 && i < m_Handles.size(); ++i) {
-        DmlpGet2Result reply;
-        rtnRet = rtnGet2Object(0, m_Handles[i], kJobAttributes, 2, &reply);
-        if (rtnRet == DMLP_SUCCESS) {
-            DWORD matched = 0;
-            if (bGetMatchedObjectHandle(&reply, &m_ClJobID, &matched)) {
-                const DmlpGet2Object* object = ClibObjectOf(&reply, matched);
-                auto* state = static_cast<const ClibJobState2*>(
-                    ClibAttributeValue(object->attributes, object->count, CLIB_ATTR_JOB_STATE2));
-                *lpbyState = state ? state->State : 0;
-                CLIB_TRACE(W("Return Value byRtn = [%ld]"), static_cast<LONG>(*lpbyState));
-            }
-            if (*lpbyState == 0)
-                rtnRet = DMLPLIBERR_OTHER_ERROR;
-        } else if (rtnRet == DMLP_TIMEOUT || rtnRet == DMLP_INCOMPLETE_REPLY) {
-            transient = rtnRet;
+    auto note = [&](WORD status) {
+        if (status == DMLP_TIMEOUT || status == DMLP_INCOMPLETE_REPLY)
+            transient = status;
+    };
+    for (size_t first = 0; *lpbyState == 0 && first < m_Handles.size(); first += kObjectsPerRequest) {
+        const WORD count = static_cast<WORD>(std::min(kObjectsPerRequest, m_Handles.size() - first));
+        rtnRet = rtnSearchObjects(&m_Handles[first], count, lpbyState);
+        bool requestFailed = rtnRet != DMLP_SUCCESS && rtnRet != DMLPLIBERR_OTHER_ERROR;
+        if (count == 1 || !requestFailed) {
+            note(rtnRet);
+            continue;
         }
-        rtnRet = rtnFreeMemory(rtnRet, &reply.buffer);
+        for (size_t i = first; *lpbyState == 0 && i < first + count; ++i) {
+            rtnRet = rtnSearchObjects(&m_Handles[i], 1, lpbyState);
+            note(rtnRet);
+        }
     }
     bool noMatch = rtnRet == DMLPLIBERR_OTHER_ERROR || rtnRet == kUnknownObject;
     return noMatch && transient != DMLP_SUCCESS ? transient : rtnRet;

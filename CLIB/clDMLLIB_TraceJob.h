@@ -14,6 +14,8 @@ public:
 private:
     // Status of the job search and the job's state byte (0 when none was found).
     WORD rtnDoGet2(BYTE* lpbyState);
+    // The job's state among the objects of one attribute request; the status of the request.
+    WORD rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, BYTE* lpbyState);
     WORD rtnDoTraceJob(BYTE* lpbyJobCompID, DWORD* lpImprCompCnt);
     // One job-log request; *lpbFiled tells whether the log holds the job's completion.
     WORD rtnAskJobLog(const DmlpTraceJobParams* lpRequest, BOOL bPause, BYTE* lpbyJobCompID, DWORD* lpImprCompCnt,

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "FakeDmlp.h"
 #include "JTRKCLIB.h"
@@ -29,6 +30,15 @@ Bytes logReply(int completion, int impressions = -1, uint8_t kind = 2)
     return TraceJobBody(kind, entries);
 }
 
+// A Get2 body of several job objects: handle, client job id, state.
+Bytes jobObjects(const std::vector<std::tuple<uint32_t, ClJobID, uint8_t>>& objects)
+{
+    std::vector<std::pair<uint32_t, std::vector<Bytes>>> body;
+    for (const auto& [handle, id, state] : objects)
+        body.push_back({handle, {Attribute(280, ClientJobIdValue(id)), Attribute(283, JobStateValue(state, {}))}});
+    return Get2Body(body);
+}
+
 class TraceFlow : public ::testing::Test {
 protected:
     void SetUp() override { palSetTimeScale(0.001); }
@@ -49,15 +59,40 @@ protected:
 TEST_F(TraceFlow, AJobInStateNineIsCompletedWithoutTheLog)
 {
     fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
-    fake.reply(kGet2, 1, JobObject(11, JobId(9), 9));
-    fake.reply(kGet2, 1, JobObject(12, wanted, 9));
+    fake.reply(kGet2, 1, jobObjects({{11, JobId(9), 9}, {12, wanted, 9}}));
     EXPECT_EQ(run(1), 0x00060001u);
     EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
     EXPECT_EQ(impressions, 0x77777777u) << "the count comes only from the log";
     EXPECT_TRUE(fake.callsOf(kTraceJob).empty());
     auto gets = fake.callsOf(kGet2);
+    ASSERT_EQ(gets.size(), 1u) << "the listed objects in one request";
+    EXPECT_EQ(gets[0].handles, (std::vector<uint32_t>{11, 12}));
+    EXPECT_EQ(gets[0].attributes, (std::vector<uint16_t>{280, 283}));
+}
+
+// A long list is asked for 64 objects at a time, up to the request whose reply holds the job; an
+// object without a state does not end the search.
+TEST_F(TraceFlow, ALongListIsAskedSixtyFourObjectsAtATime)
+{
+    std::vector<uint32_t> handles;
+    std::vector<std::tuple<uint32_t, ClJobID, uint8_t>> first, second;
+    for (uint32_t i = 0; i < 150; i++) {
+        handles.push_back(100 + i);
+        if (i < 64)
+            first.emplace_back(100 + i, i == 3 ? wanted : JobId(1000 + i), i == 3 ? 0 : 9);
+        else if (i < 128)
+            second.emplace_back(100 + i, i == 70 ? wanted : JobId(1000 + i), 4);
+    }
+    fake.reply(kListObjects2, 1, ListObjects2Body(handles));
+    fake.reply(kGet2, 1, jobObjects(first));
+    fake.reply(kGet2, 1, jobObjects(second));
+    EXPECT_EQ(run(), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+    auto gets = fake.callsOf(kGet2);
     ASSERT_EQ(gets.size(), 2u);
-    EXPECT_EQ(gets[1].attributes, (std::vector<uint16_t>{280, 283}));
+    EXPECT_EQ(gets[0].handles, std::vector<uint32_t>(handles.begin(), handles.begin() + 64));
+    EXPECT_EQ(gets[1].handles, std::vector<uint32_t>(handles.begin() + 64, handles.begin() + 128));
+    EXPECT_EQ(fake.liveBlocks(), 0);
 }
 
 TEST_F(TraceFlow, TheWantedJobFirstEndsTheSearch)
@@ -131,11 +166,16 @@ TEST_F(TraceFlow, ALogOfAnotherKindLeavesTheCountAlone)
 TEST_F(TraceFlow, ObjectsThatDoNotMatchAreLookedUpInTheLog)
 {
     fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, 8);  // one of them is gone meanwhile: each is asked for alone
     fake.reply(kGet2, 1, JobObject(11, JobId(8), 4));
-    fake.reply(kGet2, 8);  // gone meanwhile
+    fake.reply(kGet2, 8);
     fake.reply(kTraceJob, 1, logReply(1));
     EXPECT_EQ(run(), 0x00060001u);
     EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
+    auto gets = fake.callsOf(kGet2);
+    ASSERT_EQ(gets.size(), 3u);
+    EXPECT_EQ(gets[1].handles, (std::vector<uint32_t>{11}));
+    EXPECT_EQ(gets[2].handles, (std::vector<uint32_t>{12}));
 }
 
 TEST_F(TraceFlow, AnIncompleteReplyAndASilentLogMeanStillInProgress)
@@ -153,7 +193,8 @@ TEST_F(TraceFlow, AnIncompleteReplyAndASilentLogMeanStillInProgress)
 TEST_F(TraceFlow, ATimedOutHandleWithoutMatchIsNotUnknown)
 {
     fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
-    fake.reply(kGet2, DMLP_TIMEOUT);
+    fake.reply(kGet2, DMLP_TIMEOUT);  // both
+    fake.reply(kGet2, DMLP_TIMEOUT);  // 11 alone
     fake.reply(kGet2, 1, JobObject(12, JobId(8), 4));
     EXPECT_EQ(run(), 0x000A0001u);
     EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
@@ -163,7 +204,8 @@ TEST_F(TraceFlow, ATimedOutHandleWithoutMatchIsNotUnknown)
 TEST_F(TraceFlow, AnIncompleteHandleWithoutMatchAsksTheLog)
 {
     fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
-    fake.reply(kGet2, DMLP_INCOMPLETE_REPLY);
+    fake.reply(kGet2, DMLP_INCOMPLETE_REPLY);  // both
+    fake.reply(kGet2, DMLP_INCOMPLETE_REPLY);  // 11 alone
     fake.reply(kGet2, 1, JobObject(12, JobId(8), 4));
     fake.reply(kTraceJob, 1, logReply(-1));
     fake.reply(kTraceJob, 1, logReply(-1));
