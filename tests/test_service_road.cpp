@@ -2,6 +2,11 @@
 // host, the port monitor JTRKMON2 sends it to the simulated device and reports it on the pipe of
 // JTRKSVC2, which runs under the service control and takes the job into its job table; on a device
 // that speaks DMLP (the devsim program) the service follows the job to its end.
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "RawSink.h"
@@ -161,6 +166,92 @@ TEST_F(ServiceRoad, AJobOnADmlpDeviceIsTrackedToItsEndAndLeavesTheSpooler)
     SERVICE_STATUS status{};
     ASSERT_TRUE(ControlService(service, SERVICE_CONTROL_STOP, &status));
     ASSERT_TRUE(reaches(SERVICE_STOPPED));
+}
+
+// A burst: 40 jobs at once to each of four printers whose devices' job events are lost and which
+// keep a done job listed for 100 ms only, so that the service learns of every end from its polls,
+// by a trace that finds the job in the device's job log. Every job ends once, with its device's
+// status (completed: the print manager's last status 0x10000000, the spooler job sent), and none
+// is left behind: a job the log holds is answered without the client library's pause, which the
+// one job-control thread would otherwise pay for every job of every printer.
+TEST_F(ServiceRoad, ABurstOnFourPrintersEndsEveryJobOnceWithItsDevicesStatus)
+{
+    const std::vector<std::string> devices = {"127.0.3.90", "127.0.3.91", "127.0.3.92", "127.0.3.93"};
+    const int jobsEach = 40;
+    std::string icmp;
+    std::vector<std::string> args = {"--root", root.path()};
+    for (const std::string& device : devices) {
+        icmp += device + " reply\n";
+        args.insert(args.end(), {"--device", device, "--raw", device + ":0", "--print-time", "100", "--keep-done", "100",
+                                 "--dmlp-fault", "event:drop"});
+    }
+    ASSERT_TRUE(road::writeRootFile("config/icmp", icmp));
+    std::optional<testsupport::ChildProcess> devsim;
+    std::map<std::string, uint16_t> rawPorts = {{devices[0], startDmlpDevice(devsim, args, devices[0])}};
+    ASSERT_NE(rawPorts[devices[0]], 0) << "devsim did not start";
+    while (rawPorts.size() < devices.size()) {
+        std::string line = devsim->readLine();
+        ASSERT_FALSE(line.empty()) << "devsim did not start every device";
+        for (const std::string& device : devices)
+            if (line.find("RAW on " + device + ":") != std::string::npos)
+                rawPorts[device] = uint16_t(std::strtoul(line.c_str() + line.rfind(':') + 1, nullptr, 10));
+    }
+    testsupport::ChildProcess messageManager = standin::startMessageManager();
+    std::vector<std::u16string> printers;
+    for (const std::string& device : devices) {
+        printers.push_back(u"Burst " + wide(device));
+        ASSERT_EQ(road::addPort(road::rawPort(wide("JT_" + device), wide(device), rawPorts[device])), 0u);
+        ASSERT_EQ(road::addPrinter(printers.back(), wide("JT_" + device)), 0u);
+    }
+    // A poll every 3 s; the service's times a quarter: a poll every 750 ms, and the client library's
+    // pause of 1.5 s takes 375 ms.
+    ASSERT_TRUE(road::writeRootFile("drive_c/Program Files/JTRKSVC2.ini", "[Device]\nPollingTime=3\n"));
+    setenv("PAL_TIME_SCALE", "0.25", 1);
+    ASSERT_TRUE(startService());
+
+    std::set<DWORD> submitted;
+    for (int round = 0; round < jobsEach; round++) {
+        for (size_t printer = 0; printer < printers.size(); printer++) {
+            auto id = jobmsg::ClientJobId::make(0x66000000 + uint32_t(submitted.size()), 1, 2, "BURSTJOB", "burst");
+            std::vector<BYTE> data = jobmsg::typicalHeader(id, 1);
+            data.resize(data.size() + 1024, 'x');
+            DWORD job = road::submit(printers[printer], data, u"burst.prn");
+            ASSERT_NE(job, 0u);
+            submitted.insert(job);
+        }
+    }
+    // How often each job left the spooler as sent.
+    auto sentCounts = [] {
+        std::map<DWORD, int> sent;
+        std::istringstream lines(spoolertest::runProgram({"pal-spool", "history"}).output);
+        DWORD id = 0;
+        std::string how, when;
+        while (lines >> id >> how >> when)
+            sent[id] += how == "sent";
+        return sent;
+    };
+    std::map<DWORD, int> sent;
+    spoolertest::eventually([&] { return (sent = sentCounts()).size() >= submitted.size(); }, std::chrono::seconds(20));
+    size_t unended = 0;
+    for (DWORD job : submitted)
+        unended += sent[job] == 0;
+    EXPECT_EQ(unended, 0u) << "of " << submitted.size() << " jobs";
+
+    std::map<DWORD, int> endNotices;
+    std::map<DWORD, std::string> lastStatus;
+    for (const std::string& line : standin::journalLines(journal())) {
+        DWORD job = DWORD(std::strtoul(standin::jsonValue(line, "job").c_str(), nullptr, 10));
+        std::string entry = standin::jsonText(line, "entry");
+        if (entry == "PrStatusNoticeEndD")
+            endNotices[job]++;
+        else if (entry == "PrStatusSendExD")
+            lastStatus[job] = standin::jsonValue(line, "status");
+    }
+    for (DWORD job : submitted) {
+        EXPECT_LE(sent[job], 1) << "job " << job;
+        EXPECT_EQ(endNotices[job], 1) << "job " << job;
+        EXPECT_EQ(lastStatus[job], "268435456") << "job " << job;
+    }
 }
 
 } // namespace
