@@ -97,14 +97,21 @@ TEST_F(TraceFlow, ALongListIsAskedSixtyFourObjectsAtATime)
 
 TEST_F(TraceFlow, TheWantedJobFirstEndsTheSearch)
 {
-    fake.reply(kListObjects2, 1, ListObjects2Body({12, 11}));
-    fake.reply(kGet2, 1, JobObject(12, wanted, 9));
-    fake.reply(kGet2, 1, JobObject(11, JobId(9), 4));
+    std::vector<uint32_t> handles;
+    std::vector<std::tuple<uint32_t, ClJobID, uint8_t>> first;
+    for (uint32_t i = 0; i < 70; i++) {
+        handles.push_back(100 + i);
+        if (i < 64)
+            first.emplace_back(100 + i, i == 0 ? wanted : JobId(1000 + i), i == 0 ? 9 : 4);
+    }
+    fake.reply(kListObjects2, 1, ListObjects2Body(handles));
+    fake.reply(kGet2, 1, jobObjects(first));
+    fake.reply(kGet2, 1, JobObject(164, JobId(9), 4));
     EXPECT_EQ(run(), 0x00060001u);
     EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
     auto gets = fake.callsOf(kGet2);
-    ASSERT_EQ(gets.size(), 1u) << "no request for the other job";
-    EXPECT_EQ(gets[0].handles, (std::vector<uint32_t>{12}));
+    ASSERT_EQ(gets.size(), 1u) << "no request for the objects after the wanted job's";
+    EXPECT_EQ(gets[0].handles.size(), 64u);
 }
 
 TEST_F(TraceFlow, JobStatesOnTheDevice)
