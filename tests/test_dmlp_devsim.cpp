@@ -243,12 +243,12 @@ bool Eventually(Done done)
 // dmlp-query watching one device: a line per event entry, the sender first.
 class Watcher {
 public:
-    Watcher(const Device& device, std::vector<std::string> options = {})
+    Watcher(const Device& device, std::vector<std::string> options = {}, const testsupport::ChildOptions& child = {})
         : sender_(device.address())
     {
         std::vector<std::string> args = {"--port", std::to_string(device.dmlpPort()), device.address(), "watch"};
         args.insert(args.end(), options.begin(), options.end());
-        process_ = std::make_unique<ChildProcess>(besideSelf("dmlp-query"), args);
+        process_ = std::make_unique<ChildProcess>(besideSelf("dmlp-query"), args, child);
         ready_ = process_->readLine(kWaitMs) == "watching";
     }
     bool ready() const { return ready_; }
@@ -670,7 +670,12 @@ TEST_F(DmlpAcrossProcesses, HostileTcpConnectionsNeitherGrowTheWatcherNorSwallow
     WriteServices(root, "vxdmlp-event " + std::to_string(udp) + "/udp\nvxdmlp-event " + std::to_string(tcp) + "/tcp\n");
     Device device("127.0.0.80", {"--dmlp-tcp"}, root.path());
     ASSERT_TRUE(device.ready());
-    Watcher watcher(device, {"--tcp"});
+    // Under AddressSanitizer freed blocks wait in its quarantine: without it the resident memory
+    // is that of the blocks the watcher holds.
+    testsupport::ChildOptions child;
+    const char* sanitizer = getenv("ASAN_OPTIONS");
+    child.setEnvironment = {std::string("ASAN_OPTIONS=") + (sanitizer != nullptr ? sanitizer : "") + ":quarantine_size_mb=0"};
+    Watcher watcher(device, {"--tcp"}, child);
     ASSERT_TRUE(watcher.ready());
 
     const uint16_t port = FreePortPair(SOCK_STREAM);
@@ -702,13 +707,14 @@ TEST_F(DmlpAcrossProcesses, HostileTcpConnectionsNeitherGrowTheWatcherNorSwallow
             }
             for (int connection : open)
                 close(connection);
+            // A notification of the device's after them: the watcher has handled what came before.
+            const uint32_t job = 10 + round * 10 + (uint32_t)batch;
+            fd = ConnectFrom("127.0.0.80", 0, tcp);
+            ASSERT_GE(fd, 0);
+            ASSERT_TRUE(SendAll(fd, Notification18(job, 1), good.size()));
+            close(fd);
+            ASSERT_EQ(watcher.Next(), "18 " + std::to_string(job) + " 1");
         }
-        // A notification of the device's after them: the watcher has handled what came before.
-        fd = ConnectFrom("127.0.0.80", 0, tcp);
-        ASSERT_GE(fd, 0);
-        ASSERT_TRUE(SendAll(fd, Notification18(10 + round, 1), good.size()));
-        close(fd);
-        EXPECT_EQ(watcher.Next(), "18 " + std::to_string(10 + round) + " 1");
         rounds.push_back(watcher.ResidentKb());
     }
     fprintf(stderr, "watcher resident memory: %ld kB before, %ld / %ld / %ld kB after each 1000 connections\n", before,

@@ -206,6 +206,28 @@ TEST_F(Deadlines, DeadlinesAcrossTheWrapOfTheTickKeepTheirOrder)
     EXPECT_EQ(lateDone.list()[0].tick, 1000u);
 }
 
+TEST_F(Deadlines, AResendMeetingABusyBindingGoesFiftyTicksLater)
+{
+    DmlpBinding binding = BindQuiet(1000, 2);
+    Completions& blocked = Recorder();
+    Completions& postponed = Recorder();
+    Echo(binding, blocked, 0);
+    Advance(10);
+    Echo(binding, postponed, 1);
+    // The first resend meets a full socket; the second finds the binding busy and waits.
+    vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
+    Advance(990);
+    Advance(10);
+    EXPECT_EQ(vxfake::Sends().size(), 2u);
+    vxfake::Notify(EndpointOf(0), VXTRANS_NOTICE_WRITABLE);
+    EXPECT_EQ(SentAt(2), SentAt(0)) << "the held resend goes when the socket has room";
+    Confirm(2, 0);
+    Advance(49);
+    EXPECT_EQ(vxfake::Sends().size(), 3u);
+    Advance(1);
+    EXPECT_EQ(SentAt(3), SentAt(1)) << "50 ticks after it met the busy binding";
+}
+
 TEST_F(Deadlines, BusyPostponementsEndWhenTheRequestsTimeIsSpent)
 {
     DmlpBinding binding = BindQuiet(1000, 2);

@@ -2,6 +2,7 @@
 // the memory exports and the stubs.
 #include <string.h>
 
+#include "DmlpEngine.h"
 #include "EngineTesting.h"
 
 namespace enginetest {
@@ -141,6 +142,28 @@ TEST_F(Requests, MemoryExports)
     EXPECT_EQ(DMLP_FreeMemory(&foreign), DMLP_BAD_PARAMETER);
     VxSrvcTestFailAllocation(1);
     EXPECT_EQ(DMLP_AllocMemory(8, &buffer), DMLP_OUT_OF_MEMORY);
+}
+
+// Runs on the worker: the binding's request-id counter stands at its last value.
+void CounterAtTheTop(const DmlpDeferredCall* call)
+{
+    if (DmlpBindingRecord* binding = DmlpFindBinding(call->args[0]))
+        binding->requestCounter = 0xFFFF;
+}
+
+TEST_F(Requests, RequestIdZeroIsSkippedWhenTheCounterWraps)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
+    ASSERT_TRUE(DmlpDefer(CounterAtTheTop, DmlpHandleOf(binding)));
+    Flush();
+    Completions& completions = Recorder();
+    const DmlpCallback callback = completions.callback();
+    DmlpEchoParams echo = {};
+    ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
+    EXPECT_EQ(Field16(SentAt(0), 6), 1) << "0xFFFF is followed by 1";
+    vxfake::Receive(EndpointOf(0), ReplyTo(SentAt(0), 1, Wire().u16(0)));
+    ASSERT_TRUE(completions.waitFor(1));
+    completions.release();
 }
 
 TEST_F(Requests, StubsAnswerNotSupported)

@@ -216,6 +216,20 @@ TEST_F(Stopping, StopUnderLoadAnswersEveryAcceptedPost)
     ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
 }
 
+TEST_F(Stopping, StopAnswersASynchronousBindStillConnectingWith21)
+{
+    vxfake::SetAutoNotices(false);
+    const DmlpAddress tcp = Inet(DMLP_ADDRESS_TCP, 9, 47545);
+    const DmlpEPProperty property = Property(5000, 1);
+    DmlpBinding waiting = nullptr;
+    auto bind = InThread([&] { return DMLP_Bind(instance, &tcp, nullptr, &property, &waiting); });
+    ASSERT_TRUE(vxfake::WaitForEndpoints(1, kWaitMs));
+    EXPECT_EQ(DMLP_Terminate(instance), DMLP_SUCCESS);
+    EXPECT_EQ(Await(bind), DMLP_BINDING_CLOSED);
+    EXPECT_EQ(waiting, nullptr);
+    ASSERT_EQ(DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance), DMLP_SUCCESS);
+}
+
 TEST_F(Stopping, UnbindReturnsOnlyAfterTheCallbacksPostedBeforeIt)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);

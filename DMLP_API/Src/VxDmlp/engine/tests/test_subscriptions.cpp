@@ -562,6 +562,36 @@ TEST_F(Subscriptions, UnwantedUnknownAndUndecodableNotificationsAreDropped)
     EXPECT_EQ(seen.back().ids, std::vector<uint16_t>{154});
 }
 
+TEST_F(Subscriptions, EventsAreTakenOnlyFromTheSubscribersDevice)
+{
+    DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
+    Events& events = NewEvents();
+    ASSERT_EQ(Subscribe(binding, 501, events, 0), DMLP_SUCCESS);
+    Send("127.0.0.99", Notification(501, {Event154(3, 7)}));  // another host, the device's port
+    Send("127.0.0.9", Notification(501, {Event18(3, 1)}));
+    ASSERT_TRUE(events.waitFor(1));
+    Flush();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events.list()[0].ids, std::vector<uint16_t>{18});
+}
+
+// Ids outside 2..168 and 217..225 have no place in a set: adding one selects nothing.
+TEST(EventIdSet, OnlyIdsTwoTo168And217To225AreEverSelected)
+{
+    const DmlpEventIdSet empty = {};
+    for (uint32_t id = 0; id <= 0xFFFF; ++id) {
+        DmlpEventIdSet set = {};
+        DmlpEventIdSetAdd(&set, (uint16_t)id);
+        const bool inRange = (id >= 2 && id <= 168) || (id >= 217 && id <= 225);
+        if (!inRange) {
+            ASSERT_EQ(memcmp(&set, &empty, sizeof set), 0) << "id " << id;
+            continue;
+        }
+        for (uint32_t other = 0; other <= 300; ++other)
+            ASSERT_EQ(DmlpEventIdWanted(&set, (uint16_t)other), other == id) << id << " selects " << other;
+    }
+}
+
 TEST_F(Subscriptions, OwnReferenceTakesItAloneOtherwiseEachGetsACopy)
 {
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP);
