@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for its share of the time.
 # Usage: scripts/fuzz.sh [SECONDS [TARGET...]]   (default 60 seconds over all targets)
-# Every decoder of outside input has a target: DMLP replies and events, the job messages at the
-# front of a print job, the spooler host's request frames, registry key files, INI files and the
+# Every decoder of outside input has a target: DMLP replies and events, the framing of what TCP
+# connections send to the DMLP event port, the job messages at the front of a print job, the spooler host's request frames, registry key files, INI files and the
 # frames of a named pipe (job reports).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 build=build/fuzz
-all_targets=(vxdmlp_fuzz_decode jtrkmon2_fuzz_job_messages spoolsv_fuzz_frame pal_fuzz_registry_file
+all_targets=(vxdmlp_fuzz_decode vxdmlp_fuzz_tcp_framing jtrkmon2_fuzz_job_messages spoolsv_fuzz_frame pal_fuzz_registry_file
   pal_fuzz_ini_file pal_fuzz_pipe_record)
 targets=("$@")
 [ ${#targets[@]} -eq 0 ] && targets=("${all_targets[@]}")
@@ -50,6 +50,10 @@ printf '\x54\x00\x00\x01\x00\x00\x10\x01\x00\x03\x01\x18\x00\x40\x11\x22\x33\x44
 printf '\x00%.0s' $(seq 40) >> "$corpus/reply-get2-job"
 printf '\x01\x1b\x00\x14\x09\x00\x00\x01\x0a\x00\x00\x01\x00\x00\x00\x07\x00\x01\x27\x0f\x00\x02\x61\x62\x01\x15\x00\x04\x00\x00\x00\x11' >> "$corpus/reply-get2-job"
 
+# TCP framing: connection 0 accepted, half a notification of event 18, connection 1 accepted and
+# given a whole one, connection 0 reset, accepted again and given the whole one.
+notification='\xcd\xca\x10\x00\x00\x0a\x00\x00\x00\x31\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x01\xf5\x01\x00\x12\x00\x00\x00\x00\x00\x00\x07\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00'
+seed vxdmlp_fuzz_tcp_framing split "\x00\x01\x1d${notification:0:120}\x04\x05\x44${notification}\x03\x00\x01\x44${notification}"
 # Job messages: a piece-size byte, then JobStart (kind 17), SetDocument N-up (kind 24), JobEnd.
 seed jtrkmon2_fuzz_job_messages header '\x03\xcd\xca\x10\x01\x00\x11\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\xcd\xca\x10\x01\x00\x18\x00\x00\x00\x03\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x08\xb5\x02\xcd\xca\x10\x01\x00\x13\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00data'
 # Spooler frames: EnumPorts (4) of the local server at level 1, then EnumMonitors (6) at level 2.
