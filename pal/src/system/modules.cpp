@@ -213,13 +213,15 @@ void holdImage(void* handle, std::unique_ptr<ShareRecord> image)
     table.images.try_emplace(handle, std::move(image));
 }
 
+// After the last FreeLibrary unmapped the object; unless another thread has loaded it again since.
 void releaseImage(void* handle)
 {
     std::unique_ptr<ShareRecord> image;
     ModuleTable& table = modules();
     std::lock_guard<std::mutex> lock(table.mutex);
     auto it = table.images.find(handle);
-    if (it == table.images.end())
+    auto loaded = table.loads.find(handle);
+    if (it == table.images.end() || (loaded != table.loads.end() && loaded->second > 0))
         return;
     image = std::move(it->second);
     table.images.erase(it);
