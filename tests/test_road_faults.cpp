@@ -505,4 +505,41 @@ TEST_F(RoadFaults, DeletedJobWaitingForTheDevicesCloseIsResetAndTheNextStarts)
     }, std::chrono::seconds(10))) << "the device's close takes LprRecvCount x LprRecvInterval (5 minutes)";
 }
 
+// The same on an LPR port: the device takes the whole job and holds the connection after the
+// monitor's close; the delete resets it, and the next job goes out.
+TEST_F(RoadFaults, DeletedLprJobWaitingForTheDevicesCloseIsResetAndTheNextStarts)
+{
+    devsim::LprReceiverOptions options;
+    options.address = kDevice;
+    options.port = 0;
+    options.closeDelay = std::chrono::minutes(10);
+    devsim::LprReceiver device(options);
+    std::string error;
+    ASSERT_TRUE(device.start(error)) << error;
+    ASSERT_TRUE(road::writeRootFile("config/connect-redirect",
+                                    kDevice + ":515 " + kDevice + ":" + std::to_string(device.port()) + "\n"));
+    ASSERT_EQ(road::addPort(road::lprPort(u"JT_LPR", kDeviceWide, 0)), 0u);
+    ASSERT_EQ(road::addPrinter(u"Lpr", u"JT_LPR"), 0u);
+
+    std::vector<BYTE> job = longHeaderJob(1000);
+    auto taken = [&](const devsim::LprJob& sent) {
+        return sent.dataFiles.size() == 1 && sent.dataFiles[0].whole && sent.dataFiles[0].bytes.size() == job.size();
+    };
+    DWORD ids[2] = {};
+    for (DWORD& id : ids) {
+        id = road::submit(u"Lpr", job, u"held.prn");
+        ASSERT_NE(id, 0u);
+        const size_t index = &id - ids;
+        ASSERT_TRUE(device.waitUntil([&](const std::vector<devsim::LprJob>& jobs) {
+            return jobs.size() > index && taken(jobs[index]);
+        }, index == 0 ? std::chrono::seconds(60) : std::chrono::seconds(10)))
+            << "the device's close takes LprRecvCount x LprRecvInterval (5 minutes)";
+        spoolertest::ProgramResult deleted = spool({"job", "Lpr", std::to_string(id), "delete"});
+        ASSERT_EQ(deleted.exitCode, 0) << deleted.output;
+        EXPECT_TRUE(device.waitUntil([&](const std::vector<devsim::LprJob>& jobs) {
+            return jobs[index].end == devsim::LprEnd::SenderReset;
+        }, std::chrono::seconds(10)));
+    }
+}
+
 } // namespace

@@ -215,36 +215,36 @@ SOCKET LpTcpOpen(PPortEntry pPort, const struct sockaddr_in* pAddress, int* pErr
 
 // ---- Close
 
-// Until the device answers our close with data or its own close, bounded and paced by LprRecvCount
-// and LprRecvInterval.
-static void AwaitLprPeerClose(PPortEntry pPort)
+// Until the device answers our close with data or its own close, or the job is cancelled, bounded
+// and paced by LprRecvCount and LprRecvInterval. TRUE when the job was cancelled meanwhile.
+static BOOL AwaitLprPeerClose(PPortEntry pPort)
 {
     DWORD dwRound = LprEventRound(pPort);
     for (DWORD dwRounds = 0; !(pPort->lNetworkEvents & FD_CLOSE); dwRounds++) {
         int nError = 0;
         int nEvents = GetLprSockEvent(pPort, &nError, dwRound);
         if (nEvents > 0 && (nEvents & (FD_READ | FD_CLOSE)))
-            return;
+            return FALSE;
         if (nEvents == -1 && nError != WSAEWOULDBLOCK && nError != WSAETIMEDOUT)
-            return;
+            return FALSE;
+        if (IsJobCancelled(pPort))
+            return TRUE;
         if (pPort->dwLprRecvCount != 0) {
             if (dwRounds + 1 > pPort->dwLprRecvCount)
-                return;
+                return FALSE;
             MonSleep(pPort->dwLprRecvInterval);
         }
     }
+    return FALSE;
 }
 
 void LprGracefulClose(PPortEntry pPort)
 {
     if (pPort->hSocket == INVALID_SOCKET)
         return;
-    if (IsJobCancelled(pPort)) {
-        ResetClose(pPort);
-        return;
-    }
     int nError = 0;
-    if (ShutdownAndDrain(pPort, &nError))
-        AwaitLprPeerClose(pPort);
-    CloseSocketRetrying(pPort);
+    if (IsJobCancelled(pPort) || (ShutdownAndDrain(pPort, &nError) && AwaitLprPeerClose(pPort)))
+        ResetClose(pPort);
+    else
+        CloseSocketRetrying(pPort);
 }

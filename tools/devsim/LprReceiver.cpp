@@ -23,6 +23,7 @@ struct LprReceiver::Connection {
     LprSession session;
     std::string pending;   // read but not yet taken: a stall holds it
     bool draining = false; // the device closed its end; what still comes is read and dropped
+    std::optional<std::chrono::steady_clock::time_point> closeAt; // the sender shut down: closeDelay
     size_t dataReported = 0;   // bytes of the first data file shown to jobData
     bool dataWanted = true;
 };
@@ -80,12 +81,24 @@ void LprReceiver::run()
 {
     for (;;) {
         std::vector<pollfd> watched{{serving_.wakeup(), POLLIN, 0}, {serving_.listener(), POLLIN, 0}};
+        std::optional<std::chrono::steady_clock::time_point> nextClose;
         for (const Connection& connection : connections_) {
-            // A stalled connection reads nothing, but still notices the sender going away.
+            // A stalled connection reads nothing, but still notices the sender going away; one
+            // that holds its close notices only a reset.
             const bool reading = connection.draining || !connection.session.stalled();
-            watched.push_back({connection.fd, static_cast<short>(reading ? POLLIN : POLLRDHUP), 0});
+            short events = reading ? POLLIN : POLLRDHUP;
+            if (connection.closeAt) {
+                events = 0;
+                nextClose = std::min(nextClose.value_or(*connection.closeAt), *connection.closeAt);
+            }
+            watched.push_back({connection.fd, events, 0});
         }
-        ::poll(watched.data(), watched.size(), -1);
+        int timeout = -1;
+        if (nextClose) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(*nextClose - std::chrono::steady_clock::now());
+            timeout = static_cast<int>(std::max<int64_t>(0, left.count()));
+        }
+        ::poll(watched.data(), watched.size(), timeout);
         // Wake-ups are consumed before the requests are read, so that none is lost.
         serving_.drainWakeups();
         if (serving_.stopRequested())
@@ -105,6 +118,9 @@ void LprReceiver::run()
             else
                 endJob(connection, (watch.revents & POLLERR) ? LprEnd::SenderReset : LprEnd::SenderClosed);
         }
+        for (Connection& connection : connections_)
+            if (connection.fd >= 0 && connection.closeAt && std::chrono::steady_clock::now() >= *connection.closeAt)
+                endJob(connection, LprEnd::SenderClosed);
         if (requests.resume)
             for (Connection& connection : connections_)
                 if (connection.fd >= 0 && !connection.draining && connection.session.stalled())
@@ -156,7 +172,10 @@ void LprReceiver::readFrom(Connection& connection)
     } else if (got == 0) {
         if (!connection.draining)
             book_.update([&](std::vector<LprJob>& jobs) { connection.session.senderClosed(jobs[connection.job]); });
-        endJob(connection, LprEnd::SenderClosed);
+        if (!connection.draining && options_.closeDelay.count() > 0)
+            connection.closeAt = std::chrono::steady_clock::now() + options_.closeDelay;
+        else
+            endJob(connection, LprEnd::SenderClosed);
     } else if (errno != EAGAIN && errno != EINTR) {
         endJob(connection, LprEnd::SenderReset);
     }

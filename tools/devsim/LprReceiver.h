@@ -27,6 +27,9 @@ struct LprReceiverOptions {
     LprScript script;    // for every connection that has no script of its own queued
     // Data-file counts of 0 or at least this announce a file that ends with the connection.
     uint64_t sizeUnknownFrom = 1000000000000;
+    // Close this long after the sender's shutdown instead of at once (0: at once); a reset from
+    // the sender meanwhile ends the job as SenderReset.
+    std::chrono::milliseconds closeDelay{0};
 };
 
 class LprReceiver {

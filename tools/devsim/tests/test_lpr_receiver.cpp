@@ -518,6 +518,42 @@ TEST_F(LprReceiverTest, ASenderClosingMidFileLeavesTheFileIncomplete)
     EXPECT_FALSE(job.complete());
 }
 
+// A device that closes late holds the connection after the sender's close; a reset meanwhile ends it.
+TEST_F(LprReceiverTest, ALateCloseHoldsTheConnectionUntilItsTimeOrTheSendersReset)
+{
+    LprReceiverOptions options = onFreePort();
+    options.closeDelay = 300ms;
+    start(options);
+    const std::string data = pattern(400, 7);
+    for (bool resetting : {false, true}) {
+        auto client = connect();
+        EXPECT_EQ(client->exchange(kQueueCommand), kAck);
+        EXPECT_EQ(client->exchange(kControlFileCommand), kAck);
+        EXPECT_EQ(client->exchange(kControlFile + '\0'), kAck);
+        EXPECT_EQ(client->exchange(bytes("\x03" "0 dfA123PC1\n")), kAck);
+        ASSERT_TRUE(client->send(data));
+        const auto start = std::chrono::steady_clock::now();
+        client->shutdownSend();
+        const size_t index = resetting ? 1 : 0;
+        ASSERT_TRUE(receiver->waitUntil(
+            [&](const auto& jobs) {
+                return jobs.size() > index && !jobs[index].dataFiles.empty() && jobs[index].dataFiles[0].whole;
+            },
+            kWait));
+        if (resetting) {
+            client->reset();
+            ASSERT_TRUE(receiver->waitForJobs(2, kWait));
+            EXPECT_EQ(receiver->jobs()[1].end, LprEnd::SenderReset);
+        } else {
+            EXPECT_EQ(client->next(), kClosed);
+            EXPECT_GE(std::chrono::steady_clock::now() - start, 250ms);
+            ASSERT_TRUE(receiver->waitForJobs(1, kWait));
+            EXPECT_EQ(receiver->jobs()[0].end, LprEnd::SenderClosed);
+            EXPECT_TRUE(receiver->jobs()[0].complete());
+        }
+    }
+}
+
 TEST_F(LprReceiverTest, ASenderResettingMidCommandBreaksTheJob)
 {
     start(onFreePort());
