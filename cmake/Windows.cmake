@@ -52,7 +52,7 @@ if(JTRK_WINDOWS_TESTS)
   endfunction()
 endif()
 
-foreach(component common/tracelog common/layouts outside/VxSrvc DMLP_API/Src/VxDmlp CLIB Service PortMon/Server PortMon/UI Installer/Util)
+foreach(component common/tracelog common/layouts outside/VxSrvc outside/VxTrans outside/VxRouting DMLP_API/Src/VxDmlp CLIB Service PortMon/Server PortMon/UI Installer/Util)
   add_subdirectory(${component})
 endforeach()
 

@@ -5,10 +5,16 @@
 // Built a second time without Select (VXROUTING_WITHOUT_SELECT), for the callers that must cope.
 #include "VxRouting.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+typedef ULONG in_addr_t;
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,14 +38,30 @@ void journal(const std::string& line)
 // The source address the system picks towards peer: 0 when there is no route.
 in_addr_t routedFrom(const sockaddr_in& peer)
 {
+#ifdef _WIN32
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
+        return 0;
+    const SOCKET probe = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (probe == INVALID_SOCKET) {
+        WSACleanup();
+        return 0;
+    }
+#else
     const int probe = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (probe < 0)
         return 0;
+#endif
     sockaddr_in local{};
     socklen_t length = sizeof local;
     const bool routed = connect(probe, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0 &&
                         getsockname(probe, reinterpret_cast<sockaddr*>(&local), &length) == 0;
+#ifdef _WIN32
+    closesocket(probe);
+    WSACleanup();
+#else
     close(probe);
+#endif
     return routed ? local.sin_addr.s_addr : 0;
 }
 

@@ -1,5 +1,4 @@
 // Family-2 addresses in the transport's records, and errno as transport results.
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 

@@ -1,9 +1,7 @@
 // The exported transport calls: IPv4 TCP and UDP endpoints on non-blocking POSIX sockets.
+// Winsock 2 before windows.h on Windows.
+#include "transport_sockets.h"
 #include <windows.h>
-
-#include <sys/epoll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -81,7 +79,7 @@ bool isTcp(Kind kind)
 // refusedAtOnce; the refusal then comes as the connection's notice.
 int32_t openSocket(const OpenRequest& request, int& fd, bool& refusedAtOnce)
 {
-    fd = socket(AF_INET, (isTcp(request.kind) ? SOCK_STREAM : SOCK_DGRAM) | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    fd = openNonBlocking(isTcp(request.kind) ? SOCK_STREAM : SOCK_DGRAM);
     if (fd < 0)
         return VXTRANS_E_FAILED;
     const int on = 1;
@@ -96,7 +94,12 @@ int32_t openSocket(const OpenRequest& request, int& fd, bool& refusedAtOnce)
     // An unconnected endpoint without a local address gets its port now, so that its local
     // address is known before the first send.
     const bool bindAny = !request.bindLocal && request.kind == Kind::UdpDatagram;
-    const sockaddr_in local = bindAny ? sockaddr_in{AF_INET, 0, {INADDR_ANY}, {}} : request.local;
+    sockaddr_in local = request.local;
+    if (bindAny) {
+        local = sockaddr_in{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = INADDR_ANY;
+    }
     if ((request.bindLocal || bindAny) && bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0)
         return resultOfErrno(errno, request.protocol);
     if (request.kind == Kind::TcpListener && listen(fd, SOMAXCONN) != 0)

@@ -4,7 +4,7 @@
 // lock, which VxTransCloseEndpoint takes once to wait for a callback in progress.
 #pragma once
 
-#include <netinet/in.h>
+#include "transport_sockets.h"
 
 #include <atomic>
 #include <map>

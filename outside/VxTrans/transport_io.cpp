@@ -1,11 +1,8 @@
 // The I/O thread: one epoll set for every socket. Each round gathers, under the lock, the notices
 // queued by calls and what the sockets report, then runs the callbacks without the lock.
+// Winsock 2 before windows.h on Windows.
+#include "transport_sockets.h"
 #include <windows.h>
-
-#include <sys/epoll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -217,8 +214,7 @@ void acceptLocked(Transport& state, const EndpointRef& listener, std::vector<Del
 {
     for (int i = 0; i < kReadsPerEvent; ++i) {
         Child child;
-        socklen_t length = sizeof child.peer;
-        child.fd = accept4(listener->fd, reinterpret_cast<sockaddr*>(&child.peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        child.fd = acceptNonBlocking(listener->fd, &child.peer);
         if (child.fd < 0)
             return;
         child.local = localOf(child.fd);

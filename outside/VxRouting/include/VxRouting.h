@@ -5,7 +5,11 @@
 
 #include "VxTrans.h"
 
+#ifdef _WIN32
+#define VXROUTING_API extern "C" __declspec(dllexport)
+#else
 #define VXROUTING_API extern "C" __attribute__((visibility("default")))
+#endif
 
 // Runs once after loading.
 typedef void (*VxRoutingInitializeProc)(void);

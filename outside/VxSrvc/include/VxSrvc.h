@@ -19,7 +19,7 @@
 #elif defined(VXSRVC_BUILD)
 #define VXSRVC_API extern "C" __declspec(dllexport)
 #else
-#define VXSRVC_API extern "C" __declspec(dllimport)
+#define VXSRVC_API extern "C"
 #endif
 
 #define VXSRVC_OK 0

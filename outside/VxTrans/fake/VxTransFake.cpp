@@ -1,7 +1,12 @@
 // The scriptable transport of the unit tests (see VxTransFake.h).
 #include "VxTransFake.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
+#endif
 
 #include <atomic>
 #include <chrono>

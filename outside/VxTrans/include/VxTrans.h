@@ -21,7 +21,13 @@
 
 #include <stdint.h>
 
+#if !defined(_WIN32)
 #define VXTRANS_API extern "C" __attribute__((visibility("default")))
+#elif defined(VXTRANS_BUILD)
+#define VXTRANS_API extern "C" __declspec(dllexport)
+#else
+#define VXTRANS_API extern "C"
+#endif
 
 // ---- Results (negative) and their low words
 
