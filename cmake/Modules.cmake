@@ -19,6 +19,22 @@ function(jtrk_add_resources target script)
   target_sources(${target} PRIVATE ${output})
 endfunction()
 
+# jtrk_add_header_ordinals(target header prefix): the ordinals of a header's export rows
+# "X(name, ordinal, ...)", exported as prefix + name.
+function(jtrk_add_header_ordinals target header prefix)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${header})
+  file(READ ${header} text)
+  string(REGEX MATCHALL "[ \t]X\\([A-Za-z0-9_]+, [0-9]+" rows "${text}")
+  set(exports "")
+  foreach(row ${rows})
+    string(REGEX REPLACE "^[ \t]X\\(([A-Za-z0-9_]+), ([0-9]+)" "    ${prefix}\\1 @\\2\n" line "${row}")
+    string(APPEND exports "${line}")
+  endforeach()
+  set(definitions ${CMAKE_CURRENT_BINARY_DIR}/${target}.def)
+  file(CONFIGURE OUTPUT ${definitions} CONTENT "LIBRARY ${target}\nEXPORTS\n${exports}")
+  jtrk_add_ordinals(${target} ${definitions})
+endfunction()
+
 # jtrk_add_ordinals(target file.def): the "name @ordinal" lines of its EXPORTS.
 function(jtrk_add_ordinals target definitions)
   if(WIN32)

@@ -52,9 +52,14 @@ if(JTRK_WINDOWS_TESTS)
   endfunction()
 endif()
 
+# What the service needs of the compiler's COM support library (see ComSupport.cpp).
+add_library(comsupport STATIC ${PROJECT_SOURCE_DIR}/common/comsupport/ComSupport.cpp)
+target_link_libraries(comsupport PUBLIC ole32 oleaut32 uuid)
+
 foreach(component common/tracelog common/layouts outside/VxSrvc outside/VxTrans outside/VxRouting DMLP_API/Src/VxDmlp CLIB Service PortMon/Server PortMon/UI Installer/Util)
   add_subdirectory(${component})
 endforeach()
+target_link_libraries(jtrksvc PUBLIC comsupport)
 
 if(JTRK_WINDOWS_TESTS)
   # The message coder, byte for byte.

@@ -25,8 +25,13 @@ echo "=== build: windows"
 cmake --preset windows -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
 cmake --build --preset windows -j "$(nproc)"
 
-# Each module exports exactly these names.
+# Each module exports exactly these names; VxDmlp its export rows (DMLP_ + name).
+dmlp_exports=$(grep -oE '^\s+X\([A-Za-z0-9_]+' DMLP_API/Src/VxDmlp/include/VxDmlpApi.h | sed 's/.*X(/DMLP_/')
 declare -A exports=(
+  [JTRKSVC2.exe]=""
+  [VxDmlp.dll]="$dmlp_exports"
+  [JTRKCLIB.dll]="DMLLIB_CancelJob DMLLIB_CheckDevice DMLLIB_GetClientJobID DMLLIB_GetStatusInfo DMLLIB_Initialize
+                  DMLLIB_ReleaseBuff DMLLIB_ResetBind DMLLIB_SubscribeEvent DMLLIB_Terminate DMLLIB_TraceJob"
   [JTRKMON2.dll]="InitializePrintMonitor2"
   [JTRKMNUI2.dll]="InitializePrintMonitorUI JTMXAddPortSilent"
   [JTRKUtil.dll]="JTMXAddMonitor JTMXDeleteMonitor JTMXInstallPort JTMXInstallPortforReInst JTMXIsMonitorExists
@@ -44,7 +49,7 @@ for module in "${!exports[@]}"; do
     diff <(echo "$expected") <(echo "$actual") || true
     failed=1
   else
-    echo "$module: $(wc -l <<<"$actual") exports as expected"
+    echo "$module: $(grep -c . <<<"$actual" || true) exports as expected"
   fi
 done
 [ $failed -eq 0 ] || exit 1

@@ -103,11 +103,3 @@ DmlpStatus DMLP_ReleaseParam(void* param)
     DmlpFreeParamBlock(block);
     return DMLP_SUCCESS;
 }
-
-// ---- Ordinals ---------------------------------------------------------------------------------------------
-
-#define DMLP_ORDINAL_ROW(name, ordinal, ...) {ordinal, "DMLP_" #name},
-extern "C" __attribute__((visibility("default"))) const PAL_ORDINAL_EXPORT palOrdinalExports[] = {
-    DMLP_LIBRARY_EXPORTS(DMLP_ORDINAL_ROW) DMLP_REQUEST_EXPORTS(DMLP_ORDINAL_ROW) DMLP_STUB_EXPORTS(DMLP_ORDINAL_ROW)
-    {0, nullptr}};
-#undef DMLP_ORDINAL_ROW

@@ -1,5 +1,6 @@
 // VxDmlpApi: the exported DMLP_* functions of VxDmlp.so. Every export returns a DmlpStatus.
-// Callers import by name, or by ordinal through GetProcAddress (the library's palOrdinalExports).
+// Callers import by name, or by ordinal through GetProcAddress: the rows below give the ordinals
+// (the module-definition file of the Windows build, the ordinal table over the platform layer).
 #pragma once
 
 #include <stdint.h>
@@ -8,10 +9,16 @@
 #include "VxDmlpParams.h"
 #include "VxDmlpResults.h"
 
-#ifdef __cplusplus
-#define VXDMLP_API extern "C" __attribute__((visibility("default")))
+// On Windows the module-definition file names the exports.
+#ifdef _WIN32
+#define VXDMLP_VISIBLE
 #else
-#define VXDMLP_API __attribute__((visibility("default")))
+#define VXDMLP_VISIBLE __attribute__((visibility("default")))
+#endif
+#ifdef __cplusplus
+#define VXDMLP_API extern "C" VXDMLP_VISIBLE
+#else
+#define VXDMLP_API VXDMLP_VISIBLE
 #endif
 
 // The only interface version DMLP_Initialize accepts.
