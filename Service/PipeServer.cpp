@@ -59,6 +59,7 @@ private:
     bool exchange();
     void handle(const JobReport& report);
     void startTracking(const JobReport& report);
+    void track(const JobReport& report, DWORD send, const JOB_INFO_1A* info);
     void reject(const JobReport& report);
 
     JTRKServiceContext* m_context;
@@ -153,18 +154,33 @@ void PipeServer::startTracking(const JobReport& report)
         return;
     if (m_v1)
         return;
-    if (SendNoticeStart(report.printer, report.jobId) != 0)
+    JOB_INFO_1A* info = nullptr;
+    GetPrintJobInfoA(report.printer, report.jobId, &info);
+    // A job sent again (restarted, resumed, re-queued) is tracked by its latest send and stays
+    // announced; the same send reported twice is tracked once.
+    DWORD send = m_context->pPrnJobData4V2->ReplaceJobData(report.printer, report.port, &report.clJobId,
+                                                           report.jobId, info);
+    if (send != JOBSEND_DUPLICATE)
+        track(report, send, info);
+    LocalFree(info);
+}
+
+// Announces a job not tracked yet and enters it into the table, or goes on with the record of the
+// job's earlier send; wakes the printer's watch thread.
+void PipeServer::track(const JobReport& report, DWORD send, const JOB_INFO_1A* info)
+{
+    clPrnComData& printers = *m_context->pPrnComData;
+    clPrnJobData4V2& jobs = *m_context->pPrnJobData4V2;
+    if (send == JOBSEND_NOT_TRACKED && SendNoticeStart(report.printer, report.jobId) != 0)
         return;
     int nupResult = SendPrintStatus(m_context, report.printer, report.jobId, report.nup);
     if (SendStatus(m_context, report.printer, report.jobId, 0x400, nullptr) != 0)
         return;
-    JOB_INFO_1A* info = nullptr;
-    GetPrintJobInfoA(report.printer, report.jobId, &info);
     LPCRITICAL_SECTION lock = printers.GetCriticalObj(report.port, report.printer);
     if (lock)
         EnterCriticalSection(lock);
-    clPrnJobData4V2& jobs = *m_context->pPrnJobData4V2;
-    BOOL added = jobs.AddJobData(report.printer, report.port, &report.clJobId, report.jobId, info);
+    BOOL added = send == JOBSEND_REPLACED ||
+                 jobs.AddJobData(report.printer, report.port, &report.clJobId, report.jobId, info);
     if (nupResult < 0) {
         MsgJobInfo texts = {};
         jobs.GetMessageJobInfo(report.printer, report.jobId, &texts);
@@ -174,7 +190,6 @@ void PipeServer::startTracking(const JobReport& report)
     }
     if (added && printers.GetPortPrinterStatus(report.port, report.printer) != SDKSTATE_PRINTING)
         printers.ChangeDeviceThreadStatus(report.port, SDKSTATE_PRINTING, report.printer);
-    LocalFree(info);
     if (lock)
         LeaveCriticalSection(lock);
 }

@@ -148,12 +148,9 @@ BOOL clPrnJobData4V2::withRecord(PrnJobRecord4V2* (clPrnJobData4V2::*finder)(LPC
     return record ? action(*record) : FALSE;
 }
 
-BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
-                                 const JOB_INFO_1A* info)
+void clPrnJobData4V2::fillRecord(PrnJobRecord4V2& record, LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId,
+                                 DWORD sysJobId, const JOB_INFO_1A* info)
 {
-    if (!printer || !clJobId || sysJobId == 0)
-        return FALSE;
-    JOB_TRACE("AddJobData", W("System Job ID:[%ld]"), sysJobId);
     std::string messages[4];
     if (info) {
         LPCSTR texts[4] = {info->pPrinterName, machineNameOf(info->pMachineName), info->pDocument, info->pUserName};
@@ -169,9 +166,6 @@ BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* c
     LPCWSTR portName = port ? port : W("Unknown Port");
     JOB_TRACE("AddJobData", W("PrtName:[%hs], MachineName:[%hs], Document:[%hs], UserName:[%hs]"), messages[0].c_str(),
               messages[1].c_str(), messages[2].c_str(), messages[3].c_str());
-
-    Lock lock(&m_cs);
-    PrnJobRecord4V2& record = JobArray.emplace_back();
     m_clientJobId.Copy(clJobId, &record.ClJobID);
     record.SysJobID = sysJobId;
     record.ImprCompCnt = 0;
@@ -183,8 +177,44 @@ BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* c
     fillTexts(record, printer, portName, messages);
     record.printerHash = printerHashOf(printer);
     record.clJobIdHash = clJobIdHashOf(&record.ClJobID);
+}
+
+BOOL clPrnJobData4V2::AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
+                                 const JOB_INFO_1A* info)
+{
+    if (!printer || !clJobId || sysJobId == 0)
+        return FALSE;
+    JOB_TRACE("AddJobData", W("System Job ID:[%ld]"), sysJobId);
+    PrnJobRecord4V2 record;
+    fillRecord(record, printer, port, clJobId, sysJobId, info);
+    Lock lock(&m_cs);
+    JobArray.push_back(std::move(record));
     JOB_TRACE("AddJobData", W("JobArray.size:[%ld]"), static_cast<LONG>(JobArray.size()));
     return TRUE;
+}
+
+DWORD clPrnJobData4V2::ReplaceJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
+                                      const JOB_INFO_1A* info)
+{
+    if (!printer || !clJobId || sysJobId == 0)
+        return JOBSEND_NOT_TRACKED;
+    PrnJobRecord4V2 fresh;
+    fillRecord(fresh, printer, port, clJobId, sysJobId, info);
+    Lock lock(&m_cs);
+    PrnJobRecord4V2* record = findBySysJobId(printer, sysJobId);
+    if (!record)
+        return JOBSEND_NOT_TRACKED;
+    // A send the service cancelled or that failed is over: a report with its id is a new send
+    // that started within the same second.
+    bool over = record->DelSuccess != 0 || record->DevPowOffErrFlg != 0;
+    if (!over && m_clientJobId.Identical(&record->ClJobID, clJobId)) {
+        JOB_TRACE("ReplaceJobData", W("PrntName:[%ls] SysJobID:[%08d] reported again"), printer, sysJobId);
+        return JOBSEND_DUPLICATE;
+    }
+    JOB_TRACE("ReplaceJobData", W("PrntName:[%ls] SysJobID:[%08d] ClJobID.JobInfo1:[%08d] sent again"), printer,
+              sysJobId, JobInfo1Number(clJobId->JobText));
+    *record = std::move(fresh);
+    return JOBSEND_REPLACED;
 }
 
 BOOL clPrnJobData4V2::RemoveJobData(LPCWSTR printer, const ClJobID* clJobId)

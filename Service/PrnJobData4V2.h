@@ -20,6 +20,11 @@
 #define JOB_RESET_DATA 2  // the device deleted the job's data or was reset
 #define JOB_RESET_POWER 3 // a power-off or reset of the device was detected
 
+// What a report of a job's send did to the table (ReplaceJobData).
+#define JOBSEND_NOT_TRACKED 0 // no record of the job: nothing changed
+#define JOBSEND_REPLACED 1    // a new send of a tracked job took over its record
+#define JOBSEND_DUPLICATE 2   // the send tracked already: nothing changed
+
 // One job. Its texts (printer, port and the four message texts) share one block.
 struct PrnJobRecord4V2 {
     ::_ClJobID ClJobID;
@@ -52,6 +57,11 @@ public:
 
     // Appends a job; port may be NULL, info may be NULL (then the texts say "Unknown ...").
     BOOL AddJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId, const JOB_INFO_1A* info);
+    // A new send of a job already tracked: the job's record is filled again as AddJobData fills a
+    // new one, so that one spooler job has one record, of its latest send. The same send reported
+    // again changes nothing, unless that send is over (cancelled at the device, or failed).
+    DWORD ReplaceJobData(LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
+                         const JOB_INFO_1A* info);
     BOOL RemoveJobData(LPCWSTR printer, const ClJobID* clJobId);
     // The printer's first job; 0 when none.
     DWORD GetSystemJobId(LPCWSTR printer);
@@ -87,6 +97,8 @@ public:
 
 private:
     class Lock;
+    void fillRecord(PrnJobRecord4V2& record, LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
+                    const JOB_INFO_1A* info);
     PrnJobRecord4V2* findBySysJobId(LPCWSTR printer, DWORD sysJobId);
     PrnJobRecord4V2* findByClJobId(LPCWSTR printer, const ClJobID* clJobId);
     // Runs action on the record the finder picks, under the lock; FALSE when none matches.

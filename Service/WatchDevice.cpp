@@ -869,10 +869,12 @@ void UpdateDevice(DeviceThreadParam* param, IJCSDKDevice*, HANDLE msgmEvent, Sub
     }
     DWORD jobStatus = info->Status;
     if (!powerOff && (IsRemovePrintJob(jobStatus) || (jobStatus & JOB_STATUS_PAUSED))) {
-        // A cancel or a restart ends the poll: the job's next poll reports its new state.
+        // A cancel or a restart ends the poll: the job's next poll reports its new state. A job
+        // the service has cancelled at the device (a held one) is ended by the trace pass.
         if (IsRemovePrintJob(jobStatus)) {
             BOOL doCancel = TRUE;
-            CancelPrintJob(param, jobId, &doCancel);
+            if (jobs.GetDelSuccess(printer, jobId) == 0)
+                CancelPrintJob(param, jobId, &doCancel);
         } else if (!(jobStatus & JOB_STATUS_SPOOLING)) {
             setJob(param, jobId, JOB_CONTROL_RESTART);
         }

@@ -154,19 +154,24 @@ echo "--- the spooler ended it: Office RAW's jobs, then the host's history"
 "$bin/pal-spool" history | grep -q "^$tracked_id sent" || { echo "demo: the spooler did not end job $tracked_id" >&2; exit 1; }
 
 ctl() { "$bin/devsim-ctl" --control "$PAL_ROOT/devsim.ctl" "$@"; }
-# print_held DOCUMENT: prints a job on Office RAW and holds it printing on the device until told
-# otherwise; sets job_id (spooler) and handle (device).
-print_held() {
-  job_id=$("$bin/pal-print" "Office RAW" "$PAL_ROOT/report.job" --document "$1" --user dave)
-  echo "job $job_id on Office RAW"
+# device_job [OLD]: sets handle to the device's printing job (not OLD) and holds it printing there
+# until told otherwise.
+device_job() {
   handle=""
   for _ in $(seq 300); do
-    handle=$(ctl jobs 127.0.0.5 | awk '$1 == "127.0.0.5" && $3 == 7 { print $2 }' | tail -1)
+    handle=$(ctl jobs 127.0.0.5 | awk -v old="${1:-}" '$1 == "127.0.0.5" && $3 == 7 && $2 != old { print $2 }' | tail -1)
     [ -n "$handle" ] && break
     sleep 0.05
   done
   [ -n "$handle" ] || { echo "demo: the device does not list job $job_id" >&2; exit 1; }
   ctl job "$handle" state 7 >/dev/null
+}
+# print_held DOCUMENT: prints a job on Office RAW and holds it printing on the device; sets job_id
+# (spooler) and handle (device).
+print_held() {
+  job_id=$("$bin/pal-print" "Office RAW" "$PAL_ROOT/report.job" --document "$1" --user dave)
+  echo "job $job_id on Office RAW"
+  device_job
 }
 # device_error HINT: the device reports HINT; prints the message the service shows for it and
 # sets message to its id.
@@ -212,9 +217,15 @@ for _ in $(seq 300); do
   sleep 0.1
 done
 "$bin/pal-spool" jobs "Office RAW"
+echo "--- the device job of the held send: $(ctl jobs 127.0.0.5 | awk -v h="$handle" '$2 == h { print "handle " $2 ", state " $3 }')"
 ctl device 127.0.0.5 hint 0
 "$bin/pal-spool" job "Office RAW" "$job_id" resume
+held=$handle
+device_job "$held"
+echo "--- resumed: the spooler sent it again, and the device prints it as job $handle"
 finish
+echo "--- what the print manager heard of it"
+"$bin/hbphstd" journal | grep "\"job\":$job_id," | sed 's/"block":"[0-9a-f]*",//'
 "$bin/pal-spool" jobs "Office RAW"
 echo "=== stopping the tracking service"
 "$bin/pal-sc" stop JTRKSVC2 --wait 30 | grep STATE | tail -1

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "ServiceRoad.h"
+#include "jtrkjobevent.h"
 
 using namespace serviceroad;
 
@@ -19,6 +20,14 @@ const auto kLimit = std::chrono::seconds(30);
 // A job prints this long, unless the test ends it on the device: a slow test (a sanitizer build on
 // a loaded machine) still finds it printing.
 const std::string kPrintsUntilTold = "600000";
+
+size_t count(const std::string& text, const std::string& word)
+{
+    size_t found = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + word.size()))
+        ++found;
+    return found;
+}
 
 class ServiceFaults : public ServiceRoad {
 protected:
@@ -94,6 +103,15 @@ protected:
             finishOnDevice(handle);
     }
 
+    // The monitor stamps each send with the second it starts: a job sent again after this has a
+    // client job id of its own.
+    void awaitNextStamp()
+    {
+        SYSTEMTIME sent, now;
+        GetLocalTime(&sent);
+        ASSERT_TRUE(spoolertest::eventually([&] { return GetLocalTime(&now), now.wSecond != sent.wSecond; }, kLimit));
+    }
+
     // The print manager's journal entries of one job, in order.
     std::vector<std::string> noticesOf(DWORD job)
     {
@@ -107,6 +125,25 @@ protected:
     {
         std::vector<std::string> entries = noticesOf(job);
         return size_t(std::count(entries.begin(), entries.end(), "PrStatusNoticeStartExD"));
+    }
+    // The print manager's statuses of one job, in order.
+    std::vector<std::string> statusesOf(DWORD job)
+    {
+        std::vector<std::string> statuses;
+        for (const std::string& line : standin::journalLines(journal(), "PrStatusSendExD"))
+            if (standin::jsonValue(line, "job") == std::to_string(job))
+                statuses.push_back(standin::jsonValue(line, "status"));
+        return statuses;
+    }
+    // Announced once, ended once, and the last status said it printed; nothing said it was lost.
+    void expectEndedOnceAsPrinted(DWORD job)
+    {
+        std::vector<std::string> entries = noticesOf(job);
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), "PrStatusNoticeStartExD"), 1) << diagnostics();
+        EXPECT_EQ(std::count(entries.begin(), entries.end(), "PrStatusNoticeEndD"), 1) << diagnostics();
+        std::vector<std::string> statuses = statusesOf(job);
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "268435456"), 1) << diagnostics();
+        EXPECT_EQ(statuses.empty() ? "" : statuses.back(), "268435456") << diagnostics();
     }
     bool tracked(DWORD job, size_t starts = 1)
     {
@@ -346,12 +383,132 @@ TEST_F(ServiceFaults, ASecondJobOfAPrintingPrinterDoesNotStartItsWatchAgain)
         ASSERT_FALSE(newDeviceJob().empty()) << diagnostics();
         ASSERT_TRUE(tracked(job)) << diagnostics();
     }
-    const std::string text = fileText(trace());
-    const std::string posted = "PostThreadMessage: JTRK_MSG_STARTJOB Success";
-    size_t starts = 0;
-    for (size_t at = text.find(posted); at != std::string::npos; at = text.find(posted, at + 1))
-        ++starts;
-    EXPECT_EQ(starts, 1u);
+    EXPECT_EQ(count(fileText(trace()), "PostThreadMessage: JTRK_MSG_STARTJOB Success"), 1u);
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AJobHeldAtADeviceErrorAndResumedPrintsOnceWholeAndEndsSent)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.40", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    ASSERT_FALSE(newDeviceJob().empty());
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    // No A4 paper while the job prints: the user holds it, and resumes it once paper is in.
+    control({"device", device, "hint", "0x03060002"});
+    ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
+    control({"device", device, "hint", "0"});
+    ASSERT_NO_FATAL_FAILURE(awaitNextStamp());
+    resume(job);
+    finishNextOnDevice();
+    EXPECT_TRUE(leaves(job, "sent")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(job)) << diagnostics();
+    // The device got the job twice: the send the user held, and the resent one, which it printed.
+    std::istringstream objects(control({"jobs"}) + control({"log"}));
+    std::set<std::string> received;
+    for (std::string address, handle, rest; objects >> address >> handle && std::getline(objects, rest);)
+        received.insert(handle);
+    EXPECT_EQ(received.size(), 2u) << diagnostics();
+    EXPECT_EQ(messagesAbout(job), std::vector<std::string>{"1003"}) << diagnostics();
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AHeldJobIsCancelledOnceAtTheDeviceAndTheUserIsNotToldTheDeletionFailed)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.41", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    const std::string handle = newDeviceJob();
+    ASSERT_FALSE(handle.empty());
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    control({"device", device, "hint", "0x03060002"});
+    ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
+    // The held send's tracking ends once the device reports the job cancelled.
+    ASSERT_TRUE(endedAfterLastStart(job)) << diagnostics();
+    ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
+    std::istringstream requests(control({"requests"}));
+    size_t cancels = 0;
+    for (std::string line; std::getline(requests, line);)
+        cancels += line.find("CancelJob") != std::string::npos && line.find("handles=" + handle) != std::string::npos;
+    EXPECT_EQ(cancels, 1u) << diagnostics();
+    EXPECT_EQ(messagesAbout(job), std::vector<std::string>{"1003"}) << diagnostics();
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AJobRestartedInTheSpoolerWhileItPrintsIsEndedOnceFromTheSendThatPrinted)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.42", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    const std::string first = newDeviceJob();
+    ASSERT_FALSE(first.empty());
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    ASSERT_NO_FATAL_FAILURE(awaitNextStamp());
+    spoolertest::ProgramResult restarted =
+        spoolertest::runProgram({"pal-spool", "job", "Office", std::to_string(job), "restart"});
+    ASSERT_EQ(restarted.exitCode, 0) << restarted.output;
+    const std::string second = newDeviceJob();
+    ASSERT_FALSE(second.empty()) << diagnostics();
+    // The service took the resent job's report.
+    ASSERT_TRUE(spoolertest::eventually([&] { return count(fileText(trace()), "MessageID:[1]") >= 2; }, kLimit))
+        << diagnostics();
+    // The first send ends on the device: the job goes on, as its second send prints.
+    finishOnDevice(first);
+    const size_t passes = count(fileText(trace()), "Return Value SetEvent");
+    ASSERT_TRUE(spoolertest::eventually([&] { return count(fileText(trace()), "Return Value SetEvent") > passes + 1; },
+                                        kLimit));
+    EXPECT_TRUE(spoolerSays(job, "printed")) << diagnostics();
+    finishOnDevice(second);
+    EXPECT_TRUE(leaves(job, "sent")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(job)) << diagnostics();
+    expectEndedOnceAsPrinted(job);
+    ASSERT_TRUE(stopService());
+}
+
+TEST_F(ServiceFaults, AJobReportSentTwiceIsTrackedOnceAndEndsOnce)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.43", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    const std::string handle = newDeviceJob();
+    ASSERT_FALSE(handle.empty());
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    // The same report once more, with the client job id the device got from the monitor.
+    jobmsg::ClientJobId id;
+    std::istringstream objects(control({"jobs"}));
+    for (std::string address, listed, state, pages, hex; objects >> address >> listed >> state >> pages >> hex;) {
+        if (listed == handle) {
+            ASSERT_TRUE(jobmsg::ClientJobId::fromWireHex(hex, id)) << hex;
+        }
+    }
+    JobEventRequest report{};
+    report.dwSize = sizeof report;
+    report.dwMessageID = JOBEVENT_JOBSTART;
+    report.dwFlags = JOBEVENT_FLAG_ALWAYS;
+    std::u16string printer = u"Office", port = wide("JT_" + device);
+    std::copy(printer.begin(), printer.end(), report.wszPrnName);
+    std::copy(port.begin(), port.end(), report.wszPortName);
+    report.dwJobId = job;
+    jobmsg::Bytes host = id.host();
+    std::copy(host.begin(), host.end(), report.ClientJobId);
+    report.dwNup = 1;
+    BYTE reply[8];
+    DWORD read = 0;
+    ASSERT_TRUE(CallNamedPipeW(JTRK_SERVICE_PIPE_NAME, &report, sizeof report, reply, sizeof reply, &read,
+                               NMPWAIT_USE_DEFAULT_WAIT));
+    finishOnDevice(handle);
+    EXPECT_TRUE(leaves(job, "sent")) << diagnostics();
+    EXPECT_TRUE(endedAfterLastStart(job)) << diagnostics();
+    expectEndedOnceAsPrinted(job);
+    std::vector<DWORD> events;
+    palReadEventLog(
+        [](const PAL_EVENTLOG_ENTRY* entry, void* context) -> BOOL {
+            if (std::u16string(entry->source) == u"OutputBeaconService2")
+                static_cast<std::vector<DWORD>*>(context)->push_back(entry->eventId);
+            return TRUE;
+        },
+        &events);
+    EXPECT_EQ(std::count(events.begin(), events.end(), 0xC0000015u), 0) << diagnostics();
     ASSERT_TRUE(stopService());
 }
 

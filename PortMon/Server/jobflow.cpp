@@ -37,18 +37,17 @@ static DWORD PortState(PPortEntry pPort)
 // ---- StartDocPort
 
 // An idle port takes the job: it leaves state 1 at once, so that neither DeletePort nor ConfigPort
-// changes it under the job, and the job runs with the settings ConfigPort left. A pause request for
-// another job is dropped.
-static BOOL ClaimPortForJob(PPortEntry pPort, DWORD dwJobId)
+// changes it under the job, and the job runs with the settings ConfigPort left. A pause request is
+// dropped: it was for the send in progress when the service made it, and a held job that the user
+// resumes must print, even though it is the same spooler job.
+static BOOL ClaimPortForJob(PPortEntry pPort)
 {
     EnterCriticalSection(&csPortList);
     BOOL bIdle = pPort->dwState == PORT_STATE_IDLE;
     if (bIdle) {
         pPort->dwState = PORT_STATE_DOC_STARTED;
-        if (pPort->dwPausedJobId != dwJobId) {
-            pPort->bPausedFlag = FALSE;
-            pPort->dwPausedJobId = 0;
-        }
+        pPort->bPausedFlag = FALSE;
+        pPort->dwPausedJobId = 0;
         ApplyConfiguredSettings(pPort);
     }
     LeaveCriticalSection(&csPortList);
@@ -141,7 +140,7 @@ BOOL WINAPI JTMXStartDocPort(HANDLE hPort, LPWSTR pPrinterName, DWORD JobId, DWO
         SetLastError(ERROR_INVALID_PARAMETER);
         return MonTraceOutBool(W("JTMXStartDocPort"), FALSE);
     }
-    if (!ClaimPortForJob(pPort, JobId)) {
+    if (!ClaimPortForJob(pPort)) {
         SetLastError(ERROR_BUSY);
         return MonTraceOutBool(W("JTMXStartDocPort"), FALSE);
     }

@@ -68,6 +68,70 @@ TEST_F(JobTable, DuplicatesReadEarlierButDelSuccessReadsTheLaterAndMarksBoth)
     EXPECT_EQ(table.GetPortName(7), u"IP_B");
 }
 
+TEST_F(JobTable, ANewSendOfATrackedJobTakesOverItsRecordAndTheSameSendChangesNothing)
+{
+    clPrnJobData4V2 table;
+    ClJobID first = jobId(1, "01000000");
+    ClJobID resent = jobId(1, "01000009");
+    ClJobID other = jobId(3, "03000000");
+    EXPECT_EQ(table.ReplaceJobData(u"P", u"IP_A", &first, 7, nullptr), DWORD(JOBSEND_NOT_TRACKED));
+    EXPECT_EQ(table.GetJobCountForDevice(u"P"), 0u);
+    ASSERT_TRUE(table.AddJobData(u"P", u"IP_A", &first, 7, nullptr));
+    ASSERT_TRUE(table.AddJobData(u"P", u"IP_A", &other, 8, nullptr));
+    ASSERT_TRUE(table.SetJobHANDLE(u"P", 0x51, &first));
+    ASSERT_TRUE(table.UpdateImpressionCompletedCnt(u"P", &first, 3));
+    DWORD value = 0;
+    // Of another printer, or the same send again: nothing changes.
+    EXPECT_EQ(table.ReplaceJobData(u"Q", u"IP_A", &resent, 7, nullptr), DWORD(JOBSEND_NOT_TRACKED));
+    EXPECT_EQ(table.ReplaceJobData(u"P", u"IP_A", &first, 7, nullptr), DWORD(JOBSEND_DUPLICATE));
+    ASSERT_TRUE(table.GetImpressionCompletedCnt(u"P", 7, &value));
+    EXPECT_EQ(value, 3u);
+    // Once that send is over (cancelled or failed), the same id is a new send of its own.
+    ASSERT_TRUE(table.SetDelSuccess(u"P", 7));
+    EXPECT_EQ(table.ReplaceJobData(u"P", u"IP_A", &first, 7, nullptr), DWORD(JOBSEND_REPLACED));
+    EXPECT_EQ(table.GetDelSuccess(u"P", 7), 0u);
+    ASSERT_TRUE(table.SetDevPowOffErrFlg(u"P", 7, 1));
+    EXPECT_EQ(table.ReplaceJobData(u"P", u"IP_A", &first, 7, nullptr), DWORD(JOBSEND_REPLACED));
+    // A send with an id of its own takes over a record in any state.
+    ASSERT_TRUE(table.SetJobHANDLE(u"P", 0x51, &first));
+    ASSERT_TRUE(table.UpdateImpressionCompletedCnt(u"P", &first, 3));
+    ASSERT_TRUE(table.SetDelSuccess(u"P", 7));
+    ASSERT_TRUE(table.SetResetFlg(u"P", 7, JOB_RESET_DATA, 0));
+    ASSERT_TRUE(table.SetDevPowOffErrFlg(u"P", 7, 1));
+
+    char printer[] = "Office", machine[] = "\\\\host", document[] = "Resent", user[] = "carol";
+    JOB_INFO_1A info = jobInfo(printer, machine, document, user);
+    EXPECT_EQ(table.ReplaceJobData(u"P", u"IP_B", &resent, 7, &info), DWORD(JOBSEND_REPLACED));
+    EXPECT_EQ(table.GetJobCountForDevice(u"P"), 2u);
+    DWORD* list = nullptr;
+    ASSERT_EQ(table.GetJobListForDevice(u"P", &list), 2u);
+    EXPECT_EQ(list[0], 7u);
+    EXPECT_EQ(list[1], 8u);
+    delete[] list;
+    // The record is the resent job's, as new: the earlier send's device job, count and marks are gone.
+    ClJobID out;
+    ASSERT_TRUE(table.GetDeviceJobId(u"P", 7, &out));
+    EXPECT_EQ(memcmp(&out, &resent, sizeof out), 0);
+    EXPECT_EQ(table.GetSystemJobId(u"P", &first), 0u);
+    EXPECT_EQ(table.GetSystemJobId(u"P", &resent), 7u);
+    EXPECT_FALSE(table.GetDeviceJobId2(u"P", 0x51, &out));
+    ASSERT_TRUE(table.GetImpressionCompletedCnt(u"P", 7, &value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(table.GetDelSuccess(u"P", 7), 0u);
+    ASSERT_TRUE(table.GetResetFlg(u"P", 7, &value));
+    EXPECT_EQ(value, DWORD(JOB_RESET_NONE));
+    ASSERT_TRUE(table.GetDevPowOffErrFlg(u"P", 7, &value));
+    EXPECT_EQ(value, 0u);
+    EXPECT_EQ(table.GetPortName(7), u"IP_B");
+    MsgJobInfo texts = {};
+    ASSERT_TRUE(table.GetMessageJobInfo(u"P", 7, &texts));
+    EXPECT_STREQ(texts.Document, "Resent");
+    EXPECT_STREQ(texts.MachineName, "host");
+    table.DelMessageJobInfo(&texts);
+    EXPECT_TRUE(table.RemoveJobData(u"P", &resent));
+    EXPECT_FALSE(table.GetDeviceJobId(u"P", 7, &out));
+}
+
 TEST_F(JobTable, TextsFromJobInformationOrUnknown)
 {
     clPrnJobData4V2 table;

@@ -460,10 +460,13 @@ TEST_F(MonJobFlow, SetPausedFlagPausesThatJobAtItsEnd)
     runJob(1, [&] { EXPECT_EQ(setPausedFlag({1, 0, 0, 0}), 0u); });
     EXPECT_TRUE(paused(1));
     EXPECT_FALSE(h.entry()->bPausedFlag);
-    // Asked for a job that comes back later: it survives that job's start and pauses it.
+    // Asked for a send that has ended (the job held and resumed later): the next start drops it,
+    // and the resent job is not paused.
     EXPECT_EQ(setPausedFlag({3, 0, 0, 0}), 0u);
     runJob(3, [] {});
-    EXPECT_TRUE(paused(3));
+    EXPECT_FALSE(paused(3));
+    EXPECT_FALSE(h.entry()->bPausedFlag);
+    EXPECT_EQ(h.entry()->dwPausedJobId, 0u);
     // A request for another job is dropped when a different job starts.
     EXPECT_EQ(setPausedFlag({5, 0, 0, 0}), 0u);
     runJob(4, [] {});
