@@ -525,7 +525,7 @@ bool serviceRuns(SC_HANDLE service)
 TEST_F(ServiceFaults, TheMessageManagerStartedAgainUnderAnOpenDialogOffersItAgainAndTheServiceTracksOn)
 {
     // No policy: a dialog stays open until the user answers it.
-    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.23", "", kPrintsUntilTold));
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.25", "", kPrintsUntilTold));
     ASSERT_TRUE(startService());
     const DWORD job = printJob(1);
     const std::string handle = newDeviceJob();
@@ -551,7 +551,7 @@ TEST_F(ServiceFaults, TheMessageManagerStartedAgainUnderAnOpenDialogOffersItAgai
 
 TEST_F(ServiceFaults, ThePrintManagerInstalledAgainWhileTheServiceHasItLoadedIsKeptOrRefusedAndTrackingGoesOn)
 {
-    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.24", "", kPrintsUntilTold));
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.26", "", kPrintsUntilTold));
     ASSERT_TRUE(startService());
     const DWORD first = printJob(1);
     const std::string firstHandle = newDeviceJob();
