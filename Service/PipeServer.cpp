@@ -154,6 +154,11 @@ void PipeServer::startTracking(const JobReport& report)
         return;
     if (m_v1)
         return;
+    // Without its watch thread nobody would end a job of the printer: it is not announced.
+    if (printers.GetPrinterUnwatched(report.port, report.printer)) {
+        PIPE_TRACE(W("PrnName:[%ls] not watched"), report.printer);
+        return;
+    }
     JOB_INFO_1A* info = nullptr;
     GetPrintJobInfoA(report.printer, report.jobId, &info);
     // A job sent again (restarted, resumed, re-queued) is tracked by its latest send and stays
@@ -179,8 +184,13 @@ void PipeServer::track(const JobReport& report, DWORD send, const JOB_INFO_1A* i
     LPCRITICAL_SECTION lock = printers.GetCriticalObj(report.port, report.printer);
     if (lock)
         EnterCriticalSection(lock);
-    BOOL added = send == JOBSEND_REPLACED ||
-                 jobs.AddJobData(report.printer, report.port, &report.clJobId, report.jobId, info);
+    BOOL added = FALSE;
+    if (send == JOBSEND_REPLACED)
+        added = TRUE;
+    else if (printers.GetPrinterUnwatched(report.port, report.printer))
+        SendNoticeEnd(report.printer, report.jobId); // the watch thread ended while the job was announced
+    else
+        added = jobs.AddJobData(report.printer, report.port, &report.clJobId, report.jobId, info);
     if (nupResult < 0) {
         MsgJobInfo texts = {};
         jobs.GetMessageJobInfo(report.printer, report.jobId, &texts);

@@ -101,7 +101,8 @@ PrinterData::PrinterData()
       SysJobId(0),
       ResetFlg(0),
       bSDKUse(FALSE),
-      ClibRetValue(0)
+      ClibRetValue(0),
+      bUnwatched(FALSE)
 {
     InitializeCriticalSectionAndSpinCount(&cs, 0);
 }
@@ -276,6 +277,16 @@ DWORD clPrnComData::GetClibRetValue(LPCWSTR port, LPCWSTR printer)
 BOOL clPrnComData::SetClibRetValue(LPCWSTR port, LPCWSTR printer, DWORD value)
 {
     return storeField(port, printer, &PrinterData::ClibRetValue, value);
+}
+
+BOOL clPrnComData::GetPrinterUnwatched(LPCWSTR port, LPCWSTR printer)
+{
+    return loadField(port, printer, &PrinterData::bUnwatched);
+}
+
+BOOL clPrnComData::SetPrinterUnwatched(LPCWSTR port, LPCWSTR printer)
+{
+    return storeField(port, printer, &PrinterData::bUnwatched, TRUE);
 }
 
 IJCSDKSpooler* clPrnComData::GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer)

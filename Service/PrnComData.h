@@ -45,6 +45,7 @@ struct PrinterData {
     std::atomic<DWORD> ResetFlg;
     std::atomic<BOOL> bSDKUse;
     std::atomic<DWORD> ClibRetValue;
+    std::atomic<BOOL> bUnwatched; // the watch thread ended for good: nobody would end the jobs
     CRITICAL_SECTION cs;
 };
 
@@ -79,6 +80,9 @@ public:
     void SetSDKUse(LPCWSTR port, LPCWSTR printer, BOOL use);
     DWORD GetClibRetValue(LPCWSTR port, LPCWSTR printer);
     BOOL SetClibRetValue(LPCWSTR port, LPCWSTR printer, DWORD value);
+    // Set by a watch thread that cannot watch its printer, under the printer's critical section.
+    BOOL GetPrinterUnwatched(LPCWSTR port, LPCWSTR printer);
+    BOOL SetPrinterUnwatched(LPCWSTR port, LPCWSTR printer);
     LPCRITICAL_SECTION GetCriticalObj(LPCWSTR port, LPCWSTR printer);
     // An added reference, or NULL.
     IJCSDKSpooler* GetVxSpoolerPointer(LPCWSTR port, LPCWSTR printer);

@@ -183,6 +183,27 @@ void leaveDevice(DeviceThreadParam* param, SubscribeContext* subscriber)
     printers.RemoveClibEpHandle2(address);
 }
 
+// The printer will not be watched: the jobs reported so far are ended here, and the pipe thread
+// announces no more, both under the printer's critical section.
+void stopWatching(DeviceThreadParam* param)
+{
+    clPrnComData& printers = printersOf(param);
+    LPCRITICAL_SECTION lock = printers.GetCriticalObj(param->lpPortName, param->lpPrinterName);
+    if (!lock)
+        return;
+    EnterCriticalSection(lock);
+    printers.SetPrinterUnwatched(param->lpPortName, param->lpPrinterName);
+    WD_TRACE("WatchDeviceThreadEx", W("PrnName:[%ls] not watched"), param->lpPrinterName);
+    DWORD* list = nullptr;
+    DWORD count = jobsOf(param).GetJobListForDevice(param->lpPrinterName, &list);
+    for (DWORD i = 0; i < count; ++i) {
+        removeFromTable(param, list[i]);
+        SendNoticeEnd(param->lpPrinterName, list[i]);
+    }
+    delete[] list;
+    LeaveCriticalSection(lock);
+}
+
 struct WatchThread {
     DeviceThreadParam* param;
     HANDLE handles[2]; // stop, message-manager event
@@ -317,9 +338,12 @@ unsigned __stdcall WatchDeviceThreadEx(void* argument)
         thread.subscriber = static_cast<SubscribeContext*>(calloc(1, sizeof(SubscribeContext)));
         SubscribeEvent(param->pContext, param->lpPrinterName, thread.subscriber, param->lpPortName);
     }
-    // Without the message manager's event no answer could ever arrive: the thread ends.
+    // Without the message manager's event no answer could ever arrive: the thread ends, and the
+    // printer's jobs with it.
     if (msgmEvent)
         thread.idle();
+    else
+        stopWatching(param);
 
     if (!thread.sdk)
         leaveDevice(param, thread.subscriber);

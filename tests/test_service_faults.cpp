@@ -578,4 +578,35 @@ TEST_F(ServiceFaults, ThePrintManagerInstalledAgainWhileTheServiceHasItLoadedIsK
     ASSERT_TRUE(stopService());
 }
 
+TEST_F(ServiceFaults, WithoutTheMessageManagerNoJobIsLeftAnnouncedAndTheNextIsNotAnnounced)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.44", "", kPrintsUntilTold));
+    messageManager.reset();
+    // The device is slow to answer the watch thread's first requests: the first job is in the
+    // table before the thread gives up.
+    control({"fault", "any:delay:2000/2"});
+    ASSERT_TRUE(startService());
+    auto settled = [&](DWORD job) {
+        return spoolertest::eventually(
+            [&] {
+                std::vector<std::string> entries = noticesOf(job);
+                return std::count(entries.begin(), entries.end(), "PrStatusNoticeStartExD") ==
+                       std::count(entries.begin(), entries.end(), "PrStatusNoticeEndD");
+            },
+            kLimit);
+    };
+    // The first job's report starts the printer's watch thread, which cannot watch without the
+    // message manager's event, and ends; the second job's report is refused.
+    const DWORD first = printJob(1);
+    ASSERT_TRUE(spoolertest::eventually([&] { return count(fileText(trace()), "[Office] not watched") == 1; }, kLimit))
+        << diagnostics();
+    const DWORD second = printJob(2);
+    ASSERT_TRUE(spoolertest::eventually([&] { return count(fileText(trace()), "[Office] not watched") == 2; }, kLimit))
+        << diagnostics();
+    EXPECT_TRUE(settled(first)) << diagnostics();
+    EXPECT_TRUE(settled(second)) << diagnostics();
+    EXPECT_EQ(startsOf(second), 0u) << diagnostics();
+    ASSERT_TRUE(stopService());
+}
+
 } // namespace
