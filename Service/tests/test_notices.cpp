@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DevMsgTable.h"
+#include "JobUtilities.h"
 #include "NoticeJobState.h"
 #include "Notices.h"
 #include "ServiceEvents.h"
@@ -201,6 +202,23 @@ TEST_F(Notices, AFailedStatusIsLoggedWithTheDocument)
     EXPECT_EQ(events[0].strings, withDocument);
     std::vector<std::u16string> without = {u"5", u"Office", u"999"};
     EXPECT_EQ(events[1].strings, without);
+}
+
+// The statuses of one ending share the job's record read once: a job that left the spooler after
+// the read still gives its document to the event of a failed status.
+TEST_F(Notices, StatusesOfOneEndingUseTheJobReadOnce)
+{
+    standin::installPrintManager("[PrintManager]\nLevel=2\n[PrStatusSendExD]\nResult=-1\nLastError=5\n");
+    SpoolerJobA read(W("Office"), job);
+    ASSERT_EQ(read.read, JOBREAD_FOUND);
+    Printer office(u"Office");
+    ASSERT_TRUE(SetJobW(office.get(), job, 0, nullptr, JOB_CONTROL_DELETE));
+    EXPECT_EQ(SendStatusOfJob(&context, W("Office"), job, JTRK_PRTSTATUS_COMPLETED, nullptr, read), -1);
+    EXPECT_EQ(journal("PrStatusSendExD").size(), 1u);
+    auto events = serviceEvents();
+    ASSERT_EQ(events.size(), 1u);
+    std::vector<std::u16string> withDocument = {u"5", u"Office", utf16(std::to_string(job)), u"report.txt"};
+    EXPECT_EQ(events[0].strings, withDocument);
 }
 
 TEST_F(Notices, HeldJobsAnswerThePrintingQuestion)
