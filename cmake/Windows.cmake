@@ -38,8 +38,9 @@ if(JTRK_WINDOWS_TESTS)
   enable_testing()
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  # The programs share one wine prefix below the build folder, made first by wineboot.
-  set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine;WINEDEBUG=-all")
+  # The programs share one wine prefix below the build folder, made first by wineboot, and run in
+  # a Japanese locale: ANSI code page 932, as on the systems the product is made for.
+  set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine;WINEDEBUG=-all;LC_ALL=ja_JP.UTF-8")
   add_test(NAME wine_prefix COMMAND ${CMAKE_CROSSCOMPILING_EMULATOR} wineboot --init)
   set_tests_properties(wine_prefix PROPERTIES TIMEOUT 120 FIXTURES_SETUP wine ENVIRONMENT "${wine_environment}")
   function(jtrk_add_windows_test name)
@@ -68,9 +69,34 @@ if(JTRK_WINDOWS_TESTS)
     get_filename_component(stem ${source} NAME_WE)
     jtrk_add_windows_test(vxdmlp_${stem} SOURCES ${source} LIBS vxdmlp_coder pal LABELS vxdmlp)
   endforeach()
+  # A fresh temporary folder as the platform root of a test.
+  add_library(testsupport_root STATIC ${PROJECT_SOURCE_DIR}/pal/testsupport/TempRoot.cpp)
+  target_include_directories(testsupport_root PUBLIC ${PROJECT_SOURCE_DIR}/pal/testsupport)
+  # The protocol engine over the scriptable transport.
+  file(GLOB engine_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/DMLP_API/Src/VxDmlp/engine/tests/test_*.cpp)
+  foreach(source ${engine_tests})
+    get_filename_component(stem ${source} NAME_WE)
+    jtrk_add_windows_test(vxdmlp_engine_${stem} SOURCES ${source} $<TARGET_OBJECTS:vxdmlp_engine>
+                          LIBS vxdmlp_coder pal VxSrvc VxTransFake VxRoutingHeaders testsupport_root
+                          LABELS vxdmlp)
+    target_include_directories(vxdmlp_engine_${stem} PRIVATE ${PROJECT_SOURCE_DIR}/DMLP_API/Src/VxDmlp/engine)
+  endforeach()
+  # The client library's result codes over a scripted protocol library.
+  foreach(stem test_exports test_status)
+    jtrk_add_windows_test(jtrkclib_${stem} SOURCES CLIB/tests/${stem}.cpp CLIB/tests/support/FakeDmlp.cpp
+                          LIBS jtrkclib_core vxdmlp_coder testsupport_root LABELS clib)
+    target_include_directories(jtrkclib_${stem} PRIVATE ${PROJECT_SOURCE_DIR}/CLIB/tests/support
+                               ${PROJECT_SOURCE_DIR}/DMLP_API/Src/VxDmlp/tests)
+  endforeach()
   # The client job id and the service's status table.
   jtrk_add_windows_test(service_test_client_job_id SOURCES Service/tests/test_client_job_id.cpp LIBS clientjobid
                         LABELS service)
   jtrk_add_windows_test(service_test_dev_msg_table SOURCES Service/tests/test_dev_msg_table.cpp LIBS jtrksvc
                         LABELS service)
+  # The service's job table and its string table (the test program carries the service's resources).
+  jtrk_add_windows_test(service_test_job_table SOURCES Service/tests/test_job_table.cpp
+                        Service/tests/support/FakeNotices.cpp LIBS jtrksvc LABELS service)
+  target_include_directories(service_test_job_table PRIVATE ${PROJECT_SOURCE_DIR}/Service/tests/support)
+  jtrk_add_windows_test(service_test_service_strings SOURCES Service/tests/test_service_strings.cpp
+                        LIBS jtrksvc jtrksvc_strings LABELS service)
 endif()

@@ -4,6 +4,42 @@
 #include <filesystem>
 #include <stdexcept>
 
+#ifdef _WIN32
+#include <random>
+
+namespace {
+
+// The POSIX calls of the tests' Windows build (run under wine), from the C runtime.
+char* mkdtemp(char* pattern)
+{
+    std::string path = pattern;
+    const size_t x = path.rfind("XXXXXX");
+    std::random_device random;
+    for (int attempt = 0; x != std::string::npos && attempt < 100; ++attempt) {
+        for (size_t i = 0; i < 6; ++i)
+            path[x + i] = "abcdefghijklmnopqrstuvwxyz0123456789"[random() % 36];
+        std::error_code error;
+        if (std::filesystem::create_directory(path, error)) {
+            path.copy(pattern, path.size());
+            return pattern;
+        }
+    }
+    return nullptr;
+}
+
+int setenv(const char* name, const char* value, int /*overwrite*/)
+{
+    return _putenv_s(name, value);
+}
+
+int unsetenv(const char* name)
+{
+    return _putenv_s(name, "");
+}
+
+} // namespace
+#endif
+
 namespace testsupport {
 
 TempRoot::TempRoot()

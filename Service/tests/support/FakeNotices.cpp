@@ -24,7 +24,7 @@ std::vector<NoticeCall> FakeNotices::calls()
 void FakeNotices::record(const char* kind, LPCWSTR printer, DWORD jobId, DWORD value)
 {
     std::lock_guard<std::mutex> guard(m_lock);
-    m_calls.push_back({kind, printer ? printer : u"", jobId, value});
+    m_calls.push_back({kind, printer ? printer : W(""), jobId, value});
 }
 
 int SendNoticeStart(LPCWSTR printer, DWORD jobId)

@@ -7,9 +7,11 @@
 
 #include <windows.h>
 
+#include "jtrkplatform.h"
+
 struct NoticeCall {
     std::string kind; // "start", "status", "print", "end"
-    std::u16string printer;
+    WString printer;
     DWORD jobId;
     DWORD value; // status or N-up value
 };

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 
@@ -96,14 +97,14 @@ protected:
     Events& NewEvents() { return events_.emplace_back(); }
     void WriteServices(const std::string& lines)
     {
-        std::string folder = root.file("config");
-        mkdir(folder.c_str(), 0755);
+        std::error_code exists;
+        std::filesystem::create_directory(root.file("config"), exists);
         std::ofstream(root.file("config/services")) << lines;
     }
     void WriteRange(int range)
     {
-        std::string folder = root.file("config");
-        mkdir(folder.c_str(), 0755);
+        std::error_code exists;
+        std::filesystem::create_directory(root.file("config"), exists);
         std::ofstream(root.file("config/vxipport.dat")) << "[PortNumber]\nrange=" << range << "\n";
     }
     // A synchronous subscribe in its own thread; the registration is answered with status.
