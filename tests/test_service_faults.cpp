@@ -609,4 +609,26 @@ TEST_F(ServiceFaults, WithoutTheMessageManagerNoJobIsLeftAnnouncedAndTheNextIsNo
     ASSERT_TRUE(stopService());
 }
 
+TEST_F(ServiceFaults, AJobWhoseLastImpressionEventIsLostEndsWithTheDevicesCount)
+{
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.45", "hold", kPrintsUntilTold));
+    ASSERT_TRUE(startService());
+    const DWORD job = printJob(1);
+    const std::string handle = newDeviceJob();
+    ASSERT_FALSE(handle.empty());
+    ASSERT_TRUE(tracked(job)) << diagnostics();
+    // The device prints both sheets, but the event of the last one is lost.
+    control({"fault", device, "event:drop"});
+    control({"job", handle, "impressions", "2"});
+    control({"fault", device, "clear"});
+    control({"job", handle, "state", "9", "reason", "21"});
+    EXPECT_TRUE(leaves(job, "sent")) << diagnostics();
+    std::string completed;
+    for (const std::string& line : standin::journalLines(journal(), "PrStatusSendExD"))
+        if (standin::jsonValue(line, "job") == std::to_string(job) && standin::jsonValue(line, "status") == "268435456")
+            completed = line;
+    EXPECT_EQ(standin::jsonValue(completed, "ext"), "[2,0]") << diagnostics();
+    ASSERT_TRUE(stopService());
+}
+
 } // namespace
