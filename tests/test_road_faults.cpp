@@ -111,6 +111,18 @@ struct Connections {
     std::vector<int> fds;
 };
 
+// Adds count connections to the host that send nothing; false when one cannot be made.
+bool openIdle(const std::string& root, Connections& idle, int count)
+{
+    for (int i = 0; i < count; i++) {
+        int fd = connectToHost(root);
+        if (fd < 0)
+            return false;
+        idle.fds.push_back(fd);
+    }
+    return true;
+}
+
 // Kills the process if it has not ended by itself in time, so that a hanging stop fails the test
 // instead of eating its time-out.
 class Watchdog {
@@ -344,11 +356,7 @@ TEST_F(RoadFaults, ACallerBeyondTheBoundWaitsAndIsServed)
     ASSERT_GT(pid, 0);
     long threadsBefore = processStatus(pid, "Threads:");
     Connections idle;
-    for (int i = 0; i < 64; i++) {
-        int fd = connectToHost(root.path());
-        ASSERT_GE(fd, 0);
-        idle.fds.push_back(fd);
-    }
+    ASSERT_TRUE(openIdle(root.path(), idle, 64));
     int caller = callEnumMonitors(root.path());
     ASSERT_GE(caller, 0);
     Connections waiting;
@@ -377,11 +385,7 @@ TEST_F(RoadFaults, ConnectionsBeyondTheBoundAreClosedAfterTheirWait)
     long threadsBefore = processStatus(pid, "Threads:");
     {
         Connections idle;
-        for (int i = 0; i < 300; i++) {
-            int fd = connectToHost(root.path());
-            ASSERT_GE(fd, 0);
-            idle.fds.push_back(fd);
-        }
+        ASSERT_TRUE(openIdle(root.path(), idle, 300));
         size_t closed = 0;
         EXPECT_TRUE(spoolertest::eventually([&] {
             closed = size_t(std::count_if(idle.fds.begin(), idle.fds.end(), closedByHost));
