@@ -32,10 +32,10 @@ size_t count(const std::string& text, const std::string& word)
 class ServiceFaults : public ServiceRoad {
 protected:
     // Starts the device at an address of its own (DMLP has a fixed port) with its control socket,
-    // and the message manager, which answers every message by policy; adds the printer Office on
-    // the device.
-    void startDevice(const std::string& address, const std::string& policy, const std::string& printTime,
-                     const std::vector<std::string>& options = {})
+    // and the message manager (none without a policy), which answers every message by policy; adds
+    // the printer Office on the device.
+    void startDevice(const std::string& address, const std::optional<std::string>& policy,
+                     const std::string& printTime, const std::vector<std::string>& options = {})
     {
         device = address;
         ASSERT_TRUE(road::writeRootFile("config/icmp", device + " reply\n"));
@@ -44,7 +44,8 @@ protected:
         args.insert(args.end(), options.begin(), options.end());
         const uint16_t rawPort = startDmlpDevice(devsim, args, device);
         ASSERT_NE(rawPort, 0) << "devsim did not start";
-        messageManager.emplace(standin::startMessageManager({"--policy", policy}));
+        if (policy)
+            messageManager.emplace(standin::startMessageManager({"--policy", *policy}));
         ASSERT_EQ(road::addPort(road::rawPort(wide("JT_" + device), wide(device), rawPort)), 0u);
         ASSERT_EQ(road::addPrinter(u"Office", wide("JT_" + device)), 0u);
     }
@@ -580,8 +581,7 @@ TEST_F(ServiceFaults, ThePrintManagerInstalledAgainWhileTheServiceHasItLoadedIsK
 
 TEST_F(ServiceFaults, WithoutTheMessageManagerNoJobIsLeftAnnouncedAndTheNextIsNotAnnounced)
 {
-    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.44", "", kPrintsUntilTold));
-    messageManager.reset();
+    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.44", std::nullopt, kPrintsUntilTold));
     // The device is slow to answer the watch thread's first requests: the first job is in the
     // table before the thread gives up.
     control({"fault", "any:delay:2000/2"});
