@@ -195,14 +195,23 @@ TEST_F(VxTransTcp, WouldBlockThenWritable)
     VxTransCloseEndpoint(endpoint);
 }
 
-TEST_F(VxTransTcp, ListenerReportsEachConnectionsDataWithItsPair)
+// A TCP listener on a free port of 127.0.0.1, confirmed; target: its address. 0 when it failed.
+uint32_t listenOnLoopback(Recorder& recorder, VxTransEndpointAddress& local, sockaddr_in& target)
 {
     uint32_t listener = 0;
-    ASSERT_EQ(openListener("127.0.0.1", 0, VXTRANS_PROTOCOL_TCP, &listener), VXTRANS_OK);
-    ASSERT_TRUE(recorder.waitNotice(listener, VXTRANS_NOTICE_CONNECTED));
+    if (openListener("127.0.0.1", 0, VXTRANS_PROTOCOL_TCP, &listener) != VXTRANS_OK ||
+        !recorder.waitNotice(listener, VXTRANS_NOTICE_CONNECTED) || VxTransGetLocalAddress(listener, 1, &local) != VXTRANS_OK)
+        return 0;
+    target = inet("127.0.0.1", portOf(local.address));
+    return listener;
+}
+
+TEST_F(VxTransTcp, ListenerReportsEachConnectionsDataWithItsPair)
+{
     VxTransEndpointAddress local{};
-    ASSERT_EQ(VxTransGetLocalAddress(listener, 1, &local), VXTRANS_OK);
-    sockaddr_in target = inet("127.0.0.1", portOf(local.address));
+    sockaddr_in target{};
+    const uint32_t listener = listenOnLoopback(recorder, local, target);
+    ASSERT_NE(listener, 0u);
 
     PlainSocket a(SOCK_STREAM, "127.0.0.7", 0), b(SOCK_STREAM, "127.0.0.8", 0);
     ASSERT_EQ(connect(a.fd, reinterpret_cast<sockaddr*>(&target), sizeof target), 0);
@@ -237,12 +246,10 @@ TEST_F(VxTransTcp, ListenerReportsEachConnectionsDataWithItsPair)
 // Each accepted connection ends once, with its pair; closing one closes it alone.
 TEST_F(VxTransTcp, AnAcceptedConnectionEndsWithItsPairAndClosesAlone)
 {
-    uint32_t listener = 0;
-    ASSERT_EQ(openListener("127.0.0.1", 0, VXTRANS_PROTOCOL_TCP, &listener), VXTRANS_OK);
-    ASSERT_TRUE(recorder.waitNotice(listener, VXTRANS_NOTICE_CONNECTED));
     VxTransEndpointAddress local{};
-    ASSERT_EQ(VxTransGetLocalAddress(listener, 1, &local), VXTRANS_OK);
-    sockaddr_in target = inet("127.0.0.1", portOf(local.address));
+    sockaddr_in target{};
+    const uint32_t listener = listenOnLoopback(recorder, local, target);
+    ASSERT_NE(listener, 0u);
     const auto accepted = [&](size_t count) {
         return recorder.waitFor(listener, [count](auto& events) {
             size_t found = 0;

@@ -118,7 +118,8 @@ bool RunSynchronous(DmlpBinding binding, size_t requests, double& rate, double& 
     return true;
 }
 
-// Keeps 8 asynchronous requests in flight until all are answered.
+// Keeps up to window asynchronous requests in flight until total are answered; each answer
+// issues the next.
 struct InFlight {
     std::mutex mutex;
     std::condition_variable done;
@@ -127,9 +128,31 @@ struct InFlight {
     DmlpGet2Params params = DeviceStateRequest();
     DmlpCallback callback = {};
 
+    InFlight(DmlpBinding to, size_t requests) : total(requests), binding(to)
+    {
+        callback.kind = DMLP_CALLBACK_KIND;
+        callback.function.result = &InFlight::Answered;
+        callback.context = this;
+    }
     bool Issue()
     {
         return DMLP_Get2(DMLP_MODE_ASYNC, &callback, binding, kObject, &params, nullptr) == DMLP_SUCCESS;
+    }
+    // Issues the first window requests; false when one is refused.
+    bool Start(size_t window)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        for (size_t i = 0; i < window && issued < total; ++i) {
+            if (!Issue())
+                return false;
+            ++issued;
+        }
+        return true;
+    }
+    bool WaitAll()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return done.wait_for(lock, std::chrono::seconds(300), [&] { return answered >= issued && issued == total; });
     }
     static uint16_t Answered(DmlpBinding, uint16_t, void* context, uint16_t status, void* result)
     {
@@ -146,68 +169,19 @@ struct InFlight {
     }
 };
 
-bool RunInFlight(DmlpBinding binding, size_t requests, double& rate, SwitchCount& switches)
+// The seconds until requests, window of them in flight at a time, are all answered; 0 on failure.
+double RunInFlight(DmlpBinding binding, size_t requests, size_t window, SwitchCount& switches)
 {
-    InFlight flight;
-    flight.binding = binding;
-    flight.total = requests;
-    flight.callback.kind = DMLP_CALLBACK_KIND;
-    flight.callback.function.result = &InFlight::Answered;
-    flight.callback.context = &flight;
+    InFlight flight(binding, requests);
     switches.Start();
     const Clock::time_point start = Clock::now();
-    {
-        std::lock_guard<std::mutex> lock(flight.mutex);
-        for (int i = 0; i < 8 && flight.issued < requests; ++i)
-            if (flight.Issue())
-                ++flight.issued;
-    }
-    std::unique_lock<std::mutex> lock(flight.mutex);
-    const bool finished = flight.done.wait_for(lock, std::chrono::seconds(120),
-                                               [&] { return flight.answered >= flight.issued && flight.issued == requests; });
-    rate = requests / Seconds(Clock::now() - start);
+    const bool finished = flight.Start(window) && flight.WaitAll() && flight.failed == 0;
+    const double seconds = Seconds(Clock::now() - start);
     switches.Stop(requests);
-    return finished && flight.failed == 0;
+    return finished ? seconds : 0;
 }
 
-// A backlog: requests posted at once, each answered exactly once.
-struct Backlog {
-    std::mutex mutex;
-    std::condition_variable done;
-    size_t answered = 0, failed = 0;
-    static uint16_t Answered(DmlpBinding, uint16_t, void* context, uint16_t status, void* result)
-    {
-        Backlog* self = (Backlog*)context;
-        if (result != nullptr)
-            DMLP_ReleaseParam(result);
-        std::lock_guard<std::mutex> lock(self->mutex);
-        ++self->answered;
-        self->failed += status != DMLP_SUCCESS;
-        self->done.notify_all();
-        return 0;
-    }
-    // Posts count requests; false when one is refused.
-    bool Post(DmlpBinding binding, size_t count)
-    {
-        DmlpCallback callback = {};
-        callback.kind = DMLP_CALLBACK_KIND;
-        callback.function.result = &Backlog::Answered;
-        callback.context = this;
-        const DmlpGet2Params params = DeviceStateRequest();
-        for (size_t i = 0; i < count; ++i) {
-            if (DMLP_Get2(DMLP_MODE_ASYNC, &callback, binding, kObject, &params, nullptr) != DMLP_SUCCESS)
-                return false;
-        }
-        return true;
-    }
-    bool WaitFor(size_t count)
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        return done.wait_for(lock, std::chrono::seconds(300), [&] { return answered >= count; });
-    }
-};
-
-bool BindDevice(DmlpInstance instance, uint16_t port, DmlpBinding& binding)
+bool BindDevice(DmlpInstance instance, uint16_t port, uint32_t timeout, DmlpBinding& binding)
 {
     DmlpAddress peer = {};
     peer.kind = DMLP_ADDRESS_UDP;
@@ -215,43 +189,45 @@ bool BindDevice(DmlpInstance instance, uint16_t port, DmlpBinding& binding)
     peer.u.inet.address[3] = 1;
     peer.u.inet.port = port;
     DmlpEPProperty property = {};
-    property.timeout = 60000;
+    property.timeout = timeout;
     property.transmissions = 1;
     return DMLP_Bind(instance, &peer, nullptr, &property, &binding) == DMLP_SUCCESS;
 }
 
+// Backlogs: requests posted at once on one binding, each answered exactly once; then the stop
+// behind a backlog.
 int RunBacklogs(uint16_t port)
 {
-    for (size_t count : {4000u, 16000u, 64000u}) {
+    const size_t stopped = 64000;
+    for (size_t count : {4000u, 16000u, 64000u, 0u}) {
         DmlpInstance instance = 0;
         DmlpBinding binding = nullptr;
         if (DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) != DMLP_SUCCESS ||
-            !BindDevice(instance, port, binding))
+            !BindDevice(instance, port, 60000, binding))
             return Fail("cannot bind to the device");
-        Backlog backlog;
+        if (count != 0) {
+            SwitchCount switches;
+            const double seconds = RunInFlight(binding, count, count, switches);
+            if (seconds == 0)
+                return Fail("a queued request was refused, failed or went unanswered");
+            printf("%6zu queued    all answered in %.3f s\n", count, seconds);
+            DMLP_Unbind(binding);
+            DMLP_Terminate(instance);
+            continue;
+        }
+        InFlight flight(binding, stopped);
+        if (!flight.Start(stopped))
+            return Fail("a queued request was refused");
         const Clock::time_point start = Clock::now();
-        if (!backlog.Post(binding, count) || !backlog.WaitFor(count) || backlog.failed != 0)
-            return Fail("a queued request was refused, failed or went unanswered");
-        printf("%6zu queued    all answered in %.3f s\n", count, Seconds(Clock::now() - start));
-        DMLP_Unbind(binding);
         DMLP_Terminate(instance);
+        const double seconds = Seconds(Clock::now() - start);
+        std::lock_guard<std::mutex> lock(flight.mutex);
+        printf("%6zu queued    DMLP_Terminate returned in %.3f s; %zu callbacks (%zu answered by the stop)\n",
+               stopped, seconds, flight.answered, flight.failed);
+        if (flight.answered != stopped)
+            return Fail("not every queued request was called back exactly once");
     }
-    const size_t count = 64000;
-    DmlpInstance instance = 0;
-    DmlpBinding binding = nullptr;
-    if (DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) != DMLP_SUCCESS ||
-        !BindDevice(instance, port, binding))
-        return Fail("cannot bind to the device");
-    Backlog backlog;
-    if (!backlog.Post(binding, count))
-        return Fail("a queued request was refused");
-    const Clock::time_point start = Clock::now();
-    DMLP_Terminate(instance);
-    const double stop = Seconds(Clock::now() - start);
-    std::lock_guard<std::mutex> lock(backlog.mutex);
-    printf("%6zu queued    DMLP_Terminate returned in %.3f s; %zu callbacks (%zu answered by the stop)\n", count,
-           stop, backlog.answered, backlog.failed);
-    return backlog.answered == count ? 0 : Fail("not every queued request was called back exactly once");
+    return 0;
 }
 
 // The same request bytes through a plain socket, one at a time.
@@ -345,16 +321,8 @@ int main(int argc, char** argv)
     DmlpInstance instance = 0;
     if (DMLP_Initialize(DMLP_INTERFACE_VERSION, nullptr, &instance) != DMLP_SUCCESS)
         return Fail("the protocol library did not start");
-    DmlpAddress peer = {};
-    peer.kind = DMLP_ADDRESS_UDP;
-    peer.u.inet.address[0] = 127;
-    peer.u.inet.address[3] = 1;
-    peer.u.inet.port = port;
-    DmlpEPProperty property = {};
-    property.timeout = 5000;
-    property.transmissions = 1;
     DmlpBinding binding = nullptr;
-    if (DMLP_Bind(instance, &peer, nullptr, &property, &binding) != DMLP_SUCCESS)
+    if (!BindDevice(instance, port, 5000, binding))
         return Fail("cannot bind to the device");
 
     double warm, syncRate = 0, p50 = 0, p99 = 0, flightRate = 0;
@@ -364,7 +332,9 @@ int main(int argc, char** argv)
     fprintf(stderr, "synchronous");
     good = good && RunSynchronous(binding, requests, syncRate, p50, p99, syncSwitches);
     fprintf(stderr, "8 in flight\n");
-    good = good && RunInFlight(binding, requests, flightRate, flightSwitches);
+    const double flightSeconds = good ? RunInFlight(binding, requests, 8, flightSwitches) : 0;
+    good = flightSeconds > 0;
+    flightRate = good ? requests / flightSeconds : 0;
     DMLP_Unbind(binding);
     DMLP_Terminate(instance);
     fprintf(stderr, "bare UDP\n");

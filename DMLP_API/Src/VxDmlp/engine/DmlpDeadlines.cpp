@@ -78,7 +78,7 @@ void Expire(DmlpPendingRequest* request)
     }
     DmlpReleaseSlot(binding, request->requestId);
     if (request->transmissions < binding->property.transmissions) {
-        const DmlpStatus status = DmlpQueueSend(binding, request->requestId, request->frame, request->frameLength,
+        const DmlpStatus status = DmlpQueueSend(binding, request, request->frame, request->frameLength,
                                                 RetrySent, binding->handle, false);
         if (status == DMLP_SUCCESS)
             return;

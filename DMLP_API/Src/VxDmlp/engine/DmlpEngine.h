@@ -188,6 +188,7 @@ typedef struct DmlpSendItem {
     char tag[4];
     struct DmlpSendItem* next;
     uint64_t binding;
+    struct DmlpPendingRequest* request;  // null once the request is dropped
     uint16_t requestId;
     DmlpSendDone done;
     uint64_t context;
@@ -241,9 +242,14 @@ typedef struct DmlpReceiveBuffer {
     uint32_t frameLength;  // of the frame being cut; 0 while not known
 } DmlpReceiveBuffer;
 
-// Buckets of the pending requests of a binding by request id: a backlog of thousands of requests
-// still finds each in a few steps.
+// Buckets of the pending requests of a binding by request id, each oldest first: requests are
+// sent and answered mostly in order, so even in a backlog of thousands the one sought is found
+// at or near the front of its bucket.
 #define DMLP_PENDING_BUCKETS 256
+typedef struct DmlpPendingBucket {
+    struct DmlpPendingRequest* first;
+    struct DmlpPendingRequest* last;
+} DmlpPendingBucket;
 
 struct DmlpBindingRecord {
     char tag[4];
@@ -269,7 +275,7 @@ struct DmlpBindingRecord {
     VxTransAddressPair pair;
     DmlpPendingRequest* pending;
     DmlpPendingRequest* pendingTail;
-    DmlpPendingRequest* pendingById[DMLP_PENDING_BUCKETS];
+    DmlpPendingBucket pendingById[DMLP_PENDING_BUCKETS];
     DmlpSendItem* queue;
     DmlpSendItem* queueTail;
     DmlpReceiveBuffer receive;
@@ -429,7 +435,8 @@ bool DmlpBindingLive(const DmlpBindingRecord* binding);
 void DmlpHandleRequest(DmlpMessage* message);
 void DmlpHandleRawSend(DmlpMessage* message);
 void DmlpHandleResume(uint64_t handle);
-DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, uint16_t requestId, const uint8_t* data, uint32_t length,
+// Queues data of the request for sending; its completion goes to done with the request's id.
+DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, DmlpPendingRequest* request, const uint8_t* data, uint32_t length,
                          DmlpSendDone done, uint64_t context, bool hold);
 void DmlpSendPump(DmlpBindingRecord* binding, int32_t event);
 void DmlpReleaseSlot(DmlpBindingRecord* binding, uint16_t requestId);

@@ -52,10 +52,10 @@ void DeferSendDone(DmlpSendDone done, DmlpStatus status, uint32_t tick, uint64_t
 }
 
 // An item leaves the queue: its request, when still pending, has one item less.
-void ItemLeft(DmlpBindingRecord* binding, DmlpSendItem* item)
+void ItemLeft(DmlpSendItem* item)
 {
-    if (DmlpPendingRequest* request = DmlpFindPending(binding, item->requestId))
-        request->queuedItems -= request->queuedItems > 0 ? 1 : 0;
+    if (item->request != nullptr)
+        --item->request->queuedItems;
     DmlpFree(item);
 }
 
@@ -70,7 +70,7 @@ void FinishHead(DmlpBindingRecord* binding, DmlpStatus status)
         DmlpReleaseSlot(binding, item->requestId);
     if (!item->orphaned)
         DeferSendDone(item->done, status, VxSrvcGetTick(), item->context, item->requestId);
-    ItemLeft(binding, item);
+    ItemLeft(item);
 }
 
 // Removes the request's items not in flight; the one in flight sends nothing more. The queue is
@@ -80,9 +80,13 @@ void RemoveItemsOf(DmlpBindingRecord* binding, DmlpPendingRequest* request)
     DmlpSendItem* last = nullptr;
     for (DmlpSendItem** link = &binding->queue; *link != nullptr && request->queuedItems > 0;) {
         DmlpSendItem* item = *link;
-        if (item->requestId != request->requestId || item->flying) {
-            item->orphaned = item->orphaned || item->requestId == request->requestId;
-            request->queuedItems -= item->requestId == request->requestId ? 1 : 0;
+        if (item->request != request) {
+            last = item;
+            link = &item->next;
+        } else if (item->flying) {
+            item->orphaned = true;
+            item->request = nullptr;
+            --request->queuedItems;
             last = item;
             link = &item->next;
         } else {
@@ -152,9 +156,10 @@ void DmlpHandleResume(uint64_t handle)
         DmlpSendPump(binding, 0);
 }
 
-DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, uint16_t requestId, const uint8_t* data, uint32_t length,
+DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, DmlpPendingRequest* request, const uint8_t* data, uint32_t length,
                          DmlpSendDone done, uint64_t context, bool hold)
 {
+    const uint16_t requestId = request->requestId;
     if (data == nullptr || length == 0 || done == nullptr || requestId == 0)
         return DMLP_BAD_PARAMETER;
     switch (binding->state) {
@@ -177,6 +182,7 @@ DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, uint16_t requestId, const u
     memset(item, 0, sizeof *item);
     memcpy(item->tag, "WVTG", 4);
     item->binding = binding->handle;
+    item->request = request;
     item->requestId = requestId;
     item->done = done;
     item->context = context;
@@ -191,8 +197,7 @@ DmlpStatus DmlpQueueSend(DmlpBindingRecord* binding, uint16_t requestId, const u
             return DMLP_OUT_OF_MEMORY;
         }
     }
-    if (DmlpPendingRequest* request = DmlpFindPending(binding, requestId))
-        ++request->queuedItems;
+    ++request->queuedItems;
     if (first)
         binding->queue = item;
     else
@@ -207,9 +212,11 @@ void DmlpDropSendQueue(DmlpBindingRecord* binding)
 {
     while (DmlpSendItem* item = binding->queue) {
         binding->queue = item->next;
-        ItemLeft(binding, item);
+        DmlpFree(item);
     }
     binding->queueTail = nullptr;
+    for (DmlpPendingRequest* request = binding->pending; request != nullptr; request = request->next)
+        request->queuedItems = 0;
 }
 
 void DmlpSendPump(DmlpBindingRecord* binding, int32_t event)
@@ -251,7 +258,7 @@ void DmlpSendPump(DmlpBindingRecord* binding, int32_t event)
 
 DmlpPendingRequest* DmlpFindPending(const DmlpBindingRecord* binding, uint16_t requestId)
 {
-    for (DmlpPendingRequest* request = binding->pendingById[requestId % DMLP_PENDING_BUCKETS]; request != nullptr;
+    for (DmlpPendingRequest* request = binding->pendingById[requestId % DMLP_PENDING_BUCKETS].first; request != nullptr;
          request = request->bucketNext) {
         if (request->requestId == requestId)
             return request;
@@ -268,9 +275,10 @@ void DmlpAddPending(DmlpBindingRecord* binding, DmlpPendingRequest* request)
     else
         binding->pending = request;
     binding->pendingTail = request;
-    DmlpPendingRequest** bucket = &binding->pendingById[request->requestId % DMLP_PENDING_BUCKETS];
-    request->bucketNext = *bucket;
-    *bucket = request;
+    DmlpPendingBucket* bucket = &binding->pendingById[request->requestId % DMLP_PENDING_BUCKETS];
+    request->bucketNext = nullptr;
+    (bucket->last != nullptr ? bucket->last->bucketNext : bucket->first) = request;
+    bucket->last = request;
 }
 
 namespace {
@@ -279,12 +287,15 @@ void UnlinkPending(DmlpBindingRecord* binding, DmlpPendingRequest* request)
 {
     (request->prev != nullptr ? request->prev->next : binding->pending) = request->next;
     (request->next != nullptr ? request->next->prev : binding->pendingTail) = request->prev;
-    for (DmlpPendingRequest** link = &binding->pendingById[request->requestId % DMLP_PENDING_BUCKETS];
-         *link != nullptr; link = &(*link)->bucketNext) {
-        if (*link == request) {
-            *link = request->bucketNext;
-            break;
-        }
+    DmlpPendingBucket* bucket = &binding->pendingById[request->requestId % DMLP_PENDING_BUCKETS];
+    DmlpPendingRequest* before = nullptr;
+    for (DmlpPendingRequest* at = bucket->first; at != nullptr; before = at, at = at->bucketNext) {
+        if (at != request)
+            continue;
+        (before != nullptr ? before->bucketNext : bucket->first) = request->bucketNext;
+        if (bucket->last == request)
+            bucket->last = before;
+        return;
     }
 }
 
@@ -429,7 +440,7 @@ void SendChunk(const DmlpDeferredCall* call)
     Patch(message, DMLP_RAW_HEAD + chunk, DMLP_FIELD_FLAGS, last ? DMLP_FLAG_REPLY_WANTED : DMLP_FLAG_MORE);
     Patch(message, DMLP_RAW_HEAD + chunk, DMLP_FIELD_BODY_LENGTH, chunk + 1);
     const DmlpStatus status =
-        DmlpQueueSend(binding, request->requestId, message, DMLP_RAW_HEAD + chunk, ChunkSent, binding->handle, true);
+        DmlpQueueSend(binding, request, message, DMLP_RAW_HEAD + chunk, ChunkSent, binding->handle, true);
     if (status != DMLP_SUCCESS && status != DMLP_BUSY)
         FailRaw(binding, request, status);
 }
@@ -455,7 +466,7 @@ void DmlpHandleRequest(DmlpMessage* message)
         return;
     }
     request->replyWanted = replyWanted;
-    const DmlpStatus status = DmlpQueueSend(binding, requestId, frame, length, RequestSent, binding->handle, false);
+    const DmlpStatus status = DmlpQueueSend(binding, request, frame, length, RequestSent, binding->handle, false);
     if (status != DMLP_SUCCESS)
         DmlpFinishRequest(binding, request, status, nullptr);
 }
@@ -481,7 +492,7 @@ DmlpStatus DmlpStartEngineRequest(DmlpBindingRecord* binding, uint8_t* frame, ui
     request->frame = frame;
     request->frameLength = length;
     DmlpAddPending(binding, request);
-    const DmlpStatus status = DmlpQueueSend(binding, requestId, frame, length, RequestSent, binding->handle, false);
+    const DmlpStatus status = DmlpQueueSend(binding, request, frame, length, RequestSent, binding->handle, false);
     if (status != DMLP_SUCCESS) {
         DmlpDropRequest(binding, request);
         return status;

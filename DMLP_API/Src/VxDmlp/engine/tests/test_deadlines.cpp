@@ -29,6 +29,18 @@ protected:
         ASSERT_EQ(DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr), DMLP_SUCCESS);
         Confirm(sendIndex, bindingIndex);
     }
+    // Two Echoes 10 ticks apart on a binding with time-out 1000 and 2 transmissions; the resend of
+    // the first meets a full socket at 1000: the binding is busy.
+    DmlpBinding BusyAtTheFirstResend(Completions& blocked, Completions& postponed)
+    {
+        DmlpBinding binding = BindQuiet(1000, 2);
+        Echo(binding, blocked, 0);
+        Advance(10);
+        Echo(binding, postponed, 1);
+        vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
+        Advance(990);
+        return binding;
+    }
 };
 
 TEST_F(Deadlines, AnUnansweredRequestIsSentAgainAndTimesOutAfterAllTransmissions)
@@ -208,15 +220,10 @@ TEST_F(Deadlines, DeadlinesAcrossTheWrapOfTheTickKeepTheirOrder)
 
 TEST_F(Deadlines, AResendMeetingABusyBindingGoesFiftyTicksLater)
 {
-    DmlpBinding binding = BindQuiet(1000, 2);
     Completions& blocked = Recorder();
     Completions& postponed = Recorder();
-    Echo(binding, blocked, 0);
-    Advance(10);
-    Echo(binding, postponed, 1);
-    // The first resend meets a full socket; the second finds the binding busy and waits.
-    vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
-    Advance(990);
+    BusyAtTheFirstResend(blocked, postponed);
+    // The second request's resend finds the binding busy and waits.
     Advance(10);
     EXPECT_EQ(vxfake::Sends().size(), 2u);
     vxfake::Notify(EndpointOf(0), VXTRANS_NOTICE_WRITABLE);
@@ -230,15 +237,9 @@ TEST_F(Deadlines, AResendMeetingABusyBindingGoesFiftyTicksLater)
 
 TEST_F(Deadlines, BusyPostponementsEndWhenTheRequestsTimeIsSpent)
 {
-    DmlpBinding binding = BindQuiet(1000, 2);
     Completions& blocked = Recorder();
     Completions& postponed = Recorder();
-    Echo(binding, blocked, 0);
-    Advance(10);
-    Echo(binding, postponed, 1);
-    // The resend of the first request meets a full socket: the binding is busy.
-    vxfake::ScriptResult(vxfake::Call::Send, VXTRANS_E_WOULD_BLOCK);
-    Advance(990);
+    BusyAtTheFirstResend(blocked, postponed);
     EXPECT_EQ(vxfake::Sends().size(), 2u);
     // Each step either postpones the request again (a timer is armed) or ends it.
     for (uint32_t spent = 1000; postponed.size() == 0 && spent < 3000; spent += 50) {
