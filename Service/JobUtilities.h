@@ -19,15 +19,25 @@ int GetPrintJobInfo(LPCWSTR printer, DWORD jobId, JOB_INFO_1W** info);
 int GetPrintJobInfo2(LPCWSTR printer, DWORD jobId, JOB_INFO_2W** info);
 int GetPrintJobInfoA(LPCWSTR printer, DWORD jobId, JOB_INFO_1A** info);
 
-// A job's spooler record (GetPrintJobInfoA), read once for the statuses sent while the job ends.
+// A job's spooler record (GetPrintJobInfoA), read once for the statuses sent while the job ends;
+// its level-2 record (the print settings of the page counts) is read once too, when first asked for.
 struct SpoolerJobA {
     SpoolerJobA(LPCWSTR printer, DWORD jobId);
     ~SpoolerJobA();
     SpoolerJobA(const SpoolerJobA&) = delete;
     SpoolerJobA& operator=(const SpoolerJobA&) = delete;
 
+    // GetPrintJobInfo2 of the job; NULL when the spooler does not give it.
+    const JOB_INFO_2W* Details() const;
+
     JOB_INFO_1A* info = nullptr; // with JOBREAD_FOUND
     int read;                    // the reader's result (JOBREAD_*)
+
+private:
+    WString printer_;
+    DWORD jobId_;
+    mutable JOB_INFO_2W* details_ = nullptr;
+    mutable bool detailsRead_ = false;
 };
 
 int IsCompletePrintJob(DWORD status);

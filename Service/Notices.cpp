@@ -85,13 +85,12 @@ struct Devmode {
 };
 
 // The job's print settings; copies 1, collate 0 and the rest 0 without job information or DEVMODE.
-Devmode readDevmode(LPCWSTR printer, DWORD jobId)
+Devmode devmodeOf(const JOB_INFO_2W* job)
 {
     Devmode settings;
-    JobInfo<JOB_INFO_2W> job;
-    if (GetPrintJobInfo2(printer, jobId, &job.info) != JOBREAD_FOUND || !job.info->pDevMode)
+    if (!job || !job->pDevMode)
         return settings;
-    const DEVMODEW* devmode = job.info->pDevMode;
+    const DEVMODEW* devmode = job->pDevMode;
     settings.copies = static_cast<DWORD>(devmode->dmCopies);
     settings.collate = static_cast<DWORD>(devmode->dmCollate);
     settings.duplex = static_cast<DWORD>(devmode->dmDuplex);
@@ -100,6 +99,13 @@ Devmode readDevmode(LPCWSTR printer, DWORD jobId)
     return settings;
 }
 
+Devmode readDevmode(LPCWSTR printer, DWORD jobId)
+{
+    JobInfo<JOB_INFO_2W> job;
+    return devmodeOf(GetPrintJobInfo2(printer, jobId, &job.info) == JOBREAD_FOUND ? job.info : nullptr);
+}
+
+
 // Impressions as pages: a collated job of several copies reports 0, an uncollated one the count
 // per copy.
 DWORD pagesOf(DWORD impressions, const Devmode& settings)
@@ -107,6 +113,38 @@ DWORD pagesOf(DWORD impressions, const Devmode& settings)
     if (settings.copies <= 1)
         return impressions;
     return settings.collate == 1 ? 0 : impressions / settings.copies;
+}
+
+// ExternSendStatus; the print settings come from the job's record when one is given.
+int externSendStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status, PrNoticeInfo* notice,
+                     LPCSTR text, const SpoolerJobA* job)
+{
+    g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_IN, kSource, "ExternSendStatus");
+    WString port = NoticeJobPort(context, jobId);
+    bool sdk = context && NoticeSdkMode(context, port.c_str(), printer);
+    DWORD pageSlot[kPageCountSlotBytes / sizeof(DWORD)] = {}; // the count in a zeroed 8-byte slot
+    DWORD extCount = 0;
+    if (context && context->GetPageCount && !sdk) {
+        Devmode settings = job ? devmodeOf(job->Details()) : readDevmode(printer, jobId);
+        ULONG jobs = NoticeJobCount(context, printer);
+        g_TraceLog.vPrintMessage(kSource, "ExternSendStatus", W("SDKNoUse PrnName:[%ls] JobCnt:[%ld]"), printer, jobs);
+        DWORD impressions = 0;
+        if (jobs > 0 && NoticeImpressionCount(context, printer, jobId, &impressions)) {
+            pageSlot[0] = pagesOf(impressions, settings);
+            extCount = 1;
+            g_TraceLog.vPrintMessage(kSource, "ExternSendStatus",
+                                     W("SDKNoUse PrnName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer, jobId,
+                                     pageSlot[0]);
+        }
+    } else if (!sdk) {
+        g_TraceLog.vPrintMessage(kSource, "ExternSendStatus",
+                                 W("Not PageCount PrnName:[%ls] SysJobID:[%08d] ImprCompCnt:[-]"), printer, jobId);
+    }
+    int result = PrStatusSendExD(printer, jobId, status, extCount, extCount ? pageSlot : nullptr,
+                                 extCount ? kPageCountSlotBytes : 0, notice, text);
+    g_TraceLog.vPrintMessage(kSource, "ExternSendStatus", W("Return Value:[%ld]"), result);
+    g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_OUT, kSource, "ExternSendStatus");
+    return result;
 }
 
 } // namespace
@@ -166,7 +204,7 @@ int SendStatusOfJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, D
     DWORD error = 0;
     if (!job.info || !record || record->uErrAction != ERRACT_NOTICE) {
         g_TraceLog.vPrintMessage(kSource, "SendStatus", W("call ExternSendStatus"));
-        result = ExternSendStatus(context, printer, jobId, status, nullptr, nullptr);
+        result = externSendStatus(context, printer, jobId, status, nullptr, nullptr, &job);
         error = GetLastError();
     } else {
         LPSTR text = FormatDeviceText(GetDevMsgTextId(record), job.info->pPrinterName, job.info->pDocument,
@@ -177,7 +215,7 @@ int SendStatusOfJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, D
         if (sent) {
             PrNoticeInfo notice = {LOWORD(record->dwMsgNo), LOWORD(record->dwMsgType), 0, sender};
             g_TraceLog.vPrintMessage(kSource, "SendStatus", W("call ExternSendStatus [PARLEY]"));
-            result = ExternSendStatus(context, printer, jobId, status, &notice, text);
+            result = externSendStatus(context, printer, jobId, status, &notice, text, &job);
         }
         error = GetLastError();
         LocalFree(text);
@@ -206,32 +244,7 @@ int SendStatusOfJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, D
 int ExternSendStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD status, PrNoticeInfo* notice,
                      LPCSTR text)
 {
-    g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_IN, kSource, "ExternSendStatus");
-    WString port = NoticeJobPort(context, jobId);
-    bool sdk = context && NoticeSdkMode(context, port.c_str(), printer);
-    DWORD pageSlot[kPageCountSlotBytes / sizeof(DWORD)] = {}; // the count in a zeroed 8-byte slot
-    DWORD extCount = 0;
-    if (context && context->GetPageCount && !sdk) {
-        Devmode settings = readDevmode(printer, jobId);
-        ULONG jobs = NoticeJobCount(context, printer);
-        g_TraceLog.vPrintMessage(kSource, "ExternSendStatus", W("SDKNoUse PrnName:[%ls] JobCnt:[%ld]"), printer, jobs);
-        DWORD impressions = 0;
-        if (jobs > 0 && NoticeImpressionCount(context, printer, jobId, &impressions)) {
-            pageSlot[0] = pagesOf(impressions, settings);
-            extCount = 1;
-            g_TraceLog.vPrintMessage(kSource, "ExternSendStatus",
-                                     W("SDKNoUse PrnName:[%ls] SysJobID:[%08d] ImprCompCnt:[%ld]"), printer, jobId,
-                                     pageSlot[0]);
-        }
-    } else if (!sdk) {
-        g_TraceLog.vPrintMessage(kSource, "ExternSendStatus",
-                                 W("Not PageCount PrnName:[%ls] SysJobID:[%08d] ImprCompCnt:[-]"), printer, jobId);
-    }
-    int result = PrStatusSendExD(printer, jobId, status, extCount, extCount ? pageSlot : nullptr,
-                                 extCount ? kPageCountSlotBytes : 0, notice, text);
-    g_TraceLog.vPrintMessage(kSource, "ExternSendStatus", W("Return Value:[%ld]"), result);
-    g_TraceLog.vTraceFunction(W(""), 2, TRACE_MARKER_FUNCTION_OUT, kSource, "ExternSendStatus");
-    return result;
+    return externSendStatus(context, printer, jobId, status, notice, text, nullptr);
 }
 
 int SendPrintStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, DWORD nup)

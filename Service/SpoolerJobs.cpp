@@ -86,11 +86,23 @@ int GetPrintJobInfoA(LPCWSTR printer, DWORD jobId, JOB_INFO_1A** info)
     return readJob(printer, jobId, 1, reinterpret_cast<BYTE**>(info), getJobA, "GetPrintJobInfoA");
 }
 
-SpoolerJobA::SpoolerJobA(LPCWSTR printer, DWORD jobId) : read(GetPrintJobInfoA(printer, jobId, &info)) {}
+SpoolerJobA::SpoolerJobA(LPCWSTR printer, DWORD jobId)
+    : read(GetPrintJobInfoA(printer, jobId, &info)), printer_(printer), jobId_(jobId)
+{
+}
 
 SpoolerJobA::~SpoolerJobA()
 {
     LocalFree(info);
+    LocalFree(details_);
+}
+
+const JOB_INFO_2W* SpoolerJobA::Details() const
+{
+    if (!detailsRead_ && GetPrintJobInfo2(printer_.c_str(), jobId_, &details_) != JOBREAD_FOUND)
+        details_ = nullptr;
+    detailsRead_ = true;
+    return details_;
 }
 
 int IsCompletePrintJob(DWORD status)

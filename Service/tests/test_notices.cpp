@@ -326,6 +326,27 @@ TEST_F(Notices, CopiesTurnImpressionsIntoPages)
     EXPECT_EQ(jsonValue(lines[1], "ext"), "[0,0]") << "collated copies report 0";
 }
 
+// The page counts of one ending take the job's print settings from the record read for it: a job
+// that left the spooler meanwhile still counts its copies.
+TEST_F(Notices, TheCopiesOfOneEndingAreReadOnce)
+{
+    standin::installPrintManager("[PrintManager]\nLevel=2\n");
+    DWORD uncollated = submitWithDevmode(3, DMCOLLATE_FALSE, DMDUP_SIMPLEX, DMCOLOR_COLOR);
+    ASSERT_NE(uncollated, 0u);
+    if (!keepsDevmode(uncollated))
+        GTEST_SKIP() << "the spooler host keeps no device mode of a job";
+    g_state.impressions[uncollated] = 10;
+    SpoolerJobA read(W("Office"), uncollated);
+    EXPECT_EQ(SendStatusOfJob(&context, W("Office"), uncollated, JTRK_PRTSTATUS_PRINTING, nullptr, read), 0);
+    Printer office(u"Office");
+    ASSERT_TRUE(SetJobW(office.get(), uncollated, 0, nullptr, JOB_CONTROL_DELETE));
+    EXPECT_EQ(SendStatusOfJob(&context, W("Office"), uncollated, JTRK_PRTSTATUS_COMPLETED, nullptr, read), 0);
+    auto lines = journal("PrStatusSendExD");
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(jsonValue(lines[0], "ext"), "[3,0]");
+    EXPECT_EQ(jsonValue(lines[1], "ext"), "[3,0]") << "10 impressions of 3 uncollated copies, read before";
+}
+
 TEST_F(Notices, PrintAttributesFromTheJobsDevmode)
 {
     standin::installPrintManager("[PrintManager]\nLevel=2\n");
