@@ -57,7 +57,7 @@ endif()
 add_library(comsupport STATIC ${PROJECT_SOURCE_DIR}/common/comsupport/ComSupport.cpp)
 target_link_libraries(comsupport PUBLIC ole32 oleaut32 uuid)
 
-foreach(component common/tracelog common/layouts outside/VxSrvc outside/VxTrans outside/VxRouting DMLP_API/Src/VxDmlp CLIB Service PortMon/Server PortMon/UI Installer/Util)
+foreach(component common/tracelog common/layouts outside/winsock outside/VxSrvc outside/VxTrans outside/VxRouting DMLP_API/Src/VxDmlp CLIB Service PortMon/Server PortMon/UI Installer/Util)
   add_subdirectory(${component})
 endforeach()
 target_link_libraries(jtrksvc PUBLIC comsupport)

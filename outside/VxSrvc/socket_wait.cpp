@@ -2,10 +2,7 @@
 #include "socket_wait.h"
 
 #ifdef _WIN32
-#include <winsock2.h>
-#include <windows.h>
-
-#include <vector>
+#include "PosixSockets.h"
 #else
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
@@ -15,100 +12,23 @@
 namespace vxsrvc {
 
 #ifdef _WIN32
-
-SocketWait::~SocketWait()
-{
-    if (wake_ != INVALID_SOCKET)
-        closesocket(wake_);
-}
-
-// The wake-up: a datagram socket on loopback connected to itself, readable while a datagram waits.
-bool SocketWait::open()
-{
-    WSADATA data;
-    if (WSAStartup(MAKEWORD(2, 2), &data) != 0)
-        return false;
-    SOCKET wake = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof address;
-    u_long nonBlocking = 1;
-    if (wake == INVALID_SOCKET || bind(wake, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(wake, reinterpret_cast<sockaddr*>(&address), &length) != 0 ||
-        connect(wake, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ioctlsocket(wake, FIONBIO, &nonBlocking) != 0) {
-        if (wake != INVALID_SOCKET)
-            closesocket(wake);
-        WSACleanup();
-        return false;
-    }
-    wake_ = wake;
-    return true;
-}
-
-bool SocketWait::add(int socket, uint32_t watch)
-{
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!sockets_.emplace(socket, Armed{watch, true}).second)
-            return false;
-    }
-    wake();
-    return true;
-}
-
-void SocketWait::rearm(int socket, uint32_t watch)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto found = sockets_.find(socket);
-    if (found != sockets_.end() && found->second.watch == watch)
-        found->second.armed = true;
-}
-
-void SocketWait::remove(int socket)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    sockets_.erase(socket);
-}
-
-int SocketWait::wait(bool block, uint32_t* ready, int capacity)
-{
-    std::vector<WSAPOLLFD> polled(1);
-    polled[0] = {wake_, POLLRDNORM, 0};
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (const auto& [socket, state] : sockets_) {
-            if (state.armed)
-                polled.push_back({static_cast<SOCKET>(socket), POLLRDNORM, 0});
-        }
-    }
-    if (WSAPoll(polled.data(), static_cast<ULONG>(polled.size()), block ? -1 : 0) <= 0)
-        return 0;
-    if (polled[0].revents != 0) {
-        char datagram[8];
-        while (recv(wake_, datagram, sizeof datagram, 0) > 0) {
-        }
-    }
-    int count = 0;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (size_t i = 1; i < polled.size() && count < capacity; ++i) {
-        auto found = sockets_.find(static_cast<int>(polled[i].fd));
-        if (polled[i].revents == 0 || found == sockets_.end() || !found->second.armed)
-            continue;
-        found->second.armed = false;
-        ready[count++] = found->second.watch;
-    }
-    return count;
-}
-
-void SocketWait::wake()
-{
-    const char one = 1;
-    send(wake_, &one, 1, 0);
-}
-
-#else
+using posixsock::close;
+using posixsock::EFD_CLOEXEC;
+using posixsock::EFD_NONBLOCK;
+using posixsock::EPOLL_CLOEXEC;
+using posixsock::EPOLL_CTL_ADD;
+using posixsock::EPOLL_CTL_DEL;
+using posixsock::EPOLL_CTL_MOD;
+using posixsock::epoll_create1;
+using posixsock::epoll_ctl;
+using posixsock::epoll_event;
+using posixsock::epoll_wait;
+using posixsock::EPOLLIN;
+using posixsock::EPOLLONESHOT;
+using posixsock::eventfd;
+using posixsock::read;
+using posixsock::write;
+#endif
 
 SocketWait::~SocketWait()
 {
@@ -179,7 +99,5 @@ void SocketWait::wake()
     const uint64_t one = 1;
     (void)!write(wake_, &one, sizeof one);
 }
-
-#endif
 
 } // namespace vxsrvc

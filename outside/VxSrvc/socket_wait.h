@@ -1,11 +1,9 @@
 // The sockets a message thread waits for beside its queue: each watch is armed for one readiness
-// (readable or an error) at a time and re-armed by the thread once it has handled it. epoll with
-// an eventfd for the wake-up on Linux; WSAPoll with a loopback datagram socket on Windows.
+// (readable or an error) at a time and re-armed by the thread once it has handled it. An epoll set
+// with an eventfd for the wake-up (on Windows those of outside/winsock).
 #pragma once
 
 #include <cstdint>
-#include <map>
-#include <mutex>
 
 namespace vxsrvc {
 
@@ -28,18 +26,8 @@ public:
     void wake();
 
 private:
-#ifdef _WIN32
-    struct Armed {
-        uint32_t watch;
-        bool armed;
-    };
-    std::mutex mutex_;
-    std::map<int, Armed> sockets_;
-    uintptr_t wake_ = ~uintptr_t(0);
-#else
     int poller_ = -1;
     int wake_ = -1;
-#endif
 };
 
 } // namespace vxsrvc

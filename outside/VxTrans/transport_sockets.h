@@ -1,7 +1,5 @@
-// The socket calls the transport makes, as POSIX names them. On Windows the same names reach
-// Winsock: each call sets errno from WSAGetLastError (a non-blocking connect under way is
-// EINPROGRESS, a full or empty buffer EAGAIN), epoll is kept over WSAPoll and an eventfd is a
-// loopback datagram socket connected to itself.
+// The socket calls the transport makes, as POSIX names them; on Windows they reach Winsock through
+// outside/winsock (PosixSockets.h).
 #pragma once
 
 #include <cerrno>
@@ -9,8 +7,7 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
+#include "PosixSockets.h"
 #else
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -23,47 +20,36 @@
 namespace vxtrans {
 
 #ifdef _WIN32
-
-// Windows sockets never block here and raise no signal for a peer that went away.
-constexpr int MSG_DONTWAIT = 0;
-constexpr int MSG_NOSIGNAL = 0;
-
-int close(int fd);
-int bind(int fd, const sockaddr* address, socklen_t length);
-int listen(int fd, int backlog);
-int connect(int fd, const sockaddr* address, socklen_t length);
-int getsockname(int fd, sockaddr* address, socklen_t* length);
-int setsockopt(int fd, int level, int name, const void* value, socklen_t length);
-// SO_ERROR comes back as an errno value.
-int getsockopt(int fd, int level, int name, void* value, socklen_t* length);
-ptrdiff_t send(int fd, const void* data, size_t length, int flags);
-ptrdiff_t sendto(int fd, const void* data, size_t length, int flags, const sockaddr* to, socklen_t toLength);
-ptrdiff_t recv(int fd, void* data, size_t length, int flags);
-ptrdiff_t recvfrom(int fd, void* data, size_t length, int flags, sockaddr* from, socklen_t* fromLength);
-// An eventfd's counter: a write queues one wake-up, a read takes those queued.
-ptrdiff_t read(int fd, void* data, size_t length);
-ptrdiff_t write(int fd, const void* data, size_t length);
-
-enum EpollEvents : uint32_t { EPOLLIN = 0x001, EPOLLOUT = 0x004, EPOLLERR = 0x008, EPOLLHUP = 0x010 };
-enum EpollControl { EPOLL_CTL_ADD = 1, EPOLL_CTL_DEL = 2, EPOLL_CTL_MOD = 3 };
-constexpr int EPOLL_CLOEXEC = 0;
-constexpr int EFD_NONBLOCK = 0;
-constexpr int EFD_CLOEXEC = 0;
-union epoll_data_t {
-    void* ptr;
-    int fd;
-    uint32_t u32;
-    uint64_t u64;
-};
-struct epoll_event {
-    uint32_t events;
-    epoll_data_t data;
-};
-int epoll_create1(int flags);
-int epoll_ctl(int epoll, int operation, int fd, epoll_event* event);
-int epoll_wait(int epoll, epoll_event* events, int capacity, int timeoutMs);
-int eventfd(unsigned initial, int flags);
-
+using posixsock::bind;
+using posixsock::close;
+using posixsock::connect;
+using posixsock::EFD_CLOEXEC;
+using posixsock::EFD_NONBLOCK;
+using posixsock::EPOLL_CLOEXEC;
+using posixsock::EPOLL_CTL_ADD;
+using posixsock::EPOLL_CTL_DEL;
+using posixsock::EPOLL_CTL_MOD;
+using posixsock::epoll_create1;
+using posixsock::epoll_ctl;
+using posixsock::epoll_event;
+using posixsock::epoll_wait;
+using posixsock::EPOLLERR;
+using posixsock::EPOLLHUP;
+using posixsock::EPOLLIN;
+using posixsock::EPOLLOUT;
+using posixsock::eventfd;
+using posixsock::getsockname;
+using posixsock::getsockopt;
+using posixsock::listen;
+using posixsock::MSG_DONTWAIT;
+using posixsock::MSG_NOSIGNAL;
+using posixsock::read;
+using posixsock::recv;
+using posixsock::recvfrom;
+using posixsock::send;
+using posixsock::sendto;
+using posixsock::setsockopt;
+using posixsock::write;
 #endif
 
 // A non-blocking IPv4 socket of type SOCK_STREAM or SOCK_DGRAM, -1 on failure.
