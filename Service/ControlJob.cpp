@@ -90,7 +90,7 @@ void takeDeviceCount(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, 
 {
     StatusInfo status;
     memset(&status, 0, sizeof status);
-    std::u16string port = jobsOf(context).GetPortName(jobId);
+    WString port = jobsOf(context).GetPortName(jobId);
     GetStatusInfo(context, printer, &status, work, port.c_str());
     jobsOf(context).UpdateImpressionCompletedCnt(printer, work, status.ImprCompCnt);
 }
