@@ -90,6 +90,14 @@ protected:
             kLimit);
         return found;
     }
+    // One job printed and tracked, printing on the device as the device job handle.
+    void printTracked(DWORD& job, std::string& handle)
+    {
+        job = printJob(1);
+        handle = newDeviceJob();
+        ASSERT_FALSE(handle.empty()) << diagnostics();
+        ASSERT_TRUE(tracked(job)) << diagnostics();
+    }
     void finishOnDevice(const std::string& handle)
     {
         control({"job", handle, "impressions", "1"});
@@ -392,9 +400,9 @@ TEST_F(ServiceFaults, AJobHeldAtADeviceErrorAndResumedPrintsOnceWholeAndEndsSent
 {
     ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.40", "hold", kPrintsUntilTold));
     ASSERT_TRUE(startService());
-    const DWORD job = printJob(1);
-    ASSERT_FALSE(newDeviceJob().empty());
-    ASSERT_TRUE(tracked(job)) << diagnostics();
+    DWORD job = 0;
+    std::string handle;
+    ASSERT_NO_FATAL_FAILURE(printTracked(job, handle));
     // No A4 paper while the job prints: the user holds it, and resumes it once paper is in.
     control({"device", device, "hint", "0x03060002"});
     ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
@@ -418,10 +426,9 @@ TEST_F(ServiceFaults, AHeldJobIsCancelledOnceAtTheDeviceAndTheUserIsNotToldTheDe
 {
     ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.41", "hold", kPrintsUntilTold));
     ASSERT_TRUE(startService());
-    const DWORD job = printJob(1);
-    const std::string handle = newDeviceJob();
-    ASSERT_FALSE(handle.empty());
-    ASSERT_TRUE(tracked(job)) << diagnostics();
+    DWORD job = 0;
+    std::string handle;
+    ASSERT_NO_FATAL_FAILURE(printTracked(job, handle));
     control({"device", device, "hint", "0x03060002"});
     ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
     // The held send's tracking ends once the device reports the job cancelled.
@@ -440,10 +447,9 @@ TEST_F(ServiceFaults, AJobRestartedInTheSpoolerWhileItPrintsIsEndedOnceFromTheSe
 {
     ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.42", "hold", kPrintsUntilTold));
     ASSERT_TRUE(startService());
-    const DWORD job = printJob(1);
-    const std::string first = newDeviceJob();
-    ASSERT_FALSE(first.empty());
-    ASSERT_TRUE(tracked(job)) << diagnostics();
+    DWORD job = 0;
+    std::string first;
+    ASSERT_NO_FATAL_FAILURE(printTracked(job, first));
     ASSERT_NO_FATAL_FAILURE(awaitNextStamp());
     spoolertest::ProgramResult restarted =
         spoolertest::runProgram({"pal-spool", "job", "Office", std::to_string(job), "restart"});
@@ -470,10 +476,9 @@ TEST_F(ServiceFaults, AJobReportSentTwiceIsTrackedOnceAndEndsOnce)
 {
     ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.43", "hold", kPrintsUntilTold));
     ASSERT_TRUE(startService());
-    const DWORD job = printJob(1);
-    const std::string handle = newDeviceJob();
-    ASSERT_FALSE(handle.empty());
-    ASSERT_TRUE(tracked(job)) << diagnostics();
+    DWORD job = 0;
+    std::string handle;
+    ASSERT_NO_FATAL_FAILURE(printTracked(job, handle));
     // The same report once more, with the client job id the device got from the monitor.
     jobmsg::ClientJobId id;
     std::istringstream objects(control({"jobs"}));
@@ -613,10 +618,9 @@ TEST_F(ServiceFaults, AJobWhoseLastImpressionEventIsLostEndsWithTheDevicesCount)
 {
     ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.45", "hold", kPrintsUntilTold));
     ASSERT_TRUE(startService());
-    const DWORD job = printJob(1);
-    const std::string handle = newDeviceJob();
-    ASSERT_FALSE(handle.empty());
-    ASSERT_TRUE(tracked(job)) << diagnostics();
+    DWORD job = 0;
+    std::string handle;
+    ASSERT_NO_FATAL_FAILURE(printTracked(job, handle));
     // The device prints both sheets, but the event of the last one is lost.
     control({"fault", device, "event:drop"});
     control({"job", handle, "impressions", "2"});
