@@ -144,7 +144,8 @@ protected:
                 statuses.push_back(standin::jsonValue(line, "status"));
         return statuses;
     }
-    // Announced once, ended once, and the last status said it printed; nothing said it was lost.
+    // Announced once, ended once, and said once to have printed; nothing said it was lost, deleted
+    // or failed.
     void expectEndedOnceAsPrinted(DWORD job)
     {
         std::vector<std::string> entries = noticesOf(job);
@@ -152,7 +153,8 @@ protected:
         EXPECT_EQ(std::count(entries.begin(), entries.end(), "PrStatusNoticeEndD"), 1) << diagnostics();
         std::vector<std::string> statuses = statusesOf(job);
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "268435456"), 1) << diagnostics();
-        EXPECT_EQ(statuses.empty() ? "" : statuses.back(), "268435456") << diagnostics();
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "4096"), 0) << diagnostics();
+        EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "2"), 0) << diagnostics();
     }
     bool tracked(DWORD job, size_t starts = 1)
     {
