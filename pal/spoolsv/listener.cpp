@@ -229,6 +229,8 @@ int Listener::waitForConnection(int epollFd, int timeoutMs)
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd >= 0)
             return fd;
+        if (errno == EMFILE || errno == ENFILE)
+            ::poll(nullptr, 0, kQueuePollMs);  // out of descriptors: the listener stays ready, so wait
         // Another thread took the connection, or the peer left before it was accepted.
     }
 }
