@@ -38,11 +38,16 @@ declare -A exports=(
                   JTMXStartService JTMXStopService JTMXToOriginalPort JTMXToSecialPort JTMXUninstallPort"
 )
 echo "=== exports"
+# "name ordinal" of each export of a module.
+exported() {
+  $triple-objdump -p "$1" | awk '/^Ordinal Base/ { base = $3 }
+    /^\[Ordinal\/Name Pointer\] Table/ { table = 1; next } table && /^$/ { table = 0 }
+    table { gsub(/[][]/, " "); print $2, $1 + base }'
+}
 failed=0
 for module in "${!exports[@]}"; do
   file=build/windows/bin/$module
-  actual=$($triple-objdump -p "$file" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-           sed -n 's/^\s*\[ *[0-9]*\] //p' | sort)
+  actual=$(exported "$file" | cut -d' ' -f1 | sort)
   expected=$(tr -s ' \n' '\n' <<<"${exports[$module]}" | sed '/^$/d' | sort)
   if [ "$actual" != "$expected" ]; then
     echo "$module: exports differ (expected < > built):"
@@ -50,6 +55,17 @@ for module in "${!exports[@]}"; do
     failed=1
   else
     echo "$module: $(grep -c . <<<"$actual" || true) exports as expected"
+  fi
+done
+# ... and at the ordinals of its module-definition file.
+declare -A definitions=([JTRKUtil.dll]=Installer/Util/JTRKUtil.def [VxDmlp.dll]=build/windows/DMLP_API/Src/VxDmlp/VxDmlp.def)
+for module in "${!definitions[@]}"; do
+  expected=$(sed -n 's/^\s*\([A-Za-z0-9_]*\)\s*@\([0-9]*\).*/\1 \2/p' "${definitions[$module]}" | sort)
+  if [ "$(exported build/windows/bin/$module | sort)" != "$expected" ]; then
+    echo "$module: ordinals differ from ${definitions[$module]}"
+    failed=1
+  else
+    echo "$module: ordinals as in ${definitions[$module]}"
   fi
 done
 [ $failed -eq 0 ] || exit 1
