@@ -72,6 +72,9 @@ if(JTRK_WINDOWS_TESTS)
   # A fresh temporary folder as the platform root of a test.
   add_library(testsupport_root STATIC ${PROJECT_SOURCE_DIR}/pal/testsupport/TempRoot.cpp)
   target_include_directories(testsupport_root PUBLIC ${PROJECT_SOURCE_DIR}/pal/testsupport)
+  # The resources windres put into the modules.
+  jtrk_add_windows_test(windows_test_module_resources SOURCES tests/windows/test_module_resources.cpp LABELS resources)
+  add_dependencies(windows_test_module_resources JTRKMNUI2 JTRKSVC2 JTRKUtil)
   # The protocol engine over the scriptable transport.
   file(GLOB engine_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/DMLP_API/Src/VxDmlp/engine/tests/test_*.cpp)
   foreach(source ${engine_tests})
