@@ -158,18 +158,23 @@ TEST_F(Stopping, EveryRequestAcceptedWhileTheStopIsQueuedIsCalledBack)
     DmlpBinding binding = Bind(DMLP_ADDRESS_UDP, 60000, 1);
     Completions& held = Recorder();
     HoldWorker(stopper, held);
-    auto stop = InThread([&] { return DMLP_Terminate(instance); });
     Completions& completions = Recorder();
     const DmlpCallback callback = completions.callback();
     DmlpEchoParams echo = {};
     size_t accepted = 0;
     DmlpStatus refused = DMLP_SUCCESS;
-    // The worker is held: posts queue until the stop is posted, and none may queue behind it.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (refused == DMLP_SUCCESS && accepted < 20000 && std::chrono::steady_clock::now() < end) {
+    const auto post = [&] {
         refused = DMLP_Echo(DMLP_MODE_ASYNC, &callback, binding, kObject, &echo, nullptr);
         accepted += refused == DMLP_SUCCESS ? 1 : 0;
-    }
+        return refused != DMLP_SUCCESS;
+    };
+    // The worker is held: posts queue until the stop is posted, and none may queue behind it.
+    for (int i = 0; i < 200; ++i)
+        post();
+    EXPECT_EQ(accepted, 200u) << "the stop is not started yet";
+    auto stop = InThread([&] { return DMLP_Terminate(instance); });
+    // Posts go on beside the stop until one is refused: that one is behind the queued stop.
+    EXPECT_TRUE(WaitUntil(post));
     EXPECT_EQ(refused, DMLP_NOT_AVAILABLE) << "posts behind the stop are refused";
     vxfake::ReleaseHeldSend();
     EXPECT_EQ(Await(stop), DMLP_SUCCESS);
