@@ -330,7 +330,7 @@ void InitDeviceStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId)
 
 void JobCompSuccess(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJobID* clJobId)
 {
-    if (!printer || jobId == 0 || !clJobId)
+    if (!printer || jobId == 0 || !clJobId || !jobsOf(context).BeginJobEnd(printer, clJobId))
         return;
     InitDeviceStatus(context, printer, jobId);
     WString port = jobsOf(context).GetPortName(jobId);
@@ -338,15 +338,19 @@ void JobCompSuccess(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, c
     if (SendStatusOfJob(context, printer, jobId, PMSTATUS_PRINTING, nullptr, job) == JTRK_PRINTMGR_PAUSED) {
         holdAgain(context, printer, jobId, port);
     } else {
-        if (job.read == JOBREAD_FAILED)
+        if (job.read == JOBREAD_FAILED) {
+            jobsOf(context).CancelJobEnd(printer, clJobId);
             return;
+        }
         if (job.read == JOBREAD_FOUND) {
             DWORD status = job.info->Status;
             CJ_TRACE("JobCompSuccess", W("pJobInfo->Status:[%ld]"), status);
             bool printed = (!IsRemovePrintJob(status) && IsPrintingPrintJob(status)) ||
                            ((status & JOB_STATUS_DELETING) && (status & JOB_STATUS_PRINTING));
-            if (!printed)
-                return; // still spooling: a later pass ends it
+            if (!printed) {
+                jobsOf(context).CancelJobEnd(printer, clJobId); // still spooling: a later pass ends it
+                return;
+            }
             SendStatusOfJob(context, printer, jobId, PMSTATUS_PRINTING, nullptr, job);
             SendStatusOfJob(context, printer, jobId, PMSTATUS_COMPLETED, nullptr, job);
             SendNoticeEnd(printer, jobId);
@@ -362,7 +366,7 @@ void JobCompSuccess(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, c
 
 void JobCompCancel(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJobID* clJobId)
 {
-    if (!printer || jobId == 0 || !clJobId)
+    if (!printer || jobId == 0 || !clJobId || !jobsOf(context).BeginJobEnd(printer, clJobId))
         return;
     InitDeviceStatus(context, printer, jobId);
     WString port = jobsOf(context).GetPortName(jobId);
@@ -387,7 +391,7 @@ void JobCompCancel(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, co
 void TraceJobError(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJobID* clJobId,
                    DMLLIB_RESULTCODE code)
 {
-    if (!context || !printer || jobId == 0 || !clJobId || code == 0)
+    if (!context || !printer || jobId == 0 || !clJobId || code == 0 || !jobsOf(context).BeginJobEnd(printer, clJobId))
         return;
     OutputClibErrEventLog(printer, code, IDS_API_TRACEJOB, jobId);
     InitDeviceStatus(context, printer, jobId);

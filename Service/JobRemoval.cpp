@@ -36,16 +36,21 @@ void tellDeleteFailed(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId)
         SVC_TRACE(kSource, "CancelJob", W("PrtName:[%hs] MachineName:[%hs] Document:[%hs] UserName:[%hs]"), info.PrtName,
                   info.MachineName, info.Document, info.UserName);
     if (info.PrtName) {
-        LONG result = SendMsg(printer, jobId, MSG_DELETE_FAILED, MSG_TYPE_CHOICES, IDS_DELETE_FAILED_TEXT, &info);
-        SVC_TRACE(kSource, "CancelJob", W("SendMsg lRetMsg:[%ld]"), result);
+        jobs.WhileTracked(printer, jobId, [&] {
+            LONG result = SendMsg(printer, jobId, MSG_DELETE_FAILED, MSG_TYPE_CHOICES, IDS_DELETE_FAILED_TEXT, &info);
+            SVC_TRACE(kSource, "CancelJob", W("SendMsg lRetMsg:[%ld]"), result);
+        });
     }
     jobs.DelMessageJobInfo(&info);
 }
 
-// Ends the job here: last impressions, print manager, spooler, table.
+// Ends the job here: last impressions, print manager, spooler, table; nothing when another thread
+// ends it.
 void endJob(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJobID& clJobId, WORD status,
             const WString& port)
 {
+    if (!context->pPrnJobData4V2->BeginJobEnd(printer, &clJobId))
+        return;
     if (context->GetPageCount && status != CANCEL_STATUS_TIMEOUT) {
         BYTE traceByte = DMLLIB_TRACE_FAILED;
         DoTraceJob(context, printer, clJobId, &traceByte, jobId);
@@ -169,6 +174,8 @@ BOOL RemovePrintJob(JTRKServiceContext* context, LPCWSTR printer, LPCWSTR port, 
     clPrnJobData4V2& jobs = *context->pPrnJobData4V2;
     ClJobID clJobId = {};
     BOOL result = jobs.GetDeviceJobId(printer, jobId, &clJobId);
+    if (!jobs.BeginJobEnd(printer, &clJobId))
+        return result;
     jobs.RemoveJobData(printer, &clJobId);
     SendNoticeEnd(printer, jobId);
     return result;

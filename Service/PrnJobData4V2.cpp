@@ -107,6 +107,7 @@ void clPrnJobData4V2::EndTracking()
 {
     std::deque<PrnJobRecord4V2> ended;
     {
+        std::unique_lock<std::shared_mutex> notices(m_noticeLock);
         Lock lock(&m_cs);
         ended.swap(JobArray);
     }
@@ -174,6 +175,7 @@ void clPrnJobData4V2::fillRecord(PrnJobRecord4V2& record, LPCWSTR printer, LPCWS
     record.DevPowOffErrFlg = 0;
     record.ResetFlg = JOB_RESET_NONE;
     record.SkipCount = 0;
+    record.Ending = 0;
     fillTexts(record, printer, portName, messages);
     record.printerHash = printerHashOf(printer);
     record.clJobIdHash = clJobIdHashOf(&record.ClJobID);
@@ -233,6 +235,40 @@ BOOL clPrnJobData4V2::RemoveJobData(LPCWSTR printer, const ClJobID* clJobId)
     JOB_TRACE("RemoveJobData", W("JobArray.size:[%ld]"), static_cast<LONG>(JobArray.size()));
     JOB_TRACE("RemoveJobData", W("Return Value bRet = [%ls]"), SvcBoolText(removed));
     return removed;
+}
+
+BOOL clPrnJobData4V2::BeginJobEnd(LPCWSTR printer, const ClJobID* clJobId)
+{
+    if (!printer || !clJobId)
+        return FALSE;
+    std::unique_lock<std::shared_mutex> notices(m_noticeLock);
+    BOOL begun = withRecord(&clPrnJobData4V2::findByClJobId, printer, clJobId, [](PrnJobRecord4V2& record) {
+        if (record.Ending)
+            return FALSE;
+        record.Ending = 1;
+        return TRUE;
+    });
+    JOB_TRACE("BeginJobEnd", W("PrntName:[%ls] ClJobID.JobInfo1:[%08d]"), printer, JobInfo1Number(clJobId->JobText));
+    JOB_TRACE("BeginJobEnd", W("Return Value bRet = [%ls]"), SvcBoolText(begun));
+    return begun;
+}
+
+BOOL clPrnJobData4V2::CancelJobEnd(LPCWSTR printer, const ClJobID* clJobId)
+{
+    if (!printer || !clJobId)
+        return FALSE;
+    return withRecord(&clPrnJobData4V2::findByClJobId, printer, clJobId, [](PrnJobRecord4V2& record) {
+        record.Ending = 0;
+        return TRUE;
+    });
+}
+
+BOOL clPrnJobData4V2::IsTracked(LPCWSTR printer, DWORD sysJobId)
+{
+    if (!printer || sysJobId == 0)
+        return FALSE;
+    return withRecord(&clPrnJobData4V2::findBySysJobId, printer, sysJobId,
+                      [](const PrnJobRecord4V2& record) { return record.Ending ? FALSE : TRUE; });
 }
 
 DWORD clPrnJobData4V2::GetSystemJobId(LPCWSTR printer)

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <memory>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,7 @@ struct PrnJobRecord4V2 {
     DWORD DevPowOffErrFlg;
     DWORD ResetFlg;
     LONG SkipCount;
+    DWORD Ending; // 1 once a thread has begun to end the job: what it sends is the job's last word
     std::unique_ptr<char[]> texts;
     DWORD portOffset; // byte offsets into texts; the printer name is at 0
     DWORD messageOffset[4];
@@ -91,12 +93,32 @@ public:
     BOOL SetDelSuccess(LPCWSTR printer, DWORD sysJobId);
     BOOL GetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD* flag);
     BOOL SetDevPowOffErrFlg(LPCWSTR printer, DWORD sysJobId, DWORD flag);
+    // Takes the ending of the job for the caller: the record is marked ending once a notice about
+    // the job in flight (WhileTracked) is out. FALSE when the table has no such record or another
+    // thread ends the job already: the caller sends nothing more about it.
+    BOOL BeginJobEnd(LPCWSTR printer, const ClJobID* clJobId);
+    // Gives an ending back that left the job tracked (a later pass ends it).
+    BOOL CancelJobEnd(LPCWSTR printer, const ClJobID* clJobId);
+    // Runs notice, a status or a dialog about the job from a thread that does not end it, while the
+    // job is tracked and nobody has begun to end it: nothing about a job follows its end notice.
+    // FALSE when notice did not run.
+    template <typename Notice>
+    BOOL WhileTracked(LPCWSTR printer, DWORD sysJobId, Notice notice)
+    {
+        std::shared_lock<std::shared_mutex> guard(m_noticeLock);
+        if (!IsTracked(printer, sysJobId))
+            return FALSE;
+        notice();
+        return TRUE;
+    }
     // Takes every job out of the table and sends its end notice, in table order: a stop that must
     // leave the table to threads still running ends the tracking all the same, and only once.
     void EndTracking();
 
 private:
     class Lock;
+    // TRUE when the job has a record that nobody has begun to end.
+    BOOL IsTracked(LPCWSTR printer, DWORD sysJobId);
     void fillRecord(PrnJobRecord4V2& record, LPCWSTR printer, LPCWSTR port, const ClJobID* clJobId, DWORD sysJobId,
                     const JOB_INFO_1A* info);
     PrnJobRecord4V2* findBySysJobId(LPCWSTR printer, DWORD sysJobId);
@@ -110,5 +132,7 @@ private:
     // the jobs behind it.
     std::deque<PrnJobRecord4V2> JobArray;
     CRITICAL_SECTION m_cs;
+    // Held shared while a notice about a tracked job goes out, alone while an ending begins.
+    std::shared_mutex m_noticeLock;
     clClientJobId m_clientJobId;
 };

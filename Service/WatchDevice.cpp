@@ -107,13 +107,30 @@ void setJob(const DeviceThreadParam* param, DWORD jobId, DWORD command)
     SetPrintJobInfoOnCommand(param->lpPrinterName, jobId, command, param->lpPortName);
 }
 
+// A status of a job that this thread ends itself.
+int sendStatus(const DeviceThreadParam* param, DWORD jobId, DWORD status, const DevMsgRecord* record)
+{
+    return SendStatus(param->pContext, param->lpPrinterName, jobId, status, record);
+}
+
+// A status of a job that another thread may be ending: sent only while the job is tracked and its
+// end has not begun, so that it cannot follow the end notice. -1 when it was not sent.
+int sendWhileTracked(const DeviceThreadParam* param, DWORD jobId, DWORD status, const DevMsgRecord* record)
+{
+    int result = -1;
+    jobsOf(param).WhileTracked(param->lpPrinterName, jobId, [&] { result = sendStatus(param, jobId, status, record); });
+    return result;
+}
+
+using StatusSender = int (*)(const DeviceThreadParam*, DWORD, DWORD, const DevMsgRecord*);
+
 // Pauses and restarts the job and tells the print manager it is held; a print manager that holds
 // the job itself gets the pause once more.
-void holdInSpooler(const DeviceThreadParam* param, DWORD jobId)
+void holdInSpooler(const DeviceThreadParam* param, DWORD jobId, StatusSender send)
 {
     setJob(param, jobId, JOB_CONTROL_PAUSE);
     setJob(param, jobId, JOB_CONTROL_RESTART);
-    int held = SendStatus(param->pContext, param->lpPrinterName, jobId, PMSTATUS_HELD, nullptr);
+    int held = send(param, jobId, PMSTATUS_HELD, nullptr);
     WD_TRACE("holdInSpooler", W("lRetPause [%d]"), held);
     if (held == JTRK_PRINTMGR_PAUSED) {
         setJob(param, jobId, JOB_CONTROL_PAUSE);
@@ -131,12 +148,13 @@ void offerNoAnswer(DeviceThreadParam* param, DWORD jobId, HANDLE msgmEvent)
     NoticeParleyMessage(param, jobId, record, msgmEvent);
 }
 
-void removeFromTable(const DeviceThreadParam* param, DWORD jobId)
+// Takes the ending of the job for this thread; false when the table does not know the job or
+// another thread ends it.
+bool beginEnd(const DeviceThreadParam* param, DWORD jobId, ClJobID* clJobId)
 {
-    ClJobID clJobId;
-    memset(&clJobId, 0, sizeof clJobId);
-    if (jobsOf(param).GetDeviceJobId(param->lpPrinterName, jobId, &clJobId))
-        jobsOf(param).RemoveJobData(param->lpPrinterName, &clJobId);
+    memset(clJobId, 0, sizeof *clJobId);
+    return jobsOf(param).GetDeviceJobId(param->lpPrinterName, jobId, clJobId) &&
+           jobsOf(param).BeginJobEnd(param->lpPrinterName, clJobId);
 }
 
 // Asks the job-control thread to trace the printer's jobs and waits until it has; false when the
@@ -197,7 +215,10 @@ void stopWatching(DeviceThreadParam* param)
     DWORD* list = nullptr;
     DWORD count = jobsOf(param).GetJobListForDevice(param->lpPrinterName, &list);
     for (DWORD i = 0; i < count; ++i) {
-        removeFromTable(param, list[i]);
+        ClJobID clJobId;
+        if (!beginEnd(param, list[i], &clJobId))
+            continue;
+        jobsOf(param).RemoveJobData(param->lpPrinterName, &clJobId);
         SendNoticeEnd(param->lpPrinterName, list[i]);
     }
     delete[] list;
@@ -635,7 +656,11 @@ int SendDeviceStatus(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, 
             status = PMSTATUS_ANSWERED;
         }
     }
-    return SendStatus(context, printer, jobId, status, sent);
+    // The job-control thread may be ending the job meanwhile: nothing goes out after its end.
+    int result = -1;
+    context->pPrnJobData4V2->WhileTracked(printer, jobId,
+                                          [&] { result = SendStatus(context, printer, jobId, status, sent); });
+    return result;
 }
 
 void SetDeviceOffErrMessage(LPCWSTR printer, DWORD jobId, DevMsgRecord* record)
@@ -738,7 +763,7 @@ void holdOtherJobs(DeviceThreadParam* param)
             restUntilStop(param->pContext, WATCH_HELD_PRINTING_MS);
             break;
         }
-        holdInSpooler(param, list[i]);
+        holdInSpooler(param, list[i], sendWhileTracked);
         jobsOf(param).SetDevPowOffErrFlg(param->lpPrinterName, list[i], 1);
     }
     delete[] list;
@@ -773,7 +798,7 @@ void noticeReset(DeviceThreadParam* param, DWORD jobId, DWORD resetFlag, HANDLE 
                            0,
                            0,
                            resetFlag == JOB_RESET_DATA ? DWORD(IDS_WIM_DATARESET) : DWORD(IDS_WIM_POWERRESET)};
-    SendStatus(param->pContext, param->lpPrinterName, jobId, PMSTATUS_RESET, &record);
+    sendWhileTracked(param, jobId, PMSTATUS_RESET, &record);
     NoticeParleyMessage(param, jobId, &record, msgmEvent);
     if (printers.GetPrinterSysJobIdParley(param->lpPortName, param->lpPrinterName) == jobId)
         printers.ChangeDeviceThreadResetFlgParley(param->lpPortName, param->lpPrinterName, 1);
@@ -849,7 +874,7 @@ void UpdateDevice(DeviceThreadParam* param, IJCSDKDevice*, HANDLE msgmEvent, Sub
         if (oldStatus != DEVSTATUS_NO_ANSWER && GetDevMsgTextId(record) == IDS_WIM_DEVICEPOWEROFF_HOLD &&
             powerOffFlag(param, jobId)) {
             WD_TRACE("UpdateDevice", W("pStatusRecord->uMsgId == IDS_WIM_DEVICEPOWEROFF_HOLD"));
-            holdInSpooler(param, jobId);
+            holdInSpooler(param, jobId, sendWhileTracked);
             SetDevMsgTextId(record, IDS_WIM_DEVICEPOWEROFF);
             jobs.SetDevPowOffErrFlg(printer, jobId, 1);
             setErrSent(param, record->uErrAction == ERRACT_NOTICE ? record->dwStatusCode : ERRSENT_NONE);
@@ -938,23 +963,26 @@ void NoticeParleyMessage(DeviceThreadParam* param, DWORD jobId, DevMsgRecord* re
         return;
     if (printers.GetSDKUse(param->lpPortName, printer))
         return;
-    MsgJobInfo info = {};
-    BOOL got = jobsOf(param).GetMessageJobInfo(printer, jobId, &info);
-    WD_TRACE("NoticeParleyMessage", W("Return Value bGet = [%ls]"), SvcBoolText(got));
-    LONG id = SendMsg(printer, jobId, static_cast<WORD>(record->dwMsgNo), static_cast<WORD>(record->dwMsgType),
-                      GetDevMsgTextId(record), got ? &info : nullptr);
-    if (got)
-        jobsOf(param).DelMessageJobInfo(&info);
-    WD_TRACE("NoticeParleyMessage", W("SendMsg Return Value:[%ld]"), static_cast<long>(id));
-    if (id >= 1) {
-        ResetEvent(msgmEvent);
-        MsgmiEventSelect_d(static_cast<DWORD>(id), param->ullMsgmEvent);
-        WD_TRACE("NoticeParleyMessage", W("MessageID:[%ld]"), static_cast<long>(id));
-        printers.ChangeDeviceThreadlRetParley(param->lpPortName, printer, id);
-        printers.ChangeDeviceThreadSysJobIdParley(param->lpPortName, printer, jobId);
-    } else if (id < 0) {
-        setErrSent(param, ERRSENT_NONE);
-    }
+    // The dialog is recorded before an ending can begin, so that the ending closes it.
+    jobsOf(param).WhileTracked(printer, jobId, [&] {
+        MsgJobInfo info = {};
+        BOOL got = jobsOf(param).GetMessageJobInfo(printer, jobId, &info);
+        WD_TRACE("NoticeParleyMessage", W("Return Value bGet = [%ls]"), SvcBoolText(got));
+        LONG id = SendMsg(printer, jobId, static_cast<WORD>(record->dwMsgNo), static_cast<WORD>(record->dwMsgType),
+                          GetDevMsgTextId(record), got ? &info : nullptr);
+        if (got)
+            jobsOf(param).DelMessageJobInfo(&info);
+        WD_TRACE("NoticeParleyMessage", W("SendMsg Return Value:[%ld]"), static_cast<long>(id));
+        if (id >= 1) {
+            ResetEvent(msgmEvent);
+            MsgmiEventSelect_d(static_cast<DWORD>(id), param->ullMsgmEvent);
+            WD_TRACE("NoticeParleyMessage", W("MessageID:[%ld]"), static_cast<long>(id));
+            printers.ChangeDeviceThreadlRetParley(param->lpPortName, printer, id);
+            printers.ChangeDeviceThreadSysJobIdParley(param->lpPortName, printer, jobId);
+        } else if (id < 0) {
+            setErrSent(param, ERRSENT_NONE);
+        }
+    });
 }
 
 namespace {
@@ -970,11 +998,11 @@ void parleyContinue(DeviceThreadParam* param, LONG messageId, DWORD jobId, DWORD
     if (record->dwMsgNo == WIM_DEVICEPOWEROFF)
         SetDevMsgTextId(record, IDS_WIM_DEVICEPOWEROFF);
     if (record->dwStatusCode == errSent) {
-        SendStatus(param->pContext, param->lpPrinterName, jobId, record->dwPrtStatus, record);
+        sendWhileTracked(param, jobId, record->dwPrtStatus, record);
         NoticeParleyMessage(param, jobId, record, msgmEvent);
     } else {
         setErrSent(param, ERRSENT_NONE);
-        SendStatus(param->pContext, param->lpPrinterName, jobId, PMSTATUS_ANSWERED, nullptr);
+        sendWhileTracked(param, jobId, PMSTATUS_ANSWERED, nullptr);
         ResetPrinterStatusAndParley(param, messageId, jobId);
     }
 }
@@ -982,15 +1010,19 @@ void parleyContinue(DeviceThreadParam* param, LONG messageId, DWORD jobId, DWORD
 void parleyDelete(DeviceThreadParam* param, DWORD jobId, bool deviceOff)
 {
     WD_TRACE("DoParleyMessage", W("Parley Message Select DELETE"));
-    SendStatus(param->pContext, param->lpPrinterName, jobId, PMSTATUS_DELETED, nullptr);
     if (!deviceOff) {
+        sendWhileTracked(param, jobId, PMSTATUS_DELETED, nullptr);
         setJob(param, jobId, JOB_CONTROL_DELETE);
         BOOL doCancel = TRUE;
         CancelPrintJob(param, jobId, &doCancel);
         return;
     }
-    SendStatus(param->pContext, param->lpPrinterName, jobId, PMSTATUS_ANSWERED, nullptr);
-    removeFromTable(param, jobId);
+    ClJobID clJobId;
+    if (!beginEnd(param, jobId, &clJobId))
+        return; // the job has ended meanwhile
+    sendStatus(param, jobId, PMSTATUS_DELETED, nullptr);
+    sendStatus(param, jobId, PMSTATUS_ANSWERED, nullptr);
+    jobsOf(param).RemoveJobData(param->lpPrinterName, &clJobId);
     setJob(param, jobId, JOB_CONTROL_DELETE);
     SendNoticeEnd(param->lpPrinterName, jobId);
 }
@@ -1006,9 +1038,12 @@ void parleyHold(DeviceThreadParam* param, DWORD jobId, bool deviceOff)
         printersOf(param).SetPausedFlag(param->lpPrinterName, jobId);
         return;
     }
-    SendStatus(param->pContext, param->lpPrinterName, jobId, PMSTATUS_ANSWERED, nullptr);
-    removeFromTable(param, jobId);
-    holdInSpooler(param, jobId);
+    ClJobID clJobId;
+    if (!beginEnd(param, jobId, &clJobId))
+        return; // the job has ended meanwhile
+    sendStatus(param, jobId, PMSTATUS_ANSWERED, nullptr);
+    jobsOf(param).RemoveJobData(param->lpPrinterName, &clJobId);
+    holdInSpooler(param, jobId, sendStatus);
     SendNoticeEnd(param->lpPrinterName, jobId);
 }
 

@@ -144,15 +144,17 @@ protected:
                 statuses.push_back(standin::jsonValue(line, "status"));
         return statuses;
     }
-    // Announced once, ended once, and said once to have printed; nothing said it was lost, deleted
-    // or failed.
+    // Announced once, ended once, and said once to have printed, last; nothing said it was lost,
+    // deleted or failed, and nothing came after the end notice.
     void expectEndedOnceAsPrinted(DWORD job)
     {
         std::vector<std::string> entries = noticesOf(job);
         EXPECT_EQ(std::count(entries.begin(), entries.end(), "PrStatusNoticeStartExD"), 1) << diagnostics();
         EXPECT_EQ(std::count(entries.begin(), entries.end(), "PrStatusNoticeEndD"), 1) << diagnostics();
+        EXPECT_EQ(entries.empty() ? "" : entries.back(), "PrStatusNoticeEndD") << diagnostics();
         std::vector<std::string> statuses = statusesOf(job);
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "268435456"), 1) << diagnostics();
+        EXPECT_EQ(statuses.empty() ? "" : statuses.back(), "268435456") << diagnostics();
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "4096"), 0) << diagnostics();
         EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "2"), 0) << diagnostics();
     }

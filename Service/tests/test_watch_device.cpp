@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "ClibDouble.h"
+#include "ControlJob.h"
 #include "DevMsgTable.h"
 #include "FakeMessages.h"
 #include "FakeNotices.h"
@@ -648,6 +651,65 @@ TEST_F(WatchDeviceTest, AJobTheDeviceLostGetsThePowerResetNoticeOnceAndDeleteCan
     EXPECT_EQ(dialog(), 0);
     DWORD status = 0;
     EXPECT_TRUE(waitFor([&] { return !jobStatus(job, &status); }));
+}
+
+// The job-control thread ends a job while this thread waits for the device's answer to the named
+// call (once).
+void endMeanwhile(const char* call, const std::function<void()>& ending)
+{
+    auto done = std::make_shared<bool>(false);
+    ClibDouble::instance().onCall = [=](const std::string& name) {
+        if (name != call || *done)
+            return;
+        *done = true;
+        std::thread(ending).join();
+    };
+}
+
+// The notices after the job's end notice; none when the end notice is the last.
+std::vector<std::string> afterEnd(DWORD job)
+{
+    std::vector<std::string> notices = noticesOf(job);
+    auto end = std::find(notices.begin(), notices.end(), "end");
+    EXPECT_NE(end, notices.end());
+    return end == notices.end() ? notices : std::vector<std::string>(end + 1, notices.end());
+}
+
+// A poll that read the device while the job-control thread ended the job sends the print manager
+// nothing more about it: neither the printing status nor, for a device error, its status and dialog.
+TEST_F(WatchDeviceTest, APollOfAJobEndedWhileItReadTheDeviceSendsNothingAfterTheEnd)
+{
+    for (DWORD code : {DWORD(0), kJam}) {
+        SCOPED_TRACE(code);
+        FakeNotices::instance().reset();
+        FakeMessages::instance().reset();
+        DWORD job = printedJob();
+        ClJobID id = track(*context, job, code ? "00000031" : "00000030");
+        ClibDouble::instance().answerStatus({answered(code)});
+        // The trace failed: the job ends with an error and stays listed in the spooler.
+        endMeanwhile("GetStatusInfo",
+                     [&] { TraceJobError(context->get(), kPrinter.c_str(), job, &id, 0x000A0005u); });
+        poll();
+        EXPECT_EQ(noticesOf(job), (std::vector<std::string>{"status 2", "end"}));
+        EXPECT_TRUE(textsSent().empty());
+        EXPECT_EQ(dialog(), 0);
+        EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 0u);
+    }
+}
+
+// The watch thread's own ending of a job (a delete at the device) that the job-control thread ends
+// first adds nothing: no status after the end notice, no second end, no "deletion failed" message.
+TEST_F(WatchDeviceTest, ADeleteOfAJobEndedWhileTheDeviceCancelsItEndsItOnce)
+{
+    DWORD job = printedJob();
+    ClJobID id = track(*context, job, "00000032");
+    ClibDouble::instance().answerCancel(id, 0x000B0008u); // the device no longer has the job
+    endMeanwhile("CancelJob", [&] { JobCompCancel(context->get(), kPrinter.c_str(), job, &id); });
+    BOOL doCancel = TRUE;
+    CancelPrintJob(param, job, &doCancel);
+    EXPECT_TRUE(afterEnd(job).empty());
+    EXPECT_TRUE(textsSent().empty());
+    EXPECT_EQ(context->jobs().GetJobCountForDevice(kPrinter.c_str()), 0u);
 }
 
 // A printer's watch thread started as clPrnComData does, on a context of the test's own.

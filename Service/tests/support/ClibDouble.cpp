@@ -42,6 +42,7 @@ void ClibDouble::reset()
     subscribeResult = 0;
     resetBindPorts.clear();
     m_statuses.clear();
+    onCall = nullptr;
 }
 
 void ClibDouble::answerStatus(std::vector<std::pair<DMLLIB_RESULTCODE, StatusInfo>> answers)
@@ -105,8 +106,13 @@ DMLLIB_RESULTCODE ClibDouble::cancel(const ClJobID& id)
 void ClibDouble::record(ClibCall call)
 {
     call.tick = GetTickCount64();
-    std::lock_guard<std::mutex> guard(m_lock);
-    m_calls.push_back(std::move(call));
+    std::string name = call.name;
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_calls.push_back(std::move(call));
+    }
+    if (onCall)
+        onCall(name);
 }
 
 extern "C" {

@@ -2,6 +2,7 @@
 // job id, every call recorded.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -55,6 +56,9 @@ public:
     // No code: a subscription of the tests' watch threads writes no event unless a test asks for one.
     DMLLIB_RESULTCODE subscribeResult = 0;
     std::vector<WORD> resetBindPorts;
+    // Runs on the caller's thread after each call is recorded, with the call's name: a test makes
+    // something happen while the service waits for the device.
+    std::function<void(const std::string&)> onCall;
 
 private:
     std::mutex m_lock;
