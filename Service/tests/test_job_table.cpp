@@ -138,25 +138,25 @@ TEST_F(JobTable, OneThreadEndsAJobAndOtherNoticesStopOnceItBegins)
 {
     clPrnJobData4V2 table;
     ClJobID id = jobId(41, "00000041"), other = jobId(42, "00000042");
-    ASSERT_TRUE(table.AddJobData(u"P1", u"TP1", &id, 41, nullptr));
+    ASSERT_TRUE(table.AddJobData(W("P1"), W("TP1"), &id, 41, nullptr));
     int sent = 0;
     auto notice = [&] { ++sent; };
-    EXPECT_TRUE(table.WhileTracked(u"P1", 41, notice));
-    EXPECT_FALSE(table.BeginJobEnd(u"P1", &other)); // not tracked
-    EXPECT_FALSE(table.BeginJobEnd(u"P2", &id));
-    EXPECT_TRUE(table.BeginJobEnd(u"P1", &id));
-    EXPECT_FALSE(table.BeginJobEnd(u"P1", &id)); // another thread ends it already
-    EXPECT_FALSE(table.WhileTracked(u"P1", 41, notice));
-    EXPECT_TRUE(table.CancelJobEnd(u"P1", &id));
-    EXPECT_TRUE(table.WhileTracked(u"P1", 41, notice));
+    EXPECT_TRUE(table.WhileTracked(W("P1"), 41, notice));
+    EXPECT_FALSE(table.BeginJobEnd(W("P1"), &other)); // not tracked
+    EXPECT_FALSE(table.BeginJobEnd(W("P2"), &id));
+    EXPECT_TRUE(table.BeginJobEnd(W("P1"), &id));
+    EXPECT_FALSE(table.BeginJobEnd(W("P1"), &id)); // another thread ends it already
+    EXPECT_FALSE(table.WhileTracked(W("P1"), 41, notice));
+    EXPECT_TRUE(table.CancelJobEnd(W("P1"), &id));
+    EXPECT_TRUE(table.WhileTracked(W("P1"), 41, notice));
     // A new send of the job takes its record over: its own ending is still to come.
-    ASSERT_TRUE(table.BeginJobEnd(u"P1", &id));
-    ASSERT_EQ(table.ReplaceJobData(u"P1", u"TP1", &other, 41, nullptr), DWORD(JOBSEND_REPLACED));
-    EXPECT_TRUE(table.WhileTracked(u"P1", 41, notice));
-    EXPECT_TRUE(table.BeginJobEnd(u"P1", &other));
-    ASSERT_TRUE(table.RemoveJobData(u"P1", &other));
-    EXPECT_FALSE(table.WhileTracked(u"P1", 41, notice));
-    EXPECT_FALSE(table.WhileTracked(u"P1", 0, notice));
+    ASSERT_TRUE(table.BeginJobEnd(W("P1"), &id));
+    ASSERT_EQ(table.ReplaceJobData(W("P1"), W("TP1"), &other, 41, nullptr), DWORD(JOBSEND_REPLACED));
+    EXPECT_TRUE(table.WhileTracked(W("P1"), 41, notice));
+    EXPECT_TRUE(table.BeginJobEnd(W("P1"), &other));
+    ASSERT_TRUE(table.RemoveJobData(W("P1"), &other));
+    EXPECT_FALSE(table.WhileTracked(W("P1"), 41, notice));
+    EXPECT_FALSE(table.WhileTracked(W("P1"), 0, notice));
     EXPECT_EQ(sent, 3);
 }
 
