@@ -234,7 +234,31 @@ protected:
         return fileText(journal()) + "\n--- messages\n" + fileText(standin::messageJournal()) + "\n--- spooler\n" +
                spoolertest::runProgram({"pal-spool", "jobs", "Office"}).output +
                spoolertest::runProgram({"pal-spool", "history"}).output + "\n--- device\n" + control({"jobs"}) +
-               control({"log"}) + "\n--- service output\n" + fileText(root.file("run/services/JTRKSVC2.log"));
+               control({"log"}) + "\n--- service output\n" + fileText(root.file("run/services/JTRKSVC2.log")) +
+               "\n--- pipe\n" + pipeTrace() + "--- monitor's failed reports: " + std::to_string(failedReports());
+    }
+    // The service's trace of the reports it took from its pipe.
+    std::string pipeTrace()
+    {
+        std::istringstream lines(fileText(trace()));
+        std::string taken;
+        for (std::string line; std::getline(lines, line);)
+            if (line.find("WaitJobThread") != std::string::npos)
+                taken += line + "\n";
+        return taken;
+    }
+    static DWORD failedReports()
+    {
+        DWORD failed = 0;
+        palReadEventLog(
+            [](const PAL_EVENTLOG_ENTRY* entry, void* context) -> BOOL {
+                const DWORD reportFailed = 0xC0000012;
+                if (entry->eventId == reportFailed)
+                    ++*static_cast<DWORD*>(context);
+                return TRUE;
+            },
+            &failed);
+        return failed;
     }
 
     std::string device;
