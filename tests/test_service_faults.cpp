@@ -247,19 +247,6 @@ protected:
                 taken += line + "\n";
         return taken;
     }
-    static DWORD failedReports()
-    {
-        DWORD failed = 0;
-        palReadEventLog(
-            [](const PAL_EVENTLOG_ENTRY* entry, void* context) -> BOOL {
-                const DWORD reportFailed = 0xC0000012;
-                if (entry->eventId == reportFailed)
-                    ++*static_cast<DWORD*>(context);
-                return TRUE;
-            },
-            &failed);
-        return failed;
-    }
 
     std::string device;
     std::optional<testsupport::ChildProcess> devsim;
