@@ -72,6 +72,13 @@ if(JTRK_WINDOWS_TESTS)
   # A fresh temporary folder as the platform root of a test.
   add_library(testsupport_root STATIC ${PROJECT_SOURCE_DIR}/pal/testsupport/TempRoot.cpp)
   target_include_directories(testsupport_root PUBLIC ${PROJECT_SOURCE_DIR}/pal/testsupport)
+  # The platform layer's test hooks that these tests use (fixed clock, debugger output captured,
+  # executable path set), over Windows itself.
+  add_library(testsupport_hooks STATIC tests/windows/hooks/TestHooks.cpp)
+  target_include_directories(testsupport_hooks PUBLIC ${PROJECT_SOURCE_DIR}/tests/windows/hooks)
+  # The trace log.
+  jtrk_add_windows_test(tracelog_test_tracelog SOURCES common/tracelog/tests/test_tracelog.cpp
+                        LIBS tracelog testsupport_root testsupport_hooks LABELS tracelog)
   # The resources windres put into the modules.
   jtrk_add_windows_test(windows_test_module_resources SOURCES tests/windows/test_module_resources.cpp LABELS resources)
   add_dependencies(windows_test_module_resources JTRKMNUI2 JTRKSVC2 JTRKUtil)

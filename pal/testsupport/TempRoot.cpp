@@ -70,4 +70,13 @@ std::string TempRoot::file(const std::string& relative) const
     return path_ + "/" + relative;
 }
 
+std::string TempRoot::windowsPath(const std::string& pathOnC) const
+{
+#ifdef _WIN32
+    return path_ + "\\drive_c" + pathOnC.substr(2);
+#else
+    return pathOnC;
+#endif
+}
+
 } // namespace testsupport

@@ -15,6 +15,9 @@ public:
     const std::string& path() const { return path_; }
     // path() + "/" + relative
     std::string file(const std::string& relative) const;
+    // The Windows path of a path on drive C ("C:\\logs\\trace.log") inside this root, whose file("drive_c")
+    // is drive C over the platform layer: the path itself there, that folder's path on Windows.
+    std::string windowsPath(const std::string& pathOnC) const;
 
 private:
     std::string path_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -15,9 +16,7 @@
 
 namespace {
 
-const WCHAR kIni[] = W("C:\\Program Files\\JTRKSVC2.ini");
-
-std::vector<std::u16string>* g_captured = nullptr;
+std::vector<WString>* g_captured = nullptr;
 std::mutex g_captureMutex;
 
 void capture(LPCWSTR text, void*)
@@ -26,13 +25,23 @@ void capture(LPCWSTR text, void*)
     g_captured->push_back(text);
 }
 
+// A path of the platform root as wide text (narrow in the ANSI code page).
+WString widePath(const std::string& path)
+{
+    int chars = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
+    WString wide(size_t(chars > 0 ? chars : 1), W('\0'));
+    MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), chars);
+    wide.resize(wide.size() - 1);
+    return wide;
+}
+
 class TraceLogTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CreateDirectoryW(W("C:\\Program Files"), nullptr);
-        CreateDirectoryW(W("C:\\logs"), nullptr);
-        palSetModuleFileName(W("C:\\Program Files\\JTRKSVC2.exe"));
+        std::filesystem::create_directories(root.file("drive_c/Program Files"));
+        std::filesystem::create_directories(root.file("drive_c/logs"));
+        palSetModuleFileName(widePath(root.windowsPath("C:\\Program Files\\JTRKSVC2.exe")).c_str());
         g_captured = &captured;
         palSetDebugOutputCapture(capture, nullptr);
         SYSTEMTIME fixed = {2026, 3, 0, 4, 5, 6, 7, 0};
@@ -45,13 +54,16 @@ protected:
         palSetModuleFileName(nullptr);
     }
 
-    void set(const WCHAR* key, const WCHAR* value) { WritePrivateProfileStringW(W("LogOutput"), key, value, kIni); }
+    void set(const WCHAR* key, const WCHAR* value)
+    {
+        WritePrivateProfileStringW(W("LogOutput"), key, value, ini.c_str());
+    }
 
     void fileSettings(const WCHAR* level, const WCHAR* maxKB)
     {
         set(W("Level"), level);
         set(W("Out"), W("1"));
-        set(W("LogFile"), W("C:\\logs\\trace.log"));
+        set(W("LogFile"), widePath(root.windowsPath("C:\\logs\\trace.log")).c_str());
         if (maxKB)
             set(W("MaxFileSize"), maxKB);
     }
@@ -65,7 +77,8 @@ protected:
     }
 
     testsupport::TempRoot root;
-    std::vector<std::u16string> captured;
+    const WString ini = widePath(root.windowsPath("C:\\Program Files\\JTRKSVC2.ini"));
+    std::vector<WString> captured;
 };
 
 TEST_F(TraceLogTest, DebuggerLinesHaveMarkerFunctionBaseNameAndMessageWithoutTimeStamp)
@@ -77,9 +90,9 @@ TEST_F(TraceLogTest, DebuggerLinesHaveMarkerFunctionBaseNameAndMessageWithoutTim
     log.vPrintError(TRACE_ERROR_PARAMETER, "WatchDevice.cpp", "Run");
     log.vPrintMessage("../../CLIB/JTRKCLIB.cpp", "DMLLIB_TraceJob", W("built here"));
     ASSERT_EQ(captured.size(), 3u);
-    EXPECT_EQ(captured[2], u"[CSM]DMLLIB_TraceJob(JTRKCLIB.cpp) built here\r\n") << "a __FILE__ with '/'";
-    EXPECT_EQ(captured[0], u"[CSM]bGetIPAddress(PrnComData.cpp) port P1 id 42\r\n");
-    EXPECT_EQ(captured[1], u"[ERR]Run(WatchDevice.cpp) Check Parameter Error.\r\n");
+    EXPECT_EQ(captured[2], W("[CSM]DMLLIB_TraceJob(JTRKCLIB.cpp) built here\r\n")) << "a __FILE__ with '/'";
+    EXPECT_EQ(captured[0], W("[CSM]bGetIPAddress(PrnComData.cpp) port P1 id 42\r\n"));
+    EXPECT_EQ(captured[1], W("[ERR]Run(WatchDevice.cpp) Check Parameter Error.\r\n"));
 }
 
 TEST_F(TraceLogTest, ErrorKindsHaveTheirTexts)
@@ -91,10 +104,10 @@ TEST_F(TraceLogTest, ErrorKindsHaveTheirTexts)
     log.vPrintError(0, "a.cpp", "f");
     log.vPrintError(9, "a.cpp", "f");
     ASSERT_EQ(captured.size(), 4u);
-    EXPECT_EQ(captured[0], u"[ERR]f(a.cpp) Memory Allocate Error.\r\n");
-    EXPECT_EQ(captured[1], u"[ERR]f(a.cpp) Exception Error.\r\n");
-    EXPECT_EQ(captured[2], u"[ERR]f(a.cpp) Error.\r\n");
-    EXPECT_EQ(captured[3], u"[ERR]f(a.cpp) Error.\r\n");
+    EXPECT_EQ(captured[0], W("[ERR]f(a.cpp) Memory Allocate Error.\r\n"));
+    EXPECT_EQ(captured[1], W("[ERR]f(a.cpp) Exception Error.\r\n"));
+    EXPECT_EQ(captured[2], W("[ERR]f(a.cpp) Error.\r\n"));
+    EXPECT_EQ(captured[3], W("[ERR]f(a.cpp) Error.\r\n"));
 }
 
 TEST_F(TraceLogTest, LevelsBelowThreeWriteOnlyErrorsAndTheHookNeverWrites)
@@ -107,7 +120,7 @@ TEST_F(TraceLogTest, LevelsBelowThreeWriteOnlyErrorsAndTheHookNeverWrites)
         log.vTraceFunction(W(""), 1, TRACE_MARKER_FUNCTION_IN, "a.cpp", "f");
         log.vPrintError(TRACE_ERROR_PARAMETER, "a.cpp", "f");
         ASSERT_EQ(captured.size(), 1u);
-        EXPECT_EQ(captured[0].substr(0, 5), u"[ERR]");
+        EXPECT_EQ(captured[0].substr(0, 5), W("[ERR]"));
     }
 }
 
@@ -119,7 +132,7 @@ TEST_F(TraceLogTest, InvalidSettingsSwitchTheLogOff)
         const WCHAR* logFile; // nullptr: key absent
         const WCHAR* maxKB;   // nullptr: key absent
     };
-    std::u16string longPath = u"C:\\logs\\" + std::u16string(251, u'a'); // 259 characters
+    WString longPath = W("C:\\logs\\") + WString(251, W('a')); // 259 characters
     const Case cases[] = {
         {nullptr, nullptr, nullptr, nullptr},           // no section
         {W("0"), W("0"), nullptr, nullptr},             // level 0
@@ -133,7 +146,7 @@ TEST_F(TraceLogTest, InvalidSettingsSwitchTheLogOff)
         {W("3"), W("1"), W("C:\\logs\\t.log"), W("0")}, // no room at all
     };
     for (const Case& c : cases) {
-        WritePrivateProfileStringW(W("LogOutput"), nullptr, nullptr, kIni);
+        WritePrivateProfileStringW(W("LogOutput"), nullptr, nullptr, ini.c_str());
         if (c.level)
             set(W("Level"), c.level);
         if (c.out)
@@ -156,14 +169,14 @@ TEST_F(TraceLogTest, MissingArgumentsAndOverlongMessagesDropOnlyThatLine)
     log.vPrintMessage(nullptr, "f", W("x"));
     log.vPrintMessage("a.cpp", nullptr, W("x"));
     log.vPrintError(TRACE_ERROR_PARAMETER, nullptr, "f");
-    std::u16string fits(1023, u'y');
-    std::u16string tooLong(1024, u'z');
+    WString fits(1023, W('y'));
+    WString tooLong(1024, W('z'));
     log.vPrintMessage("a.cpp", "f", W("%s"), tooLong.c_str());
     log.vPrintMessage("a.cpp", "f", W("%s"), fits.c_str());
     log.vPrintMessage("noBackslash", "f", W(""));
     ASSERT_EQ(captured.size(), 2u);
-    EXPECT_EQ(captured[0], u"[CSM]f(a.cpp) " + fits + u"\r\n");
-    EXPECT_EQ(captured[1], u"[CSM]f(noBackslash)\r\n") << "an empty message adds no blank";
+    EXPECT_EQ(captured[0], W("[CSM]f(a.cpp) ") + fits + W("\r\n"));
+    EXPECT_EQ(captured[1], W("[CSM]f(noBackslash)\r\n")) << "an empty message adds no blank";
 }
 
 TEST_F(TraceLogTest, FileLinesCarryTheTimeStampAndAreAnsi)
@@ -181,7 +194,7 @@ TEST_F(TraceLogTest, AFullFileGetsOneEofLineAndThenNothing)
 {
     fileSettings(W("3"), W("1"));
     clTraceLog log;
-    std::u16string chunk(100, u'm');
+    WString chunk(100, W('m'));
     for (int i = 0; i < 30; ++i)
         log.vPrintMessage("a.cpp", "f", W("%s"), chunk.c_str());
     std::string text = logText();
@@ -206,6 +219,12 @@ TEST_F(TraceLogTest, ALargeCapDoesNotWrapToZero)
 
 TEST_F(TraceLogTest, ConcurrentWritersNeverOverwriteEachOther)
 {
+#ifdef _WIN32
+    // Windows writes each append of a handle opened for appending only at the end, whole; wine 8 does
+    // not across handles (lines of one writer overwrite another's).
+    if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version"))
+        GTEST_SKIP() << "appends of several handles are not atomic under wine";
+#endif
     fileSettings(W("3"), W("100000"));
     clTraceLog service;
     clTraceLog clientLibrary; // a second module writing to the same file
@@ -245,7 +264,7 @@ TEST(ModuleIniPath, ReplacesTheExtensionOfTheExecutablePath)
     palSetModuleFileName(W("C:\\Program Files\\Vexil\\JTRKSVC2.exe"));
     WCHAR path[MAX_PATH];
     ASSERT_TRUE(GetModuleIniPath(path, MAX_PATH));
-    EXPECT_EQ(std::u16string(path), u"C:\\Program Files\\Vexil\\JTRKSVC2.ini");
+    EXPECT_EQ(WString(path), W("C:\\Program Files\\Vexil\\JTRKSVC2.ini"));
     EXPECT_FALSE(GetModuleIniPath(path, 10)) << "a buffer too small fails";
     palSetModuleFileName(nullptr);
 }
