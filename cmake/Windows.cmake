@@ -79,6 +79,12 @@ if(JTRK_WINDOWS_TESTS)
   # The trace log.
   jtrk_add_windows_test(tracelog_test_tracelog SOURCES common/tracelog/tests/test_tracelog.cpp
                         LIBS tracelog testsupport_root testsupport_hooks LABELS tracelog)
+  # The monitor's job-message parser, over job messages made by the tests' builder of them.
+  add_library(jobmsg_builder STATIC ${PROJECT_SOURCE_DIR}/tools/jobmsg/JobMessages.cpp)
+  target_include_directories(jobmsg_builder PUBLIC ${PROJECT_SOURCE_DIR}/tools/jobmsg)
+  jtrk_add_windows_test(jtrkmon2_test_jobheader SOURCES PortMon/Server/tests/test_jobheader.cpp
+                        LIBS jtrkmon2_static jobmsg_builder testsupport_root testsupport_hooks LABELS portmon)
+  target_include_directories(jtrkmon2_test_jobheader PRIVATE ${PROJECT_SOURCE_DIR}/PortMon/Server/tests/support)
   # The resources windres put into the modules.
   jtrk_add_windows_test(windows_test_module_resources SOURCES tests/windows/test_module_resources.cpp LABELS resources)
   add_dependencies(windows_test_module_resources JTRKMNUI2 JTRKSVC2 JTRKUtil)

@@ -7,7 +7,8 @@
 
 #include "JobMessages.h"
 #include "TempRoot.h"
-#include "monitor_harness.h"
+#include "jtrkmon.h"
+#include "port_defaults.h"
 
 #include "pal/testhooks.h"
 
@@ -48,8 +49,8 @@ protected:
         SYSTEMTIME now = {2026, 3, 0, 7, 9, 5, 3, 0};
         ASSERT_TRUE(palSetTestClock(&now));
         context.dwMagic = JTMX_MONITOR_MAGIC;
-        PortConfigData config = defaultConfig(u"P1", u"127.0.0.1");
-        port = AddPortEntry(&context, u"P1", &config);
+        PortConfigData config = defaultConfig(W("P1"), W("127.0.0.1"));
+        port = AddPortEntry(&context, W("P1"), &config);
         ASSERT_NE(port, nullptr);
         port->dwState = PORT_STATE_DOC_STARTED;
     }
@@ -58,7 +59,7 @@ protected:
     {
         palResetTestClock();
         EnterCriticalSection(&csPortList);
-        RemovePortEntry(&context, u"P1");
+        RemovePortEntry(&context, W("P1"));
         LeaveCriticalSection(&csPortList);
     }
 

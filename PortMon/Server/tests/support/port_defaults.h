@@ -10,14 +10,14 @@
 namespace montest {
 
 // Copies text into a fixed WCHAR field, zero-filled, cut at the field's size.
-inline void setField(WCHAR* field, size_t cchField, const std::u16string& text)
+inline void setField(WCHAR* field, size_t cchField, const WString& text)
 {
     std::memset(field, 0, cchField * sizeof(WCHAR));
     std::memcpy(field, text.data(), std::min(text.size(), cchField) * sizeof(WCHAR));
 }
 
 // A record with the UI's defaults for a RAW port.
-inline PortConfigData defaultConfig(const std::u16string& name, const std::u16string& server)
+inline PortConfigData defaultConfig(const WString& name, const WString& server)
 {
     PortConfigData config;
     std::memset(&config, 0, sizeof(config));
