@@ -119,16 +119,6 @@ void clDMLLIB_Get2::vMakeReturnStatus(const ClibComponentState2* lpstState, DWOR
     CLIB_TRACE(W("Return Value lpstStatusInfo->lStatusCode = [%08lx]"), lpstStatusInfo->lStatusCode);
 }
 
-BOOL clDMLLIB_Get2::bGetJobOutputCnt(const DmlpGet2Object* lpObject, DWORD* lpImprCompCnt)
-{
-    const void* value = ClibAttributeValue(lpObject->attributes, lpObject->count, CLIB_ATTR_IMPRESSIONS);
-    if (!value)
-        return FALSE;
-    memcpy(lpImprCompCnt, value, sizeof *lpImprCompCnt);
-    CLIB_TRACE(W("hObj:[%08x] ImprCompCnt:[%ld]"), lpObject->handle, *lpImprCompCnt);
-    return TRUE;
-}
-
 WORD clDMLLIB_Get2::rtnDoGet2(DWORD* lpJobCode, DWORD* lpImprCompCnt)
 {
     WORD rtnRet = DMLP_SUCCESS;

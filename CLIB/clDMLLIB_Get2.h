@@ -18,7 +18,6 @@ public:
 
 private:
     WORD rtnDoGet2(DWORD* lpJobCode, DWORD* lpImprCompCnt);
-    BOOL bGetJobOutputCnt(const DmlpGet2Object* lpObject, DWORD* lpImprCompCnt);
     BOOL bSupportComponentState2(WORD* lpRetResult);
     WORD rtnGet2Status(DWORD dwJobCode, StatusInfo* lpstStatusInfo);
 

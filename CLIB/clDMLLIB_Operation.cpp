@@ -215,6 +215,16 @@ BOOL clDMLLIB_Operation::bGetMatchedObjectHandle(const DmlpGet2Result* lpReply, 
     return bMatched;
 }
 
+BOOL clDMLLIB_Operation::bGetJobOutputCnt(const DmlpGet2Object* lpObject, DWORD* lpImprCompCnt)
+{
+    const void* value = ClibAttributeValue(lpObject->attributes, lpObject->count, CLIB_ATTR_IMPRESSIONS);
+    if (!value)
+        return FALSE;
+    memcpy(lpImprCompCnt, value, sizeof *lpImprCompCnt);
+    CLIB_TRACE(W("hObj:[%08x] ImprCompCnt:[%ld]"), lpObject->handle, *lpImprCompCnt);
+    return TRUE;
+}
+
 BOOL clDMLLIB_Operation::bSetEndPointHandle(DmlpBinding hBind)
 {
     BOOL bRet = hBind != nullptr;

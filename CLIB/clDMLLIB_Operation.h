@@ -40,6 +40,8 @@ protected:
     WORD rtnDoListObjects2();
     // The handle of the first object of the reply whose attribute 280 equals lpWanted.
     BOOL bGetMatchedObjectHandle(const DmlpGet2Result* lpReply, const ClJobID* lpWanted, DWORD* lphObject);
+    // The impressions completed (attribute 277) of a job object; FALSE when it has none.
+    BOOL bGetJobOutputCnt(const DmlpGet2Object* lpObject, DWORD* lpImprCompCnt);
 
     std::vector<DWORD> m_Handles;
 

@@ -7,7 +7,9 @@
 
 namespace {
 
-const WORD kJobAttributes[] = {CLIB_ATTR_CLIENT_JOB_ID, CLIB_ATTR_JOB_STATE2};
+// With the count option a listed job's impressions come with its state: a job found completed on
+// the device gives its last count even when the device's event of it was lost.
+const WORD kJobAttributes[] = {CLIB_ATTR_CLIENT_JOB_ID, CLIB_ATTR_JOB_STATE2, CLIB_ATTR_IMPRESSIONS};
 const uint8_t kLogRequestKind = 2;
 const uint8_t kLogResultKind = 2;
 const BYTE kNoCompletionId = 255;
@@ -16,7 +18,7 @@ const BYTE kCompletionCancelled = 6;
 const BYTE kJobStateFailed = 1;
 const BYTE kJobStateCompleted = 9;
 const DmlpStatus kUnknownObject = 8;
-// Objects asked for in one attribute request: their reply (some 90 bytes each) fits a datagram.
+// Objects asked for in one attribute request: their reply (about 100 bytes each) fits a datagram.
 const size_t kObjectsPerRequest = 64;
 
 } // namespace
@@ -30,10 +32,12 @@ clDMLLIB_TraceJob::clDMLLIB_TraceJob(DmlpInstance hAplh, const WCHAR* lpPortName
     ids.Copy(lpClJobID, &m_ClJobID);
 }
 
-WORD clDMLLIB_TraceJob::rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, BYTE* lpbyState)
+WORD clDMLLIB_TraceJob::rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, BYTE* lpbyState,
+                                         DWORD* lpImprCompCnt)
 {
     DmlpGet2Result reply;
-    WORD rtnRet = rtnGet2Objects(0, lpHandles, wHandles, kJobAttributes, 2, &reply);
+    const WORD attributes = m_nCountOption ? 3 : 2;
+    WORD rtnRet = rtnGet2Objects(0, lpHandles, wHandles, kJobAttributes, attributes, &reply);
     if (rtnRet == DMLP_SUCCESS) {
         // Object by object, as if each had been asked for alone.
         for (uint16_t i = 0; *lpbyState == 0 && reply.objects && i < reply.count; ++i) {
@@ -46,6 +50,8 @@ WORD clDMLLIB_TraceJob::rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, 
                     ClibAttributeValue(one.objects->attributes, one.objects->count, CLIB_ATTR_JOB_STATE2));
                 *lpbyState = state ? state->State : 0;
                 CLIB_TRACE(W("Return Value byRtn = [%ld]"), static_cast<LONG>(*lpbyState));
+                if (m_nCountOption && *lpbyState == kJobStateCompleted)
+                    bGetJobOutputCnt(one.objects, lpImprCompCnt);
             }
         }
         if (*lpbyState == 0)
@@ -59,7 +65,7 @@ WORD clDMLLIB_TraceJob::rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, 
 // meanwhile, or the reply did not come whole), its objects are asked for one by one. The search
 // goes on past time-outs and incomplete replies; when no object matched, such a reply is what is
 // reported, since the job may have been the object that did not answer.
-WORD clDMLLIB_TraceJob::rtnDoGet2(BYTE* lpbyState)
+WORD clDMLLIB_TraceJob::rtnDoGet2(BYTE* lpbyState, DWORD* lpImprCompCnt)
 {
     WORD rtnRet = DMLP_SUCCESS;
     WORD transient = DMLP_SUCCESS;
@@ -70,14 +76,14 @@ WORD clDMLLIB_TraceJob::rtnDoGet2(BYTE* lpbyState)
     };
     for (size_t first = 0; *lpbyState == 0 && first < m_Handles.size(); first += kObjectsPerRequest) {
         const WORD count = static_cast<WORD>(std::min(kObjectsPerRequest, m_Handles.size() - first));
-        rtnRet = rtnSearchObjects(&m_Handles[first], count, lpbyState);
+        rtnRet = rtnSearchObjects(&m_Handles[first], count, lpbyState, lpImprCompCnt);
         bool requestFailed = rtnRet != DMLP_SUCCESS && rtnRet != DMLPLIBERR_OTHER_ERROR;
         if (count == 1 || !requestFailed) {
             note(rtnRet);
             continue;
         }
         for (size_t i = first; *lpbyState == 0 && i < first + count; ++i) {
-            rtnRet = rtnSearchObjects(&m_Handles[i], 1, lpbyState);
+            rtnRet = rtnSearchObjects(&m_Handles[i], 1, lpbyState, lpImprCompCnt);
             note(rtnRet);
         }
     }
@@ -188,7 +194,7 @@ WORD clDMLLIB_TraceJob::rtnExecute(WORD wStartStatus, DWORD* lpImprCompCnt)
         m_byRtnTrace = DMLLIB_TRACE_UNKNOWN;
     } else if (rtnRet == DMLP_SUCCESS) {
         BYTE state = 0;
-        rtnRet = rtnDoGet2(&state);
+        rtnRet = rtnDoGet2(&state, lpImprCompCnt);
         vJudgeJobState(&rtnRet, state);
     } else if (rtnRet == DMLP_TIMEOUT) {
         CLIB_TRACE(W("Time out rtnDoListObjects2."));

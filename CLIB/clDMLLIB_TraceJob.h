@@ -12,10 +12,11 @@ public:
     BYTE byGetTraceResult() const { return m_byRtnTrace; }
 
 private:
-    // Status of the job search and the job's state byte (0 when none was found).
-    WORD rtnDoGet2(BYTE* lpbyState);
-    // The job's state among the objects of one attribute request; the status of the request.
-    WORD rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, BYTE* lpbyState);
+    // Status of the job search and the job's state byte (0 when none was found); with the count
+    // option the impressions of a job found completed.
+    WORD rtnDoGet2(BYTE* lpbyState, DWORD* lpImprCompCnt);
+    // The job's state (and count) among the objects of one attribute request; the request's status.
+    WORD rtnSearchObjects(const DWORD* lpHandles, WORD wHandles, BYTE* lpbyState, DWORD* lpImprCompCnt);
     WORD rtnDoTraceJob(BYTE* lpbyJobCompID, DWORD* lpImprCompCnt);
     // One job-log request; *lpbFiled tells whether the log holds the job's completion.
     WORD rtnAskJobLog(const DmlpTraceJobParams* lpRequest, BOOL bPause, BYTE* lpbyJobCompID, DWORD* lpImprCompCnt,

@@ -84,21 +84,9 @@ bool actOnTrace(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const
     }
 }
 
-// The count of a job the device still lists, read with its status: the table may be short of it
-// when an impression event was lost on the way.
-void takeDeviceCount(JTRKServiceContext* context, LPCWSTR printer, DWORD jobId, const ClJobID* work)
-{
-    StatusInfo status;
-    memset(&status, 0, sizeof status);
-    WString port = jobsOf(context).GetPortName(jobId);
-    GetStatusInfo(context, printer, &status, work, port.c_str());
-    jobsOf(context).UpdateImpressionCompletedCnt(printer, work, status.ImprCompCnt);
-}
-
-// One pass over the job list; a pass of a device event handles one job only. countAtEnd: a job the
-// trace finds completed has its count read from the device first.
+// One pass over the job list; a pass of a device event handles one job only.
 void runPass(JTRKServiceContext* context, LPCWSTR printer, const DWORD* list, DWORD count, ClJobID* work, BOOL done,
-             bool singleJob, bool countAtEnd)
+             bool singleJob)
 {
     clPrnJobData4V2& jobs = jobsOf(context);
     for (DWORD i = 0; i < count; ++i) {
@@ -121,8 +109,6 @@ void runPass(JTRKServiceContext* context, LPCWSTR printer, const DWORD* list, DW
                 continue; // the watch thread asks the user first
             code = DoTraceJob(context, printer, *work, &traceByte, jobId);
             CJ_TRACE("ControlJobThread", W("DoTraceJob JobStatus: %d"), traceByte);
-            if (countAtEnd && traceByte == DMLLIB_TRACE_COMPLETED)
-                takeDeviceCount(context, printer, jobId, work);
         }
         if (!actOnTrace(context, printer, jobId, work, traceByte, code) || singleJob)
             return;
@@ -146,12 +132,10 @@ void onJobEvent(JTRKServiceContext* context, LPCWSTR printer, JobEventInfo* info
     BOOL done = context->SkipTrace && info->Reason == TRACE_REASON_COMPLETED;
     if (context->MaxResetCount > 0)
         jobs.InitResetCount(printer, jobId);
-    // A job's end that comes with its count has the device's last word on it.
-    bool countAtEnd = context->GetPageCount && info->ImprCompCnt == 0;
     if (context->GetPageCount && info->ImprCompCnt != 0)
         jobs.UpdateImpressionCompletedCnt(printer, &work, info->ImprCompCnt);
     delete info;
-    runPass(context, printer, &jobId, 1, &work, done, true, countAtEnd);
+    runPass(context, printer, &jobId, 1, &work, done, true);
     endStep(context, printer, nullptr);
 }
 
@@ -167,7 +151,7 @@ void onTraceJob(JTRKServiceContext* context, LPCWSTR printer, HANDLE passDone)
         jobs.GetDeviceJobId(printer, jobs.GetSystemJobId(printer), &work);
         count = jobs.GetJobListForDevice(printer, &list);
     }
-    runPass(context, printer, list, count, &work, FALSE, false, false);
+    runPass(context, printer, list, count, &work, FALSE, false);
     CJ_TRACE("ControlJobThread", W("delete pSysJobIdList"));
     delete[] list;
     endStep(context, printer, passDone);

@@ -60,14 +60,46 @@ TEST_F(TraceFlow, AJobInStateNineIsCompletedWithoutTheLog)
 {
     fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
     fake.reply(kGet2, 1, jobObjects({{11, JobId(9), 9}, {12, wanted, 9}}));
-    EXPECT_EQ(run(1), 0x00060001u);
+    EXPECT_EQ(run(0), 0x00060001u);
     EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
-    EXPECT_EQ(impressions, 0x77777777u) << "the count comes only from the log";
+    EXPECT_EQ(impressions, 0x77777777u) << "without the count option the count stays";
     EXPECT_TRUE(fake.callsOf(kTraceJob).empty());
     auto gets = fake.callsOf(kGet2);
     ASSERT_EQ(gets.size(), 1u) << "the listed objects in one request";
     EXPECT_EQ(gets[0].handles, (std::vector<uint32_t>{11, 12}));
     EXPECT_EQ(gets[0].attributes, (std::vector<uint16_t>{280, 283}));
+}
+
+// With the count option the impressions of a job found completed come in the same request as its
+// state: it has its last count even when the device's event of it was lost. A job still printing
+// leaves the count to the device's events.
+TEST_F(TraceFlow, WithTheCountOptionAListedJobGivesItsImpressions)
+{
+    fake.reply(kListObjects2, 1, ListObjects2Body({11, 12}));
+    fake.reply(kGet2, 1,
+               Get2Body({{11, {Attribute(280, ClientJobIdValue(JobId(9))), Attribute(283, JobStateValue(9, {})),
+                               Attribute(277, U32Value(5))}},
+                         {12, {Attribute(280, ClientJobIdValue(wanted)), Attribute(283, JobStateValue(9, {})),
+                               Attribute(277, U32Value(4))}}}));
+    EXPECT_EQ(run(1), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_COMPLETED);
+    EXPECT_EQ(impressions, 4u) << "the matched object's count, not the other job's";
+    EXPECT_TRUE(fake.callsOf(kTraceJob).empty());
+    auto gets = fake.callsOf(kGet2);
+    ASSERT_EQ(gets.size(), 1u) << "no request more than without the count";
+    EXPECT_EQ(gets[0].attributes, (std::vector<uint16_t>{280, 283, 277}));
+    // A device that sends no count for the object, or a job still printing, leaves the caller's value.
+    impressions = 0x77777777;
+    fake.reply(kListObjects2, 1, ListObjects2Body({12}));
+    fake.reply(kGet2, 1, JobObject(12, wanted, 9));
+    EXPECT_EQ(run(1), 0x00060001u);
+    EXPECT_EQ(impressions, 0x77777777u);
+    fake.reply(kListObjects2, 1, ListObjects2Body({12}));
+    fake.reply(kGet2, 1, JobObject(12, wanted, 4, {}, 3));
+    EXPECT_EQ(run(1), 0x00060001u);
+    EXPECT_EQ(trace, DMLLIB_TRACE_PROCESSING);
+    EXPECT_EQ(impressions, 0x77777777u);
+    EXPECT_EQ(fake.liveBlocks(), 0);
 }
 
 // A long list is asked for 64 objects at a time, up to the request whose reply holds the job; an
