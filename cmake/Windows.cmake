@@ -85,6 +85,10 @@ if(JTRK_WINDOWS_TESTS)
   jtrk_add_windows_test(jtrkmon2_test_jobheader SOURCES PortMon/Server/tests/test_jobheader.cpp
                         LIBS jtrkmon2_static jobmsg_builder testsupport_root testsupport_hooks LABELS portmon)
   target_include_directories(jtrkmon2_test_jobheader PRIVATE ${PROJECT_SOURCE_DIR}/PortMon/Server/tests/support)
+  # The monitor's multibyte texts (server address, LPR control file), over the spooler double.
+  jtrk_add_windows_test(jtrkmon2_test_texts SOURCES PortMon/Server/tests/test_texts.cpp
+                        PortMon/Server/tests/support/spooler_double.cpp LIBS jtrkmon2_static LABELS portmon)
+  target_include_directories(jtrkmon2_test_texts PRIVATE ${PROJECT_SOURCE_DIR}/PortMon/Server/tests/support)
   # The resources windres put into the modules.
   jtrk_add_windows_test(windows_test_module_resources SOURCES tests/windows/test_module_resources.cpp LABELS resources)
   add_dependencies(windows_test_module_resources JTRKMNUI2 JTRKSVC2 JTRKUtil)

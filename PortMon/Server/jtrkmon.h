@@ -240,6 +240,10 @@ int TcpStartup(PPortEntry pPort);
 void TcpCleanup(PPortEntry pPort);
 BOOL StartPortNetwork(PPortEntry pPort, LPCWSTR pszTraceName);
 BOOL StopPortNetwork(PPortEntry pPort, LPCWSTR pszTraceName);
+// The C runtime locale of the monitor's multibyte texts (server names, LPR commands and control
+// file): code page 932, named as every C runtime of Windows reads it. msvcrt.dll knows no locale
+// names such as "ja-JP" (only the newer runtimes do): with one, every conversion would fail.
+#define MON_TEXT_LOCALE "Japanese_Japan.932"
 BOOL GetServerAddress(LPCWSTR pszServerName, struct sockaddr_in* pAddress);
 int GetRawSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout);
 int GetRawSendSockEvent(PPortEntry pPort, int* pError, DWORD dwTimeout);

@@ -1,17 +1,16 @@
 // The texts of LPR: file names, commands and the control file, built as wide text and sent as
-// multibyte text of the "ja-JP" locale.
+// multibyte text of code page 932.
 #include <cstdlib>
 #include <cstring>
 
 #include "lpr.h"
 
-#define LPR_LOCALE "ja-JP"
 #define LPR_UNMAPPED_CHAR '?'
 
 // Multibyte form of the text, with its NUL; FALSE when it does not fit or cannot be converted.
 static BOOL ToLprText(LPCWSTR pszText, char* pszOut, size_t cbOut, LPDWORD pcb)
 {
-    _locale_t locale = _create_locale(LC_ALL, LPR_LOCALE);
+    _locale_t locale = _create_locale(LC_ALL, MON_TEXT_LOCALE);
     if (!locale)
         return FALSE;
     size_t cb = _wcstombs_l(NULL, pszText, 0, locale);

@@ -74,7 +74,7 @@ BOOL GetServerAddress(LPCWSTR pszServerName, struct sockaddr_in* pAddress)
     char szName[SERVER_NAME_MAX_BYTES + 1];
     if (!pszServerName || StringCchCopyW(wszName, _countof(wszName), pszServerName) != S_OK)
         return FALSE;
-    _locale_t locale = _create_locale(LC_ALL, "ja-JP");
+    _locale_t locale = _create_locale(LC_ALL, MON_TEXT_LOCALE);
     if (!locale)
         return FALSE;
     size_t cbName = _wcstombs_l(szName, wszName, SERVER_NAME_MAX_BYTES, locale);

@@ -7,6 +7,7 @@
 
 #include "job_harness.h"
 #include "lpr.h"
+#include "lpr_control_file.h"
 #include "lpr_peer.h"
 
 #include "pal/testhooks.h"
@@ -40,11 +41,6 @@ Bytes streamingExchange(const std::string& control, const Bytes& data, const std
     return jobmsg::concat({textBytes("\2lp1\n"),
                            textBytes("\2" + std::to_string(control.size()) + " cfA" + names + "\n"),
                            textBytes(control), Bytes{0}, textBytes("\3" + size + " dfA" + names + "\n"), data});
-}
-
-std::string controlFile(const std::string& document, const std::string& user = "alice", const std::string& names = "234PC1")
-{
-    return "HPC1\nP" + user + "\nJ" + document + "\nN" + document + "\nldfA" + names + "\nUdfA" + names + "\n";
 }
 
 // A temporary folder whose Windows path, with its final backslash, has this many characters.
@@ -628,52 +624,6 @@ TEST_F(MonLpr, ReservedPortsAreBoundForReal)
     if (geteuid() != 0) {
         EXPECT_GE(port, 1024);
     }
-}
-
-TEST_F(MonLpr, DocumentNamesAreCutAtCharacterBoundariesInCp932)
-{
-    std::u16string kanji(60, u'\u5370');  // 0x88 0xF3 each
-    std::string kanjiBytes;
-    for (int i = 0; i < 49; i++)
-        kanjiBytes += "\x88\xF3";
-    struct Case {
-        std::u16string document;
-        std::string expected;
-    } cases[] = {
-        {kanji, kanjiBytes},  // 98 bytes: the 50th character would make 100
-        {u"a" + kanji, "a" + kanjiBytes},  // 99 bytes
-        {u"ab" + kanji, "ab" + kanjiBytes.substr(0, 96)},  // 98 bytes
-        {u"line\nfeed\ttab\x7F", "line feed tab "},
-        {u"\u30A2\U0001F600", "\x83\x41??"},  // a character without a code becomes '?'
-    };
-    startPeer();
-    openLprPort(TRANSFER_BYTECOUNT);
-    palSetThreadUserName(u"user\nname-longer-than-twenty");
-    DWORD job = 1;
-    for (const Case& c : cases) {
-        h.addJob(job, 10, c.document);
-        ASSERT_TRUE(h.startDoc(job));
-        ASSERT_TRUE(h.writeAll(patternData(10), {10}));
-        ASSERT_TRUE(h.endDoc());
-        std::string names = "00" + std::to_string(job) + "PC1";
-        EXPECT_EQ(received(job - 1),
-                  byteCountExchange(controlFile(c.expected, "user name-longer-tha", names), patternData(10), names));
-        job++;
-    }
-}
-
-TEST_F(MonLpr, FileNamesCarryTheJobIdModuloAThousand)
-{
-    WCHAR name[LPR_NAME_CHARS];
-    ASSERT_TRUE(LprFileName('c', 1234, u"PC1", name, _countof(name)));
-    EXPECT_EQ(std::u16string(name), u"cfA234PC1");
-    ASSERT_TRUE(LprFileName('d', 7, u"HOST-NAME-15CHR", name, _countof(name)));
-    EXPECT_EQ(std::u16string(name), u"dfA007HOST-NAME-15CHR");
-    LprCommand command;
-    PortEntry port = {};
-    port.dwJobId = 5;
-    ASSERT_TRUE(MakeDataFileCommand(0x123456789ULL, nullptr, &port, u"PC1", &command));
-    EXPECT_EQ(std::string(command.bytes, command.cb), "\3" "4886718345 dfA005PC1\n");
 }
 
 TEST_F(MonLpr, StreamingPauseDuringTheDataRestartsTheJob)

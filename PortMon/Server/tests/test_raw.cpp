@@ -384,31 +384,6 @@ TEST_F(MonRaw, EndDocWithoutAJobFails)
     EXPECT_EQ(GetLastError(), (DWORD)ERROR_INVALID_PARAMETER);
 }
 
-TEST_F(MonRaw, ServerNameMustBeADottedAddress)
-{
-    struct Case {
-        std::u16string name;
-        bool ok;
-        DWORD address;
-    } cases[] = {
-        {u"127.0.0.5", true, 0x0500007F},
-        {u"10.1.2.3", true, 0x0302010A},
-        {u"printer.local", false, 0},
-        {u" 127.0.0.5", false, 0},
-        {u"\uFF11\uFF12\uFF17.0.0.1", false, 0},  // full-width digits
-        {u"", false, 0},
-        {std::u16string(2051, u'1'), false, 0},
-    };
-    for (const Case& c : cases) {
-        struct sockaddr_in address = {};
-        EXPECT_EQ(bool(GetServerAddress(c.name.c_str(), &address)), c.ok);
-        if (c.ok) {
-            EXPECT_EQ(address.sin_addr.s_addr, c.address);
-            EXPECT_EQ(address.sin_family, AF_INET);
-        }
-    }
-}
-
 TEST_F(MonRaw, BadServerNameFailsTheWrite)
 {
     startSink();

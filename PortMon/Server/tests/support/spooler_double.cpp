@@ -27,7 +27,7 @@ SpoolerDouble::~SpoolerDouble()
     instance_ = nullptr;
 }
 
-void SpoolerDouble::addPrinter(const std::u16string& name, DWORD attributes, DWORD status)
+void SpoolerDouble::addPrinter(const WString& name, DWORD attributes, DWORD status)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     printers_[name] = {attributes, status};
@@ -143,12 +143,12 @@ bool SpoolerDouble::validHandle(HANDLE handle) const
 
 BOOL WINAPI SpoolerDouble::openPrinter(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW)
 {
-    static const std::u16string xcvPrefix = u",Xcv";
+    static const WString xcvPrefix = W(",Xcv");
     SpoolerDouble* self = instance_;
     std::lock_guard<std::mutex> lock(self->mutex_);
-    if (name && std::u16string(name).compare(0, xcvPrefix.size(), xcvPrefix) == 0) {
+    if (name && WString(name).compare(0, xcvPrefix.size(), xcvPrefix) == 0) {
         *handle = (HANDLE)self->nextHandle_++;
-        self->xcvHandles_[*handle] = std::u16string(name).substr(xcvPrefix.size());
+        self->xcvHandles_[*handle] = WString(name).substr(xcvPrefix.size());
         return TRUE;
     }
     self->opens_++;
@@ -178,7 +178,7 @@ namespace {
 
 // Copies a record and its one string into the caller's buffer, as the spooler packs it.
 template <class Record>
-BOOL packRecord(Record record, LPWSTR Record::*text, const std::u16string& value, LPBYTE buffer, DWORD size,
+BOOL packRecord(Record record, LPWSTR Record::*text, const WString& value, LPBYTE buffer, DWORD size,
                 LPDWORD needed)
 {
     DWORD required = DWORD(sizeof(Record) + (value.size() + 1) * sizeof(WCHAR));
@@ -252,7 +252,7 @@ BOOL WINAPI SpoolerDouble::getPrinter(HANDLE handle, DWORD level, LPBYTE buffer,
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    const std::u16string& name = self->handles_[handle];
+    const WString& name = self->handles_[handle];
     const Printer& printer = self->printers_[name];
     if (level == 5) {
         PRINTER_INFO_5W info = {};
@@ -269,7 +269,7 @@ BOOL WINAPI SpoolerDouble::xcvData(HANDLE handle, PCWSTR method, PBYTE, DWORD, P
                                    PDWORD needed, PDWORD status)
 {
     SpoolerDouble* self = instance_;
-    std::u16string object;
+    WString object;
     XcvHandler handler;
     {
         std::lock_guard<std::mutex> lock(self->mutex_);

@@ -19,7 +19,7 @@ public:
     struct Job {
         DWORD status = 0;
         DWORD size = 1;
-        std::u16string document = u"doc";
+        WString document = W("doc");
     };
 
     SpoolerDouble();
@@ -27,7 +27,7 @@ public:
     SpoolerDouble(const SpoolerDouble&) = delete;
     SpoolerDouble& operator=(const SpoolerDouble&) = delete;
 
-    void addPrinter(const std::u16string& name, DWORD attributes = 0, DWORD status = 0);
+    void addPrinter(const WString& name, DWORD attributes = 0, DWORD status = 0);
     void setJob(DWORD jobId, const Job& job);
     void setJobStatus(DWORD jobId, DWORD status);
     void removeJob(DWORD jobId);
@@ -44,7 +44,7 @@ public:
     void setRealSleepLimit(DWORD milliseconds);
 
     // XcvDataW on an Xcv object: (object name after ",Xcv", method, output, its size, needed) -> status.
-    using XcvHandler = std::function<DWORD(const std::u16string& object, const std::u16string& method, PBYTE output,
+    using XcvHandler = std::function<DWORD(const WString& object, const WString& method, PBYTE output,
                                            DWORD cbOutput, PDWORD needed)>;
     void onXcv(XcvHandler handler);
     // Local-port binds: the error to fail a bind to this port with (0: bind). A bound reserved port
@@ -83,9 +83,9 @@ private:
 
     MonitorSystemCalls saved_;
     mutable std::mutex mutex_;
-    std::map<std::u16string, Printer> printers_;
-    std::map<HANDLE, std::u16string> handles_;
-    std::map<HANDLE, std::u16string> xcvHandles_;
+    std::map<WString, Printer> printers_;
+    std::map<HANDLE, WString> handles_;
+    std::map<HANDLE, WString> xcvHandles_;
     XcvHandler xcvHandler_;
     std::map<USHORT, int> bindErrors_;
     std::vector<USHORT> binds_;
