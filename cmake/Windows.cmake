@@ -114,6 +114,10 @@ if(JTRK_WINDOWS_TESTS)
                           LABELS vxdmlp ARGS ${engine_${stem}_args})
     target_include_directories(vxdmlp_engine_${stem} PRIVATE ${PROJECT_SOURCE_DIR}/DMLP_API/Src/VxDmlp/engine)
   endforeach()
+  # The transport over Winsock, with endpoints of its own on both ends of loopback exchanges.
+  jtrk_add_windows_test(vxtrans_test_vxtrans_loopback SOURCES outside/VxTrans/tests/test_vxtrans_loopback.cpp
+                        LIBS VxTrans VxSrvc ws2_32 LABELS vxtrans)
+  target_include_directories(vxtrans_test_vxtrans_loopback PRIVATE ${PROJECT_SOURCE_DIR}/outside/VxTrans/tests)
   # The client library's result codes over a scripted protocol library.
   foreach(stem test_exports test_status)
     jtrk_add_windows_test(jtrkclib_${stem} SOURCES CLIB/tests/${stem}.cpp CLIB/tests/support/FakeDmlp.cpp

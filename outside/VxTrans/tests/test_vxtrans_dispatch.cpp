@@ -11,6 +11,7 @@
 
 #include "Gate.h"
 #include "VxSrvc.h"
+#include "plain_socket.h"
 #include "transport_recorder.h"
 
 namespace {

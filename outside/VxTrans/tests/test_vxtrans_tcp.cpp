@@ -8,6 +8,7 @@
 #include <poll.h>
 
 #include "pal/testhooks.h"
+#include "plain_socket.h"
 #include "transport_recorder.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "Gate.h"
+#include "plain_socket.h"
 #include "transport_recorder.h"
 
 namespace {
