@@ -105,7 +105,8 @@ if(JTRK_WINDOWS_TESTS)
   # The protocol engine over the scriptable transport.
   file(GLOB engine_tests CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/DMLP_API/Src/VxDmlp/engine/tests/test_*.cpp)
   # Under wine the stop under load hangs now and then (about one run in fifteen) in the join of a
-  # message thread, after the stop and its flush were answered; it runs over the platform layer.
+  # message thread whose loop has ended (its exit never completes), after the stop and its flush
+  # were answered; it runs over the platform layer.
   set(engine_test_start_stop_args --gtest_filter=-Stopping.StopUnderLoadAnswersEveryAcceptedPost)
   foreach(source ${engine_tests})
     get_filename_component(stem ${source} NAME_WE)
