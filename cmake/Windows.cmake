@@ -43,12 +43,13 @@ if(JTRK_WINDOWS_TESTS)
   # and kept until its end, serves them all: a server of its own would start with the first program
   # and end with the last one alive, taking wine's own processes (the device host of the network
   # calls among them) down while the next programs start, which then hung now and then at their
-  # end. Any server left over from a run that was cut short goes first.
+  # end. Any server left over from a run that was cut short goes first. The prefix's folder is made
+  # first: a fresh build has none, and the server starts only in an existing one.
   find_program(JTRK_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH REQUIRED)
   set(wine_environment "WINEPREFIX=${CMAKE_BINARY_DIR}/wine;WINEDEBUG=-all;LC_ALL=ja_JP.UTF-8")
   # (The server and wine's processes outlive the test that starts them: their output goes nowhere,
   # or CTest would wait for it.)
-  add_test(NAME wine_prefix COMMAND sh -c "'${JTRK_WINESERVER}' -k; '${JTRK_WINESERVER}' -w && '${JTRK_WINESERVER}' -p >/dev/null 2>&1 && '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot --init >/dev/null 2>&1")
+  add_test(NAME wine_prefix COMMAND sh -c "mkdir -p '${CMAKE_BINARY_DIR}/wine' && { '${JTRK_WINESERVER}' -k; '${JTRK_WINESERVER}' -w; } && '${JTRK_WINESERVER}' -p >/dev/null 2>&1 && '${CMAKE_CROSSCOMPILING_EMULATOR}' wineboot --init >/dev/null 2>&1")
   set_tests_properties(wine_prefix PROPERTIES TIMEOUT 120 FIXTURES_SETUP wine ENVIRONMENT "${wine_environment}")
   add_test(NAME wine_server_end COMMAND ${JTRK_WINESERVER} -k)
   set_tests_properties(wine_server_end PROPERTIES TIMEOUT 60 FIXTURES_CLEANUP wine ENVIRONMENT "${wine_environment}")
