@@ -98,6 +98,15 @@ protected:
         ASSERT_FALSE(handle.empty()) << diagnostics();
         ASSERT_TRUE(tracked(job)) << diagnostics();
     }
+    // A tracked job that the user holds at the device's paper-out error (no A4 paper).
+    void printHeldAtPaperOut(const std::string& address, DWORD& job, std::string& handle)
+    {
+        ASSERT_NO_FATAL_FAILURE(startDevice(address, "hold", kPrintsUntilTold));
+        ASSERT_TRUE(startService());
+        ASSERT_NO_FATAL_FAILURE(printTracked(job, handle));
+        control({"device", device, "hint", "0x03060002"});
+        ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
+    }
     void finishOnDevice(const std::string& handle)
     {
         control({"job", handle, "impressions", "1"});
@@ -413,14 +422,10 @@ TEST_F(ServiceFaults, ASecondJobOfAPrintingPrinterDoesNotStartItsWatchAgain)
 
 TEST_F(ServiceFaults, AJobHeldAtADeviceErrorAndResumedPrintsOnceWholeAndEndsSent)
 {
-    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.40", "hold", kPrintsUntilTold));
-    ASSERT_TRUE(startService());
     DWORD job = 0;
     std::string handle;
-    ASSERT_NO_FATAL_FAILURE(printTracked(job, handle));
-    // No A4 paper while the job prints: the user holds it, and resumes it once paper is in.
-    control({"device", device, "hint", "0x03060002"});
-    ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
+    ASSERT_NO_FATAL_FAILURE(printHeldAtPaperOut("127.0.3.40", job, handle));
+    // Paper is in again: the user resumes the job.
     control({"device", device, "hint", "0"});
     ASSERT_NO_FATAL_FAILURE(awaitNextStamp());
     resume(job);
@@ -439,13 +444,9 @@ TEST_F(ServiceFaults, AJobHeldAtADeviceErrorAndResumedPrintsOnceWholeAndEndsSent
 
 TEST_F(ServiceFaults, AHeldJobIsCancelledOnceAtTheDeviceAndTheUserIsNotToldTheDeletionFailed)
 {
-    ASSERT_NO_FATAL_FAILURE(startDevice("127.0.3.41", "hold", kPrintsUntilTold));
-    ASSERT_TRUE(startService());
     DWORD job = 0;
     std::string handle;
-    ASSERT_NO_FATAL_FAILURE(printTracked(job, handle));
-    control({"device", device, "hint", "0x03060002"});
-    ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();
+    ASSERT_NO_FATAL_FAILURE(printHeldAtPaperOut("127.0.3.41", job, handle));
     // The held send's tracking ends once the device reports the job cancelled.
     ASSERT_TRUE(endedAfterLastStart(job)) << diagnostics();
     ASSERT_TRUE(spoolerSays(job, "paused")) << diagnostics();

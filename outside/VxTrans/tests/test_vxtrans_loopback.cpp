@@ -26,19 +26,25 @@ protected:
         return listener;
     }
 
+    // A listener and an endpoint connected to it; local is the endpoint's own address.
+    void connectPair(uint32_t protocol, uint32_t* listener, uint16_t* port, uint32_t* endpoint,
+                     VxTransEndpointAddress* local)
+    {
+        *listener = listen(protocol, port);
+        ASSERT_NE(*listener, 0u);
+        ASSERT_EQ(openConnection("127.0.0.1", *port, protocol, VXTRANS_MODE_CONNECTION, endpoint, local), VXTRANS_OK);
+        ASSERT_TRUE(recorder.waitNotice(*endpoint, VXTRANS_NOTICE_CONNECTED));
+    }
+
     Recorder& recorder = Recorder::instance();
 };
 
 TEST_F(VxTransLoopback, UdpListenerHearsAnEndpointsDatagramsWithItsPair)
 {
+    uint32_t listener = 0, endpoint = 0;
     uint16_t port = 0;
-    const uint32_t listener = listen(VXTRANS_PROTOCOL_UDP, &port);
-    ASSERT_NE(listener, 0u);
-    uint32_t endpoint = 0;
     VxTransEndpointAddress local{};
-    ASSERT_EQ(openConnection("127.0.0.1", port, VXTRANS_PROTOCOL_UDP, VXTRANS_MODE_CONNECTION, &endpoint, &local),
-              VXTRANS_OK);
-    ASSERT_TRUE(recorder.waitNotice(endpoint, VXTRANS_NOTICE_CONNECTED));
+    ASSERT_NO_FATAL_FAILURE(connectPair(VXTRANS_PROTOCOL_UDP, &listener, &port, &endpoint, &local));
     ASSERT_EQ(sendText(endpoint, "first"), VXTRANS_OK);
     ASSERT_TRUE(recorder.waitNotice(endpoint, VXTRANS_NOTICE_SENT));
     ASSERT_EQ(sendText(endpoint, std::string(65507, 'x')), VXTRANS_OK);
@@ -57,14 +63,10 @@ TEST_F(VxTransLoopback, UdpListenerHearsAnEndpointsDatagramsWithItsPair)
 
 TEST_F(VxTransLoopback, TcpListenerAcceptsAnEndpointHearsItsDataAndItsEnd)
 {
+    uint32_t listener = 0, endpoint = 0;
     uint16_t port = 0;
-    const uint32_t listener = listen(VXTRANS_PROTOCOL_TCP, &port);
-    ASSERT_NE(listener, 0u);
-    uint32_t endpoint = 0;
     VxTransEndpointAddress local{};
-    ASSERT_EQ(openConnection("127.0.0.1", port, VXTRANS_PROTOCOL_TCP, VXTRANS_MODE_CONNECTION, &endpoint, &local),
-              VXTRANS_OK);
-    ASSERT_TRUE(recorder.waitNotice(endpoint, VXTRANS_NOTICE_CONNECTED));
+    ASSERT_NO_FATAL_FAILURE(connectPair(VXTRANS_PROTOCOL_TCP, &listener, &port, &endpoint, &local));
     // More than one receive's worth, so that the data arrives in several blocks.
     std::string data;
     for (int i = 0; data.size() < 200000; ++i)
